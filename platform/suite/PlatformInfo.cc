@@ -1,12 +1,12 @@
 #include "platform/suite/PlatformInfo.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+
+#include <unistd.h>
 
 CRegistry& CRegistry::Instance() {
   static CRegistry registry;
