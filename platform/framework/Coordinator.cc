@@ -57,6 +57,10 @@ CQiError ICoordinator::getTask(CNodeInfoPtr&, CStreamInfoPtr&, TaskInfoPtr&) {
   return CQiError::Success();
 }
 
+CQiError ICoordinator::getTask(CNodeInfoPtr&, TaskBasePtr&, TaskInfoPtr&) {
+  return CQiError::Success();
+}
+
 CQiError ICoordinator::OnStreamChange(const CStreamInfoPtr&, TakeAction& action) {
   action.action = 0;
   return CQiError::Success();

@@ -49,8 +49,10 @@ class ICoordinator {
   virtual void ControllerStarted(CNodeInfoPtr& node, DistributedQEL::ControllerStartup* startup);
   virtual void ControllerDone(CNodeInfoPtr& node, DistributedQEL::ControllerDone* done);
   virtual bool supportsGeoMediaAgent() { return false; }
-  // Success without a task: `task` is left as it is.
+  // Both forms succeed without a task: `task` is left as it is. A class that
+  // overrides one form should bring the other in with a using-declaration.
   virtual CQiError getTask(CNodeInfoPtr& node, CStreamInfoPtr& stream, TaskInfoPtr& task);
+  virtual CQiError getTask(CNodeInfoPtr& node, TaskBasePtr& taskRecord, TaskInfoPtr& task);
   virtual bool isArchiveIndexRequired() { return true; }
   virtual bool isMAExchangeAllowed() { return maExchangeAllowed_; }
   // The change handlers ask for no action (0) and succeed.

@@ -173,6 +173,13 @@ TEST_F(FrameworkDefaults, OutputsLeftUntouched) {
   TaskInfoPtr before = taskInfo;
   EXPECT_FALSE(coordinator.getTask(node, stream, taskInfo).IsError());
   EXPECT_EQ(taskInfo, before);
+  TaskBasePtr record = task;
+  EXPECT_FALSE(coordinator.getTask(node, record, taskInfo).IsError());
+  EXPECT_EQ(taskInfo, before);
+  EXPECT_EQ(record, task);
+  TaskInfoPtr empty;
+  EXPECT_FALSE(backup.getTask(node, stream, empty).IsError());
+  EXPECT_FALSE(empty);
 
   std::string arguments = "-x 1";
   EXPECT_FALSE(coordinator.getCommandArgumentsForNode(node, arguments).IsError());
