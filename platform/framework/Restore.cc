@@ -1,0 +1,85 @@
+#include "platform/framework/Restore.h"
+
+#include "platform/framework/RestoreClientConfig.h"
+#include "platform/framework/StartClientRestore.h"
+#include "platform/framework/TaskBase.h"
+
+namespace TQDC_FileSystem {
+
+namespace {
+
+bool IsFinal(int status) {
+  return status == DistributedQEL::TASK_COMPLETE || status == DistributedQEL::TASK_FAILED ||
+         status == DistributedQEL::TASK_FINAL;
+}
+
+}  // namespace
+
+CQiError CRestore::getClientConfigObject(DistributedQEL::CClientConfigPtr& config) {
+  if (!getClientConfig()) {
+    setClientConfig(DistributedQEL::CClientConfigPtr(new CRestoreClientConfig(2)));
+  }
+  config = getClientConfig();
+  return CQiError::Success();
+}
+
+CQiError CRestore::onStreamChange(const DistributedQEL::CStreamInfoPtr&,
+                                  DistributedQEL::TakeAction& action) {
+  action.action = 0;
+  return CQiError::Success();
+}
+
+CQiError CRestore::onNodeChange(const DistributedQEL::CNodeInfoPtr&,
+                                DistributedQEL::TakeAction& action) {
+  action.action = 0;
+  return CQiError::Success();
+}
+
+CQiError CRestore::PrepareRestoreParameters(DistributedQEL::CClientConfigPtr&,
+                                            CProgramArgumentsPtr&, TQJobClientPtr,
+                                            TQJobCtrlClientPtr) {
+  return CQiError::Success();
+}
+
+CQiError CRestore::CreateTaskCreatePolicy(CTaskCreatePolicyPtr& policy) {
+  policy.reset(new CTaskCreatePolicy());
+  return CQiError::Success();
+}
+
+CQiError CRestore::CreateTaskAssignPolicy(CTaskAssignPolicyPtr& policy) {
+  policy.reset(new CTaskAssignPolicy());
+  return CQiError::Success();
+}
+
+CQiError CRestore::ProcessRestartString(std::list<RestartInfo>&) { return CQiError::Success(); }
+
+bool CRestore::IsAllTaskCompletedForCurrentPhase() { return IsAllTaskDone(); }
+
+bool CRestore::CanChangeTaskState(DistributedQEL::TaskBasePtr&, DistributedQEL::RestorePhase) {
+  return true;
+}
+
+bool CRestore::IsAllTaskDone() const {
+  for (const auto& task : getTasks()) {
+    if (task && !IsFinal(task->status)) return false;
+  }
+  return true;
+}
+
+bool CRestore::IsRegularFileRestoreTaskType(const RestoreTaskInfoWrapperPtr& task) const {
+  return TypeIs(task, RestoreTaskInfoWrapper::kRegularFileRestore);
+}
+
+bool CRestore::IsFileExtentTaskType(const RestoreTaskInfoWrapperPtr& task) const {
+  return TypeIs(task, RestoreTaskInfoWrapper::kFileExtent);
+}
+
+bool CRestore::IsDeletedFileProcessingTaskType(const RestoreTaskInfoWrapperPtr& task) const {
+  return TypeIs(task, RestoreTaskInfoWrapper::kDeletedFileProcessing);
+}
+
+bool CRestore::IsFailedFileRestoreTaskType(const RestoreTaskInfoWrapperPtr& task) const {
+  return TypeIs(task, RestoreTaskInfoWrapper::kFailedFileRestore);
+}
+
+}  // namespace TQDC_FileSystem

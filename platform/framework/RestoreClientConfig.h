@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+
+#include "platform/framework/ClientConfig.h"
+
+namespace TQDC_FileSystem {
+
+// Configuration of a file-system restore job phase.
+class CRestoreClientConfig : public DistributedQEL::CClientConfig {
+ public:
+  explicit CRestoreClientConfig(int kind = 2) : CClientConfig(kind) {}
+
+  // The number of restore streams: the configuration's stream count.
+  virtual int32_t getNumberOfRestoreStreams() { return getNumberOfStreams(); }
+  // Reads the job's restore options; nothing to read by default.
+  virtual CQiError processJobOptions() { return CQiError::Success(); }
+
+  int64_t getApplicationType() const { return applicationType_; }
+  void setApplicationType(int64_t type) { applicationType_ = type; }
+  // The flag the coordinator hands its client restore launcher.
+  bool getLauncherFlag() const { return launcherFlag_; }
+  void setLauncherFlag(bool flag) { launcherFlag_ = flag; }
+
+ private:
+  int64_t applicationType_ = 0;
+  bool launcherFlag_ = false;
+};
+typedef boost::shared_ptr<CRestoreClientConfig> CRestoreClientConfigPtr;
+
+}  // namespace TQDC_FileSystem

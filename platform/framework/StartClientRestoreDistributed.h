@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+
+#include "platform/framework/StartClientRestore.h"
+
+namespace TQDC_FileSystem {
+
+// The client restore launcher of a distributed restore.
+class CStartClientRestoreDistributed : public CStartClientRestore {
+ public:
+  CStartClientRestoreDistributed(TQRstJobClient* jobClient, TQJobCtrlClient* jobCtrlClient,
+                                 bool baseFlag, bool optionFlag)
+      : CStartClientRestore(jobClient, jobCtrlClient, baseFlag, optionFlag) {}
+
+  // Keeps the application type, the job id, the text and the arguments.
+  virtual CQiError Initialize(int appType, long long jobId, std::string text,
+                              CProgramArgumentsPtr arguments);
+
+  long long getJobId() const { return jobId_; }
+  const std::string& getInitText() const { return initText_; }
+  const CProgramArgumentsPtr& getProgramArguments() const { return arguments_; }
+
+ private:
+  long long jobId_ = 0;
+  std::string initText_;
+  CProgramArgumentsPtr arguments_;
+};
+
+}  // namespace TQDC_FileSystem

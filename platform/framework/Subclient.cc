@@ -1,0 +1,13 @@
+#include "platform/framework/Subclient.h"
+
+int Subclient::initAll(void*) { return 0; }
+
+int Subclient::getPropertiesCallback(const char* name, int32_t nameLength, const char* value,
+                                     int32_t valueLength) {
+  return addToPropCache(name, nameLength, value, valueLength);
+}
+
+int Subclient::getPropertiesCallbackUpdate(const char* name, int32_t nameLength, const char* value,
+                                           int32_t valueLength, int) {
+  return updatePropCacheFromPair(name, nameLength, value, valueLength);
+}
