@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/base/QiDirectory.h"  // SQiDirEntry
+
 // Small value types of the framework and the archive manager.
 
 #include <cstdint>
@@ -44,10 +46,6 @@ struct GetMediaAgentRet_t {
   std::string mediaAgentName;
 };
 
-// One directory entry: its name.
-struct SQiDirEntry {
-  CQiString name;
-};
 
 namespace TQDC_FileSystem {
 
