@@ -140,6 +140,11 @@ const std::vector<std::string>* CNMessageBase::getliststring(int field, int) con
   return f ? &f->strings : nullptr;
 }
 
+std::vector<std::string> CNMessageBase::getStringList(int field, int index) const {
+  const std::vector<std::string>* list = getliststring(field, index);
+  return list ? *list : std::vector<std::string>();
+}
+
 void CNMessageBase::setliststring(int field, int index, const std::vector<std::string>& value) {
   Put(field, index, kStringList).strings = value;
 }

@@ -95,6 +95,8 @@ class CNMessageBase {
   std::vector<R> getListAs(int field, int index) const;
   template <class R>
   void setListOf(int field, int index, const std::vector<R>& value);
+  // A copy of a list of strings (empty when absent).
+  std::vector<std::string> getStringList(int field, int index) const;
 
   // Record to XML text; returns 0 on success, non-zero on failure.
   int serialize(std::string& out, bool = false) const;
@@ -135,6 +137,18 @@ class CNMessageBase {
 };
 
 using CNMessageBasePtr = std::shared_ptr<CNMessageBase>;
+
+// A received record as the named record class R: a copy when it is of R's
+// namespace and class, else none.
+template <class R>
+std::optional<R> RecordAs(const CNMessageBase& record) {
+  if (record.getNamespaceId() != R::kNamespaceId || record.getClassId() != R::kClassId) {
+    return std::nullopt;
+  }
+  R typed;
+  static_cast<CNMessageBase&>(typed) = record;
+  return typed;
+}
 
 template <class R>
 std::optional<R> CNMessageBase::getObjectAs(int field, int index) const {
