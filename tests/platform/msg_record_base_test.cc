@@ -414,9 +414,10 @@ TEST(RecordXml, EveryTruncationFailsCleanly) {
 // accepts must write and read back unchanged.
 TEST(RecordXml, RandomMutationsNeverCrash) {
   const std::string valid = Xml(Sample());
-  const std::string pieces[] = {"<",     ">",         "/>",          "</f>",       "&amp;", "&#0;",
-                                "&#x1;", "\"",        "<f n=\"1\">", "t=\"list\"", "ns=\"", "]]>",
-                                "<!--",  "<![CDATA[", "enc=\"hex\"", "\xff\xfe",   "\0"};
+  const std::string fragments[] = {"<",        ">",     "/>",   "</f>",        "&amp;",
+                                   "&#0;",     "&#x1;", "\"",   "<f n=\"1\">", "t=\"list\"",
+                                   "ns=\"",    "]]>",   "<!--", "<![CDATA[",   "enc=\"hex\"",
+                                   "\xff\xfe", "\0"};
   std::mt19937 random(20240611);
   int accepted = 0;
   for (int round = 0; round < 4000; ++round) {
@@ -432,8 +433,9 @@ TEST(RecordXml, RandomMutationsNeverCrash) {
           xml.erase(at, 1 + random() % 16);
           break;
         case 2: {
-          const std::string& piece = pieces[random() % (sizeof(pieces) / sizeof(pieces[0]))];
-          xml.insert(at, piece.empty() ? std::string(1, '\0') : piece);
+          const std::string& fragment =
+              fragments[random() % (sizeof(fragments) / sizeof(fragments[0]))];
+          xml.insert(at, fragment.empty() ? std::string(1, '\0') : fragment);
           break;
         }
         case 3: {
