@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,19 @@
 class CNMessageBase {
  public:
   enum FieldType { kString, kInt64, kPString, kObject, kObjectList, kStringList };
+
+  // Results of unserialize (0 = success) and serialize.
+  enum XmlResult {
+    kXmlOk = 0,
+    kXmlMalformed = 1,    // not well-formed XML, empty text or no single root element
+    kXmlNotARecord = 2,   // the root element carries no valid namespace and class
+    kXmlOtherRecord = 3,  // the text holds a record of another namespace or class
+    kXmlBadField = 4,     // a field element with a bad number, index, type or value
+    kXmlTooDeep = 5,      // records nested deeper than kMaxNesting
+  };
+  // Deepest nesting of records that serialize and unserialize accept (the
+  // outermost record counts as 1).
+  static constexpr int kMaxNesting = 64;
 
   CNMessageBase(uint32_t namespaceId, uint32_t classId);
   CNMessageBase(const CNMessageBase& other);
@@ -38,13 +52,15 @@ class CNMessageBase {
 
   // Empties the record for reuse (namespace and class stay).
   void reset();
+  // Whether the field holds a value of any type (an empty string or an empty
+  // list that was set counts as set).
   bool isSet(int field) const;
 
-  // Strings: "" when unset.
+  // Strings: "" when unset or of another type.
   std::string getstring(int field, int index) const;
   void setstring(int field, int index, const std::string& value);
 
-  // 64-bit integers: read by index alone; 0 when unset.
+  // 64-bit integers: read by index alone; 0 when no int64 field has it.
   int64_t getint64(int index) const;
   void setint64(int field, int index, int64_t value);
 
@@ -70,15 +86,31 @@ class CNMessageBase {
   const std::vector<std::string>* getliststring(int field, int index) const;
   void setliststring(int field, int index, const std::vector<std::string>& value);
 
+  // Typed views for the named record classes, which add no members: a nested
+  // record of class R (absent, or of another class: none), the records of
+  // class R in a list (others are passed over), and a list replaced by copies.
+  template <class R>
+  std::optional<R> getObjectAs(int field, int index) const;
+  template <class R>
+  std::vector<R> getListAs(int field, int index) const;
+  template <class R>
+  void setListOf(int field, int index, const std::vector<R>& value);
+  // A copy of a list of strings (empty when absent).
+  std::vector<std::string> getStringList(int field, int index) const;
+
   // Record to XML text; returns 0 on success, non-zero on failure.
   int serialize(std::string& out, bool = false) const;
-  // XML text to record; 0 on success, else an error number (the record is then
-  // in an unspecified but valid state). Hostile input never crashes.
+  // XML text to record; 0 on success, else an XmlResult. Text that is not XML
+  // of this record's namespace and class leaves the record unchanged; a fault
+  // inside the fields leaves the fields read before it. Hostile input never
+  // crashes.
   int unserialize(const std::string& xml);
   int unserialize(const char* xml);
 
-  // For diagnostics: field numbers in use.
+  // For diagnostics and tests: field numbers in use, and a field's type and
+  // index (false when the field is absent).
   std::vector<int> fieldNumbers() const;
+  bool getFieldInfo(int field, FieldType& type, int& index) const;
 
  private:
   struct Field {
@@ -93,6 +125,9 @@ class CNMessageBase {
 
   Field& Put(int field, int index, FieldType type);
   const Field* Get(int field, FieldType type) const;
+  static bool IsClass(const CNMessageBase& record, uint32_t ns, uint32_t cls) {
+    return record.ns_ == ns && record.class_ == cls;
+  }
 
   uint32_t ns_;
   uint32_t class_;
@@ -102,3 +137,44 @@ class CNMessageBase {
 };
 
 using CNMessageBasePtr = std::shared_ptr<CNMessageBase>;
+
+// A received record as the named record class R: a copy when it is of R's
+// namespace and class, else none.
+template <class R>
+std::optional<R> RecordAs(const CNMessageBase& record) {
+  if (record.getNamespaceId() != R::kNamespaceId || record.getClassId() != R::kClassId) {
+    return std::nullopt;
+  }
+  R typed;
+  static_cast<CNMessageBase&>(typed) = record;
+  return typed;
+}
+
+template <class R>
+std::optional<R> CNMessageBase::getObjectAs(int field, int index) const {
+  const CNMessageBase* nested = getObjectAccessor(field, index);
+  if (nested == nullptr || !IsClass(*nested, R::kNamespaceId, R::kClassId)) return std::nullopt;
+  R record;
+  static_cast<CNMessageBase&>(record) = *nested;
+  return record;
+}
+
+template <class R>
+std::vector<R> CNMessageBase::getListAs(int field, int index) const {
+  std::vector<R> out;
+  const std::vector<CNMessageBase>* list = getlistobject(field, index);
+  if (list == nullptr) return out;
+  out.reserve(list->size());
+  for (const CNMessageBase& element : *list) {
+    if (!IsClass(element, R::kNamespaceId, R::kClassId)) continue;
+    out.emplace_back();
+    static_cast<CNMessageBase&>(out.back()) = element;
+  }
+  return out;
+}
+
+template <class R>
+void CNMessageBase::setListOf(int field, int index, const std::vector<R>& value) {
+  std::vector<CNMessageBase>* list = getlistobject(field, index, true);
+  list->assign(value.begin(), value.end());
+}
