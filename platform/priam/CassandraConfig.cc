@@ -1,0 +1,162 @@
+#include "platform/priam/CassandraConfig.h"
+
+#include <sys/stat.h>
+#include <yaml-cpp/yaml.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "platform/base/FXErrorUtil.h"
+
+namespace TqCassandra {
+
+namespace {
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsFile(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string Join(const std::string& dir, const std::string& name) {
+  if (dir.empty()) return name;
+  return dir.back() == '/' ? dir + name : dir + "/" + name;
+}
+
+std::string Trim(const std::string& s) {
+  size_t b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return std::string();
+  size_t e = s.find_last_not_of(" \t\r\n");
+  return s.substr(b, e - b + 1);
+}
+
+std::string ScalarText(const YAML::Node& node) {
+  if (!node || !node.IsScalar()) return std::string();
+  return node.Scalar();
+}
+
+// The JMX port as cassandra-env.sh sets it: JMX_PORT="7199".
+std::string ReadJmxPort(const std::string& confDir) {
+  std::ifstream in(Join(confDir, "cassandra-env.sh"));
+  if (!in) return std::string();
+  static const std::regex kLine(R"(^\s*JMX_PORT=["']?([0-9]+)["']?\s*$)");
+  std::string line, port;
+  std::smatch m;
+  while (std::getline(in, line)) {
+    if (std::regex_match(line, m, kLine)) port = m[1];  // the last setting wins
+  }
+  return port;
+}
+
+}  // namespace
+
+void CassandraConfig::ResolveLocation(const std::string& location, std::string& confDir,
+                                      std::string& confFile) {
+  std::string path = location;
+  size_t colon = location.find(':');
+  if (colon != std::string::npos && location.find(':', colon + 1) == std::string::npos) {
+    path = location.substr(0, colon);
+  }
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  if (IsDirectory(path)) {
+    confDir = path;
+    confFile = Join(path, "cassandra.yaml");
+    if (!IsFile(confFile) && IsFile(Join(path, "scylla.yaml")))
+      confFile = Join(path, "scylla.yaml");
+    return;
+  }
+  confFile = path;
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) {
+    confDir = ".";
+  } else {
+    confDir = slash == 0 ? "/" : path.substr(0, slash);
+  }
+}
+
+CQiError CassandraConfig::Load(const std::string& location) {
+  loaded = false;
+  dataDirs.clear();
+  seeds.clear();
+  cqlHost.clear();
+  cqlPort.clear();
+  jmxPort.clear();
+  ResolveLocation(location, confDir, confFile);
+  size_t slash = confFile.find_last_of('/');
+  std::string base = slash == std::string::npos ? confFile : confFile.substr(slash + 1);
+  flavour = base.find("scylla") != std::string::npos ? "scylla" : "cassandra";
+  jmxPort = ReadJmxPort(confDir);
+
+  if (location.empty()) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 87, "No Cassandra configuration location given");
+  }
+  std::ifstream in(confFile);
+  if (!in) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 2, "Cannot read the Cassandra configuration file %s",
+                                   confFile.c_str());
+  }
+  std::stringstream text;
+  text << in.rdbuf();
+  YAML::Node root;
+  try {
+    root = YAML::Load(text.str());
+  } catch (const YAML::Exception& e) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 13,
+                                   "Cassandra configuration file %s is not valid YAML: %s",
+                                   confFile.c_str(), e.what());
+  }
+  if (!root.IsMap()) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 13, "Cassandra configuration file %s holds no settings",
+                                   confFile.c_str());
+  }
+  try {
+    const YAML::Node dirs = root["data_file_directories"];
+    if (dirs && dirs.IsSequence()) {
+      for (const auto& d : dirs) {
+        std::string dir = Trim(ScalarText(d));
+        if (!dir.empty()) dataDirs.push_back(dir);
+      }
+    } else if (dirs && dirs.IsScalar() && !Trim(dirs.Scalar()).empty()) {
+      dataDirs.push_back(Trim(dirs.Scalar()));
+    }
+    // seed_provider: - class_name: ...  parameters: - seeds: "a,b"
+    const YAML::Node providers = root["seed_provider"];
+    if (providers && providers.IsSequence()) {
+      for (const auto& provider : providers) {
+        const YAML::Node params = provider["parameters"];
+        if (!params || !params.IsSequence()) continue;
+        for (const auto& p : params) {
+          std::stringstream list(ScalarText(p["seeds"]));
+          std::string seed;
+          while (std::getline(list, seed, ',')) {
+            seed = Trim(seed);
+            if (!seed.empty()) seeds.push_back(seed);
+          }
+        }
+      }
+    }
+    std::string rpc = Trim(ScalarText(root["rpc_address"]));
+    std::string broadcastRpc = Trim(ScalarText(root["broadcast_rpc_address"]));
+    std::string listen = Trim(ScalarText(root["listen_address"]));
+    if (!rpc.empty() && rpc != "0.0.0.0") {
+      cqlHost = rpc;
+    } else if (!broadcastRpc.empty()) {
+      cqlHost = broadcastRpc;
+    } else {
+      cqlHost = listen;
+    }
+    cqlPort = Trim(ScalarText(root["native_transport_port"]));
+  } catch (const YAML::Exception& e) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 13, "Cannot read Cassandra configuration file %s: %s",
+                                   confFile.c_str(), e.what());
+  }
+  loaded = true;
+  return CQiError::Success();
+}
+
+}  // namespace TqCassandra

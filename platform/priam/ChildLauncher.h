@@ -1,0 +1,29 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace TqCassandra {
+
+// Starts child processes that die with this process. Linux delivers the
+// parent-death signal when the thread that forked the child ends, so every
+// fork happens on one thread that lives as long as the process: a child
+// started from a short-lived worker thread keeps running until the process
+// itself ends.
+class ChildLauncher {
+ public:
+  struct Spec {
+    std::vector<std::string> argv;  // argv[0] is the program path
+    std::string workingDir;         // the child's current directory
+    std::string stdoutPath;         // created or truncated
+    std::string stderrPath;         // created or truncated
+  };
+
+  // Starts the child; returns its pid, or -1 with `error` set to the errno of
+  // the failed step (including a program that cannot be executed).
+  static pid_t Launch(const Spec& spec, int& error);
+};
+
+}  // namespace TqCassandra

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace TqSim {
+
+// What the generator makes. Everything but the root path follows from these
+// options, so the same options give the same cluster.
+struct FixtureOptions {
+  std::string clusterName = "TestCluster";
+  std::string version = "3.11.4";
+  std::string flavour = "cassandra";  // "cassandra" or "dse"
+  int nodes = 3;
+  int dataCenters = 1;          // nodes are spread over them in blocks
+  int keyspaces = 2;            // "ks1".. ; odd ones NetworkTopologyStrategy
+  int tablesPerKeyspace = 2;    // "t1"..
+  int sstablesPerTable = 2;     // per node
+  uint64_t sstableSize = 4096;  // bytes of each Data.db
+  int dataDirsPerNode = 1;
+  int tokensPerNode = 1;
+  int replicationFactor = 3;         // capped by the nodes of a data centre
+  bool incrementalBackups = false;   // incremental_backups in cassandra.yaml
+  bool archivingConfigured = false;  // archive_command set up already
+  int commitLogSegments = 2;         // archived segments per node
+  uint64_t commitLogSegmentSize = 1024;
+  int encryptedTablesPerKeyspace = 0;  // DSE only: the first n tables of each keyspace
+  bool unflushedData = true;           // every table has data for the next flush
+  uint64_t seed = 1;
+};
+
+struct FixtureNode {
+  std::string name;  // "node1"..
+  std::string address;
+  std::string dataCenter;
+  std::string confDir;
+  std::vector<std::string> dataDirs;
+  std::string commitLogDir;
+  std::string commitLogArchiveDir;
+  std::string systemKeyDir;  // DSE only
+};
+
+struct FixtureResult {
+  std::string root;
+  std::string clusterFile;  // <root>/cluster.json
+  std::vector<FixtureNode> nodes;
+};
+
+// Generates a simulated cluster under `root`:
+//   cluster.json                       the cluster description
+//   nodes/<node>/conf/                 cassandra.yaml, cassandra-env.sh,
+//                                      cassandra-rackdc.properties,
+//                                      commitlog_archiving.properties,
+//                                      tqsim-node.json, dse.yaml (DSE)
+//   nodes/<node>/data<i>/<ks>/<table>-<id>/   SSTables (+ backups/)
+//   nodes/<node>/commitlog/, commitlog_archive/, saved_caches/, hints/
+//   nodes/<node>/systemkeys/system_key (DSE)
+class ClusterFixture {
+ public:
+  static bool Generate(const std::string& root, const FixtureOptions& options,
+                       FixtureResult& result, std::string& error);
+
+  // The archived segment name "CommitLog-<version>-<id>.log".
+  static std::string SegmentName(int version, uint64_t id);
+  // Commit-log version of a Cassandra version (6 for 3.x, 7 from 4.0).
+  static int CommitLogVersion(const std::string& cassandraVersion);
+};
+
+}  // namespace TqSim

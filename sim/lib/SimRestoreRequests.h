@@ -1,0 +1,35 @@
+#pragma once
+
+#include "sim/lib/SimRequest.h"
+
+namespace TqSim {
+
+// The stand-in's answers to the requests of a restore. Schema changes reach
+// every node (table directories are made on each); data changes touch the
+// nodes' data directories.
+class SimRestoreRequests {
+ public:
+  // checkExistance?keyspace=<ks>[&table=<t>]: "0" when it exists, "1" when not.
+  static SimReply CheckExistance(SimContext& context, const SimRequest& request);
+  // Body {"Schema": <statements>[, "Maintainreplication": 1][, "ReplicationString": " {...}"]}.
+  static SimReply ExecuteCql(SimContext& context, const SimRequest& request);
+  // Body {"key_file", "key", "cipher", "strength", "key_id"}: an encrypted-key row.
+  static SimReply InsertKey(SimContext& context, const SimRequest& request);
+  // Body {"keyspace", "table"}: removes the table's live SSTables on every node.
+  static SimReply TruncateTable(SimContext& context, const SimRequest& request);
+  // Body {"ConfPath", "Tokens", "Replace"}: "NotRequired" when the node holds
+  // these tokens already, else they go into initial_token for the next start.
+  static SimReply ReplaceTokens(SimContext& context, const SimRequest& request);
+  // replaceDeadNode?confpath=<path>&nodename=<address>: the next start
+  // replaces that dead node.
+  static SimReply ReplaceDeadNode(SimContext& context, const SimRequest& request);
+  static SimReply Stop(SimContext& context);
+  static SimReply Start(SimContext& context);
+  // refresh[?keyspaces=<ks>,<ks>]
+  static SimReply Refresh(SimContext& context, const SimRequest& request);
+  // Body {"directory", "Connections", "Progress"}: loads the SSTables of
+  // <...>/<keyspace>/<table>[-<id>] into every running node.
+  static SimReply ExecuteBatch(SimContext& context, const SimRequest& request);
+};
+
+}  // namespace TqSim

@@ -1,0 +1,279 @@
+// The stand-in's answers to the restore's requests: schema checks and
+// creation, keys, truncation, tokens, dead-node replacement, stop and start,
+// refresh and the SSTable loader.
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "sim/lib/ClusterFixture.h"
+#include "sim/lib/PriamRequestHandler.h"
+#include "sim/lib/SimClusterFile.h"
+#include "sim/lib/SimFiles.h"
+#include "sim/lib/SimNodeConfig.h"
+#include "support/SimTestSupport.h"
+
+namespace {
+
+using nlohmann::json;
+using TqSim::PriamRequestHandler;
+using TqSim::SimCluster;
+using TqSim::SimReply;
+
+class SimRestoreRequestsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TqSim::FixtureOptions options;
+    options.nodes = 3;
+    options.sstablesPerTable = 2;
+    options.sstableSize = 64;
+    std::string error;
+    ASSERT_TRUE(TqSim::ClusterFixture::Generate(dir_.Sub("c"), options, cluster_, error)) << error;
+  }
+
+  SimReply Get(const std::string& target, int node = 0) {
+    return PriamRequestHandler(cluster_.clusterFile, cluster_.nodes[node].address)
+        .Handle(0, target, "");
+  }
+  SimReply Post(const std::string& target, const json& body, int node = 0) {
+    return PriamRequestHandler(cluster_.clusterFile, cluster_.nodes[node].address)
+        .Handle(1, target, body.dump());
+  }
+  SimCluster Cluster() {
+    SimCluster c;
+    std::string error;
+    EXPECT_TRUE(TqSim::SimClusterFile(cluster_.clusterFile).Load(c, error)) << error;
+    return c;
+  }
+  void Change(const std::function<void(SimCluster&)>& change) {
+    SimCluster c = Cluster();
+    change(c);
+    std::string error;
+    ASSERT_TRUE(TqSim::SimClusterFile(cluster_.clusterFile).Save(c, error)) << error;
+  }
+  std::string TableDir(int node, const std::string& ks, const std::string& table) {
+    SimCluster c = Cluster();
+    return cluster_.nodes[node].dataDirs[0] + "/" + ks + "/" +
+           TqSim::TableDirName(*c.FindTable(ks, table));
+  }
+
+  simtest::TempDir dir_;
+  TqSim::FixtureResult cluster_;
+};
+
+TEST_F(SimRestoreRequestsTest, CheckExistanceAnswersZeroForWhatExists) {
+  struct Case {
+    const char* target;
+    const char* reply;
+  } cases[] = {
+      {"/checkExistance?keyspace=ks1", "0"},
+      {"/checkExistance?keyspace=ks1&table=t2", "0"},
+      {"/checkExistance?keyspace=ks1&table=t9", "1"},
+      {"/checkExistance?keyspace=nope", "1"},
+      {"/checkExistance?keyspace=nope&table=t1", "1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.target);
+    SimReply r = Get(c.target);
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.text, c.reply);
+  }
+}
+
+TEST_F(SimRestoreRequestsTest, ExecuteCqlCreatesKeyspacesAndTablesOnEveryNode) {
+  SimReply r = Post("/ExecuteCQL",
+                    {{"Schema",
+                      "CREATE KEYSPACE shop WITH replication = {'class': "
+                      "'org.apache.cassandra.locator.SimpleStrategy', 'replication_factor': '2'}  "
+                      "AND durable_writes = true;"}});
+  ASSERT_EQ(r.status, 200) << r.text;
+  r = Post("/ExecuteCQL", {{"Schema",
+                            "CREATE TABLE shop.\"Orders\" (id uuid PRIMARY KEY, item text) WITH "
+                            "comment = 'a;b';;CREATE TYPE shop.address (street text);;"}});
+  ASSERT_EQ(r.status, 200) << r.text;
+
+  SimCluster c = Cluster();
+  ASSERT_NE(c.FindKeyspace("shop"), nullptr);
+  EXPECT_EQ(c.FindKeyspace("shop")->replication["replication_factor"], "2");
+  const TqSim::SimTable* orders = c.FindTable("shop", "Orders");
+  ASSERT_NE(orders, nullptr);
+  for (const auto& n : cluster_.nodes) {
+    EXPECT_TRUE(TqSim::IsDir(n.dataDirs[0] + "/shop/" + TqSim::TableDirName(*orders))) << n.name;
+  }
+  EXPECT_EQ(Get("/checkExistance?keyspace=shop&table=Orders").text, "0");
+  json meta = json::parse(Get("/getMeta").text);
+  EXPECT_EQ(meta.back()["KEYSPACE"], "shop");
+  EXPECT_EQ(meta.back()["Tables"][0]["COLUMNSPACE"], "Orders");
+}
+
+TEST_F(SimRestoreRequestsTest, ExecuteCqlReplicationStringReplacesTheStatementsReplication) {
+  json body = {{"Schema",
+                "CREATE KEYSPACE a WITH replication = {'class': 'SimpleStrategy', "
+                "'replication_factor': '3'};"},
+               {"ReplicationString", " {'class': 'NetworkTopologyStrategy', 'dc1': '1'}"}};
+  ASSERT_EQ(Post("/ExecuteCQL", body).status, 200);
+  body["Schema"] =
+      "CREATE KEYSPACE b WITH replication = {'class': 'SimpleStrategy', "
+      "'replication_factor': '3'};";
+  body["Maintainreplication"] = 1;
+  ASSERT_EQ(Post("/ExecuteCQL", body).status, 200);
+  SimCluster c = Cluster();
+  EXPECT_EQ(c.FindKeyspace("a")->replication,
+            json({{"class", "NetworkTopologyStrategy"}, {"dc1", "1"}}));
+  EXPECT_EQ(c.FindKeyspace("b")->replication,
+            json({{"class", "SimpleStrategy"}, {"replication_factor", "3"}}));
+}
+
+TEST_F(SimRestoreRequestsTest, ExecuteCqlRejectsWhatCassandraWouldReject) {
+  struct Case {
+    const char* schema;
+    const char* text;
+  } cases[] = {
+      {"CREATE KEYSPACE ks1 WITH replication = {'class': 'SimpleStrategy', "
+       "'replication_factor': '1'}",
+       "already exists"},
+      {"CREATE TABLE ks1.t1 (id int PRIMARY KEY)", "already exists"},
+      {"CREATE TABLE nowhere.t (id int PRIMARY KEY)", "does not exist"},
+      {"CREATE TABLE t (id int PRIMARY KEY)", "names no keyspace"},
+      {"INSERT INTO ks1.t1 (id) VALUES (1)", "unsupported"},
+      {"CREATE KEYSPACE x WITH durable_writes = true", "No replication"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.schema);
+    SimReply r = Post("/ExecuteCQL", {{"Schema", c.schema}});
+    EXPECT_EQ(r.status, 500);
+    EXPECT_NE(r.text.find(c.text), std::string::npos) << r.text;
+  }
+  EXPECT_EQ(
+      Post("/ExecuteCQL", {{"Schema", "CREATE TABLE IF NOT EXISTS ks1.t1 (id int PRIMARY KEY)"}})
+          .status,
+      200);
+  EXPECT_EQ(Post("/ExecuteCQL", {{"NoSchema", "x"}}).status, 400);
+  EXPECT_EQ(PriamRequestHandler(cluster_.clusterFile, cluster_.nodes[0].address)
+                .Handle(1, "/ExecuteCQL", "not json")
+                .status,
+            400);
+  EXPECT_EQ(Get("/ExecuteCQL").status, 400);  // kind 0 carries no body
+  EXPECT_EQ(Cluster().keyspaces.size(), 2u);
+}
+
+TEST_F(SimRestoreRequestsTest, InsertKeyRecordsTheRow) {
+  json row = {{"key_file", "system_key"},
+              {"key", "abc"},
+              {"cipher", "AES"},
+              {"strength", "128"},
+              {"key_id", "k-1"}};
+  ASSERT_EQ(Post("/insertKey", row).status, 200);
+  ASSERT_EQ(Post("/insertKey", row).status, 200);  // the same key again replaces it
+  EXPECT_EQ(Cluster().encryptedEntries, json::array({row}));
+  row.erase("key_id");
+  EXPECT_EQ(Post("/insertKey", row).status, 400);
+}
+
+TEST_F(SimRestoreRequestsTest, TruncateTableEmptiesTheTableOnEveryNodeButKeepsSnapshots) {
+  ASSERT_EQ(Get("/snapshot?SnapID=keep").status, 200);
+  SimReply r = Post("/TruncateTable", {{"keyspace", "ks1"}, {"table", "t1"}});
+  ASSERT_EQ(r.status, 200) << r.text;
+  for (int n = 0; n < 3; ++n) {
+    std::string dir = TableDir(n, "ks1", "t1");
+    EXPECT_FALSE(TqSim::IsFile(dir + "/mc-1-big-Data.db"));
+    EXPECT_TRUE(TqSim::IsFile(TableDir(n, "ks1", "t2") + "/mc-1-big-Data.db"));
+  }
+  EXPECT_TRUE(TqSim::IsFile(TableDir(0, "ks1", "t1") + "/snapshots/keep/mc-1-big-Data.db"));
+
+  SimReply missing = Post("/TruncateTable", {{"keyspace", "ks1"}, {"table", "gone"}});
+  EXPECT_EQ(missing.status, 500);
+  EXPECT_NE(missing.text.find("does not exist"), std::string::npos);
+  Change([](SimCluster& c) { c.nodes[2].running = false; });
+  EXPECT_EQ(Post("/TruncateTable", {{"keyspace", "ks1"}, {"table", "t2"}}).status, 500);
+  EXPECT_TRUE(TqSim::IsFile(TableDir(0, "ks1", "t2") + "/mc-1-big-Data.db"));
+}
+
+TEST_F(SimRestoreRequestsTest, ReplaceTokensTakesEffectAtTheNextStart) {
+  SimCluster c = Cluster();
+  const std::string own = c.nodes[0].tokens[0];
+  json same = {{"ConfPath", cluster_.nodes[0].confDir}, {"Tokens", own}, {"Replace", "0"}};
+  SimReply r = Post("/ReplaceTokens", same);
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(r.text, "NotRequired");
+
+  json other = {{"ConfPath", cluster_.nodes[0].confDir + "/cassandra.yaml"},
+                {"Tokens", "11,-22"},
+                {"Replace", "0"}};
+  r = Post("/ReplaceTokens", other);
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(r.text.find("NotRequired"), std::string::npos);
+  TqSim::SimNodeSettings settings;
+  std::string error;
+  ASSERT_TRUE(TqSim::SimNodeConfig(cluster_.nodes[0].confDir).Read(settings, error)) << error;
+  EXPECT_EQ(settings.initialTokens, (std::vector<std::string>{"11", "-22"}));
+  EXPECT_EQ(Cluster().nodes[0].tokens, std::vector<std::string>{own});
+
+  ASSERT_EQ(Get("/stop").status, 200);
+  EXPECT_EQ(Cluster().nodes[0].status, "Down");
+  EXPECT_FALSE(Cluster().nodes[0].running);
+  EXPECT_EQ(json::parse(Get("/status", 1).text)[0]["nodestatus"], "Down");
+  ASSERT_EQ(Get("/start").status, 200);
+  EXPECT_EQ(Cluster().nodes[0].tokens, (std::vector<std::string>{"11", "-22"}));
+  EXPECT_EQ(Cluster().nodes[0].status, "Up");
+}
+
+TEST_F(SimRestoreRequestsTest, ReplaceDeadNodeTakesOverTheDeadNodesTokens) {
+  const std::string dead = cluster_.nodes[2].address;
+  std::string target =
+      "/replaceDeadNode?confpath=" + cluster_.nodes[0].confDir + "&nodename=" + dead;
+  EXPECT_EQ(Get(target).status, 500);  // the node is not down
+  Change([](SimCluster& c) {
+    c.nodes[2].status = "Down";
+    c.nodes[2].running = false;
+  });
+  const std::vector<std::string> deadTokens = Cluster().nodes[2].tokens;
+  ASSERT_EQ(Get(target).status, 200);
+  std::string env = simtest::ReadFile(cluster_.nodes[0].confDir + "/cassandra-env.sh");
+  EXPECT_NE(env.find("-Dcassandra.replace_address=" + dead), std::string::npos);
+
+  ASSERT_EQ(Get("/start").status, 200);
+  SimCluster c = Cluster();
+  EXPECT_EQ(c.nodes.size(), 2u);
+  EXPECT_EQ(c.FindNode(dead), nullptr);
+  EXPECT_EQ(c.FindNode(cluster_.nodes[0].address)->tokens, deadTokens);
+  env = simtest::ReadFile(cluster_.nodes[0].confDir + "/cassandra-env.sh");
+  EXPECT_EQ(env.find("replace_address"), std::string::npos);
+  EXPECT_EQ(Get("/replaceDeadNode?nodename=10.9.9.9").status, 500);
+}
+
+TEST_F(SimRestoreRequestsTest, RefreshChecksTheKeyspaces) {
+  EXPECT_EQ(Get("/refresh").status, 200);
+  EXPECT_EQ(Get("/refresh?keyspaces=ks1,ks2").status, 200);
+  EXPECT_EQ(Get("/refresh?keyspaces=ks1,nope").status, 500);
+}
+
+TEST_F(SimRestoreRequestsTest, ExecuteBatchLoadsStagedSSTablesIntoRunningNodes) {
+  // A staged copy of ks2.t1 as the data movers leave it: <stage>/ks2/t1-<id>/.
+  std::string stage = dir_.Sub("stage/ks2/") + TqSim::BaseName(TableDir(0, "ks2", "t1"));
+  std::string error;
+  ASSERT_TRUE(TqSim::MakeDirs(stage, error));
+  for (const auto& name : TqSim::ListDir(TableDir(1, "ks2", "t1"))) {
+    if (name.rfind("mc-1-big-", 0) == 0) {
+      ASSERT_TRUE(
+          TqSim::CopyFile(TableDir(1, "ks2", "t1") + "/" + name, stage + "/" + name, error));
+    }
+  }
+  Change([](SimCluster& c) { c.nodes[2].running = false; });
+  SimReply r =
+      Post("/ExecuteBatch", {{"directory", stage}, {"Connections", "2"}, {"Progress", "1"}});
+  ASSERT_EQ(r.status, 200) << r.text;
+  EXPECT_NE(r.text.find("Loaded 2 SSTables"), std::string::npos) << r.text;
+  for (int n = 0; n < 2; ++n) {
+    EXPECT_EQ(simtest::ReadFile(TableDir(n, "ks2", "t1") + "/mc-3-big-Data.db"),
+              simtest::ReadFile(stage + "/mc-1-big-Data.db"));
+  }
+  EXPECT_FALSE(TqSim::IsFile(TableDir(2, "ks2", "t1") + "/mc-3-big-Data.db"));
+
+  EXPECT_EQ(Post("/ExecuteBatch", {{"directory", dir_.Sub("stage/ks2/unknown")}}).status, 500);
+  ASSERT_TRUE(TqSim::MakeDirs(dir_.Sub("stage/ks2/unknown"), error));
+  EXPECT_EQ(Post("/ExecuteBatch", {{"directory", dir_.Sub("stage/ks2/unknown")}}).status, 500);
+}
+
+}  // namespace

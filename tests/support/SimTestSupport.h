@@ -1,0 +1,109 @@
+#pragma once
+
+// Helpers of the Priam and simulated-cluster tests: temporary directories,
+// small files, and a look at this process's child processes.
+
+#include <dirent.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace simtest {
+
+// A directory under the temporary directory, removed with everything in it.
+class TempDir {
+ public:
+  TempDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/tqtest.XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (!::mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = buf.data();
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string Sub(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+inline void WriteFile(const std::string& path, const std::string& text) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// A shell script that runs `body`; made executable.
+inline std::string WriteScript(const std::string& path, const std::string& body) {
+  WriteFile(path, "#!/bin/sh\n" + body + "\n");
+  std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+  return path;
+}
+
+// The processes (zombies included) whose parent is `parent`.
+inline std::vector<pid_t> ChildrenOf(pid_t parent) {
+  std::vector<pid_t> children;
+  DIR* proc = ::opendir("/proc");
+  if (!proc) return children;
+  while (dirent* e = ::readdir(proc)) {
+    char* end = nullptr;
+    long pid = std::strtol(e->d_name, &end, 10);
+    if (*end || pid <= 0) continue;
+    std::ifstream stat("/proc/" + std::string(e->d_name) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) continue;
+    size_t close = line.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(line.substr(close + 2));
+    char state;
+    long ppid = 0;
+    rest >> state >> ppid;
+    if (ppid == parent) children.push_back(static_cast<pid_t>(pid));
+  }
+  ::closedir(proc);
+  return children;
+}
+
+// The command line of a process, one element per argument.
+inline std::vector<std::string> CommandLine(pid_t pid) {
+  std::string text = ReadFile("/proc/" + std::to_string(pid) + "/cmdline");
+  std::vector<std::string> args;
+  std::string arg;
+  for (char c : text) {
+    if (c == '\0') {
+      args.push_back(arg);
+      arg.clear();
+    } else {
+      arg += c;
+    }
+  }
+  return args;
+}
+
+inline bool ProcessExists(pid_t pid) {
+  return std::filesystem::exists("/proc/" + std::to_string(pid));
+}
+
+}  // namespace simtest
