@@ -1,0 +1,11 @@
+#include "backup/CassandraBackupController.h"
+
+#include "platform/log/LogWriter.h"
+
+namespace TQCassandra {
+
+CassandraBackupController::CassandraBackupController() = default;
+
+CassandraBackupController::~CassandraBackupController() { TQLOG(0, "--------"); }
+
+}  // namespace TQCassandra

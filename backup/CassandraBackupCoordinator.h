@@ -1,0 +1,137 @@
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "common/CassandraNodeRecords.h"
+#include "platform/base/QiError.h"
+#include "platform/base/QiString.h"
+#include "platform/framework/Backup.h"
+#include "platform/framework/UnixFSClientConfig.h"
+
+namespace TqCassandra {
+class PriamUtil;
+}
+class CassandraInstance;
+class CassandraSubclient;
+
+namespace TQCassandra {
+
+// The coordinator client configuration of a Cassandra job: the backup
+// coordinator's framework configuration, and the object in which the restore
+// and cleanup coordinators keep the details of an instance. The coordinators
+// fill the fields themselves.
+class CassandraCoordinatorClientConfig : public TQDC_FileSystem::CUnixFSClientConfig {
+ public:
+  CassandraCoordinatorClientConfig() = default;
+  ~CassandraCoordinatorClientConfig() override = default;
+
+  // The framework's arguments, then: the job-results path becomes this
+  // client's job results directory / Ombrel id / application id; the flag
+  // "log" marks a commit-log job; the extent settings come from the registry.
+  CQiError parseArguments(CProgramArgumentsPtr arguments) override;
+
+  // Copied from the instance record by the restore coordinators.
+  std::string instanceAttribute;
+  // The instance's CQL gateway.
+  std::string gatewayHost;
+  uint32_t gatewayCqlPort = 0;
+  std::string gatewayUser;
+  // Base64 of the decrypted gateway password; empty without a gateway user.
+  std::string gatewayPassword;
+  // The instance's JMX connection.
+  std::string jmxHost;
+  uint32_t jmxPort = 0;
+  std::string jmxUser;
+  // Base64 of the decrypted JMX password; set only with a JMX user.
+  std::string jmxPassword;
+  std::string jmxService;
+  // The Java home as the restore coordinators store it.
+  std::string restoreJavaHome;
+  // From Priam's "clusterDetails".
+  std::string clusterName;
+  std::string javaHome;
+  // The instance's stored node list (restore coordinators only).
+  std::vector<App::CassandraNode> clusterNodes;
+  // The job backs up commit logs, not data files.
+  bool commitLogJob = false;
+  std::string archiveDirectory;
+  std::string archiveCommand;
+  std::string cassandraConfigFile;
+  // Id of the subclient's client.
+  int64_t clientId = 0;
+  bool extentBackup = false;
+  uint64_t extentSize = 0;
+  uint64_t largeFileThreshold = 0;
+};
+typedef boost::shared_ptr<CassandraCoordinatorClientConfig> CassandraCoordinatorClientConfigPtr;
+
+// The job-wide coordinator of the "backup" phase of a Cassandra backup job.
+class CassandraBackupCoordinator : public TQDC_FileSystem::CBackup {
+ public:
+  CassandraBackupCoordinator();
+  ~CassandraBackupCoordinator() override;
+
+  bool shouldDistributeSubclientDirectory() const override { return false; }
+  // Makes the configuration on the first call; every call hands out that same
+  // object and makes it the framework base's configuration.
+  CQiError getClientConfigObject(DistributedQEL::CClientConfigPtr& config) override;
+  // Keeps the job client and the job control client; the configuration and
+  // the arguments are not used (the work starts in loadNodeConfiguration).
+  CQiError initialize(DistributedQEL::CClientConfigPtr& config, CProgramArgumentsPtr& arguments,
+                      TQJobClientPtr jobClient, TQJobCtrlClientPtr jobCtrlClient) override;
+  // True only when the registry value nEnableGeoMediaAgentSupport is 1.
+  bool supportsGeoMediaAgent() override;
+  // Unfinished tasks alone do not fail the phase.
+  bool shouldFailOnIncompleteTask() override { return false; }
+
+ protected:
+  // Raises the one major event of a failed Priam step and returns a copy of
+  // `error`: 0x6000485 for access denied (Win32 5), else `eventId` with
+  // `detail` as its argument (none when empty). A success raises nothing.
+  CQiError handlePriamError(const CQiError& error, uint32_t eventId, const std::string& detail);
+
+  // False once a Priam "getMeta" request has failed.
+  bool metadataAvailable = true;
+  // A node was skipped, failed to start or reported failed instances.
+  bool nodeSkipped = false;
+  bool noBackupContent = false;
+  bool fullClusterBackup = false;
+  // A commit-log job on an instance without commit-log backup.
+  bool commitLogNotConfigured = false;
+  // Several node addresses map to one client.
+  bool dockerConfig = false;
+  // Next free task id after the per-node ranges.
+  uint32_t nextTaskId = 0;
+  uint32_t tasksPerNode = 0;
+  // The instance's App::JMXConnection and App::AuthConfig as XML text.
+  std::string jmxConfigXml;
+  std::string authConfigXml;
+  // JVM options of the coordinator's Priam.
+  std::string priamAdditionalParameters;
+  // Cached reply of Priam's "getMeta".
+  CQiString metaJson;
+  // Shared with the framework base.
+  CassandraCoordinatorClientConfigPtr clientConfig;
+  boost::shared_ptr<TqCassandra::PriamUtil> priam;
+  boost::shared_ptr<CassandraInstance> instance;
+  // Belongs to the application identifier that yields it.
+  CassandraSubclient* subclient = nullptr;
+  // Node keys backed up whole.
+  std::list<std::string> fullNodeKeys;
+  // Keyspace status XML texts received from the controllers.
+  std::list<std::string> keyspaceStatusXmls;
+  // Client id -> task status string from the mapping file of a restarted job.
+  std::unordered_map<uint32_t, std::string> taskStatusByClient;
+  // Node key -> keyspaces to back up; an empty list means the whole node.
+  std::unordered_map<std::string, std::list<std::string>> nodeKeyspaces;
+  // Node (instance) name -> its last backup status XML of the previous job.
+  std::unordered_map<std::string, std::string> lastStatusXml;
+  // Node name -> last backup time.
+  std::unordered_map<std::string, int64_t> nodeBackupTime;
+};
+
+}  // namespace TQCassandra
