@@ -38,8 +38,9 @@ CQiError CCollectFileReader::Open(const std::string& path, int64_t offset) {
                                    static_cast<long long>(offset), path.c_str(),
                                    static_cast<long long>(st.st_size));
   }
-  if (offset > 0) {
-    // An entry begins at the start of the file or right after a line end.
+  if (offset > 0 && offset < st.st_size) {
+    // An entry begins at the start of the file or right after a line end;
+    // the file's size is where the last line ends, with or without one.
     char before = 0;
     ssize_t got = ::pread(fd, &before, 1, offset - 1);
     if (got != 1 || before != '\n') {
@@ -51,6 +52,8 @@ CQiError CCollectFileReader::Open(const std::string& path, int64_t offset) {
       return FXErrorUtil::ErrorWin32(FXLOC, 13, "Offset %lld of %s is not the start of an entry",
                                      static_cast<long long>(offset), path.c_str());
     }
+  }
+  if (offset > 0) {
     if (::lseek(fd, offset, SEEK_SET) < 0) {
       int err = errno;
       ::close(fd);
