@@ -15,17 +15,18 @@ namespace {
 
 constexpr size_t kBlockSize = 256 * 1024;
 
-// Makes a rename in `directory` durable.
-void SyncDirectory(const std::string& directory) {
-  int fd = ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}  // namespace
+
+CAtomicFileWriter::~CAtomicFileWriter() { Abort(); }
+
+void CAtomicFileWriter::SyncDirectoryOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   ::fsync(fd);
   ::close(fd);
 }
-
-}  // namespace
-
-CAtomicFileWriter::~CAtomicFileWriter() { Abort(); }
 
 CQiError CAtomicFileWriter::Open(const std::string& finalPath) {
   Abort();
@@ -88,7 +89,7 @@ CQiError CAtomicFileWriter::Close() {
   return CQiError::Success();
 }
 
-CQiError CAtomicFileWriter::Commit() {
+CQiError CAtomicFileWriter::Commit(bool syncDirectory) {
   CQiError error = Close();
   if (error.IsError()) return error.Push(FXLOC);
   error = FXFile::TQMoveFileEx(tempPath_.c_str(), finalPath_.c_str(), FXFile::kMoveReplaceExisting);
@@ -97,8 +98,7 @@ CQiError CAtomicFileWriter::Commit() {
     return error.Push(FXLOC);
   }
   pending_ = false;
-  size_t slash = finalPath_.rfind('/');
-  SyncDirectory(slash == std::string::npos ? "" : finalPath_.substr(0, slash + 1));
+  if (syncDirectory) SyncDirectoryOf(finalPath_);
   return CQiError::Success();
 }
 

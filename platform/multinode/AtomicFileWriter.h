@@ -28,10 +28,15 @@ class CAtomicFileWriter {
   CQiError Write(const std::string& text) { return Write(text.data(), text.size()); }
   // Writes out, syncs and closes the temporary file.
   CQiError Close();
-  // Closes when still open, then puts the file in place.
-  CQiError Commit();
+  // Closes when still open, then puts the file in place; with
+  // `syncDirectory` false the caller syncs the directory (SyncDirectoryOf)
+  // once after several commits.
+  CQiError Commit(bool syncDirectory = true);
   // Removes the temporary file; the final name is untouched.
   void Abort();
+
+  // Makes the renames in the directory of `path` durable.
+  static void SyncDirectoryOf(const std::string& path);
 
   const std::string& GetFinalPath() const { return finalPath_; }
   const std::string& GetTempPath() const { return tempPath_; }

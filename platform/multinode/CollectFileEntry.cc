@@ -100,6 +100,9 @@ CQiError ParseItem(const std::string& item, const std::string& line, CCollectFil
 }  // namespace
 
 std::string CCollectFileEntry::EncodePath(const std::string& path) {
+  bool plain = true;
+  for (char c : path) plain = plain && c != '%' && c != '\n' && c != '\r' && c != '|';
+  if (plain) return path;
   std::string out;
   out.reserve(path.size() + 8);
   for (char c : path) {
@@ -124,6 +127,10 @@ std::string CCollectFileEntry::EncodePath(const std::string& path) {
 }
 
 CQiError CCollectFileEntry::DecodePath(const std::string& text, std::string& path) {
+  if (text.find('%') == std::string::npos) {
+    path = text;
+    return CQiError::Success();
+  }
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {

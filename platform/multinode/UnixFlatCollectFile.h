@@ -9,7 +9,8 @@
 // The flat collect file on a local file system. Entries are buffered and
 // written in blocks; the file is opened at the first entry (or at Close when
 // there is none), so that it always holds exactly the entries taken by this
-// object: mode "w" starts it empty, mode "a" appends to what is there.
+// object: mode "w" starts it empty, mode "a" appends to what is there. One
+// thread writes it at a time.
 class CUnixFlatCollectFile : public CFlatCollectFile {
  public:
   CUnixFlatCollectFile(int64_t jobId, const std::string& path, const char* mode);

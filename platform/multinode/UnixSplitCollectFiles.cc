@@ -67,8 +67,12 @@ CQiError CUnixSplitCollectFiles::SplitCollectFiles() {
     return FXErrorUtil::ErrorWin32(FXLOC, 87, "Expected %d collect file outputs, got %zu",
                                    expectedOutputs_, outputs_.size());
   }
+  // The bound only shapes the split: a malformed setting is logged and the
+  // options keep their bound.
   CQiError error = options_->LoadConfiguration();
-  if (error.IsError()) return error.Push(FXLOC);
+  if (error.IsError()) {
+    TQLOG(-1, "Failed to read the collect file split settings: %s", error.AsString(2).c_str());
+  }
 
   std::vector<std::string> inputs;
   for (const auto& output : outputs_) {
@@ -175,9 +179,10 @@ CQiError CUnixSplitCollectFiles::SplitCollectFiles() {
 
   // Every input is read and every file is complete: put them in place.
   for (auto& file : files) {
-    error = file->Commit();
+    error = file->Commit(false);
     if (error.IsError()) return error.Push(FXLOC);
   }
+  CAtomicFileWriter::SyncDirectoryOf(files.front()->GetFinalPath());
   lastIndex_ = static_cast<int>(n) - 1;
   return CQiError::Success();
 }

@@ -214,6 +214,11 @@ TEST_F(SplitTest, BoundFromTheRegistry) {
 
   CRegistry::Instance().Set(CPostProcessingOptions::kRegistrySection,
                             CPostProcessingOptions::kMaxEntriesValue, "3x");
+  // A malformed bound is logged; the split goes on without it.
+  CQiDirectory::Remove(dir_.path().c_str(), true, true);
+  CQiDirectory::Create(dir_.path().c_str(), false);
+  ASSERT_FALSE(Split(MakeFlat(Entries(9)), 1).IsError());
+  EXPECT_EQ(lastIndex_, 0);
   CPostProcessingOptions options;
   options.SetMaxEntriesPerCollectFile(5);
   EXPECT_TRUE(FXErrorUtil::IsWin32(options.LoadConfiguration(), 13));
