@@ -74,8 +74,11 @@ CQiError MultiNodeBackupOpsWorker::BackupFile() {
 }
 
 CQiError MultiNodeBackupOpsWorker::CommitStoredEntry() {
-  if (!params_ || !params_->frameworkServices || task_.taskId < 0) return CQiError::Success();
-  const int64_t offset = reader_.GetNextLineOffset();
+  CCollectFileReader* reader = GetCollectFileReader();
+  if (!reader || !params_ || !params_->frameworkServices || task_.taskId < 0) {
+    return CQiError::Success();
+  }
+  const int64_t offset = reader->GetNextLineOffset();
   CQiError error =
       params_->frameworkServices->CommitTaskOffset(static_cast<int>(task_.taskId), offset);
   if (error.IsError()) {
