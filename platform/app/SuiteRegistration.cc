@@ -83,8 +83,9 @@ CQiError NodeClient(const std::vector<SClientRecord>& clients, const SNodeSettin
   found = false;
   for (const SClientRecord& c : clients) {
     const bool owns = node.clientId != 0 ? c.id == node.clientId
-                                         : std::find(c.addresses.begin(), c.addresses.end(),
-                                                     node.address) != c.addresses.end();
+                                         : c.hostName == node.address ||
+                                               std::find(c.addresses.begin(), c.addresses.end(),
+                                                         node.address) != c.addresses.end();
     if (owns) {
       client = c;
       found = true;

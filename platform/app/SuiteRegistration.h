@@ -20,8 +20,8 @@ struct SContentRow {
 // One node of an instance's stored node list.
 struct SNodeSettings {
   std::string address;
-  // The client that runs the node: by id, or (0) the client that owns the
-  // address, or none when no client does.
+  // The client that runs the node: by id, or (0) the client that lists the
+  // address or has it as host name, or none when no client does.
   uint64_t clientId = 0;
   std::string dataCenter;  // "": not stored
   std::string rack;        // "": not stored

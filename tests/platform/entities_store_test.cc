@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/CassandraNodeRecords.h"
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/FXPath.h"
 #include "platform/base/QiFile.h"
@@ -322,4 +323,57 @@ TEST_F(StoreTest, TheClientDirectorySeesRegisteredClientsBehindItsOwn) {
   EXPECT_EQ(CClientDirectory::Instance().All().size(), 2u);
   CClientDirectory::Instance().Clear();
   ASSERT_TRUE(CClientDirectory::Instance().FindByName("node2", found));
+}
+
+TEST_F(StoreTest, RegisteredNodesNameTheirClientByIdOrAddress) {
+  Client("node1", {"10.0.0.1"}, 11);
+  Client("node2", {}, 12);  // host name node2.sim
+  Client("cluster1", {}, 100);
+  SInstanceSettings settings;
+  settings.id = 7;
+  settings.clientId = 100;
+  auto node = [](const std::string& address, uint64_t clientId) {
+    SNodeSettings n;
+    n.address = address;
+    n.clientId = clientId;
+    n.configDirectory = "/conf/" + address;
+    return n;
+  };
+  settings.nodes = {node("10.0.0.1", 0), node("node2.sim", 0), node("10.0.0.9", 0),
+                    node("10.0.0.8", 12)};
+  uint64_t id = 0;
+  ASSERT_FALSE(registration_.registerInstance(settings, id).IsError());
+
+  SInstanceRecord stored;
+  ASSERT_FALSE(CSuiteStore::Default().LoadInstance(7, stored).IsError());
+  ASSERT_EQ(stored.nodeXmls.size(), 4u);
+  struct Expected {
+    bool hasClient;
+    int64_t clientId;
+    std::string clientName;
+  };
+  const std::vector<Expected> expected = {
+      {true, 11, "node1"}, {true, 12, "node2"}, {false, 0, ""}, {true, 12, "node2"}};
+  for (size_t i = 0; i < expected.size(); ++i) {
+    App::CassandraNode record;
+    ASSERT_EQ(record.unserialize(stored.nodeXmls[i]), 0);
+    EXPECT_EQ(record.getAddress(), settings.nodes[i].address);
+    EXPECT_EQ(record.getConfigDirectory(), settings.nodes[i].configDirectory);
+    EXPECT_EQ(record.getClient().has_value(), expected[i].hasClient) << i;
+    EXPECT_EQ(record.isSet(3), expected[i].hasClient) << i;
+    if (record.getClient()) {
+      EXPECT_EQ(record.getClient()->getClientId(), expected[i].clientId) << i;
+      EXPECT_EQ(record.getClientName(), expected[i].clientName) << i;
+    }
+  }
+
+  // A node of an unregistered client, or without address, stores nothing.
+  for (const SNodeSettings& bad : {node("10.0.0.5", 55), node("", 11)}) {
+    SInstanceSettings refused = settings;
+    refused.id = 8;
+    refused.nodes = {bad};
+    EXPECT_TRUE(FXErrorUtil::IsWin32(registration_.registerInstance(refused, id), 87));
+    SInstanceRecord none;
+    EXPECT_TRUE(FXErrorUtil::IsWin32(CSuiteStore::Default().LoadInstance(8, none), 1168));
+  }
 }
