@@ -12,6 +12,8 @@ using CatalogSql::kFileColumns;
 
 namespace {
 
+constexpr int64_t kSchemaVersion = 1;
+
 const char* const kSchema = R"SQL(
 CREATE TABLE IF NOT EXISTS jobs(
   job_id INTEGER PRIMARY KEY,
@@ -181,14 +183,21 @@ CQiError CIndexCatalog::Open() {
 }
 
 CQiError CIndexCatalog::CreateSchema() {
-  CQiError error = db_.BeginImmediate();
+  // The schema version lives in the file's user_version: a file made by this
+  // code needs no write lock to be opened again.
+  CSqliteStatement version;
+  CQiError error = db_.Prepare("PRAGMA user_version", version);
+  bool row = false;
+  if (!error.IsError()) error = version.Step(row);
+  if (error.IsError()) return error.Push(FXLOC);
+  if (row && version.ColumnInt(0) == kSchemaVersion) return CQiError::Success();
+  version = CSqliteStatement();
+
+  error = db_.BeginImmediate();
   if (error.IsError()) return error.Push(FXLOC);
   error = db_.Exec(kSchema);
-  if (error.IsError()) {
-    db_.Rollback();
-    return error.Push(FXLOC);
-  }
-  error = db_.Commit();
+  if (!error.IsError()) error = db_.Exec("PRAGMA user_version=" + std::to_string(kSchemaVersion));
+  if (!error.IsError()) error = db_.Commit();
   if (error.IsError()) {
     db_.Rollback();
     return error.Push(FXLOC);
