@@ -6,7 +6,7 @@
 
 #include "platform/base/QiError.h"
 #include "platform/multinode/BackupWorkerParams.h"
-#include "platform/multinode/StreamHandler.h"
+#include "platform/objectops/DataStream.h"
 
 namespace MultiNodeBackupOps {
 
@@ -26,7 +26,7 @@ class IBackupWorker {
   virtual CQiError DoBackup(const std::string& collectFile, int64_t taskId) = 0;
   virtual CQiError Finalize() = 0;
   // The data stream the worker's items go to.
-  virtual CQiError SetupPipeline(const OBJECTOPSAPI::CStreamHandlerPtr& stream) = 0;
+  virtual CQiError SetupPipeline(const OBJECTOPSAPI::IDataStreamPtr& stream) = 0;
   // Backs up the collect file of task `taskId` from the resume offset of the
   // task payload "%d|%lld" (collect-file number, offset; -1 or an empty
   // payload: from the start). `streamName` names the stream in log lines.

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "platform/base/QiError.h"
-#include "platform/multinode/ExtentBackupParams.h"
 #include "platform/multinode/UnixFlatCollectFile.h"
+#include "platform/objectops/ExtentBackupParams.h"
 
 namespace MultiNodeBackupOps {
 

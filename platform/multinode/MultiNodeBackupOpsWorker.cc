@@ -4,6 +4,7 @@
 #include "platform/framework/FrameworkServices.h"
 #include "platform/log/LogWriter.h"
 #include "platform/multinode/ExtentCollectFile.h"
+#include "platform/objectops/BackupFile.h"
 #include "platform/suite/TQJobCtrlClient.h"
 
 namespace MultiNodeBackupOps {
@@ -23,7 +24,7 @@ CQiError MultiNodeBackupOpsWorker::Initialize(const CBackupWorkerParamsPtr& para
   return CQiError::Success();
 }
 
-CQiError MultiNodeBackupOpsWorker::SetupPipeline(const OBJECTOPSAPI::CStreamHandlerPtr& stream) {
+CQiError MultiNodeBackupOpsWorker::SetupPipeline(const OBJECTOPSAPI::IDataStreamPtr& stream) {
   if (!stream) return FXErrorUtil::ErrorWin32(FXLOC, 87, "No data stream");
   stream_ = stream;
   return CQiError::Success();
@@ -69,8 +70,10 @@ bool MultiNodeBackupOpsWorker::IsJobAborted() {
 }
 
 CQiError MultiNodeBackupOpsWorker::BackupFile() {
-  return FXErrorUtil::ErrorWin32(FXLOC, 120, "No backup operation for %s",
-                                 currentFilePath_.c_str());
+  OBJECTOPSAPI::BackupFile item(currentFilePath_, currentFilePath_, itemFlags_, itemExtentParams_);
+  CQiError error = item.backup(stream_.get(), OBJECTOPSAPI::AbortCheck());
+  if (error.IsError()) return error.Push(FXLOC);
+  return CQiError::Success();
 }
 
 CQiError MultiNodeBackupOpsWorker::CommitStoredEntry() {

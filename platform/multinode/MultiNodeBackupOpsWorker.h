@@ -5,16 +5,18 @@
 
 #include "platform/multinode/BackupWorker.h"
 #include "platform/multinode/CollectFileReader.h"
-#include "platform/multinode/ExtentBackupParams.h"
 #include "platform/multinode/MultiNodeBackupOpsWorkerParams.h"
+#include "platform/objectops/DataStream.h"
+#include "platform/objectops/ExtentBackupParams.h"
 
 namespace MultiNodeBackupOps {
 
 // Base of a backup worker of a parallel file backup. Its DoBackup reads the
 // task's numbered collect file from the task's resume offset, one entry at a
 // time, and for each entry sets the current file path, the item flags and
-// the item extent parameters and calls BackupFile, which a derived worker
-// overrides to store the item in the stream.
+// the item extent parameters and calls BackupFile, which stores the item in
+// the data stream through an OBJECTOPSAPI::BackupFile; a derived worker
+// overrides it to choose the item's header path and metadata.
 //
 // After each stored entry, as long as no entry of the run has failed, it
 // commits the byte offset of the next entry through the framework services,
@@ -33,7 +35,7 @@ class MultiNodeBackupOpsWorker : public IBackupWorker {
   CQiError Initialize(const CBackupWorkerParamsPtr& params) override;
   CQiError DoBackup(const std::string& collectFile, int64_t taskId) override;
   CQiError Finalize() override;
-  CQiError SetupPipeline(const OBJECTOPSAPI::CStreamHandlerPtr& stream) override;
+  CQiError SetupPipeline(const OBJECTOPSAPI::IDataStreamPtr& stream) override;
   // The item loop. Errors: those of PrepareForBackup; 774 "Collect file not
   // open"; a parse or read error; 774 "Failed to backup some files in file
   // %s" (the collect file) when any entry failed.
@@ -48,8 +50,9 @@ class MultiNodeBackupOpsWorker : public IBackupWorker {
   // The job's quit flag (the process-wide one when the parameters have no
   // job control client).
   virtual bool IsJobAborted();
-  // Backs up the current file path as one item; the base has no store of its
-  // own and answers error 120.
+  // Backs up the current file path as one item (an OBJECTOPSAPI::BackupFile
+  // with the item flags and extent parameters) under its own path as header
+  // path.
   virtual CQiError BackupFile();
 
   int getStreamNumber() const { return streamNumber_; }
@@ -66,7 +69,7 @@ class MultiNodeBackupOpsWorker : public IBackupWorker {
   CQiError CommitStoredEntry();
 
   const MultiNodeBackupOpsWorkerParamsPtr& GetWorkerParams() const { return params_; }
-  const OBJECTOPSAPI::CStreamHandlerPtr& GetStreamHandler() const { return stream_; }
+  const OBJECTOPSAPI::IDataStreamPtr& GetStreamHandler() const { return stream_; }
   const BackupTaskParams& GetTask() const { return task_; }
   const std::string& GetCurrentFilePath() const { return currentFilePath_; }
   void SetCurrentFilePath(const std::string& path) { currentFilePath_ = path; }
@@ -77,7 +80,7 @@ class MultiNodeBackupOpsWorker : public IBackupWorker {
  private:
   int streamNumber_ = 0;
   MultiNodeBackupOpsWorkerParamsPtr params_;
-  OBJECTOPSAPI::CStreamHandlerPtr stream_;
+  OBJECTOPSAPI::IDataStreamPtr stream_;
   CCollectFileReader reader_;
   BackupTaskParams task_;
   std::string streamName_;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <boost/shared_ptr.hpp>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -60,5 +61,6 @@ class IDataStream {
   // Drops the open item, if any.
   virtual void AbortItem() = 0;
 };
+typedef boost::shared_ptr<IDataStream> IDataStreamPtr;
 
 }  // namespace OBJECTOPSAPI

@@ -13,10 +13,16 @@ struct ExtentBackupParams {
   static constexpr uint64_t kDefaultExtentSize = 0x400000;  // 4 MiB
 
   explicit ExtentBackupParams(uint64_t n = 0)
-      : isExtent(false), failOnChange(true), offset(n), extentSize(kDefaultExtentSize), length(0) {}
+      : isExtent(false),
+        failOnChange(true),
+        isLastExtent(true),
+        offset(n),
+        extentSize(kDefaultExtentSize),
+        length(0) {}
 
   bool isExtent;      // the item is one extent of its file, not the whole file
   bool failOnChange;  // fail the item when the file's size changes while it is read
+  bool isLastExtent;  // the item reaches the end of its file (true for a whole file)
   uint64_t offset;    // where an extent item starts in its file
   uint64_t extentSize;
   uint64_t length;  // bytes of an extent item; 0 = up to the end of the file

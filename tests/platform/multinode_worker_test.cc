@@ -2,6 +2,7 @@
 // commits, resume, failures and the quit flag; and the controller's part of
 // the worker parameters.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <map>
 #include <mutex>
@@ -15,8 +16,8 @@
 #include "platform/framework/MultiNodeBackupOpsControllerClientConfig.h"
 #include "platform/log/LogWriter.h"
 #include "platform/multinode/CollectFileEntry.h"
-#include "platform/multinode/InMemoryStreamHandler.h"
 #include "platform/multinode/MultiNodeBackupOpsWorker.h"
+#include "platform/objectops/InMemoryDataStream.h"
 #include "platform/suite/TQJobCtrlClient.h"
 #include "tests/platform/MultinodeFiles.h"
 #include "tests/platform/TempDir.h"
@@ -28,7 +29,7 @@ using MultiNodeBackupOps::CCollectFileEntry;
 using MultiNodeBackupOps::MultiNodeBackupOpsWorker;
 using MultiNodeBackupOps::MultiNodeBackupOpsWorkerParams;
 using MultiNodeBackupOps::MultiNodeBackupOpsWorkerParamsPtr;
-using OBJECTOPSAPI::CInMemoryStreamHandler;
+using OBJECTOPSAPI::CInMemoryDataStream;
 using OBJECTOPSAPI::ExtentBackupParams;
 
 namespace {
@@ -47,8 +48,9 @@ class RecordingServices : public DistributedQEL::CInMemoryFrameworkServices {
   bool refuse = false;
 };
 
-// A worker that stores each entry's bytes (its extent for an extent entry)
-// in the stream and notes what the loop handed it.
+// A worker that notes what the loop handed it and stores each entry through
+// the base (the file's bytes, its extent for an extent entry, under its own
+// path).
 class StoringWorker : public MultiNodeBackupOpsWorker {
  public:
   struct Seen {
@@ -61,24 +63,11 @@ class StoringWorker : public MultiNodeBackupOpsWorker {
 
   CQiError BackupFile() override {
     seen.push_back({GetCurrentFilePath(), GetItemFlags(), GetItemExtentParams()});
+    CQiError error = MultiNodeBackupOpsWorker::BackupFile();
     // What one entry sets must not reach the next.
     SetItemFlags(GetItemFlags() | 0x40);
     GetItemExtentParams().extentSize = 1;
-
-    OBJECTOPSAPI::StreamItemHeader header;
-    header.filePath = GetCurrentFilePath();
-    header.headerPath = "/cluster" + GetCurrentFilePath();
-    header.extent = seen.back().extent;
-    CQiError error = GetStreamHandler()->BeginItem(header);
     if (error.IsError()) return error.Push(FXLOC);
-    std::string data = ReadText(GetCurrentFilePath());
-    if (header.extent.isExtent) data = data.substr(header.extent.offset, header.extent.length);
-    error = GetStreamHandler()->WriteItemData(data.data(), data.size());
-    if (!error.IsError()) error = GetStreamHandler()->CommitItem();
-    if (error.IsError()) {
-      GetStreamHandler()->AbortItem();
-      return error.Push(FXLOC);
-    }
     return CQiError::Success();
   }
 
@@ -100,7 +89,7 @@ class WorkerTest : public ::testing::Test {
     params_->jobId = 100;
     params_->frameworkServices = services_;
     params_->jobCtrlClient = quit_;
-    stream_.reset(new CInMemoryStreamHandler());
+    stream_.reset(new CInMemoryDataStream());
     worker_.reset(new StoringWorker(3));
     ASSERT_FALSE(worker_->Initialize(params_).IsError());
     ASSERT_FALSE(worker_->SetupPipeline(stream_).IsError());
@@ -122,7 +111,7 @@ class WorkerTest : public ::testing::Test {
 
   std::vector<std::string> StoredPaths() const {
     std::vector<std::string> paths;
-    for (const auto& item : stream_->Items()) paths.push_back(item.header.filePath);
+    for (const auto& item : stream_->Items()) paths.push_back(item.header.sourcePath);
     return paths;
   }
 
@@ -142,14 +131,19 @@ class WorkerTest : public ::testing::Test {
   boost::shared_ptr<RecordingServices> services_;
   TQJobCtrlClientPtr quit_;
   MultiNodeBackupOpsWorkerParamsPtr params_;
-  boost::shared_ptr<CInMemoryStreamHandler> stream_;
+  boost::shared_ptr<CInMemoryDataStream> stream_;
   boost::shared_ptr<StoringWorker> worker_;
 };
 
 TEST_F(WorkerTest, StoresEveryEntryAndCommitsTheNextOffsetAfterEach) {
   ASSERT_FALSE(worker_->DoBackup(collectFile_, 12, "12|-1", "stream 3").IsError());
   EXPECT_EQ(StoredPaths(), files_);
-  for (const auto& item : stream_->Items()) EXPECT_EQ(item.data, ReadText(item.header.filePath));
+  for (const auto& item : stream_->Items()) {
+    EXPECT_EQ(item.data, ReadText(item.header.sourcePath));
+    EXPECT_EQ(item.header.headerPath, item.header.sourcePath);
+    EXPECT_EQ(item.header.itemFlags, 0u);
+    EXPECT_FALSE(item.header.isDirectory);
+  }
   EXPECT_EQ(CommittedOffsets(), std::vector<int64_t>(offsets_.begin() + 1, offsets_.end()));
   EXPECT_EQ(services_->GetTaskCommitOffset(12), offsets_.back());
   EXPECT_EQ(worker_->getStreamNumber(), 3);
@@ -168,12 +162,12 @@ TEST_F(WorkerTest, ResumesAtThePayloadsOffset) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.payload);
-    stream_.reset(new CInMemoryStreamHandler());
+    stream_.reset(new CInMemoryDataStream());
     ASSERT_FALSE(worker_->SetupPipeline(stream_).IsError());
     ASSERT_FALSE(worker_->DoBackup(collectFile_, 12, c.payload, "s").IsError());
     EXPECT_EQ(StoredPaths(), std::vector<std::string>(files_.begin() + c.firstEntry, files_.end()));
   }
-  stream_.reset(new CInMemoryStreamHandler());
+  stream_.reset(new CInMemoryDataStream());
   ASSERT_FALSE(worker_->SetupPipeline(stream_).IsError());
   ASSERT_FALSE(worker_->DoBackup(collectFile_, 12).IsError());
   EXPECT_EQ(StoredPaths(), files_);
@@ -190,14 +184,14 @@ TEST_F(WorkerTest, AFailedEntryKeepsTheCommitAtItAndAResumeStoresIt) {
   EXPECT_EQ(CommittedOffsets(), std::vector<int64_t>{offsets_[1]});
 
   // The task handed out again, on a healthy stream, from the committed offset.
-  auto retry = boost::shared_ptr<CInMemoryStreamHandler>(new CInMemoryStreamHandler());
+  auto retry = boost::shared_ptr<CInMemoryDataStream>(new CInMemoryDataStream());
   StoringWorker other(4);
   ASSERT_FALSE(other.Initialize(params_).IsError());
   ASSERT_FALSE(other.SetupPipeline(retry).IsError());
   const int64_t committed = services_->GetTaskCommitOffset(12);
   ASSERT_FALSE(other.DoBackup(collectFile_, 12, "12|" + std::to_string(committed), "s").IsError());
   std::vector<std::string> paths;
-  for (const auto& item : retry->Items()) paths.push_back(item.header.filePath);
+  for (const auto& item : retry->Items()) paths.push_back(item.header.sourcePath);
   EXPECT_EQ(paths, std::vector<std::string>(files_.begin() + 1, files_.end()));
   EXPECT_EQ(services_->GetTaskCommitOffset(12), offsets_.back());
 }
@@ -209,7 +203,7 @@ TEST_F(WorkerTest, TheQuitFlagStopsTheLoopAfterAFailure) {
     ASSERT_FALSE(worker_->DoBackup(collectFile_, 12, "", "s").IsError());
     EXPECT_EQ(StoredPaths(), files_);
   }
-  stream_.reset(new CInMemoryStreamHandler());
+  stream_.reset(new CInMemoryDataStream());
   ASSERT_FALSE(worker_->SetupPipeline(stream_).IsError());
   stream_->FailItem(files_[1], FXErrorUtil::ErrorWin32(FXLOC, 1117, "Media error"));
   CLogCapture log;
@@ -258,7 +252,11 @@ TEST_F(WorkerTest, EmptyLinesAreSkippedAndEveryEntryStartsFromTheSameFlagsAndExt
     EXPECT_EQ(worker_->seen[i].extent.isLastExtent, expected[i].last);
   }
   std::string rebuilt;
-  for (const auto& item : stream_->ItemsOf(big)) rebuilt += item.data;
+  for (const auto& item : stream_->ItemsOf(big)) {
+    EXPECT_EQ(item.header.pieceOffset, rebuilt.size());
+    EXPECT_EQ(item.header.fileSize, 25u);
+    rebuilt += item.data;
+  }
   EXPECT_EQ(rebuilt, ReadText(big));
   // Commits after each stored entry: the next line's start each time.
   EXPECT_EQ(CommittedOffsets(), (std::vector<int64_t>{offsets_[2], offsets_[4], offsets_[5],
@@ -273,7 +271,7 @@ TEST_F(WorkerTest, OddPathsReachTheStreamExactly) {
   ASSERT_FALSE(worker_->DoBackup(collectFile_, 12, "", "s").IsError());
   EXPECT_EQ(StoredPaths(), odd);
   for (const auto& item : stream_->Items())
-    EXPECT_EQ(item.data, "bytes of " + item.header.filePath);
+    EXPECT_EQ(item.data, "bytes of " + item.header.sourcePath);
 }
 
 TEST_F(WorkerTest, ARefusedCommitDoesNotStopTheRun) {
@@ -311,7 +309,7 @@ TEST_F(WorkerTest, PreparationErrors) {
   EXPECT_TRUE(FXErrorUtil::IsWin32(fresh.DoBackup(collectFile_, 12, "", "s"), 87));
   ASSERT_FALSE(fresh.Initialize(params_).IsError());
   EXPECT_TRUE(FXErrorUtil::IsWin32(fresh.DoBackup(collectFile_, 12, "", "s"), 87));  // no stream
-  EXPECT_TRUE(FXErrorUtil::IsWin32(fresh.SetupPipeline(OBJECTOPSAPI::CStreamHandlerPtr()), 87));
+  EXPECT_TRUE(FXErrorUtil::IsWin32(fresh.SetupPipeline(OBJECTOPSAPI::IDataStreamPtr()), 87));
   EXPECT_TRUE(FXErrorUtil::IsWin32(fresh.Initialize(CBackupWorkerParamsPtr()), 87));
   CBackupWorkerParamsPtr otherKind(new MultiNodeBackupOps::CBackupWorkerParams());
   EXPECT_TRUE(FXErrorUtil::IsWin32(fresh.Initialize(otherKind), 87));
@@ -328,17 +326,56 @@ TEST_F(WorkerTest, TheTaskComesFromThePayload) {
   EXPECT_EQ(MultiNodeBackupOps::BackupTaskParams::FormatPayload(7, -1), "7|-1");
 }
 
-// The base has no store: every entry fails, nothing is committed.
-TEST_F(WorkerTest, TheBaseWorkerStoresNothing) {
+// The base stores every file under its own path; a file that cannot be read
+// fails alone, leaves nothing of itself in the stream and holds the commit.
+TEST_F(WorkerTest, TheBaseWorkerStoresEachFileUnderItsOwnPath) {
   MultiNodeBackupOpsWorker base(1);
   ASSERT_FALSE(base.Initialize(params_).IsError());
   ASSERT_FALSE(base.SetupPipeline(stream_).IsError());
-  EXPECT_TRUE(FXErrorUtil::IsWin32(base.BackupFile(), 120));
+  ASSERT_FALSE(base.DoBackup(collectFile_, 12, "", "s").IsError());
+  EXPECT_EQ(StoredPaths(), files_);
+  for (const auto& item : stream_->Items()) {
+    EXPECT_EQ(item.header.headerPath, item.header.sourcePath);
+    EXPECT_EQ(item.data, ReadText(item.header.sourcePath));
+  }
+
+  stream_.reset(new CInMemoryDataStream());
+  ASSERT_FALSE(base.SetupPipeline(stream_).IsError());
+  services_->commits.clear();
+  ASSERT_EQ(::unlink(files_[2].c_str()), 0);
   CQiError error = base.DoBackup(collectFile_, 12, "", "s");
   EXPECT_TRUE(FXErrorUtil::IsWin32(error, 774));
-  EXPECT_TRUE(stream_->Items().empty());
-  EXPECT_TRUE(services_->commits.empty());
+  EXPECT_EQ(StoredPaths(), (std::vector<std::string>{files_[0], files_[1], files_[3], files_[4]}));
+  EXPECT_EQ(CommittedOffsets(), (std::vector<int64_t>{offsets_[1], offsets_[2]}));
+  EXPECT_EQ(stream_->AbortedCount(), 0);
   ASSERT_FALSE(base.Finalize().IsError());
+}
+
+// The in-memory stream keeps only wholly written pieces, so the worker tests
+// above would see a short or misplaced item.
+TEST(InMemoryDataStream, KeepsOnlyWhollyWrittenPieces) {
+  CInMemoryDataStream stream;
+  OBJECTOPSAPI::StreamItemHeader header;
+  header.headerPath = "/a";
+  header.sourcePath = "/src/a";
+  header.fileSize = 10;
+  header.pieceOffset = 4;
+  header.pieceLength = 4;
+  ASSERT_FALSE(stream.BeginItem(header).IsError());
+  EXPECT_TRUE(FXErrorUtil::IsWin32(stream.WriteExtent(2, "xx", 2), 87));
+  EXPECT_TRUE(FXErrorUtil::IsWin32(stream.WriteExtent(6, "xyz", 3), 87));
+  ASSERT_FALSE(stream.WriteExtent(6, "gh", 2).IsError());
+  EXPECT_TRUE(FXErrorUtil::IsWin32(stream.CommitItem(), 13));
+  ASSERT_FALSE(stream.WriteExtent(4, "ef", 2).IsError());
+  ASSERT_FALSE(stream.CommitItem().IsError());
+  ASSERT_EQ(stream.Items().size(), 1u);
+  EXPECT_EQ(stream.Items()[0].data, "efgh");
+
+  ASSERT_FALSE(stream.BeginItem(header).IsError());
+  ASSERT_FALSE(stream.BeginItem(header).IsError());  // the open one is dropped
+  stream.AbortItem();
+  EXPECT_EQ(stream.AbortedCount(), 2);
+  EXPECT_EQ(stream.Items().size(), 1u);
 }
 
 // A preparation that leaves the reader closed.
