@@ -1,0 +1,239 @@
+#include "backup/CassandraBackupWorker.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <boost/shared_ptr.hpp>
+#include <cerrno>
+#include <fstream>
+#include <vector>
+
+#include "backup/BackupCassandraItem.h"
+#include "platform/base/FXErrorUtil.h"
+#include "platform/base/FXMutex.h"
+#include "platform/base/FXPath.h"
+#include "platform/base/FXString.h"
+#include "platform/log/LogWriter.h"
+
+// Serialises every append to (and read of) the failures list by the backup
+// workers of the process.
+static FXMutex g_oLockFailedFile;
+
+namespace {
+
+// `path` without its final "/"s; a path of "/"s alone stays "/".
+std::string WithoutFinalSlash(const std::string& path) {
+  size_t end = path.find_last_not_of('/');
+  if (end == std::string::npos) return path.empty() ? path : "/";
+  return path.substr(0, end + 1);
+}
+
+// True when `path` is `directory` or lies below it, compared by whole path
+// components (both without a final "/").
+bool IsAtOrBelow(const std::string& path, const std::string& directory) {
+  if (path == directory) return true;
+  if (directory == "/") return path.size() > 1 && path[0] == '/';
+  return path.size() > directory.size() && path.compare(0, directory.size(), directory) == 0 &&
+         path[directory.size()] == '/';
+}
+
+std::string HeaderPath(const std::vector<std::string>& components) {
+  std::string path = "/";
+  for (const auto& component : components) FXPath::Append(path, component, 0);
+  return path;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Failures list.
+
+std::string CassandraHandleFailedFiles::FormatLine(const std::string& instanceName,
+                                                   const std::string& keyspace) {
+  return instanceName + " " + keyspace + "\n";
+}
+
+CQiError CassandraHandleFailedFiles::AddFailedKeyspace(const std::string& path,
+                                                       const std::string& instanceName,
+                                                       const std::string& keyspace) {
+  if (path.empty()) return FXErrorUtil::ErrorWin32(FXLOC, 87, "No failures list");
+  const std::string line = FormatLine(instanceName, keyspace);
+  auto_lock lock(g_oLockFailedFile);
+  int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    int err = errno;
+    return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to open failures list %s", path.c_str());
+  }
+  ssize_t written;
+  do {
+    written = write(fd, line.data(), line.size());
+  } while (written < 0 && errno == EINTR);
+  int err = errno;
+  close(fd);
+  if (written != static_cast<ssize_t>(line.size())) {
+    return FXErrorUtil::ErrorErrNo(FXLOC, written < 0 ? err : ENOSPC,
+                                   "Failed to write to failures list %s", path.c_str());
+  }
+  return CQiError::Success();
+}
+
+CassandraHandleFailedFiles::FailedKeyspaces CassandraHandleFailedFiles::ReadFailedKeyspaces(
+    const std::string& path) {
+  FailedKeyspaces failed;
+  auto_lock lock(g_oLockFailedFile);
+  std::ifstream in(path);
+  if (!in) return failed;
+  std::string line;
+  std::vector<std::string> fields;
+  while (std::getline(in, line)) {
+    if (line.empty()) continue;
+    FXString::Split(line, " ", fields, FXString::kKeepEmpty);
+    if (fields.size() == 2) failed[fields[0]].insert(fields[1]);
+  }
+  return failed;
+}
+
+// ---------------------------------------------------------------------------
+// Worker.
+
+CassandraBackupWorker::CassandraBackupWorker() = default;
+
+CassandraBackupWorker::CassandraBackupWorker(int streamNumber)
+    : MultiNodeBackupOpsWorker(streamNumber) {}
+
+CassandraBackupWorker::~CassandraBackupWorker() = default;
+
+void CassandraBackupWorker::setExtentSize(uint64_t size) {
+  extentSize = size;
+  SetItemExtentSize(size);
+  TQLOG(0, "Using extent size: %lu", static_cast<unsigned long>(size));
+}
+
+CQiError CassandraBackupWorker::DoBackup(const std::string& collectFile, int64_t taskId,
+                                         const std::string& taskPayload,
+                                         const std::string& streamName) {
+  CQiError error = MultiNodeBackupOpsWorker::DoBackup(collectFile, taskId, taskPayload, streamName);
+  if (error.IsError()) return error.Push(FXLOC);
+  return CQiError::Success();
+}
+
+CQiError CassandraBackupWorker::BackupFile() {
+  cassandraParams = boost::dynamic_pointer_cast<CassandraBackupWorkerParams>(GetWorkerParams());
+  if (!cassandraParams) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 774, "Invalid Cassandra config object");
+  }
+  if (cassandraParams->commitLogJob != 0) return backupCommitLog();
+  CQiError error = fetchCassandraNodePathForData();
+  if (error.IsError()) {
+    TQLOG(-1, "Failed to backup file %s. Error: %s", GetCurrentFilePath().c_str(),
+          error.AsString(2).c_str());
+    return error.Push(FXLOC);
+  }
+  return backupData();
+}
+
+void CassandraBackupWorker::BuildNodePathCache() {
+  nodePathCache.clear();
+  for (const CassandraNodeInstanceParams& instance : cassandraParams->instanceParams) {
+    for (const std::string& directory : instance.dataDirectories) {
+      if (directory.empty()) continue;
+      CassandraNodeInstanceParams entry(instance.dataCenter, instance.rack, instance.instanceName,
+                                        std::vector<std::string>(), instance.commitLogDirectory);
+      // A directory listed by two instances belongs to the first.
+      nodePathCache.emplace(WithoutFinalSlash(directory), entry);
+    }
+  }
+  cacheSource_ = cassandraParams.get();
+}
+
+CQiError CassandraBackupWorker::fetchCassandraNodePathForData() {
+  if (cacheSource_ != cassandraParams.get()) BuildNodePathCache();
+  const std::string path = WithoutFinalSlash(GetCurrentFilePath());
+  const std::pair<const std::string, CassandraNodeInstanceParams>* best = nullptr;
+  for (const auto& entry : nodePathCache) {
+    if (IsAtOrBelow(path, entry.first) && (!best || entry.first.size() > best->first.size())) {
+      best = &entry;
+    }
+  }
+  if (!best) {
+    dataCenter.clear();
+    rack.clear();
+    instanceName.clear();
+    commitLogDirectory.clear();
+    dataDirectory.clear();
+    return FXErrorUtil::ErrorWin32(
+        FXLOC, 1168, "%s lies in no data directory of this node's Cassandra instances",
+        GetCurrentFilePath().c_str());
+  }
+  dataCenter = best->second.dataCenter;
+  rack = best->second.rack;
+  instanceName = best->second.instanceName;
+  commitLogDirectory = best->second.commitLogDirectory;
+  dataDirectory = best->first;
+  return CQiError::Success();
+}
+
+CQiError CassandraBackupWorker::backupData() {
+  const std::string& filePath = GetCurrentFilePath();
+  const uint64_t flags = GetItemFlags();
+  const std::string& cluster = cassandraParams->clusterName;
+  // A directory listed with a final "/" names the same directory.
+  const std::string path = WithoutFinalSlash(filePath);
+
+  if (path == dataDirectory) {
+    CQiError error = BackupItem(filePath, HeaderPath({cluster}), flags);
+    if (error.IsError()) return error.Push(FXLOC);
+    error = BackupItem(filePath, HeaderPath({cluster, dataCenter}), flags);
+    if (error.IsError()) return error.Push(FXLOC);
+    return BackupItem(filePath, HeaderPath({cluster, dataCenter, instanceName}), flags);
+  }
+
+  // The components below the data directory: keyspace, table directory, and
+  // whatever lies below the table directory.
+  const std::string below = path.substr(dataDirectory == "/" ? 1 : dataDirectory.size() + 1);
+  std::vector<std::string> parts;
+  FXString::Split(below, "/", parts, FXString::kKeepEmpty);
+  const std::string& keyspace = parts[0];
+  if (parts.size() == 1) {
+    return BackupItem(filePath, HeaderPath({cluster, dataCenter, instanceName, keyspace}), flags);
+  }
+  const std::string table = parts[1].substr(0, parts[1].find('-'));
+  if (parts.size() == 2) {
+    return BackupItem(filePath, HeaderPath({cluster, dataCenter, instanceName, keyspace, table}),
+                      flags);
+  }
+  CQiError error = BackupItem(
+      filePath, HeaderPath({cluster, dataCenter, instanceName, keyspace, table, parts.back()}),
+      flags);
+  if (error.IsError()) return error.Push(FXLOC);
+  return CQiError::Success();
+}
+
+CQiError CassandraBackupWorker::backupCommitLog() {
+  TQLOG(-1, "Failed to backup file %s. Error: commit-log backups are not handled by this worker",
+        GetCurrentFilePath().c_str());
+  return FXErrorUtil::ErrorWin32(FXLOC, 50, "Commit-log backup of %s is not supported",
+                                 GetCurrentFilePath().c_str());
+}
+
+CQiError CassandraBackupWorker::BackupItem(const std::string& filePath,
+                                           const std::string& headerPath, uint64_t flags) {
+  TQLOG(1, "Filename: %s File Header string: %s", filePath.c_str(), headerPath.c_str());
+  boost::shared_ptr<OBJECTOPSAPI::BackupCassandraItem> item(
+      new OBJECTOPSAPI::BackupCassandraItem(filePath, headerPath, flags, GetItemExtentParams()));
+  CQiError error = item->backup(GetStreamHandler().get(), CassandraJobAbortCheck());
+  if (!error.IsError()) return CQiError::Success();
+
+  TQLOG(-1, "Failed to backup file %s. Error: %s", filePath.c_str(), error.AsString(2).c_str());
+  if (cassandraParams && cassandraParams->commitLogJob == 0) {
+    std::vector<std::string> fields;
+    FXString::Split(headerPath, "/", fields, FXString::kKeepEmpty);
+    // Items at keyspace level or below (the fifth field is the keyspace);
+    // the failures list is skipped silently when it cannot take the line.
+    if (fields.size() >= 5 && fields[4] != OBJECTOPSAPI::kCassandraCommitLogComponent) {
+      CassandraHandleFailedFiles::AddFailedKeyspace(cassandraParams->failedFilePath, instanceName,
+                                                    fields[4]);
+    }
+  }
+  return error.Push(FXLOC);
+}
