@@ -2,6 +2,8 @@
 
 #include "platform/base/FXErrorUtil.h"
 #include "platform/framework/MultiNodeBackupOpsControllerClientConfig.h"
+#include "platform/multinode/MultiNodeBackupOpsWorkerParams.h"
+#include "platform/suite/TQJobCtrlClient.h"
 
 namespace MultiNodeBackupOps {
 
@@ -32,7 +34,24 @@ CQiError MultiNodeBackupOpsController::GetBackupWorkerParams(CBackupWorkerParams
   return FXErrorUtil::ErrorWin32(FXLOC, 1359, "This controller has no backup worker parameters");
 }
 
-CQiError MultiNodeBackupOpsController::InitializeBackupWorkerParams(CBackupWorkerParamsPtr&) {
+CQiError MultiNodeBackupOpsController::InitializeBackupWorkerParams(
+    CBackupWorkerParamsPtr& params) {
+  MultiNodeBackupOpsWorkerParamsPtr own =
+      boost::dynamic_pointer_cast<MultiNodeBackupOpsWorkerParams>(params);
+  if (!own) return FXErrorUtil::ErrorWin32(FXLOC, 87, "Invalid backup worker parameters");
+  const DistributedQEL::CClientConfigPtr& config = getClientConfig();
+  if (config) {
+    own->jobId = config->getJobId();
+    own->backupLevel = config->getBackupLevel();
+    own->jobResultsDirectory = config->getJobResultsDirectory();
+  }
+  MultiNodeBackupOpsControllerClientConfigPtr nodeConfig =
+      boost::dynamic_pointer_cast<MultiNodeBackupOpsControllerClientConfig>(config);
+  if (nodeConfig) own->failedFilePath = nodeConfig->getFailuresFilePath();
+  own->clientName = getClientName();
+  own->jobCtrlClient =
+      jobCtrlClient_ ? jobCtrlClient_ : TQJobCtrlClientPtr(new TQJobCtrlClient(own->jobId));
+  own->frameworkServices = getFrameworkServices();
   return CQiError::Success();
 }
 

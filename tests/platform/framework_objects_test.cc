@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/base/FXErrorUtil.h"
 #include "platform/framework/Backup.h"
 #include "platform/framework/FSBackupController.h"
 #include "platform/framework/FSRestoreByJobController.h"
@@ -78,7 +79,7 @@ TEST(FrameworkObjects, BackupControllerBaseHasNoWorkerOfItsOwn) {
   MultiNodeBackupOps::CBackupWorkerParamsPtr params;
   EXPECT_TRUE(controller.GetBackupWorker(worker, nullptr).IsError());
   EXPECT_TRUE(controller.GetBackupWorkerParams(params).IsError());
-  EXPECT_FALSE(controller.InitializeBackupWorkerParams(params).IsError());
+  EXPECT_TRUE(FXErrorUtil::IsWin32(controller.InitializeBackupWorkerParams(params), 87));
 }
 
 TEST(FrameworkObjects, RestoreControllerMakesWorkersThatFilterNothing) {
