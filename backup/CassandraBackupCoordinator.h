@@ -96,8 +96,10 @@ class CassandraBackupCoordinator : public TQDC_FileSystem::CBackup {
   bool shouldFailOnIncompleteTask() override { return false; }
 
   // Node start-up (CassandraBackupCoordinatorTasks.cc).
-  // Streams needed and worker limit: the configured streams over the node
-  // count, rounded up; stream limit: the node's CPU count (the share when 0).
+  // Streams needed and worker limit: half of `tasksPerNode` once the job
+  // start has set it (the share the node's collect-file range was sized by),
+  // else the configured streams over the node count, rounded up; stream
+  // limit: the node's CPU count (the share when 0).
   CQiError getStreamReservationInfoForNode(DistributedQEL::CNodeInfoPtr& node) override;
   // "-numstreams %d -t %d -d %s -collectFileStart %d" replaces `arguments`.
   CQiError getCommandArgumentsForNode(DistributedQEL::CNodeInfoPtr& node,

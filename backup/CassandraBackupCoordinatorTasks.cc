@@ -153,6 +153,12 @@ CQiError CassandraBackupCoordinator::getStreamReservationInfoForNode(CNodeInfoPt
   size_t nodeCount = std::max<size_t>(1, getNodes().size());
   int32_t streams = getClientConfig() ? getClientConfig()->getNumberOfStreams() : 0;
   int share = static_cast<int>(std::ceil(static_cast<double>(streams) / nodeCount));
+  // Once the job start has sized each node's range of collect-file numbers
+  // (two per stream of the node's share), the node is given that same share:
+  // it passes as "-numstreams" to the controller, which splits its collect
+  // files into exactly the range's numbers, so the numbered and the surplus
+  // collect files are the ones the tasks expect.
+  if (tasksPerNode > 0) share = static_cast<int>(tasksPerNode / 2);
   int limit = node->getCPUCount() != 0 ? node->getCPUCount() : share;
   node->setStreamLimit(kBackupStreams, limit);
   node->setMaxStreamsNeeded(kBackupStreams, share);

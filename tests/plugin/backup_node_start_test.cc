@@ -148,6 +148,23 @@ TEST_F(NodeStart, ArgumentLineCarriesShareLevelMediaAgentAndFirstCollectFile) {
   EXPECT_EQ(arguments, "-numstreams 4 -t 2 -d MA1 -collectFileStart 9");
 }
 
+// The node's share, and so its "-numstreams", is the one its range of
+// collect-file numbers was sized by: the controller then splits into exactly
+// the numbers the coordinator preallocated, whatever the configured streams.
+TEST_F(NodeStart, TheShareFollowsTheCollectFileRangeOnceItIsSized) {
+  CNodeInfoPtr first = AddNode(11, "node1", 1);
+  AddNode(12, "node2", 11);
+  AddNode(13, "node3", 21);
+  config_->setNumberOfStreams(3);  // 1 stream per node by the configuration
+  coordinator.tasksPerNode = 10;   // 5 streams per node by the subclient
+  ASSERT_FALSE(coordinator.getStreamReservationInfoForNode(first).IsError());
+  EXPECT_EQ(first->getMaxStreamsNeeded(1), 5);
+  EXPECT_EQ(first->getNodeWorkersLimit(), 5);
+  std::string arguments;
+  ASSERT_FALSE(coordinator.getCommandArgumentsForNode(first, arguments).IsError());
+  EXPECT_EQ(arguments, "-numstreams 5 -t 1 -d ma1 -collectFileStart 1");
+}
+
 TEST_F(NodeStart, ArgumentLineOfANodeWithoutReservationHasNoStreams) {
   CNodeInfoPtr node = AddNode(11, "node1", 5);
   std::string arguments;
