@@ -50,6 +50,20 @@ constexpr uint32_t kEvCommitLogNotConfigured = 0x600046C;
 constexpr uint32_t kClusterInstanceProcedure = 0x1E4FDD52;
 constexpr int64_t kJobId = 4242;
 
+// Content rows: only the cluster name (the whole cluster), or a keyspace
+// and a data centre ("" leaves the field out).
+inline SContentRow WholeCluster() {
+  SContentRow row;
+  row.clusterName = "TestCluster";
+  return row;
+}
+inline SContentRow Row(const std::string& keyspace, const std::string& dataCenter) {
+  SContentRow row;
+  if (!keyspace.empty()) row.keyspaceName = keyspace;
+  if (!dataCenter.empty()) row.dataCenter = dataCenter;
+  return row;
+}
+
 // Opens the coordinator's job state to the tests.
 class CoordinatorProbe : public TQCassandra::CassandraBackupCoordinator {
  public:
@@ -224,18 +238,6 @@ class JobStartTest : public ::testing::Test {
     EXPECT_FALSE(e.IsError()) << e.AsString(2);
     return id;
   }
-  static SContentRow WholeCluster() {
-    SContentRow row;
-    row.clusterName = "TestCluster";
-    return row;
-  }
-  static SContentRow Row(const std::string& keyspace, const std::string& dataCenter) {
-    SContentRow row;
-    if (!keyspace.empty()) row.keyspaceName = keyspace;
-    if (!dataCenter.empty()) row.dataCenter = dataCenter;
-    return row;
-  }
-
   // ---- the coordinator ----
 
   // A new coordinator for the subclient's job, configured as the framework

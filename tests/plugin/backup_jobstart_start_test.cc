@@ -125,6 +125,10 @@ struct ShareCase {
   int perNode;
 };
 
+void PrintTo(const ShareCase& c, std::ostream* os) {
+  *os << c.nodes << " nodes, " << c.maxStreams << " streams";
+}
+
 class StreamShare : public JobStart, public ::testing::WithParamInterface<ShareCase> {};
 
 TEST_P(StreamShare, IsTheMaximumOverTheNodesRoundedUp) {
