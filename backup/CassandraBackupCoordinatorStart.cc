@@ -12,6 +12,7 @@
 
 #include "backup/CassandraBackupCoordinator.h"
 #include "backup/CassandraNodeInfo.h"
+#include "backup/CollectFileMapping.h"
 #include "common/BackupRecords.h"
 #include "common/CassandraPriamSetup.h"
 #include "platform/app/ApplicationId.h"
@@ -19,7 +20,6 @@
 #include "platform/app/CassandraInstance.h"
 #include "platform/app/CassandraSubclient.h"
 #include "platform/base/FXErrorUtil.h"
-#include "platform/base/FXString.h"
 #include "platform/framework/NodeInfo.h"
 #include "platform/json/TqJson.h"
 #include "platform/log/EvEvent.h"
@@ -250,9 +250,7 @@ CQiError CassandraBackupCoordinator::loadNodeConfiguration() {
   }
 
   // 12. Mapping file of a restarted job.
-  const std::string mappingFile =
-      FXString::Format("%s/CollectFileMapping_%lld", config.getJobResultsDirectory().c_str(),
-                       static_cast<long long>(config.getJobId()));
+  const std::string mappingFile = mappingFilePath();
   struct stat info;
   if (::stat(mappingFile.c_str(), &info) == 0) {
     TQLOG(2, "Reading from mapping file %s", mappingFile.c_str());
@@ -262,13 +260,11 @@ CQiError CassandraBackupCoordinator::loadNodeConfiguration() {
     }
     std::string line;
     while (std::getline(in, line)) {
-      FXString::TrimWhiteSpace(line);
-      if (line.empty()) continue;
-      std::vector<std::string> parts;
-      FXString::Split(line, " ", parts, FXString::kSkipEmpty);
-      if (parts.size() != 2) continue;
-      const uint32_t clientId = static_cast<uint32_t>(std::strtoul(parts[0].c_str(), nullptr, 10));
-      taskStatusByClient.emplace(clientId, parts[1]);
+      uint32_t clientId = 0;
+      std::string status;
+      if (CollectFileMapping::ParseLine(line, clientId, status)) {
+        taskStatusByClient.emplace(clientId, status);
+      }
     }
   }
 
