@@ -181,6 +181,11 @@ TEST_F(JobStart, MappingFileOfARestartedJobGivesBackEachNodesStart) {
                                                 {static_cast<uint32_t>(node2), "5:-1|6:0|7:0|"},
                                                 {static_cast<uint32_t>(node3), "40:0|41:-1|"}}));
   EXPECT_TRUE(log.Contains("Assigned collect file ID 5 to node node2 from mapping file"));
+  // The node's controller is started with the number it had.
+  DistributedQEL::CNodeInfoPtr node2Info = coordinator.findNodeInfoByNodeName("node2");
+  std::string arguments;
+  ASSERT_FALSE(coordinator.getCommandArgumentsForNode(node2Info, arguments).IsError());
+  EXPECT_NE(arguments.find("-collectFileStart 5"), std::string::npos) << arguments;
   EXPECT_TRUE(log.Contains("Reading from mapping file " + MappingFile()));
 }
 
