@@ -12,6 +12,7 @@
 #include "common/BackupRecords.h"
 #include "platform/app/CassandraInstance.h"
 #include "platform/app/CassandraSubclient.h"
+#include "platform/suite/Base64.h"
 
 extern char** environ;
 
@@ -103,6 +104,7 @@ TEST_F(JobStart, ThreeNodesShareEightStreamsAndTheNextPhaseContinues) {
   EXPECT_TRUE(log.Contains("Assigning 3 streams to each node"));
   EXPECT_TRUE(log.Contains("Assigned collect file ID " + std::to_string(s + 6) + " to node node2"));
   EXPECT_TRUE(first.taskStatusByClient.empty());
+  EXPECT_EQ(first.config()->clientId, static_cast<int64_t>(clientIds_["cluster1"]));
   // The coordinator's Priam runs, and the cluster's name and version are
   // kept on the configuration and the instance.
   ASSERT_TRUE(first.priam);
@@ -187,6 +189,56 @@ TEST_F(JobStart, MappingFileOfARestartedJobGivesBackEachNodesStart) {
   ASSERT_FALSE(coordinator.getCommandArgumentsForNode(node2Info, arguments).IsError());
   EXPECT_NE(arguments.find("-collectFileStart 5"), std::string::npos) << arguments;
   EXPECT_TRUE(log.Contains("Reading from mapping file " + MappingFile()));
+}
+
+// The instance's gateway and JMX settings reach the configuration and the
+// coordinator's Priam: its property set and its JVM options.
+TEST_F(JobStart, InstanceSettingsReachTheConfigurationAndPriam) {
+  Scripted().SetReply("status", "[" + StatusRow("10.0.1.1", "dc1") + "]");
+  Client("node1", {"10.0.1.1"});
+  SInstanceSettings settings = ClusterInstance();
+  settings.gatewayHost = "10.0.1.1";
+  settings.gatewayCqlPort = 9142;
+  settings.gatewayUser = "cassandra";
+  settings.gatewayPassword = "cql-secret";
+  SJmxSettings jmx;
+  jmx.host = "10.0.1.1";
+  jmx.port = 7199;
+  jmx.service = "jmxrmi";
+  jmx.user = "monitor";
+  jmx.password = "jmx-secret";
+  settings.jmx = jmx;
+  Instance(settings);
+  uint64_t subclient = Subclient({WholeCluster()});
+  CRegistry::Instance().Set("Cassandra", "nCassandraRemoteJMXEnabled", "1");
+  CLogCapture log;
+  CoordinatorProbe& coordinator = Coordinator(subclient);
+  CQiError e = coordinator.loadNodeConfiguration();
+  CRegistry::Instance().Remove("Cassandra", "nCassandraRemoteJMXEnabled");
+  ASSERT_FALSE(e.IsError()) << e.AsString(2);
+
+  const auto& config = *coordinator.config();
+  EXPECT_EQ(config.gatewayHost, "10.0.1.1");
+  EXPECT_EQ(config.gatewayCqlPort, 9142u);
+  EXPECT_EQ(config.gatewayUser, "cassandra");
+  EXPECT_EQ(config.gatewayPassword, base64Encode(std::string("cql-secret")));
+  EXPECT_EQ(config.jmxHost, "10.0.1.1");
+  EXPECT_EQ(config.jmxPort, 7199u);
+  EXPECT_EQ(config.jmxUser, "monitor");
+  EXPECT_EQ(config.jmxPassword, base64Encode(std::string("jmx-secret")));
+  EXPECT_EQ(config.jmxService, "jmxrmi");
+  EXPECT_EQ(config.javaHome, settings.javaHome);
+  EXPECT_TRUE(log.Contains("Gateway properties: 10.0.1.1 9142 cassandra 10.0.1.1 7199"));
+
+  TqCassandra::ScriptedPriam::Session session = Scripted().LastSession();
+  EXPECT_EQ(session.properties["priam.cqlusername"], "cassandra");
+  EXPECT_EQ(session.properties["priam.cqluserpassword"], config.gatewayPassword);
+  EXPECT_EQ(session.properties["priam.jmx.user"], "monitor");
+  EXPECT_EQ(session.properties["priam.jmx.token"], config.jmxPassword);
+  ASSERT_EQ(session.starts.size(), 1u);
+  EXPECT_EQ(session.starts[0].jvmOptions, " -Dpriam.jmx.host=10.0.1.1");
+  EXPECT_EQ(session.starts[0].javaPath, settings.javaHome + "/java");
+  EXPECT_EQ(session.context.confLocation, settings.cassandraConfigFile);
 }
 
 TEST_F(JobStart, UnreadableMappingFileFailsTheStart) {
