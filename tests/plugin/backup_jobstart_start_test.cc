@@ -151,6 +151,18 @@ TEST_P(StreamShare, IsTheMaximumOverTheNodesRoundedUp) {
     EXPECT_EQ(starts[i], starts[0] + 2 * c.perNode * static_cast<int>(i));
   }
   EXPECT_EQ(coordinator.nextTaskId, static_cast<uint32_t>(starts[0] + 2 * c.perNode * c.nodes));
+
+  // Each node is then given the same share as its "-numstreams", whatever
+  // the framework's configured streams: its controller splits its collect
+  // files into exactly the numbers the coordinator preallocated.
+  coordinator.config()->setNumberOfStreams(100);
+  for (DistributedQEL::CNodeInfoPtr node : coordinator.getNodes()) {
+    ASSERT_FALSE(coordinator.getStreamReservationInfoForNode(node).IsError());
+    std::string arguments;
+    ASSERT_FALSE(coordinator.getCommandArgumentsForNode(node, arguments).IsError());
+    EXPECT_EQ(arguments.rfind("-numstreams " + std::to_string(c.perNode) + " -t ", 0), 0u)
+        << arguments;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, StreamShare,
