@@ -6,10 +6,12 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/BackupRecords.h"
 #include "common/CassandraNodeRecords.h"
 #include "platform/base/QiError.h"
 #include "platform/base/QiString.h"
 #include "platform/framework/Backup.h"
+#include "platform/framework/TaskBase.h"
 #include "platform/framework/UnixFSClientConfig.h"
 
 namespace TqCassandra {
@@ -19,6 +21,11 @@ class CassandraInstance;
 class CassandraSubclient;
 
 namespace TQCassandra {
+
+// Order in which getTask offers a node's tasks: unreserved before reserved,
+// then lower priority value, then fewer failed streams (over every node).
+bool CassandraTaskByPriorityAndReservation(const DistributedQEL::TaskBasePtr& a,
+                                           const DistributedQEL::TaskBasePtr& b);
 
 // The coordinator client configuration of a Cassandra job: the backup
 // coordinator's framework configuration, and the object in which the restore
@@ -99,7 +106,50 @@ class CassandraBackupCoordinator : public TQDC_FileSystem::CBackup {
   // Unfinished tasks alone do not fail the phase.
   bool shouldFailOnIncompleteTask() override { return false; }
 
+  // Node start-up (CassandraBackupCoordinatorTasks.cc).
+  // Streams needed and worker limit: the configured streams over the node
+  // count, rounded up; stream limit: the node's CPU count (the share when 0).
+  CQiError getStreamReservationInfoForNode(DistributedQEL::CNodeInfoPtr& node) override;
+  // "-numstreams %d -t %d -d %s -collectFileStart %d" replaces `arguments`.
+  CQiError getCommandArgumentsForNode(DistributedQEL::CNodeInfoPtr& node,
+                                      std::string& arguments) override;
+  // The collect-file request (CassandraCreateCollectFiles) until the node has
+  // reported its collect files, an empty NodeInit afterwards.
+  CQiError getNodeStartAcknowledgeMessage(DistributedQEL::CNodeInfoPtr& node,
+                                          FrameworkMessagePtr& message) override;
+
+  // Tasks. ControllerStarted makes the node's tasks from its collect-file
+  // report; getTask hands them to the node's streams; OnTaskChange records
+  // completions in the mapping file and moves failed tasks to another stream
+  // of the node; OnIdle stops nodes whose work is done. Everything that reads
+  // or changes tasks, or reads or writes the mapping file, holds the
+  // coordinator lock.
+  void ControllerStarted(DistributedQEL::CNodeInfoPtr& node,
+                         DistributedQEL::ControllerStartup* report) override;
+  void ControllerDone(DistributedQEL::CNodeInfoPtr& node,
+                      DistributedQEL::ControllerDone* report) override;
+  using DistributedQEL::ICoordinator::getTask;
+  CQiError getTask(DistributedQEL::CNodeInfoPtr& node, DistributedQEL::CStreamInfoPtr& stream,
+                   DistributedQEL::TaskInfoPtr& task) override;
+  CQiError OnTaskChange(const DistributedQEL::TaskBasePtr& task,
+                        DistributedQEL::TakeAction& action) override;
+  CQiError OnNodeChange(const DistributedQEL::CNodeInfoPtr& node,
+                        DistributedQEL::TakeAction& action) override;
+  void OnIdle() override;
+
  protected:
+  // One task per collect file of the node: the first `tasksPerNode` numbered
+  // from `start`, the rest from nextTaskId. Notes them in the mapping file and
+  // applies the restart entries and the mapping file of a restarted job.
+  void createTasksForNode(DistributedQEL::CNodeInfoPtr& node, int count, int start);
+  // Marks the task complete in the node's line of the mapping file.
+  CQiError markTaskCompleteInMappingFile(std::string nodeName, int taskNumber);
+  // The entry of `list` whose node has this node key; null when none.
+  DistributedQEL::CassandraNodeKeyspace* findInstanceObjByInstance(
+      std::vector<DistributedQEL::CassandraNodeKeyspace>* list, const std::string& nodeKey);
+  // "CollectFileMapping_<job id>" in the job results directory.
+  std::string mappingFilePath() const;
+
   // Raises the one major event of a failed Priam step and returns a copy of
   // `error`: 0x6000485 for access denied (Win32 5), else `eventId` with
   // `detail` as its argument (none when empty). A success raises nothing.
