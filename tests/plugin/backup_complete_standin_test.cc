@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "BackupCompleteFixture.h"
+#include "platform/msg/FrameworkRecords.h"
 #include "sim/lib/ClusterFixture.h"
 #include "sim/lib/SimClusterFile.h"
 #include "support/SimTestSupport.h"
@@ -62,13 +63,20 @@ TEST_F(CompletionAgainstStandIn, CompletedJobLeavesIndexStatusAndJobManagerUpdat
   StoreJobItem();
   AddNodes({"node1", "node2", "node3"});
   AddTasks(10, 10);
-  coordinator_->nodeBackupTime = {
-      {"node1", 1700000001}, {"node2", 1700000002}, {"node3", 1700000003}};
   coordinator_->nodeKeyspaces = {
       {"node1", {"ks1", "ks2"}}, {"node2", {"ks1", "ks2"}}, {"node3", {"ks1", "ks2"}}};
-  coordinator_->keyspaceStatusXmls = {StatusReport({{"node1", {"ks1", "ks2"}}}),
-                                      StatusReport({{"node3", {"ks1", "ks2"}}}),
-                                      StatusReport({{"node2", {"ks1", "ks2"}}})};
+  // The controllers' done reports, in the order they arrive.
+  for (int i : {1, 3, 2}) {
+    const std::string name = "node" + std::to_string(i);
+    DistributedQEL::ControllerDone done;
+    done.setValues(
+        {DistributedQEL::DINameValue("CassandraNodeBackupTime", std::to_string(1700000000 + i)),
+         DistributedQEL::DINameValue("CassandraKeyspaceStatus",
+                                     StatusReport({{name, {"ks1", "ks2"}}}))});
+    DistributedQEL::CNodeInfoPtr node = coordinator_->findNodeInfoByNodeName(name);
+    ASSERT_TRUE(node);
+    coordinator_->ControllerDone(node, &done);
+  }
   coordinator_->priam.reset(new TqCassandra::PriamUtil(0, CQiString(""), "/opt/base", data_.path(),
                                                        fixture_.nodes[0].confDir, false));
   ASSERT_FALSE(coordinator_->priam->startPriam().IsError());
