@@ -30,6 +30,8 @@
 #include "platform/log/EventJournal.h"
 #include "platform/multinode/CollectFileEntry.h"
 #include "platform/multinode/PostProcessingOptions.h"
+#include "platform/priam/PriamUtil.h"
+#include "platform/priam/ScriptedPriam.h"
 #include "platform/suite/ClientContextScope.h"
 #include "platform/suite/PlatformInfo.h"
 #include "sim/lib/ClusterFixture.h"
@@ -397,6 +399,38 @@ class ControllerTest : public ::testing::Test {
       new DistributedQEL::CInMemoryFrameworkServices()};
   std::unique_ptr<CClientContextScope> context_;
   std::unique_ptr<Controller> controller_;
+};
+
+// The controller test over a scripted Priam: every utility made while the
+// test runs answers from `priam_` (flush, snapshots and "info" succeed unless
+// a test scripts otherwise). Two nodes with four keyspaces of one table.
+class ScriptedControllerTest : public ControllerTest {
+ protected:
+  void SetUp() override {
+    ControllerTest::SetUp();
+    TqSim::FixtureOptions options;
+    options.nodes = 2;
+    options.keyspaces = 4;
+    options.tablesPerKeyspace = 1;
+    options.sstablesPerTable = 1;
+    options.sstableSize = 16;
+    Generate(options);
+    for (const char* resource : {"flush", "snapshot", "clearsnapshot"}) {
+      priam_->SetReply(resource, "{}");
+    }
+    priam_->SetReply("ListSnaps", "{}");
+    priam_->SetReply("info", R"({"incrementalEnabled": true})");
+  }
+
+  int Requests(const std::string& resource) const {
+    int count = 0;
+    for (const auto& r : priam_->AllRequests()) count += r.resource == resource;
+    return count;
+  }
+
+  std::shared_ptr<TqCassandra::ScriptedPriam> priam_ =
+      std::make_shared<TqCassandra::ScriptedPriam>();
+  TqCassandra::ScopedPriamTransportFactory guard_{priam_->Factory()};
 };
 
 inline DistributedQEL::DINameValue Option(const std::string& name, const std::string& value) {
