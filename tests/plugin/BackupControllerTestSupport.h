@@ -104,6 +104,11 @@ inline std::vector<std::string> FilesIn(const std::string& dir) {
   return names;
 }
 
+// Every table's files come from the job's snapshot.
+inline std::string FromSnapshot(size_t, const std::string&) {
+  return std::string("snapshots/") + kSnapshot;
+}
+
 inline ino_t Inode(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
@@ -359,11 +364,11 @@ class ControllerTest : public ::testing::Test {
 
   // The entries the collect files of nodes `nodes` (ascending instance
   // names) list, in order: every instance's data, keyspace and table
-  // directories, then the files of each table's `source(keyspace)`
+  // directories, then the files of each table's `source(node, keyspace)`
   // subdirectory ("snapshots/<name>" or "backups").
   std::vector<std::string> ExpectedEntries(
       const std::vector<size_t>& nodes,
-      const std::function<std::string(const std::string&)>& source) const {
+      const std::function<std::string(size_t, const std::string&)>& source) const {
     std::vector<std::string> dirs;
     std::vector<std::string> files;
     for (size_t i : nodes) {
@@ -381,7 +386,7 @@ class ControllerTest : public ::testing::Test {
           std::sort(names.begin(), names.end());
           for (const auto& n : names) {
             dirs.push_back(ksDir + "/" + n);
-            const std::string from = ksDir + "/" + n + "/" + source(ks.name);
+            const std::string from = ksDir + "/" + n + "/" + source(i, ks.name);
             for (const auto& f : FilesIn(from)) files.push_back(from + "/" + f);
           }
         }

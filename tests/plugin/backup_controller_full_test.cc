@@ -43,10 +43,6 @@ class FullBackupTest : public ControllerTest {
     }
   }
 
-  std::string SnapshotSource(const std::string&) const {
-    return std::string("snapshots/") + kSnapshot;
-  }
-
   // Every file under a snapshots/<job snapshot>/ directory of node i.
   std::multiset<std::string> SnapshotFilesOnDisk(size_t i) const {
     std::multiset<std::string> files;
@@ -146,8 +142,7 @@ TEST_P(FullBackupSplitTest, TwoInstancesAreSnapshottedAndListedInTheNodesRange) 
 
   // The collect files: the node's numbers 5 to 8, then the surplus under
   // their temporary names, together listing every entry once, in order.
-  std::vector<std::string> expected =
-      ExpectedEntries({0, 1}, [this](const std::string& ks) { return SnapshotSource(ks); });
+  std::vector<std::string> expected = ExpectedEntries({0, 1}, bctest::FromSnapshot);
   const int n = static_cast<int>(controller.Config()->getCollectFileCount());
   EXPECT_EQ(controller.Config()->getCollectFileStart(), 5u);
   std::set<std::string> names;
@@ -214,8 +209,7 @@ TEST_F(FullBackupTest, APriamThatFailsToStartLeavesItsInstanceOutAndTheOtherRuns
   EXPECT_EQ(info.substr(info.find('\n') + 1), InstanceName(0) + " ;" +
                                                   cluster_.nodes[0].dataDirs[0] + ";" +
                                                   cluster_.nodes[0].dataDirs[1] + "\n");
-  std::vector<std::string> expected = ExpectedEntries(
-      {0}, [](const std::string&) { return std::string("snapshots/") + kSnapshot; });
+  std::vector<std::string> expected = ExpectedEntries({0}, bctest::FromSnapshot);
   EXPECT_EQ(CollectEntries("Tot", 5, 8), expected);
 }
 
