@@ -310,6 +310,16 @@ CQiError CassandraBackupController::chooseBackupLevels(const std::string& lastBa
 void CassandraBackupController::recoverBackupStartTime() {
   boost::shared_ptr<CassandraControllerClientConfig> config = GetControllerConfig();
   if (!config) return;
+  // The state file names the job whose collect files were made last; only
+  // then is the snapshot time beside it this job's.
+  const std::string stateFile = FXPath::Join(config->getJobResultsDirectory(), kJRStateFileName);
+  std::string jobId;
+  CQiFile::ReadWholeFile(stateFile.c_str(), jobId);
+  if (jobId != std::to_string(config->GetSCStateFileJobId())) {
+    TQLOG(-1, "Collect files of job %lld not found in %s; no backup time of an earlier run",
+          static_cast<long long>(config->GetSCStateFileJobId()), stateFile.c_str());
+    return;
+  }
   const std::string path = FXPath::Join(config->getJobResultsDirectory(), kCleanupInfoFileName);
   std::string content;
   CQiError error = CQiFile::ReadWholeFile(path.c_str(), content);

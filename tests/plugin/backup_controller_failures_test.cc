@@ -140,15 +140,24 @@ TEST_F(NodeFailuresTest, ARestartedNodeKeepsTheBackupTimeAndFailuresOfItsEarlier
   EXPECT_EQ(Snapshots(0), (std::set<std::string>{kSnapshot}));
 }
 
-TEST_F(NodeFailuresTest, ASkippingNodeWithoutAnEarlierRunHasNoBackupTime) {
+TEST_F(NodeFailuresTest, ASkippingNodeWithoutAnEarlierRunOfThisJobHasNoBackupTime) {
   Make(1, 1, 1);
-  bctest::Controller& controller = StartController(JobArguments());
-  CLogCapture log;
-  ASSERT_FALSE(Send(Request(1, {Option("CreateCollectFiles", "n")})).IsError());
-  EXPECT_TRUE(controller.collectFilesSkipped);
-  EXPECT_EQ(controller.backupStartTime, 0);
-  EXPECT_TRUE(
-      log.Contains("No backup time of an earlier run in " + JR("CassandraCleanupInfoFile")));
+  // Nothing at all; then the files of another job's run.
+  for (bool otherJob : {false, true}) {
+    SCOPED_TRACE(otherJob ? "files of job 204" : "no files");
+    if (otherJob) {
+      simtest::WriteFile(JR("SubclientdirState.tqf"), "204");
+      simtest::WriteFile(JR("CassandraCleanupInfoFile"), "1700000000\n");
+    }
+    bctest::Controller& controller = StartController(JobArguments());
+    CLogCapture log;
+    ASSERT_FALSE(Send(Request(1, {Option("CreateCollectFiles", "n")})).IsError());
+    EXPECT_TRUE(controller.collectFilesSkipped);
+    EXPECT_EQ(controller.backupStartTime, 0);
+    EXPECT_TRUE(log.Contains("no backup time of an earlier run"));
+    controller_->uninitializePriam();
+    controller_.reset();
+  }
 }
 
 struct ExtentCase {
