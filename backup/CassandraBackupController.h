@@ -59,6 +59,34 @@ class CassandraBackupController : public MultiNodeBackupOps::MultiNodeBackupOpsC
   // = "n". A failure sets collectFileCreationFailed.
   CQiError handleCassandraCreateCollectFilesMsg(CNMessageBase* message);
 
+  // Reports, tasks and workers (CassandraBackupControllerReports.cc).
+  // The first start-up report carries "CassandraStartup" = "y"; every later
+  // one "FailedInstances" (the instances whose Priam is not running, each
+  // followed by ","), and "CollectFileCount" and "CollectFileStart" once both
+  // are known.
+  CQiError SetAdditionalStartupValues(DistributedQEL::ControllerStartup& startup) override;
+  // "CassandraNodeBackupTime" and "CassandraKeyspaceStatus" (status 0 for the
+  // keyspaces the failures list names, with the event 0x60003D1); nothing
+  // when the collect files failed or the job backs up commit logs.
+  CQiError SetAdditionalCtrlDoneValues(DistributedQEL::ControllerDone& done) override;
+  // A task of collect file "%d|%lld" (number, resume offset): a surplus
+  // collect file "Collect%s%dtmp.tqf" takes the task's number and the
+  // payload is rewritten with it. The node's own numbered collect files are
+  // never moved or replaced.
+  CQiError OnTask(DistributedQEL::TaskInfo* task, bool& flag) override;
+  // A CassandraBackupWorker for the stream, with the extent size when extent
+  // backup is on.
+  CQiError GetBackupWorker(MultiNodeBackupOps::IBackupWorkerPtr& worker,
+                           DistributedQEL::StreamInfo* stream) override;
+  // A CassandraBackupWorkerParams.
+  CQiError GetBackupWorkerParams(MultiNodeBackupOps::CBackupWorkerParamsPtr& params) override;
+  // The framework's part, then the cluster, the commit-log flag and one
+  // entry per instance.
+  CQiError InitializeBackupWorkerParams(
+      MultiNodeBackupOps::CBackupWorkerParamsPtr& params) override;
+  // Stops the Priams, then the framework's stop.
+  void OnAgentStopped() override;
+
   // One Priam per instance of the configuration, started when `start`.
   CQiError initializePriam(const std::string& jmxConfig, const std::string& authConfig, bool start);
   // Stops the running Priams; they stay in priamByInstance.
@@ -96,6 +124,9 @@ class CassandraBackupController : public MultiNodeBackupOps::MultiNodeBackupOpsC
   // The framework's configuration as this controller's own; empty when it is
   // of another type.
   boost::shared_ptr<CassandraControllerClientConfig> GetControllerConfig() const;
+  // True when `number` lies in the node's own range of numbered collect
+  // files: from the first collect-file number, two per stream.
+  bool IsOwnCollectFileNumber(int number) const;
   // Full or incremental per keyspace from the last backup status text.
   CQiError chooseBackupLevels(const std::string& lastBackupStatus);
   // Appends "<instance> <keyspace>" to the failures list.
