@@ -1,0 +1,166 @@
+#include "platform/runner/JobRunner.h"
+
+#include <ctime>
+#include <list>
+#include <map>
+#include <mutex>
+
+#include "platform/framework/RestartString.h"
+#include "platform/log/LogWriter.h"
+#include "platform/runner/JobRecordStore.h"
+#include "platform/runner/PhaseEngine.h"
+#include "platform/runner/PluginLibrary.h"
+#include "platform/suite/ClientDirectory.h"
+#include "platform/suite/TQJobClient.h"
+#include "platform/suite/TQJobCtrlClient.h"
+
+namespace TqRunner {
+
+namespace {
+
+// Collects what the process's event journal receives while it lives.
+class CJournalRecorder {
+ public:
+  CJournalRecorder() {
+    id_ = CEventJournal::Instance().AddListener([this](const CEventJournal::Entry& entry) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      entries_.push_back(entry);
+    });
+  }
+  ~CJournalRecorder() { Stop(); }
+  void Stop() {
+    if (id_ != 0) CEventJournal::Instance().RemoveListener(id_);
+    id_ = 0;
+  }
+  std::vector<CEventJournal::Entry> Entries() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return entries_;
+  }
+
+ private:
+  int id_ = 0;
+  mutable std::mutex mutex_;
+  std::vector<CEventJournal::Entry> entries_;
+};
+
+void RegisterClient(const NodeClient& client) {
+  if (client.clientName.empty()) return;
+  SClientRecord record;
+  CClientDirectory::Instance().FindByName(client.clientName, record);
+  record.id = client.clientId;
+  record.name = client.clientName;
+  if (!client.hostName.empty()) record.hostName = client.hostName;
+  CClientDirectory::Instance().Add(record);
+}
+
+int JobStatus(const std::vector<PhaseResult>& phases) {
+  int status = PHASE_COMPLETE;
+  for (const auto& phase : phases) {
+    if (phase.skipped) continue;
+    if (phase.status == PHASE_FAILED) return PHASE_FAILED;
+    if (phase.status != PHASE_COMPLETE) status = PHASE_COMPLETE_WITH_WARNINGS;
+  }
+  return status;
+}
+
+}  // namespace
+
+std::string CJobRunner::RestartEntries(const PhaseResult& phase) {
+  std::list<TQDC_FileSystem::RestartInfo> entries;
+  for (const TaskRecord& task : phase.tasks) {
+    TQDC_FileSystem::RestartInfo entry;
+    entry.taskId = task.taskId;
+    if (task.status == DistributedQEL::TASK_COMPLETE) {
+      entry.offset = -1;
+    } else if (task.commitOffset >= 0) {
+      entry.offset = task.commitOffset;
+    } else {
+      continue;
+    }
+    entries.push_back(entry);
+  }
+  return TQDC_FileSystem::CRestartString::Format(entries);
+}
+
+JobResult CJobRunner::Run() {
+  JobResult result;
+  result.jobId = spec_.jobId;
+  result.jobType = spec_.jobType;
+  result.startTime = std::time(nullptr);
+  CJobRecordStore store(spec_.recordsDirectory);
+  {
+    JobResult earlier;
+    if (!store.Read(spec_.jobId, earlier).IsError()) result.attempt = earlier.attempt + 1;
+  }
+
+  CoordinatorFactory coordinatorFactory = spec_.coordinatorFactory;
+  ControllerFactory controllerFactory = spec_.controllerFactory;
+  if (!spec_.pluginPath.empty()) {
+    CQiError error = CPluginLibrary::Load(spec_.pluginPath, coordinatorFactory, controllerFactory);
+    if (error.IsError()) result.error = error.AsString();
+  } else if (coordinatorFactory == nullptr) {
+    result.error = "No plug-in: neither a library nor a coordinator factory was given";
+  }
+
+  if (result.error.empty()) {
+    TQLOG(0, "Job %lld starts", static_cast<long long>(spec_.jobId));
+    RegisterClient(spec_.coordinatorClient);
+    for (const auto& client : spec_.nodeClients) RegisterClient(client);
+
+    TQJobClientPtr jobClient =
+        spec_.makeJobClient ? spec_.makeJobClient(spec_.jobId) : TQJobClientPtr();
+    if (!jobClient) jobClient.reset(new TQJobClient(spec_.jobId));
+    if (!spec_.restartString.empty()) jobClient->setRestartString(spec_.restartString);
+    TQJobCtrlClientPtr jobCtrlClient = spec_.jobCtrlClient;
+    if (!jobCtrlClient) jobCtrlClient.reset(new TQJobCtrlClient(spec_.jobId));
+
+    // A task of a rerun resumes from the offset its restart entry names, also
+    // when it fails again before committing anything new.
+    std::map<int, int64_t> offsets;
+    for (const auto& entry : TQDC_FileSystem::CRestartString::Parse(spec_.restartString)) {
+      if (entry.offset >= 0) offsets[entry.taskId] = entry.offset;
+    }
+
+    CJournalRecorder journal;
+    for (const std::string& phase : spec_.phases) {
+      CPhaseEngine::Setup setup;
+      setup.spec = &spec_;
+      setup.phase = phase;
+      setup.coordinatorFactory = coordinatorFactory;
+      setup.controllerFactory = controllerFactory;
+      setup.jobClient = jobClient;
+      setup.jobCtrlClient = jobCtrlClient;
+      setup.commitOffsets = offsets;
+      PhaseResult phaseResult = CPhaseEngine::Run(setup);
+      TQLOG(0, "Phase %s: %s (%s) %s", phase.c_str(), PhaseStatusName(phaseResult.status),
+            phaseResult.endReason.c_str(), phaseResult.message.c_str());
+      if (!phaseResult.tasks.empty()) result.restartString = RestartEntries(phaseResult);
+      result.phases.push_back(std::move(phaseResult));
+      if (!result.phases.back().skipped && result.phases.back().status == PHASE_FAILED) break;
+    }
+    journal.Stop();
+    for (const auto& entry : journal.Entries()) {
+      if (entry.kind == CEventJournal::kPendingCause) {
+        result.pendingCauses.push_back(entry);
+      } else {
+        result.events.push_back(entry);
+      }
+    }
+    if (spec_.referenceTimeOf) result.referenceTime = spec_.referenceTimeOf(jobClient);
+  }
+  result.status = result.error.empty() ? JobStatus(result.phases) : PHASE_FAILED;
+  if (!result.error.empty())
+    TQLOG(-1, "Job %lld: %s", static_cast<long long>(spec_.jobId), result.error.c_str());
+  result.endTime = std::time(nullptr);
+  if (spec_.writeRecord) {
+    result.recordPath = store.PathOf(spec_.jobId);
+    CQiError error = store.Write(result);
+    if (error.IsError()) {
+      TQLOG(-1, "Job record not written: %s", error.AsString().c_str());
+      result.recordPath.clear();
+    }
+  }
+  return result;
+}
+
+}  // namespace TqRunner
