@@ -120,7 +120,8 @@ class CPhaseEngine : public std::enable_shared_from_this<CPhaseEngine> {
     bool busy = true;            // its controller thread is working
     bool stopRequested = false;  // NodeStop arrived, or the phase ends
     bool started = false;        // a start-up report reached the coordinator
-    bool failed = false;         // the node failed to start
+    bool failed = false;         // the node failed to start (the coordinator knows)
+    bool startAborted = false;   // its controller thread gave up starting
     bool threadDone = false;     // its controller thread has ended
     bool finished = false;       // ... and the coordinator was told
     int addedWorkers = 0;

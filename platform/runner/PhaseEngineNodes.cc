@@ -25,6 +25,8 @@ void CPhaseEngine::ControllerMain(NodeSlotPtr slot) {
       failed.text =
           "The controller of node " + slot->clientName + " did not start: " + error.AsString();
       PostToCoordinator(failed);
+      std::lock_guard<std::mutex> lock(mutex_);
+      slot->startAborted = true;
     } else {
       ControllerLoop(slot);
     }
@@ -133,6 +135,7 @@ void CPhaseEngine::SendStartupReport(const NodeSlotPtr& slot) {
     failed.text = "Start-up report of node " + slot->clientName + " not sent: " + error.AsString();
     PostToCoordinator(failed);
     std::lock_guard<std::mutex> lock(mutex_);
+    slot->startAborted = true;
     slot->stopRequested = true;
     return;
   }
@@ -186,7 +189,7 @@ void CPhaseEngine::StopController(const NodeSlotPtr& slot) {
     std::unique_lock<std::mutex> lock(mutex_);
     slot->stopRequested = true;
     controller = slot->controller;
-    failed = slot->failed;
+    failed = slot->failed || slot->startAborted;
     // The node's streams end first (they see the stop); a stream still busy
     // gets the grace period.
     streamWake_.notify_all();

@@ -452,11 +452,6 @@ class FakeBackupCoordinator : public TQDC_FileSystem::CBackup {
     if (task->status == TASK_COMPLETE) return CQiError::Success();
     if (getJobCtrlClient() && getJobCtrlClient()->checkQuitFlag()) return CQiError::Success();
     if (task->status != TASK_FAILED) return CQiError::Success();
-    auto forced = world.actionFor.find(task->taskId);
-    if (forced != world.actionFor.end()) {
-      action.action = forced->second;
-      return CQiError::Success();
-    }
     std::set<int>& failed = task->failedStreams[task->runningNode];
     failed.insert(task->streamId);
     std::vector<CStreamInfoPtr> streams;
@@ -477,6 +472,8 @@ class FakeBackupCoordinator : public TQDC_FileSystem::CBackup {
     } else {
       action.action = 0;
     }
+    auto forced = world.actionFor.find(task->taskId);
+    if (forced != world.actionFor.end()) action.action = forced->second;
     return CQiError::Success();
   }
 
