@@ -19,6 +19,7 @@
 #include "platform/log/LogWriter.h"
 #include "platform/msg/FrameworkRecords.h"
 #include "platform/msg/MessageCatalog.h"
+#include "platform/runner/Guarded.h"
 #include "platform/runner/MessageCarrier.h"
 #include "platform/runner/RunnerServices.h"
 #include "platform/suite/ClientContextScope.h"
@@ -74,8 +75,13 @@ PhaseResult CPhaseEngine::Execute() {
   start.text = "start";
   Emit(start);
 
-  DistributedQEL::ICoordinator* made =
-      setup_.coordinatorFactory ? setup_.coordinatorFactory(setup_.phase.c_str()) : nullptr;
+  bool threadsReturned = true;
+  DistributedQEL::ICoordinator* made = nullptr;
+  CQiError madeError = Guarded("The coordinator factory", [&] {
+    if (setup_.coordinatorFactory) made = setup_.coordinatorFactory(setup_.phase.c_str());
+    return CQiError::Success();
+  });
+  if (madeError.IsError()) TQLOG(-1, "%s", madeError.AsString().c_str());
   if (made == nullptr) {
     result.endReason = "no coordinator";
     result.message = "The plug-in has no coordinator for job kind " + setup_.phase;
@@ -83,15 +89,22 @@ PhaseResult CPhaseEngine::Execute() {
     TQLOG(-1, "%s", result.message.c_str());
   } else {
     coordinator_.reset(made);
-    if (coordinator_->shouldSkipThisPhase()) {
+    bool skip = false;
+    CQiError skipError = Guarded("shouldSkipThisPhase", [&] {
+      skip = coordinator_->shouldSkipThisPhase();
+      if (skip) return coordinator_->OnSkipPhase(setup_.jobClient);
+      return CQiError::Success();
+    });
+    if (skip) {
       TQLOG(0, "Phase %s is skipped", setup_.phase.c_str());
-      CQiError error = coordinator_->OnSkipPhase(setup_.jobClient);
-      if (error.IsError()) TQLOG(-1, "OnSkipPhase failed: %s", error.AsString().c_str());
+      if (skipError.IsError()) TQLOG(-1, "OnSkipPhase failed: %s", skipError.AsString().c_str());
       result.skipped = true;
       result.endReason = "skipped";
     } else {
       coordinator_->setFrameworkServices(services_);
-      CQiError error = StartCoordinator();
+      CQiError error = skipError;
+      if (!error.IsError())
+        error = Guarded("The coordinator", [this] { return StartCoordinator(); });
       std::string reason;
       if (error.IsError()) {
         reason = "start failed";
@@ -109,7 +122,7 @@ PhaseResult CPhaseEngine::Execute() {
       }
       result.endReason = reason;
       EndPhase(reason);
-      bool threadsReturned = ReleaseThreads();
+      threadsReturned = ReleaseThreads();
       if (!threadsReturned) {
         if (!result.message.empty()) result.message += "; ";
         result.message += "some workers or controllers did not return and were left running";
@@ -127,13 +140,7 @@ PhaseResult CPhaseEngine::Execute() {
 
   // The objects go in their own clients' contexts, unless a thread that did
   // not return may still use them.
-  bool abandoned = false;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& slot : slots_) abandoned = abandoned || !slot->threadDone;
-    for (const auto& stream : streams_) abandoned = abandoned || !stream->threadDone;
-  }
-  if (!abandoned) {
+  if (threadsReturned) {
     std::vector<NodeSlotPtr> slots;
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -231,8 +238,11 @@ void CPhaseEngine::PlanNodes() {
     CQiError error;
     {
       CoordinatorScope scope(*this);
-      error = coordinator_->getStreamReservationInfoForNode(node);
-      if (!error.IsError()) error = coordinator_->getCommandArgumentsForNode(node, nodeArguments);
+      error = Guarded("The coordinator", [&] {
+        CQiError result = coordinator_->getStreamReservationInfoForNode(node);
+        if (result.IsError()) return result;
+        return coordinator_->getCommandArgumentsForNode(node, nodeArguments);
+      });
     }
     slot->arguments = ControllerArguments(identity.jobResultsDirectory);
     if (!nodeArguments.empty()) slot->arguments += " " + nodeArguments;
@@ -274,7 +284,11 @@ std::string CPhaseEngine::MainLoop() {
     MaintainStreams();
     {
       CoordinatorScope scope(*this);
-      coordinator_->OnIdle();
+      CQiError error = Guarded("OnIdle", [this] {
+        coordinator_->OnIdle();
+        return CQiError::Success();
+      });
+      if (error.IsError()) TQLOG(-1, "%s", error.AsString().c_str());
     }
     std::unique_lock<std::mutex> lock(mutex_);
     uint64_t now = progress_.load();
@@ -325,7 +339,11 @@ void CPhaseEngine::ProcessInbox() {
       item = std::move(inbox_.front());
       inbox_.pop_front();
     }
-    HandleItem(item);
+    CQiError error = Guarded("The coordinator", [&] {
+      HandleItem(item);
+      return CQiError::Success();
+    });
+    if (error.IsError()) TQLOG(-1, "%s", error.AsString().c_str());
     Progress();
   }
 }
@@ -405,8 +423,10 @@ void CPhaseEngine::HandleStartup(const NodeSlotPtr& slot, const std::string& xml
   FrameworkMessagePtr answer;
   {
     CoordinatorScope scope(*this);
-    coordinator_->ControllerStarted(node, &startup);
-    error = coordinator_->getNodeStartAcknowledgeMessage(node, answer);
+    error = Guarded("The coordinator", [&] {
+      coordinator_->ControllerStarted(node, &startup);
+      return coordinator_->getNodeStartAcknowledgeMessage(node, answer);
+    });
   }
   if (error.IsError()) {
     NodeStartFailed(
@@ -447,7 +467,7 @@ void CPhaseEngine::NodeChanged(const NodeSlotPtr& slot) {
   CQiError error;
   {
     CoordinatorScope scope(*this);
-    error = coordinator_->OnNodeChange(node, action);
+    error = Guarded("OnNodeChange", [&] { return coordinator_->OnNodeChange(node, action); });
   }
   if (error.IsError()) {
     TQLOG(-1, "OnNodeChange of node %s failed: %s", slot->clientName.c_str(),
@@ -464,10 +484,12 @@ void CPhaseEngine::NodeChanged(const NodeSlotPtr& slot) {
 void CPhaseEngine::MaintainStreams() {
   // Which nodes have tasks waiting for a stream (TASK_NEW or TASK_REASSIGN,
   // reserved for the node or for none).
+  // The coordinator lock is held throughout: a stream decides to end under
+  // it, so the tasks seen here and the streams counted below agree.
   std::set<std::string> waiting;
   bool unreserved = false;
+  CoordinatorScope scope(*this);
   {
-    CoordinatorScope scope(*this);
     for (const TaskBasePtr& task : coordinator_->getTaskList()) {
       if (!task) continue;
       int status = task->status;
@@ -524,7 +546,15 @@ void CPhaseEngine::EndPhase(const std::string& reason) {
       slot->wake.notify_all();
     }
   }
-  WaitUntil([this] { return AllNodesFinishedLocked(); }, grace);
+  WaitUntil(
+      [this] {
+        if (!AllNodesFinishedLocked()) return false;
+        for (const auto& slot : slots_) {
+          if (slot->launched && !slot->threadDone) return false;
+        }
+        return true;
+      },
+      grace);
   ProcessInbox();
 }
 
@@ -542,44 +572,32 @@ bool CPhaseEngine::WaitUntil(const std::function<bool()>& done, std::chrono::mil
 }
 
 bool CPhaseEngine::ReleaseThreads() {
-  std::vector<std::thread*> joinable;
-  bool all = true;
+  std::vector<std::thread*> done;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     for (const auto& stream : streams_) {
-      if (!stream->thread.joinable()) continue;
-      if (stream->threadDone) {
-        joinable.push_back(&stream->thread);
-      } else {
-        all = false;
-      }
+      if (stream->thread.joinable() && stream->threadDone) done.push_back(&stream->thread);
     }
     for (const auto& slot : slots_) {
-      if (!slot->thread.joinable()) continue;
-      if (slot->threadDone) {
-        joinable.push_back(&slot->thread);
-      } else {
-        all = false;
-      }
+      if (slot->thread.joinable() && slot->threadDone) done.push_back(&slot->thread);
     }
   }
   // A thread marks itself done as its last step; joining it waits for little.
-  for (std::thread* thread : joinable) thread->join();
-  if (!all) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& stream : streams_) {
-      if (stream->thread.joinable() && !stream->threadDone) {
-        TQLOG(-1, "Stream %d did not return; it is left running", stream->info->getStreamNumber());
-        stream->thread.detach();
-      }
-    }
-    for (const auto& slot : slots_) {
-      if (slot->thread.joinable() && !slot->threadDone) {
-        TQLOG(-1, "The controller of node %s did not return; it is left running",
-              slot->clientName.c_str());
-        slot->thread.detach();
-      }
-    }
+  for (std::thread* thread : done) thread->join();
+  bool all = true;
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& stream : streams_) {
+    if (!stream->thread.joinable()) continue;
+    TQLOG(-1, "Stream %d did not return; it is left running", stream->info->getStreamNumber());
+    stream->thread.detach();
+    all = false;
+  }
+  for (const auto& slot : slots_) {
+    if (!slot->thread.joinable()) continue;
+    TQLOG(-1, "The controller of node %s did not return; it is left running",
+          slot->clientName.c_str());
+    slot->thread.detach();
+    all = false;
   }
   return all;
 }
@@ -599,7 +617,7 @@ bool CPhaseEngine::Complete(PhaseResult& result, bool coordinatorFree) {
   }
   if (locked) {
     CClientContextScope context(coordinatorIdentity_);
-    CQiError error = coordinator_->OnComplete();
+    CQiError error = Guarded("OnComplete", [this] { return coordinator_->OnComplete(); });
     if (error.IsError()) {
       TQLOG(-1, "OnComplete failed: %s", error.AsString().c_str());
       if (!result.message.empty()) result.message += "; ";

@@ -9,6 +9,7 @@
 #include "platform/framework/ProgramArguments.h"
 #include "platform/log/LogWriter.h"
 #include "platform/msg/FrameworkRecords.h"
+#include "platform/runner/Guarded.h"
 #include "platform/runner/MessageCarrier.h"
 #include "platform/runner/PhaseEngine.h"
 
@@ -17,7 +18,7 @@ namespace TqRunner {
 void CPhaseEngine::ControllerMain(NodeSlotPtr slot) {
   {
     CClientContextScope context(slot->identity);
-    CQiError error = StartController(*slot);
+    CQiError error = Guarded("The controller", [&] { return StartController(*slot); });
     if (error.IsError()) {
       InboxItem failed;
       failed.kind = InboxItem::kStartFailed;
@@ -100,7 +101,12 @@ void CPhaseEngine::ControllerLoop(const NodeSlotPtr& slot) {
     }
     if (slot->stopRequested) break;
     lock.unlock();
-    bool done = controller->isControllerDone();
+    bool done = true;
+    CQiError error = Guarded("isControllerDone", [&] {
+      done = controller->isControllerDone();
+      return CQiError::Success();
+    });
+    if (error.IsError()) TQLOG(-1, "%s", error.AsString().c_str());
     lock.lock();
     if (done) {
       slot->stopRequested = true;
@@ -125,7 +131,8 @@ void CPhaseEngine::SendStartupReport(const NodeSlotPtr& slot) {
     controller = slot->controller;
   }
   DistributedQEL::ControllerStartup startup;
-  CQiError error = controller->SetAdditionalStartupValues(startup);
+  CQiError error = Guarded("SetAdditionalStartupValues",
+                           [&] { return controller->SetAdditionalStartupValues(startup); });
   std::string text;
   if (!error.IsError()) error = CMessageCarrier::Serialize(startup, text);
   if (error.IsError()) {
@@ -171,9 +178,9 @@ void CPhaseEngine::DeliverToController(NodeSlot& slot, const std::string& xml) {
     streamWake_.notify_all();
   } else if (ns == DistributedQEL::NodeInit::kNamespaceId &&
              cls == DistributedQEL::NodeInit::kClassId) {
-    error = controller->processNodeInit(message.get());
+    error = Guarded("processNodeInit", [&] { return controller->processNodeInit(message.get()); });
   } else {
-    error = controller->OnMsgReceived(message);
+    error = Guarded("OnMsgReceived", [&] { return controller->OnMsgReceived(message); });
   }
   if (error.IsError()) {
     TQLOG(-1, "Node %s failed on message %s: %s", slot.clientName.c_str(),
@@ -205,7 +212,8 @@ void CPhaseEngine::StopController(const NodeSlotPtr& slot) {
   if (!controller) return;
   DistributedQEL::ControllerDone done;
   done.setResult(failed ? DistributedQEL::ControllerDone::kResultInitFailed : 0);
-  CQiError error = controller->SetAdditionalCtrlDoneValues(done);
+  CQiError error = Guarded("SetAdditionalCtrlDoneValues",
+                           [&] { return controller->SetAdditionalCtrlDoneValues(done); });
   if (error.IsError()) {
     TQLOG(-1, "Done values of node %s: %s", slot->clientName.c_str(), error.AsString().c_str());
   }
@@ -226,7 +234,11 @@ void CPhaseEngine::StopController(const NodeSlotPtr& slot) {
     report.text = std::move(text);
     PostToCoordinator(report);
   }
-  controller->OnAgentStopped();
+  error = Guarded("OnAgentStopped", [&] {
+    controller->OnAgentStopped();
+    return CQiError::Success();
+  });
+  if (error.IsError()) TQLOG(-1, "%s", error.AsString().c_str());
 }
 
 void CPhaseEngine::PostToCoordinator(InboxItem item) {

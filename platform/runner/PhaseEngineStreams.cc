@@ -12,6 +12,7 @@
 #include "platform/log/LogWriter.h"
 #include "platform/msg/FrameworkRecords.h"
 #include "platform/multinode/UnixFileNameFactory.h"
+#include "platform/runner/Guarded.h"
 #include "platform/runner/MessageCarrier.h"
 #include "platform/runner/PhaseEngine.h"
 #include "platform/suite/TQJobCtrlClient.h"
@@ -98,7 +99,8 @@ void CPhaseEngine::StreamMain(NodeSlotPtr slot, std::shared_ptr<StreamSlot> stre
         CoordinatorScope scope(*this);
         DistributedQEL::CNodeInfoPtr node = slot->node;
         DistributedQEL::CStreamInfoPtr streamInfo = stream->info;
-        CQiError error = coordinator_->getTask(node, streamInfo, info);
+        CQiError error =
+            Guarded("getTask", [&] { return coordinator_->getTask(node, streamInfo, info); });
         std::optional<DistributedQEL::TaskID> id;
         if (!error.IsError() && info) id = info->getTaskId();
         if (id) {
@@ -131,7 +133,7 @@ void CPhaseEngine::StreamMain(NodeSlotPtr slot, std::shared_ptr<StreamSlot> stre
         stream->phase = StreamSlot::kBusy;
         stream->info->setState(DistributedQEL::STREAM_RUNNING);
       }
-      CQiError result = RunTask(*slot, *stream, info);
+      CQiError result = Guarded("The task", [&] { return RunTask(*slot, *stream, info); });
       if (result.IsError()) {
         TQLOG(-1, "Task %d failed on stream %d of node %s: %s", task->taskId, number,
               slot->clientName.c_str(), result.AsString().c_str());
@@ -148,7 +150,7 @@ void CPhaseEngine::StreamMain(NodeSlotPtr slot, std::shared_ptr<StreamSlot> stre
     }
 
     if (stream->worker) {
-      CQiError error = stream->worker->Finalize();
+      CQiError error = Guarded("Finalize", [&] { return stream->worker->Finalize(); });
       if (error.IsError()) {
         TQLOG(-1, "Worker of stream %d of node %s did not finish cleanly: %s", number,
               slot->clientName.c_str(), error.AsString().c_str());
@@ -281,7 +283,8 @@ void CPhaseEngine::ChangeTask(const TaskBasePtr& task, int status, const std::st
   task->status = status;
   DistributedQEL::TakeAction action;
   action.action = kTaskActionNone;
-  CQiError error = coordinator_->OnTaskChange(task, action);
+  CQiError error =
+      Guarded("OnTaskChange", [&] { return coordinator_->OnTaskChange(task, action); });
   if (error.IsError()) {
     TQLOG(-1, "OnTaskChange of task %d failed: %s", task->taskId, error.AsString().c_str());
   }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 #include "platform/base/FXErrorUtil.h"
 #include "platform/framework/FrameworkServices.h"
@@ -80,6 +81,7 @@ void World::Reset() {
   deepAckNodes.clear();
   deepStartupNodes.clear();
   failAckNodes.clear();
+  throwOnce.clear();
   failLoad = false;
   reassignAlways = false;
   actionFor.clear();
@@ -202,6 +204,11 @@ bool World::TakeFailure(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (failAlways.count(path)) return true;
   return failOnce.erase(path) > 0;
+}
+
+bool World::TakeThrow(int task) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return throwOnce.erase(task) > 0;
 }
 
 void World::Block() {
@@ -662,7 +669,9 @@ class FakeController : public MultiNodeBackupOps::MultiNodeBackupOpsController {
     seen.controller = getClientName();
     seen.taskId = task->getTaskId() ? static_cast<int>(task->getTaskId()->getTaskId()) : -1;
     seen.payload = task->getPayload();
-    World::Get().SeeTask(seen);
+    World& world = World::Get();
+    world.SeeTask(seen);
+    if (world.TakeThrow(seen.taskId)) throw std::runtime_error("Value is not a string");
     return MultiNodeBackupOpsController::OnTask(task, flag);
   }
 

@@ -106,6 +106,7 @@ class World {
   bool failLoad = false;                   // loadNodeConfiguration fails
   bool reassignAlways = false;             // a failed task goes back even with no other stream
   std::map<int, int> actionFor;            // task -> TakeAction code its failure answers
+  std::set<int> throwOnce;                 // tasks whose first OnTask throws
   bool noticeOnStop = false;               // controllers send a Notice when they stop
   int barrier = 0;                         // controllers that must all be in OnAgentStarted at once
 
@@ -133,6 +134,7 @@ class World {
 
   // Failure injection for workers.
   bool TakeFailure(const std::string& path);
+  bool TakeThrow(int task);
   void Block();  // waits (bounded) until Release
   void Release();
   bool WaitBlocked(int milliseconds);  // a worker is waiting in Block

@@ -72,6 +72,18 @@ TEST_F(RunnerFailures, FailedTaskIsReassignedAndResumesFromItsCommittedOffset) {
   ExpectEveryFileStored();
 }
 
+TEST_F(RunnerFailures, ExceptionFromPlugInCodeFailsTheTaskAndNotTheRunner) {
+  TqRunner::JobSpec spec = NodeA(2);
+  world().throwOnce = {1};
+  JobResult result = CJobRunner(spec).Run();
+  const PhaseResult& phase = *Phase(result, "backup");
+  EXPECT_EQ(phase.status, PHASE_COMPLETE);
+  EXPECT_EQ(Task(phase, 1)->attempts, 2);
+  EXPECT_EQ(Task(phase, 1)->failedStreams, 1);
+  EXPECT_EQ(PayloadsOf(1), (std::vector<std::string>{"1|-1", "1|0"}));
+  ExpectEveryFileStored();
+}
+
 TEST_F(RunnerFailures, TaskFailedOnTheOnlyStreamEndsThePhaseForLackOfProgress) {
   TqRunner::JobSpec spec = NodeA(1);
   world().failAlways = {File(1, 1)};

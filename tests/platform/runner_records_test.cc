@@ -1,0 +1,183 @@
+// The job's record: written where a later process reads it back, with the
+// phase statuses, nodes, tasks, events, pending causes, reference time and
+// restart entries; and the plug-in library loaded as the suite loads it.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "RunnerTestSupport.h"
+#include "platform/base/FXErrorUtil.h"
+#include "platform/framework/FrameworkTypes.h"
+#include "platform/runner/JobRecordStore.h"
+#include "platform/runner/PluginLibrary.h"
+#include "platform/suite/TQJobClient.h"
+
+using TqRunner::CJobRecordStore;
+using TqRunner::CJobRunner;
+using TqRunner::JobResult;
+
+namespace {
+
+class RunnerRecords : public RunnerTest {};
+
+TEST_F(RunnerRecords, JobRecordIsWrittenUnderTheSuiteHomeAndReadsBack) {
+  TqRunner::JobSpec spec = Spec();
+  spec.referenceTimeOf = [](const TQJobClientPtr& client) {
+    return static_cast<int64_t>(client && client->getJobId() == 4711 ? 1234 : -1);
+  };
+  JobResult result = CJobRunner(spec).Run();
+  ASSERT_EQ(result.status, PHASE_COMPLETE);
+  CJobRecordStore store;
+  EXPECT_EQ(store.GetDirectory(), home_.Sub("suite") + "/Jobs");
+  EXPECT_EQ(result.recordPath, home_.Sub("suite") + "/Jobs/4711.json");
+  EXPECT_EQ(store.List(), std::vector<int64_t>{4711});
+
+  JobResult read;
+  ASSERT_FALSE(store.Read(4711, read).IsError());
+  EXPECT_EQ(read.jobId, 4711);
+  EXPECT_EQ(read.jobType, "backup");
+  EXPECT_EQ(read.status, PHASE_COMPLETE);
+  EXPECT_EQ(read.attempt, 1);
+  EXPECT_EQ(read.referenceTime, 1234);
+  EXPECT_EQ(read.restartString, "-o 1|-1 -o 2|-1 -o 5|-1 -o 6|-1");
+  EXPECT_EQ(read.startTime, result.startTime);
+  ASSERT_EQ(read.phases.size(), 2u);
+  EXPECT_EQ(read.phases[0].name, "scan");
+  EXPECT_TRUE(read.phases[0].skipped);
+  const TqRunner::PhaseResult& backup = read.phases[1];
+  EXPECT_EQ(backup.status, PHASE_COMPLETE);
+  EXPECT_EQ(backup.statusWord, 1);
+  EXPECT_EQ(backup.endReason, "complete");
+  ASSERT_EQ(backup.nodes.size(), 2u);
+  EXPECT_EQ(backup.nodes[0].clientName, "nodeA");
+  EXPECT_EQ(backup.nodes[0].clientId, 11u);
+  EXPECT_EQ(backup.nodes[0].state, DistributedQEL::NODE_STOPPED);
+  EXPECT_EQ(backup.nodes[0].arguments, result.phases[1].nodes[0].arguments);
+  EXPECT_EQ(backup.nodes[0].streams, 2);
+  ASSERT_EQ(backup.tasks.size(), 4u);
+  EXPECT_EQ(backup.tasks[2].taskId, 5);
+  EXPECT_EQ(backup.tasks[2].reservedNode, "nodeB");
+  EXPECT_EQ(backup.tasks[2].status, DistributedQEL::TASK_COMPLETE);
+  EXPECT_GT(backup.tasks[2].commitOffset, 0);
+  // The coordinator's event, raised while the job ran.
+  ASSERT_EQ(read.events.size(), 1u);
+  EXPECT_EQ(read.events[0].id, 0x7001u);
+  EXPECT_EQ(read.events[0].severity, CEventJournal::kInfo);
+  EXPECT_EQ(read.events[0].args, std::vector<std::string>{"4 of 4"});
+  EXPECT_EQ(read.events[0].client, "cs");
+  EXPECT_TRUE(read.pendingCauses.empty());
+
+  // The file names the statuses in words for a reader without the enum.
+  std::ifstream in(result.recordPath);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("\"statusName\": \"Completed\""), std::string::npos);
+  EXPECT_NE(text.find("\"statusName\": \"Skipped\""), std::string::npos);
+}
+
+TEST_F(RunnerRecords, FailedJobRecordsItsPendingCauseAndARerunCountsAsAnotherAttempt) {
+  TqRunner::JobSpec spec = Spec();
+  spec.jobCtrlClient.reset(new TQJobCtrlClient(spec.jobId));
+  world().quitClient = spec.jobCtrlClient;
+  world().quitAt = world().collectFiles["nodeA"][0][0];
+  JobResult first = CJobRunner(spec).Run();
+  ASSERT_EQ(first.status, PHASE_FAILED);
+  JobResult read;
+  ASSERT_FALSE(CJobRecordStore().Read(4711, read).IsError());
+  EXPECT_EQ(read.status, PHASE_FAILED);
+  EXPECT_EQ(read.phases.back().endReason, "quit");
+  ASSERT_EQ(read.pendingCauses.size(), 1u);
+  EXPECT_EQ(read.pendingCauses[0].id, 0x6000469u);
+
+  spec.jobCtrlClient.reset(new TQJobCtrlClient(spec.jobId));
+  world().quitAt.clear();
+  spec.restartString = first.restartString;
+  JobResult second = CJobRunner(spec).Run();
+  EXPECT_EQ(second.status, PHASE_COMPLETE);
+  ASSERT_FALSE(CJobRecordStore().Read(4711, read).IsError());
+  EXPECT_EQ(read.attempt, 2);
+  EXPECT_EQ(read.status, PHASE_COMPLETE);
+  EXPECT_TRUE(read.pendingCauses.empty());
+}
+
+TEST_F(RunnerRecords, RecordFolderCanBeChosenOrLeftOut) {
+  TqRunner::JobSpec spec = Spec();
+  spec.recordsDirectory = home_.Sub("records");
+  JobResult result = CJobRunner(spec).Run();
+  EXPECT_EQ(result.recordPath, home_.Sub("records") + "/4711.json");
+  EXPECT_EQ(CJobRecordStore(home_.Sub("records")).List(), std::vector<int64_t>{4711});
+
+  spec.writeRecord = false;
+  spec.jobId = 4712;
+  result = CJobRunner(spec).Run();
+  EXPECT_EQ(result.recordPath, "");
+  EXPECT_EQ(CJobRecordStore(home_.Sub("records")).List(), std::vector<int64_t>{4711});
+}
+
+TEST_F(RunnerRecords, StoreReportsMissingAndDamagedRecords) {
+  CJobRecordStore store(home_.Sub("records"));
+  JobResult read;
+  EXPECT_TRUE(FXErrorUtil::IsWin32(store.Read(1, read), 2));
+  CQiDirectory::Create(home_.Sub("records").c_str(), true);
+  std::ofstream(store.PathOf(1)) << "{\"jobId\": 1, \"phases\": [";
+  std::ofstream(store.PathOf(2)) << "{\"jobId\": 2}";
+  std::ofstream(home_.Sub("records") + "/notes.json") << "{}";
+  std::ofstream(home_.Sub("records") + "/3.json.tmp") << "{}";
+  EXPECT_TRUE(FXErrorUtil::IsWin32(store.Read(1, read), 13));
+  EXPECT_TRUE(FXErrorUtil::IsWin32(store.Read(2, read), 13));
+  EXPECT_EQ(store.List(), (std::vector<int64_t>{1, 2}));
+}
+
+TEST_F(RunnerRecords, PluginLibraryIsLoadedAndItsScanPhaseSkipped) {
+  TqRunner::CoordinatorFactory coordinator = nullptr;
+  TqRunner::ControllerFactory controller = nullptr;
+  ASSERT_FALSE(TqRunner::CPluginLibrary::Load(TQ_PLUGIN_PATH, coordinator, controller).IsError());
+  EXPECT_NE(coordinator, nullptr);
+  EXPECT_NE(controller, nullptr);
+  // Loading again finds the same library.
+  TqRunner::CoordinatorFactory again = nullptr;
+  ASSERT_FALSE(TqRunner::CPluginLibrary::Load(TQ_PLUGIN_PATH, again, controller).IsError());
+  EXPECT_EQ(again, coordinator);
+
+  TqRunner::JobSpec spec = Spec();
+  spec.coordinatorFactory = nullptr;
+  spec.controllerFactory = nullptr;
+  spec.pluginPath = TQ_PLUGIN_PATH;
+  spec.phases = {"scan"};
+  JobResult result = CJobRunner(spec).Run();
+  EXPECT_EQ(result.error, "");
+  ASSERT_EQ(result.phases.size(), 1u);
+  EXPECT_TRUE(result.phases[0].skipped);
+  EXPECT_EQ(result.status, PHASE_COMPLETE);
+}
+
+TEST_F(RunnerRecords, JobWithoutAPlugInFailsWithoutRunningAPhase) {
+  struct Case {
+    const char* name;
+    std::string path;
+    bool factories;
+    const char* error;
+  } cases[] = {
+      {"missing library", home_.Sub("nothing.so"), false, "Failed to load plug-in"},
+      {"library without factories", "libc.so.6", false,
+       "does not export createICoordinatorInstance"},
+      {"nothing given", "", false, "No plug-in"},
+  };
+  for (const auto& c : cases) {
+    TqRunner::JobSpec spec = Spec();
+    spec.coordinatorFactory = nullptr;
+    spec.controllerFactory = nullptr;
+    spec.pluginPath = c.path;
+    JobResult result = CJobRunner(spec).Run();
+    EXPECT_NE(result.error.find(c.error), std::string::npos) << c.name << ": " << result.error;
+    EXPECT_EQ(result.status, PHASE_FAILED) << c.name;
+    EXPECT_TRUE(result.phases.empty()) << c.name;
+    JobResult read;
+    ASSERT_FALSE(CJobRecordStore().Read(4711, read).IsError()) << c.name;
+    EXPECT_EQ(read.error, result.error) << c.name;
+  }
+}
+
+}  // namespace
