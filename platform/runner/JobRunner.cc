@@ -79,6 +79,9 @@ std::string CJobRunner::RestartEntries(const PhaseResult& phase) {
     }
     entries.push_back(entry);
   }
+  entries.sort([](const TQDC_FileSystem::RestartInfo& a, const TQDC_FileSystem::RestartInfo& b) {
+    return a.taskId < b.taskId;
+  });
   return TQDC_FileSystem::CRestartString::Format(entries);
 }
 
@@ -121,10 +124,11 @@ JobResult CJobRunner::Run() {
       if (entry.offset >= 0) offsets[entry.taskId] = entry.offset;
     }
 
+    auto spec = std::make_shared<const JobSpec>(spec_);
     CJournalRecorder journal;
     for (const std::string& phase : spec_.phases) {
       CPhaseEngine::Setup setup;
-      setup.spec = &spec_;
+      setup.spec = spec;
       setup.phase = phase;
       setup.coordinatorFactory = coordinatorFactory;
       setup.controllerFactory = controllerFactory;

@@ -34,7 +34,7 @@ class CJobRunner {
 
   // The restart entries for a rerun after `phase`: "-o <task>|-1" for each
   // complete task, "-o <task>|<offset>" for each other task with a committed
-  // offset, in task order.
+  // offset, by ascending task number.
   static std::string RestartEntries(const PhaseResult& phase);
 
  private:

@@ -137,6 +137,11 @@ PhaseResult CPhaseEngine::Execute() {
   end.status = result.status;
   end.text = result.endReason;
   Emit(end);
+  {
+    // A thread left running tells the caller nothing more.
+    std::lock_guard<std::mutex> lock(observerMutex_);
+    observerClosed_ = true;
+  }
 
   // The objects go in their own clients' contexts, unless a thread that did
   // not return may still use them.
@@ -878,7 +883,7 @@ void CPhaseEngine::Emit(const RunnerEvent& event) {
   RunnerEvent copy = event;
   copy.phase = setup_.phase;
   std::lock_guard<std::mutex> lock(observerMutex_);
-  spec_.observer(copy);
+  if (!observerClosed_) spec_.observer(copy);
 }
 
 void CPhaseEngine::EmitMessage(const std::string& from, const std::string& to,

@@ -65,7 +65,8 @@ namespace TqRunner {
 class CPhaseEngine : public std::enable_shared_from_this<CPhaseEngine> {
  public:
   struct Setup {
-    const JobSpec* spec = nullptr;
+    // Shared, so that a thread left running past the phase still finds it.
+    std::shared_ptr<const JobSpec> spec;
     std::string phase;
     CoordinatorFactory coordinatorFactory = nullptr;
     ControllerFactory controllerFactory = nullptr;
@@ -229,6 +230,7 @@ class CPhaseEngine : public std::enable_shared_from_this<CPhaseEngine> {
   std::atomic<uint64_t> progress_{0};
 
   std::mutex observerMutex_;
+  bool observerClosed_ = false;  // the phase has ended: no more events
 };
 
 }  // namespace TqRunner

@@ -229,7 +229,12 @@ CQiError CPhaseEngine::RunBackupWorker(NodeSlot& slot, StreamSlot& stream,
     error = worker->Initialize(params);
     if (error.IsError()) return error.Push(FXLOC);
     OBJECTOPSAPI::CStreamHandlerPtr handler;
-    if (spec_.streamFactory) handler = spec_.streamFactory(slot.clientName, number);
+    {
+      std::lock_guard<std::mutex> lock(observerMutex_);
+      if (spec_.streamFactory && !observerClosed_) {
+        handler = spec_.streamFactory(slot.clientName, number);
+      }
+    }
     if (!handler) {
       return FXErrorUtil::ErrorWin32(FXLOC, 1359, "No data stream for stream %d of node %s", number,
                                      slot.clientName.c_str());

@@ -58,10 +58,13 @@ TEST_F(RunnerRecords, JobRecordIsWrittenUnderTheSuiteHomeAndReadsBack) {
   EXPECT_EQ(backup.nodes[0].arguments, result.phases[1].nodes[0].arguments);
   EXPECT_EQ(backup.nodes[0].streams, 2);
   ASSERT_EQ(backup.tasks.size(), 4u);
-  EXPECT_EQ(backup.tasks[2].taskId, 5);
-  EXPECT_EQ(backup.tasks[2].reservedNode, "nodeB");
-  EXPECT_EQ(backup.tasks[2].status, DistributedQEL::TASK_COMPLETE);
-  EXPECT_GT(backup.tasks[2].commitOffset, 0);
+  const TqRunner::TaskRecord* task = Task(backup, 5);
+  ASSERT_NE(task, nullptr);
+  EXPECT_EQ(task->reservedNode, "nodeB");
+  EXPECT_EQ(task->runningNode, "nodeB");
+  EXPECT_EQ(task->status, DistributedQEL::TASK_COMPLETE);
+  EXPECT_EQ(task->attempts, 1);
+  EXPECT_GT(task->commitOffset, 0);
   // The coordinator's event, raised while the job ran.
   ASSERT_EQ(read.events.size(), 1u);
   EXPECT_EQ(read.events[0].id, 0x7001u);
