@@ -6,19 +6,31 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/BackupRecords.h"
 #include "common/CassandraNodeRecords.h"
 #include "platform/base/QiError.h"
 #include "platform/base/QiString.h"
 #include "platform/framework/Backup.h"
+#include "platform/framework/TaskBase.h"
 #include "platform/framework/UnixFSClientConfig.h"
+#include "platform/msg/EntityRecords.h"
 
 namespace TqCassandra {
 class PriamUtil;
 }
+class App_ExecuteSP;
+class ApplicationId;
 class CassandraInstance;
 class CassandraSubclient;
 
 namespace TQCassandra {
+
+struct ClusterDiscovery;
+
+// Order in which getTask offers a node's tasks: unreserved before reserved,
+// then lower priority value, then fewer failed streams (over every node).
+bool CassandraTaskByPriorityAndReservation(const DistributedQEL::TaskBasePtr& a,
+                                           const DistributedQEL::TaskBasePtr& b);
 
 // The coordinator client configuration of a Cassandra job: the backup
 // coordinator's framework configuration, and the object in which the restore
@@ -88,11 +100,91 @@ class CassandraBackupCoordinator : public TQDC_FileSystem::CBackup {
   // Unfinished tasks alone do not fail the phase.
   bool shouldFailOnIncompleteTask() override { return false; }
 
+  // Job start (CassandraBackupCoordinatorStart.cc): opens the job's
+  // application objects, reads the last backup status and the instance's
+  // settings, starts the coordinator's Priam, reads the cluster name,
+  // discovers the cluster and registers the nodes to back up, reads the
+  // mapping file of a restarted job and gives every node its range of
+  // collect-file numbers.
+  CQiError loadNodeConfiguration() override;
+
+  // Node start-up (CassandraBackupCoordinatorTasks.cc).
+  // Streams needed and worker limit: the configured streams over the node
+  // count, rounded up; stream limit: the node's CPU count (the share when 0).
+  CQiError getStreamReservationInfoForNode(DistributedQEL::CNodeInfoPtr& node) override;
+  // "-numstreams %d -t %d -d %s -collectFileStart %d" replaces `arguments`.
+  CQiError getCommandArgumentsForNode(DistributedQEL::CNodeInfoPtr& node,
+                                      std::string& arguments) override;
+  // The collect-file request (CassandraCreateCollectFiles) until the node has
+  // reported its collect files, an empty NodeInit afterwards.
+  CQiError getNodeStartAcknowledgeMessage(DistributedQEL::CNodeInfoPtr& node,
+                                          FrameworkMessagePtr& message) override;
+
+  // Tasks. ControllerStarted makes the node's tasks from its collect-file
+  // report; getTask hands them to the node's streams; OnTaskChange records
+  // completions in the mapping file and moves failed tasks to another stream
+  // of the node; OnIdle stops nodes whose work is done. Everything that reads
+  // or changes tasks, or reads or writes the mapping file, holds the
+  // coordinator lock.
+  void ControllerStarted(DistributedQEL::CNodeInfoPtr& node,
+                         DistributedQEL::ControllerStartup* report) override;
+  void ControllerDone(DistributedQEL::CNodeInfoPtr& node,
+                      DistributedQEL::ControllerDone* report) override;
+  using DistributedQEL::ICoordinator::getTask;
+  CQiError getTask(DistributedQEL::CNodeInfoPtr& node, DistributedQEL::CStreamInfoPtr& stream,
+                   DistributedQEL::TaskInfoPtr& task) override;
+  CQiError OnTaskChange(const DistributedQEL::TaskBasePtr& task,
+                        DistributedQEL::TakeAction& action) override;
+  CQiError OnNodeChange(const DistributedQEL::CNodeInfoPtr& node,
+                        DistributedQEL::TakeAction& action) override;
+  void OnIdle() override;
+
  protected:
+  // One task per collect file of the node: the first `tasksPerNode` numbered
+  // from `start`, the rest from nextTaskId. Notes them in the mapping file and
+  // applies the restart entries and the mapping file of a restarted job.
+  void createTasksForNode(DistributedQEL::CNodeInfoPtr& node, int count, int start);
+  // Marks the task complete in the node's line of the mapping file.
+  CQiError markTaskCompleteInMappingFile(std::string nodeName, int taskNumber);
+  // The entry of `list` whose node has this node key; null when none.
+  DistributedQEL::CassandraNodeKeyspace* findInstanceObjByInstance(
+      std::vector<DistributedQEL::CassandraNodeKeyspace>* list, const std::string& nodeKey);
+  // "CollectFileMapping_<job id>" in the job results directory.
+  std::string mappingFilePath() const;
+
   // Raises the one major event of a failed Priam step and returns a copy of
   // `error`: 0x6000485 for access denied (Win32 5), else `eventId` with
   // `detail` as its argument (none when empty). A success raises nothing.
   CQiError handlePriamError(const CQiError& error, uint32_t eventId, const std::string& detail);
+
+  // The coordinator's Priam start-up (CassandraBackupCoordinatorStart.cc),
+  // both on the `priam` utility, which must exist: the property set is
+  // written and the SSL options are appended to priamAdditionalParameters;
+  // then the JVM options are handed to the utility when there are any.
+  CQiError setAdditionalPriamValues();
+  CQiError setAdditionalPriamParameters();
+
+  // Cluster discovery, content choice and node registration
+  // (CassandraBackupCoordinatorDiscovery.cc): asks Priam for the ring, maps
+  // the node addresses to suite clients, rewrites the instance's stored node
+  // list, chooses what the subclient protects and registers the selected
+  // nodes with the framework. The error of an empty content carries event
+  // 0x600046E and sets noBackupContent.
+  CQiError loadBackupContent(unsigned long instanceId, unsigned long backupSetId);
+  // The suite clients of the addresses (stored procedure 0x1E122479).
+  CQiError getTQclientsForIPs(std::list<std::string> addresses,
+                              std::vector<TqEntities::ClientEntity>& clients);
+  // 0 and `out` set to the first client whose host name is the address; -1
+  // when none is (`out` untouched).
+  int getClientObj(const std::vector<TqEntities::ClientEntity>& clients, const std::string& address,
+                   TqEntities::ClientEntity& out);
+  // Whether a node of the list has a client of that name.
+  bool isClientAdded(const std::vector<App::CassandraNode>* nodes, const std::string& clientName);
+  // Whether a node of the list has that address.
+  bool nodeInNodeInfo(const std::vector<App::CassandraNode>& nodes, const std::string& address);
+  // The ring state of Priam's state text; an unknown text is logged as an
+  // error and reads as Normal.
+  App::CassandraNodeState getStatus(const std::string& state);
 
   // False once a Priam "getMeta" request has failed.
   bool metadataAvailable = true;
@@ -132,6 +224,31 @@ class CassandraBackupCoordinator : public TQDC_FileSystem::CBackup {
   std::unordered_map<std::string, std::string> lastStatusXml;
   // Node name -> last backup time.
   std::unordered_map<std::string, int64_t> nodeBackupTime;
+  // The job's application; it owns `subclient`.
+  boost::shared_ptr<ApplicationId> application;
+
+ private:
+  // Steps of loadBackupContent over the working collections of one run.
+  CQiError readRingStatus(ClusterDiscovery& run);
+  CQiError readStoredNodes(unsigned long instanceId, App_ExecuteSP& executor,
+                           ClusterDiscovery& run);
+  void buildNodeRecords(ClusterDiscovery& run);
+  CQiError writeStoredNodes(App_ExecuteSP& executor, ClusterDiscovery& run);
+  CQiError defaultSubclientContent(unsigned long backupSetId, const ClusterDiscovery& run,
+                                   std::vector<App::CassandraContent>& content);
+  CQiError registerContentNodes(const std::vector<App::CassandraContent>& content,
+                                ClusterDiscovery& run);
+  // Skips (with its event) a node that no client hosts or whose services are
+  // down; true when the node may be registered.
+  bool acceptNode(const std::string& address, const ClusterDiscovery& run);
+  // Registers the node's client with the framework and attaches the node
+  // record to it; with `onceOnly` a record whose address is attached already
+  // is not attached again.
+  CQiError registerNode(const App::CassandraNode& record, bool onceOnly);
+  // The agent instance name in docker mode, else the client's name.
+  std::string nodeKey(const App::CassandraNode& record) const;
+  // Priam request "getMeta" for the default subclient's content.
+  CQiError readKeyspaceReplication(std::vector<std::pair<std::string, std::string>>& keyspaces);
 };
 
 }  // namespace TQCassandra

@@ -1,5 +1,7 @@
 #include "platform/framework/Instance.h"
 
+#include "platform/base/FXErrorUtil.h"
+
 int Instance::initAll(void* context) { return initContent(context, true, false); }
 
 int Instance::initContent(void*, bool, bool) { return 0; }
@@ -24,4 +26,10 @@ void Instance::SetCaseSensitive(bool flag) {
   } else {
     content_.setContentCaseInsensitive();
   }
+}
+
+CQiError Instance::getInstanceName(std::string& name) const {
+  if (instanceId_ == 0) return FXErrorUtil::ErrorWin32(FXLOC, 1168, "Instance not loaded");
+  name = instanceName_;
+  return CQiError::Success();
 }

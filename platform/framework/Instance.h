@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
+#include "platform/base/QiError.h"
 #include "platform/framework/ApplBackupContent.h"
 #include "platform/framework/ApplProperties.h"
 
@@ -21,8 +23,21 @@ class Instance : public ApplProperties {
 
   const ApplBackupContent& getContentCache() const { return content_; }
 
+  // The instance's id in the suite; 0 for an instance that was not loaded.
+  uint64_t getInstanceId() const { return instanceId_; }
+  // The instance's name; Win32 1168 for an instance that was not loaded.
+  CQiError getInstanceName(std::string& name) const;
+
+ protected:
+  void setInstanceIdentity(uint64_t id, const std::string& name) {
+    instanceId_ = id;
+    instanceName_ = name;
+  }
+
  private:
   ApplBackupContent content_;
+  uint64_t instanceId_ = 0;
+  std::string instanceName_;
 };
 
 // The instance entity of a distributed cluster; adds nothing to Instance.

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
+#include "platform/base/QiError.h"
 #include "platform/framework/ApplProperties.h"
 #include "platform/framework/SubclientConf.h"
 
@@ -18,4 +20,23 @@ class Subclient : public ApplProperties, public SubclientConf {
   // not used.
   virtual int getPropertiesCallbackUpdate(const char* name, int32_t nameLength, const char* value,
                                           int32_t valueLength, int flag);
+
+  // The subclient's id in the suite; 0 for a subclient that was not loaded.
+  uint64_t getSubclientId() const { return subclientId_; }
+  const std::string& getSubclientName() const { return subclientName_; }
+
+  // Whether the registered subclient `subclientId` is the default subclient
+  // of its backup set. An unknown subclient is Win32 1168 and leaves
+  // `isDefault` as it was.
+  static CQiError isDefaultSubclient(uint64_t subclientId, bool& isDefault);
+
+ protected:
+  void setSubclientIdentity(uint64_t id, const std::string& name) {
+    subclientId_ = id;
+    subclientName_ = name;
+  }
+
+ private:
+  uint64_t subclientId_ = 0;
+  std::string subclientName_;
 };

@@ -230,7 +230,7 @@ TEST_F(ClientContextTest, ClientLookupsByIdNameAndHost) {
 }
 
 TEST_F(ClientContextTest, DirectoryReplacesARecordWithTheSameIdOrName) {
-  SClientRecord r{5, "old", "h", "", 0};
+  SClientRecord r{5, "old", "h", "", 0, {}};
   CClientDirectory::Instance().Add(r);
   r.name = "new";
   CClientDirectory::Instance().Add(r);

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <string>
+
+#include "platform/base/QiError.h"
+#include "platform/index/SqliteStatement.h"
+
+// One connection to an SQLite database file, set up for sharing: write-ahead
+// logging (readers never block the writer, and several processes may use the
+// file at once), a busy timeout instead of immediate "database is locked"
+// failures, and the serialised threading mode so the connection itself may be
+// used from several threads.
+class CSqliteDb {
+ public:
+  // How long a statement waits for another connection's write lock.
+  static constexpr int kBusyTimeoutMs = 60000;
+
+  CSqliteDb() = default;
+  ~CSqliteDb();
+  CSqliteDb(const CSqliteDb&) = delete;
+  CSqliteDb& operator=(const CSqliteDb&) = delete;
+
+  // Opens (creating when missing) the database file.
+  CQiError Open(const std::string& path);
+  void Close();
+  bool IsOpen() const { return db_ != nullptr; }
+
+  CQiError Exec(const std::string& sql);
+  // Exec that keeps retrying while the database is busy, up to the timeout.
+  CQiError ExecRetrying(const std::string& sql);
+  CQiError Prepare(const std::string& sql, CSqliteStatement& statement);
+
+  // A write transaction that takes the write lock at once (so it never
+  // fails half-way with a lock upgrade conflict).
+  CQiError BeginImmediate();
+  CQiError Commit();
+  // Rolls back an open transaction; does nothing when none is open.
+  void Rollback();
+
+  int64_t LastInsertId() const;
+  int Changes() const;
+
+  // An error for an SQLite result code, carrying SQLite's message.
+  static CQiError MakeError(const FXCodeLocation& location, sqlite3* db, int rc, const char* what);
+
+ private:
+  sqlite3* db_ = nullptr;
+  std::string path_;
+};
