@@ -15,7 +15,9 @@ namespace TqRunner {
 // file holds the JobResult: the job's status and attempt, each phase with its
 // status, end reason, nodes and tasks, the events and pending causes, the
 // reference time and the restart entries. A file is replaced whole (written
-// beside it, then renamed), so a reader never sees half a record.
+// beside it, then renamed), so a reader never sees half a record. The job's
+// row in the index catalog's jobs table (identity, kind, level, times and
+// status) is kept by CJobRunner beside it.
 class CJobRecordStore {
  public:
   explicit CJobRecordStore(const std::string& directory = "");

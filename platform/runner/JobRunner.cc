@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "platform/framework/RestartString.h"
+#include "platform/index/IndexCatalog.h"
 #include "platform/log/LogWriter.h"
 #include "platform/runner/JobRecordStore.h"
 #include "platform/runner/PhaseEngine.h"
@@ -43,14 +44,45 @@ class CJournalRecorder {
   std::vector<CEventJournal::Entry> entries_;
 };
 
+// A client of the spec that the suite does not know yet is added to the
+// process's directory; a known one keeps its record.
 void RegisterClient(const NodeClient& client) {
   if (client.clientName.empty()) return;
   SClientRecord record;
-  CClientDirectory::Instance().FindByName(client.clientName, record);
+  if (CClientDirectory::Instance().FindByName(client.clientName, record)) return;
   record.id = client.clientId;
   record.name = client.clientName;
-  if (!client.hostName.empty()) record.hostName = client.hostName;
+  record.hostName = client.hostName;
   CClientDirectory::Instance().Add(record);
+}
+
+// The job's row in the index catalog's jobs table: registered when the job
+// starts (a rerun keeps the row of the first run), its status set when it
+// ends. The full record stays in CJobRecordStore.
+void CatalogJob(const JobSpec& spec, const JobResult& result, bool starting) {
+  CIndexCatalog catalog;
+  CQiError error = catalog.Open();
+  if (!error.IsError() && starting) {
+    SJobRecord job;
+    job.jobId = spec.jobId;
+    job.ombrelId = spec.ombrelId;
+    job.clientName = spec.coordinatorClient.clientName;
+    job.clientId = spec.coordinatorClient.clientId;
+    job.instanceId = spec.instanceId;
+    job.subclientId = spec.applicationId;
+    job.kind = spec.commitLogJob ? "log" : spec.jobType;
+    job.level = spec.backupLevel;
+    job.startTime = result.startTime;
+    job.status = "running";
+    error = catalog.RegisterJob(job, false);
+    if (!error.IsError()) error = catalog.SetJobStatus(spec.jobId, "running", 0);
+  } else if (!error.IsError()) {
+    error = catalog.SetJobStatus(spec.jobId, PhaseStatusName(result.status), result.endTime);
+  }
+  if (error.IsError()) {
+    TQLOG(-1, "Job %lld not recorded in the index catalog: %s", static_cast<long long>(spec.jobId),
+          error.AsString().c_str());
+  }
 }
 
 int JobStatus(const std::vector<PhaseResult>& phases) {
@@ -109,6 +141,7 @@ JobResult CJobRunner::Run() {
     TQLOG(0, "Job %lld starts", static_cast<long long>(spec_.jobId));
     RegisterClient(spec_.coordinatorClient);
     for (const auto& client : spec_.nodeClients) RegisterClient(client);
+    if (spec_.writeRecord) CatalogJob(spec_, result, true);
 
     TQJobClientPtr jobClient =
         spec_.makeJobClient ? spec_.makeJobClient(spec_.jobId) : TQJobClientPtr();
@@ -157,6 +190,7 @@ JobResult CJobRunner::Run() {
     TQLOG(-1, "Job %lld: %s", static_cast<long long>(spec_.jobId), result.error.c_str());
   result.endTime = std::time(nullptr);
   if (spec_.writeRecord) {
+    if (result.error.empty()) CatalogJob(spec_, result, false);
     result.recordPath = store.PathOf(spec_.jobId);
     CQiError error = store.Write(result);
     if (error.IsError()) {

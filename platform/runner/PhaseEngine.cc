@@ -23,6 +23,7 @@
 #include "platform/runner/MessageCarrier.h"
 #include "platform/runner/RunnerServices.h"
 #include "platform/suite/ClientContextScope.h"
+#include "platform/suite/ClientDirectory.h"
 #include "platform/suite/TQJobCtrlClient.h"
 
 namespace TqRunner {
@@ -752,6 +753,14 @@ CQiError CPhaseEngine::AddNode(const uint32_t* clientId, const std::string* clie
     if (clientName != nullptr && client.clientName != *clientName) continue;
     node.reset(new CNodeInfo(client.clientName, client.clientId, client.hostName));
     node->setCPUCount(client.cpuCount);
+    return CQiError::Success();
+  }
+  // Then the clients the suite knows (registered, or added in this process).
+  SClientRecord known;
+  bool found = clientId != nullptr ? CClientDirectory::Instance().FindById(*clientId, known)
+                                   : CClientDirectory::Instance().FindByName(*clientName, known);
+  if (found && !known.name.empty()) {
+    node.reset(new CNodeInfo(known.name, static_cast<uint32_t>(known.id), known.hostName));
     return CQiError::Success();
   }
   if (clientId != nullptr) {

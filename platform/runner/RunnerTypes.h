@@ -120,7 +120,8 @@ struct JobSpec {
   std::string mediaAgent;
 
   // The coordinating machine and the clients that nodes may be (the
-  // coordinator's addNode finds them here).
+  // coordinator's addNode finds them here, then in CClientDirectory; those
+  // the directory does not know yet are added to it for the process).
   NodeClient coordinatorClient;
   std::vector<NodeClient> nodeClients;
 

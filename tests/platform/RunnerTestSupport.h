@@ -15,6 +15,7 @@
 #include "platform/log/EventJournal.h"
 #include "platform/runner/JobRunner.h"
 #include "platform/suite/ClientContext.h"
+#include "platform/suite/ClientDirectory.h"
 #include "platform/suite/TQJobCtrlClient.h"
 
 class RunnerTest : public ::testing::Test {
@@ -24,8 +25,10 @@ class RunnerTest : public ::testing::Test {
     runner_test::World::Get().Reset();
     CEventJournal::Instance().Clear();
     TQJobCtrlClient::SetProcessQuitFlag(false);
+    CClientDirectory::Instance().Clear();
   }
   void TearDown() override {
+    CClientDirectory::Instance().Clear();
     runner_test::World::Get().Release();
     CClientContext::SetSuiteHome("");
   }

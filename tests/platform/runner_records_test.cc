@@ -11,6 +11,7 @@
 #include "RunnerTestSupport.h"
 #include "platform/base/FXErrorUtil.h"
 #include "platform/framework/FrameworkTypes.h"
+#include "platform/index/IndexCatalog.h"
 #include "platform/runner/JobRecordStore.h"
 #include "platform/runner/PluginLibrary.h"
 #include "platform/suite/TQJobClient.h"
@@ -103,6 +104,73 @@ TEST_F(RunnerRecords, FailedJobRecordsItsPendingCauseAndARerunCountsAsAnotherAtt
   EXPECT_EQ(read.attempt, 2);
   EXPECT_EQ(read.status, PHASE_COMPLETE);
   EXPECT_TRUE(read.pendingCauses.empty());
+}
+
+TEST_F(RunnerRecords, JobHasItsRowInTheIndexCatalog) {
+  TqRunner::JobSpec spec = Spec();
+  spec.instanceId = 9;
+  spec.backupLevel = 2;
+  JobResult first = CJobRunner(spec).Run();
+  ASSERT_EQ(first.status, PHASE_COMPLETE);
+  CIndexCatalog catalog;
+  ASSERT_FALSE(catalog.Open().IsError());
+  EXPECT_EQ(catalog.GetPath(), home_.Sub("suite") + "/index/catalog.db");
+  SJobRecord job;
+  bool found = false;
+  ASSERT_FALSE(catalog.GetJob(4711, job, found).IsError());
+  ASSERT_TRUE(found);
+  EXPECT_EQ(job.ombrelId, 2u);
+  EXPECT_EQ(job.clientName, "cs");
+  EXPECT_EQ(job.clientId, 1u);
+  EXPECT_EQ(job.instanceId, 9u);
+  EXPECT_EQ(job.subclientId, 57u);
+  EXPECT_EQ(job.kind, "backup");
+  EXPECT_EQ(job.level, 2);
+  EXPECT_EQ(job.startTime, first.startTime);
+  EXPECT_EQ(job.endTime, first.endTime);
+  EXPECT_EQ(job.status, "Completed");
+
+  // A rerun keeps the job's row and gives it the rerun's end.
+  spec.commitLogJob = true;
+  world().failAlways = {world().collectFiles["nodeA"][0][0]};
+  JobResult second = CJobRunner(spec).Run();
+  ASSERT_FALSE(catalog.GetJob(4711, job, found).IsError());
+  EXPECT_EQ(job.kind, "backup");
+  EXPECT_EQ(job.startTime, first.startTime);
+  EXPECT_EQ(job.endTime, second.endTime);
+  EXPECT_EQ(job.status, TqRunner::PhaseStatusName(second.status));
+  EXPECT_EQ(job.status, "Completed w/ one or more errors");
+
+  // A commit-log job is of kind "log".
+  spec.jobId = 4712;
+  CJobRunner(spec).Run();
+  ASSERT_FALSE(catalog.GetJob(4712, job, found).IsError());
+  ASSERT_TRUE(found);
+  EXPECT_EQ(job.kind, "log");
+}
+
+TEST_F(RunnerRecords, NodesTheSpecDoesNotListComeFromTheClientDirectory) {
+  TqRunner::JobSpec spec = Spec();
+  spec.nodeClients.clear();
+  CClientDirectory::Instance().Add(SClientRecord{11, "nodeA", "a.host", "", 0, {}});
+  CClientDirectory::Instance().Add(SClientRecord{12, "nodeB", "b.host", "", 0, {}});
+  JobResult result = CJobRunner(spec).Run();
+  ASSERT_EQ(result.status, PHASE_COMPLETE);
+  const TqRunner::PhaseResult& phase = *Phase(result, "backup");
+  ASSERT_EQ(phase.nodes.size(), 2u);
+  EXPECT_EQ(phase.nodes[0].clientId, 11u);
+  EXPECT_EQ(phase.nodes[1].clientId, 12u);
+  ExpectEveryFileStored();
+}
+
+TEST_F(RunnerRecords, NodeThatNoDirectoryKnowsFailsTheCoordinatorStart) {
+  TqRunner::JobSpec spec = Spec();
+  spec.nodeClients.resize(1);
+  JobResult result = CJobRunner(spec).Run();
+  const TqRunner::PhaseResult& phase = *Phase(result, "backup");
+  EXPECT_EQ(phase.endReason, "start failed");
+  EXPECT_NE(phase.message.find("Unknown client nodeB"), std::string::npos) << phase.message;
+  EXPECT_EQ(result.status, PHASE_FAILED);
 }
 
 TEST_F(RunnerRecords, RecordFolderCanBeChosenOrLeftOut) {
