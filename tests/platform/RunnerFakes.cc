@@ -179,9 +179,25 @@ TqRunner::StreamFactory World::Streams() {
   return [this](const std::string& client, int stream) {
     std::lock_guard<std::mutex> lock(mutex_);
     auto& handler = streams_[{client, stream}];
-    if (!handler) handler.reset(new OBJECTOPSAPI::CInMemoryStreamHandler());
+    if (!handler) handler.reset(new FakeStream(client, stream));
     return boost::static_pointer_cast<OBJECTOPSAPI::CStreamHandler>(handler);
   };
+}
+
+void FakeStream::Store(const std::string& path, const std::string& data) {
+  World::Get().Store(StoredItem{client_, number_, path, data});
+}
+
+CQiError FakeStream::BeginItem(const OBJECTOPSAPI::StreamItemHeader&) {
+  return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not used by the fakes");
+}
+
+CQiError FakeStream::WriteItemData(const void*, size_t) {
+  return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not used by the fakes");
+}
+
+CQiError FakeStream::CommitItem() {
+  return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not used by the fakes");
 }
 
 void World::Store(const StoredItem& item) {
@@ -566,8 +582,7 @@ class FakeBackupCoordinator : public TQDC_FileSystem::CBackup {
 
 class FakeWorker : public MultiNodeBackupOps::MultiNodeBackupOpsWorker {
  public:
-  FakeWorker(int stream, const std::string& client)
-      : MultiNodeBackupOpsWorker(stream), client_(client) {}
+  explicit FakeWorker(int stream) : MultiNodeBackupOpsWorker(stream) {}
 
   CQiError BackupFile() override {
     World& world = World::Get();
@@ -584,24 +599,11 @@ class FakeWorker : public MultiNodeBackupOps::MultiNodeBackupOpsWorker {
     if (!in) return FXErrorUtil::ErrorWin32(FXLOC, 2, "Cannot read %s", path.c_str());
     std::stringstream content;
     content << in.rdbuf();
-    const std::string data = content.str();
-    OBJECTOPSAPI::StreamItemHeader header;
-    header.filePath = path;
-    header.headerPath = path;
-    header.size = data.size();
-    CQiError error = GetStreamHandler()->BeginItem(header);
-    if (!error.IsError()) error = GetStreamHandler()->WriteItemData(data.data(), data.size());
-    if (!error.IsError()) error = GetStreamHandler()->CommitItem();
-    if (error.IsError()) {
-      GetStreamHandler()->AbortItem();
-      return error.Push(FXLOC);
-    }
-    world.Store(StoredItem{client_, getStreamNumber(), path, data});
+    auto* stream = dynamic_cast<FakeStream*>(GetStreamHandler().get());
+    if (stream == nullptr) return FXErrorUtil::ErrorWin32(FXLOC, 87, "Not a fake stream");
+    stream->Store(path, content.str());
     return CQiError::Success();
   }
-
- private:
-  std::string client_;
 };
 
 class FakeController : public MultiNodeBackupOps::MultiNodeBackupOpsController {
@@ -682,7 +684,7 @@ class FakeController : public MultiNodeBackupOps::MultiNodeBackupOpsController {
 
   CQiError GetBackupWorker(MultiNodeBackupOps::IBackupWorkerPtr& worker,
                            StreamInfo* stream) override {
-    worker.reset(new FakeWorker(static_cast<int>(stream->getStreamNumber()), getClientName()));
+    worker.reset(new FakeWorker(static_cast<int>(stream->getStreamNumber())));
     return CQiError::Success();
   }
 

@@ -22,7 +22,7 @@
 #include "platform/framework/Backup.h"
 #include "platform/framework/MultiNodeBackupOpsController.h"
 #include "platform/msg/NMessageBase.h"
-#include "platform/multinode/InMemoryStreamHandler.h"
+#include "platform/multinode/StreamHandler.h"
 #include "platform/runner/RunnerTypes.h"
 
 namespace runner_test {
@@ -77,10 +77,27 @@ struct StartSeen {
 };
 
 struct StoredItem {
-  std::string client;
+  std::string client;  // of the data stream the item went to
   int stream = 0;
   std::string path;
   std::string data;
+};
+
+// The data stream the runner hands a worker: it names its client and stream
+// number, and the fake workers store their items through it into the World.
+class FakeStream : public OBJECTOPSAPI::CStreamHandler {
+ public:
+  FakeStream(const std::string& client, int number) : client_(client), number_(number) {}
+  void Store(const std::string& path, const std::string& data);
+  // The fakes store whole items through Store only.
+  CQiError BeginItem(const OBJECTOPSAPI::StreamItemHeader&) override;
+  CQiError WriteItemData(const void*, size_t) override;
+  CQiError CommitItem() override;
+  void AbortItem() override {}
+
+ private:
+  std::string client_;
+  int number_;
 };
 
 // Shared by the test and the fakes; reset for every test.
@@ -153,8 +170,7 @@ class World {
   int requestsAsObjects_ = 0;
   int requestsReceived_ = 0;
   std::set<std::string> getTaskContexts_;
-  std::map<std::pair<std::string, int>, boost::shared_ptr<OBJECTOPSAPI::CInMemoryStreamHandler>>
-      streams_;
+  std::map<std::pair<std::string, int>, boost::shared_ptr<FakeStream>> streams_;
   std::vector<StoredItem> stored_;
   bool released_ = false;
   bool blocked_ = false;
