@@ -173,7 +173,6 @@ JobResult CJobRunner::Run() {
             phaseResult.endReason.c_str(), phaseResult.message.c_str());
       if (!phaseResult.tasks.empty()) result.restartString = RestartEntries(phaseResult);
       result.phases.push_back(std::move(phaseResult));
-      if (!result.phases.back().skipped && result.phases.back().status == PHASE_FAILED) break;
     }
     journal.Stop();
     for (const auto& entry : journal.Entries()) {

@@ -4,9 +4,10 @@
 
 namespace TqRunner {
 
-// Runs a job: its phases in order (a phase that fails ends the job; the
-// phases after it do not run), each through CPhaseEngine, then records the
-// job (JobRecordStore.h).
+// Runs a job: each of its phases in order through CPhaseEngine, whatever the
+// earlier ones ended with (a failed or killed backup still gets its
+// post-operations phase, which is written to cope with that), then records
+// the job (JobRecordStore.h). The job's status is the worst of its phases'.
 //
 // The job's two clients live for the whole job: the job client (restart
 // string, pending causes) and the job control client (quit flag). A rerun of

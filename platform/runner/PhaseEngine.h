@@ -58,10 +58,13 @@ namespace TqRunner {
 // The phase ends when every node has stopped; when nothing can move any more
 // (no message, no running task, every stream has asked for a task since the
 // last change, for RunnerLimits::stallRounds rounds: "no progress"); when the
-// quit flag is raised ("quit"); or after RunnerLimits::phaseTimeout
-// ("timeout", which raises the job's quit flag). The runner then stops the
-// remaining streams and controllers, waits at most RunnerLimits::stopGrace
-// for them, and calls OnComplete.
+// quit flag is raised while it runs ("quit": no task is handed out any more,
+// running ones finish); or after RunnerLimits::phaseTimeout ("timeout", which
+// raises the job's quit flag). The runner then stops the remaining streams
+// and controllers, waits at most RunnerLimits::stopGrace for them, and calls
+// OnComplete. A phase that starts with the quit flag already raised (the
+// post-operations phase of a killed job) is not cut short for it: its
+// coordinator and workers read the flag themselves.
 class CPhaseEngine : public std::enable_shared_from_this<CPhaseEngine> {
  public:
   struct Setup {
@@ -204,6 +207,8 @@ class CPhaseEngine : public std::enable_shared_from_this<CPhaseEngine> {
                   const std::string& clientName, int streamNumber);
 
   // Shared helpers.
+  // The quit flag was raised after the phase started.
+  bool QuitRaised() const;
   void Progress();
   void WakeStreamsLocked();
   void Emit(const RunnerEvent& event);
@@ -215,6 +220,7 @@ class CPhaseEngine : public std::enable_shared_from_this<CPhaseEngine> {
   CClientContext::Ptr coordinatorIdentity_;
   std::shared_ptr<DistributedQEL::ICoordinator> coordinator_;
   std::chrono::steady_clock::time_point started_;
+  bool quitAtStart_ = false;
 
   mutable std::mutex mutex_;
   std::condition_variable mainWake_;

@@ -87,7 +87,7 @@ void CPhaseEngine::StreamMain(NodeSlotPtr slot, std::shared_ptr<StreamSlot> stre
         stream->asked = true;
         stream->phase = StreamSlot::kAsking;
       }
-      if (setup_.jobCtrlClient && setup_.jobCtrlClient->checkQuitFlag()) {
+      if (QuitRaised()) {
         std::lock_guard<std::mutex> lock(mutex_);
         StreamEndsLocked(*slot, *stream);
         break;

@@ -172,9 +172,8 @@ TEST_F(RunnerFailures, AddedWorkerRunsTheTaskTheOnlyStreamFailed) {
   ExpectEveryFileStored();
 }
 
-TEST_F(RunnerFailures, QuitFlagEndsThePhaseFailedAndNoLaterPhaseRuns) {
+TEST_F(RunnerFailures, QuitFlagRaisedDuringThePhaseEndsItFailed) {
   TqRunner::JobSpec spec = NodeA(1);
-  spec.phases = {"scan", "backup", "postop"};
   spec.jobCtrlClient.reset(new TQJobCtrlClient(spec.jobId));
   world().quitClient = spec.jobCtrlClient;
   world().quitAt = File(0, 1);
@@ -197,6 +196,20 @@ TEST_F(RunnerFailures, QuitFlagEndsThePhaseFailedAndNoLaterPhaseRuns) {
   EXPECT_EQ(world().CoordinatorCalls().back(), "OnComplete");
   ASSERT_EQ(result.pendingCauses.size(), 1u);
   EXPECT_EQ(result.pendingCauses[0].id, 0x6000469u);
+}
+
+TEST_F(RunnerFailures, PhaseThatStartsWithTheQuitFlagRaisedIsNotCutShort) {
+  TqRunner::JobSpec spec = NodeA(1);
+  spec.jobCtrlClient.reset(new TQJobCtrlClient(spec.jobId));
+  spec.jobCtrlClient->setQuitFlag(true);
+  JobResult result = CJobRunner(spec).Run();
+  const PhaseResult& phase = *Phase(result, "backup");
+  // Every task ran and the nodes stopped as usual; the coordinator, which
+  // reads the flag itself, failed the phase.
+  EXPECT_EQ(phase.endReason, "complete");
+  for (const auto& task : phase.tasks) EXPECT_EQ(task.status, DistributedQEL::TASK_COMPLETE);
+  EXPECT_EQ(phase.status, PHASE_FAILED);
+  ExpectEveryFileStored();
 }
 
 TEST_F(RunnerFailures, ControllerThatNeverReportsItsFilesEndsThePhaseForLackOfProgress) {
