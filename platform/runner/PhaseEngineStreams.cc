@@ -304,6 +304,11 @@ void CPhaseEngine::ChangeTask(const TaskBasePtr& task, int status, const std::st
   event.clientName = clientName;
   event.streamNumber = streamNumber;
   event.status = task->status;
+  for (const TaskBasePtr& each : coordinator_->getTaskList()) {
+    if (!each) continue;
+    ++event.tasksTotal;
+    if (each->status == DistributedQEL::TASK_COMPLETE) ++event.tasksComplete;
+  }
   Emit(event);
   Progress();
 }

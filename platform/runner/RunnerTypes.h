@@ -72,7 +72,8 @@ struct RunnerEvent {
     kPhase,    // a phase started or ended (text: "start", "skipped" or its end reason)
     kMessage,  // a message travelled: from, to, recordName, xml
     kNode,     // a node changed state: clientName, status (node state), text
-    kTask,     // a task changed status: taskId, clientName, streamNumber, status
+    kTask,     // a task changed status: taskId, clientName, streamNumber, status,
+               // tasksComplete and tasksTotal of the phase
     kStream,   // a stream started or ended: clientName, streamNumber, text
   };
   Kind kind = kPhase;
@@ -85,6 +86,8 @@ struct RunnerEvent {
   int taskId = -1;
   int streamNumber = 0;
   int status = 0;
+  int tasksComplete = 0;
+  int tasksTotal = 0;
   std::string text;
 };
 

@@ -79,6 +79,36 @@ TEST_F(RunnerMessages, EveryMessageTravelsAsXmlText) {
   EXPECT_EQ(world().RequestsAsObjects(), 0);
 }
 
+TEST_F(RunnerMessages, ObserverHearsOfPhasesNodesStreamsAndTaskProgress) {
+  TqRunner::JobSpec spec = Spec();
+  std::vector<RunnerEvent> events;
+  spec.observer = [&events](const RunnerEvent& event) {
+    if (event.kind != RunnerEvent::kMessage) events.push_back(event);
+  };
+  JobResult result = CJobRunner(spec).Run();
+  ASSERT_EQ(result.status, PHASE_COMPLETE);
+  std::vector<std::string> phases;
+  int lastComplete = 0, completions = 0, streamStarts = 0, stopped = 0;
+  for (const auto& e : events) {
+    if (e.kind == RunnerEvent::kPhase) phases.push_back(e.phase + " " + e.text);
+    if (e.kind == RunnerEvent::kStream && e.text == "start") ++streamStarts;
+    if (e.kind == RunnerEvent::kNode && e.status == DistributedQEL::NODE_STOPPED) ++stopped;
+    if (e.kind == RunnerEvent::kTask && e.status == DistributedQEL::TASK_COMPLETE) {
+      ++completions;
+      EXPECT_EQ(e.tasksComplete, lastComplete + 1);
+      EXPECT_LE(e.tasksComplete, e.tasksTotal);
+      EXPECT_EQ(e.phase, "backup");
+      lastComplete = e.tasksComplete;
+    }
+  }
+  EXPECT_EQ(phases, (std::vector<std::string>{"scan start", "scan skipped", "backup start",
+                                              "backup complete"}));
+  EXPECT_EQ(completions, 4);
+  EXPECT_EQ(lastComplete, 4);
+  EXPECT_EQ(streamStarts, 4);
+  EXPECT_EQ(stopped, 2);
+}
+
 TEST_F(RunnerMessages, ControllerMessageReachesTheCoordinatorBeforeItsNodeStops) {
   world().noticeOnStop = true;
   JobResult result = CJobRunner(Spec()).Run();
