@@ -97,6 +97,17 @@ class CassandraBackupCoordinator : public TQDC_FileSystem::CBackup {
                       TQJobClientPtr jobClient, TQJobCtrlClientPtr jobCtrlClient) override;
   // True only when the registry value nEnableGeoMediaAgentSupport is 1.
   bool supportsGeoMediaAgent() override;
+  // Completion (CassandraBackupCoordinatorComplete.cc): decides the phase
+  // status from the tasks, the flags and the quit flag; while the coordinator
+  // holds its Priam writes the index views and stops that Priam; for a
+  // completed phase stores the merged keyspace status on the subclient and
+  // sets the reference time; asks the job manager for the post-operations
+  // phase; marks a failed phase with its pending cause; then runs the
+  // framework's end of the phase.
+  CQiError OnComplete() override;
+  // Nothing to do for Cassandra; both succeed.
+  CQiError RenameDirchangeFiles() override;
+  CQiError PreProcessFailedFiles(bool& flag) override;
   // Unfinished tasks alone do not fail the phase.
   bool shouldFailOnIncompleteTask() override { return false; }
 
@@ -196,6 +207,23 @@ class CassandraBackupCoordinator : public TQDC_FileSystem::CBackup {
   bool commitLogNotConfigured = false;
   // Several node addresses map to one client.
   bool dockerConfig = false;
+
+  // Index metadata (CassandraBackupCoordinatorIndex.cc).
+  // Writes the views "NodeMetaData" (each node's backup time) and "DBView"
+  // (every backed-up keyspace and its tables, with the encrypted system key of
+  // DSE-encrypted tables) for the job, then closes the job's index writing.
+  // Nodes without a reported backup time first get theirs from the index.
+  CQiError createCassandraMetadataInIndex();
+  // Reads the backup times of the job's nodes that have none in
+  // nodeBackupTime from the "NodeMetaData" view; a reported time is never
+  // replaced.
+  CQiError fetchLastBackupTimeFromIndex();
+  // "system_key_directory" of dse.yaml (registry sCassandraDSEyamlFile,
+  // default /etc/dse/dse.yaml); `directory` is cleared first and stays empty
+  // when no line sets it.
+  CQiError getCassandraSystemKeyDirectory(std::string& directory);
+  // Whether some node key of nodeKeyspaces lists the keyspace.
+  bool isKeyspaceBackedUp(const std::string& keyspace);
   // Next free task id after the per-node ranges.
   uint32_t nextTaskId = 0;
   uint32_t tasksPerNode = 0;
