@@ -87,6 +87,7 @@ json ToJson(const JobResult& r) {
               {"startTime", r.startTime},
               {"endTime", r.endTime},
               {"referenceTime", r.referenceTime},
+              {"phaseParams", r.phaseParams},
               {"restartString", r.restartString},
               {"phases", phases},
               {"events", events},
@@ -103,6 +104,7 @@ JobResult FromJson(const json& j) {
   r.startTime = j.at("startTime").get<int64_t>();
   r.endTime = j.at("endTime").get<int64_t>();
   r.referenceTime = j.at("referenceTime").get<int64_t>();
+  r.phaseParams = j.at("phaseParams").get<std::string>();
   r.restartString = j.at("restartString").get<std::string>();
   for (const json& pj : j.at("phases")) {
     PhaseResult p;

@@ -12,7 +12,7 @@
 #include "platform/runner/PhaseEngine.h"
 #include "platform/runner/PluginLibrary.h"
 #include "platform/suite/ClientDirectory.h"
-#include "platform/suite/TQJobClient.h"
+#include "platform/suite/TQBkpJobClient.h"
 #include "platform/suite/TQJobCtrlClient.h"
 
 namespace TqRunner {
@@ -143,9 +143,7 @@ JobResult CJobRunner::Run() {
     for (const auto& client : spec_.nodeClients) RegisterClient(client);
     if (spec_.writeRecord) CatalogJob(spec_, result, true);
 
-    TQJobClientPtr jobClient =
-        spec_.makeJobClient ? spec_.makeJobClient(spec_.jobId) : TQJobClientPtr();
-    if (!jobClient) jobClient.reset(new TQJobClient(spec_.jobId));
+    TQBkpJobClientPtr jobClient(new TQBkpJobClient(spec_.jobId));
     if (!spec_.restartString.empty()) jobClient->setRestartString(spec_.restartString);
     TQJobCtrlClientPtr jobCtrlClient = spec_.jobCtrlClient;
     if (!jobCtrlClient) jobCtrlClient.reset(new TQJobCtrlClient(spec_.jobId));
@@ -168,7 +166,11 @@ JobResult CJobRunner::Run() {
       setup.jobClient = jobClient;
       setup.jobCtrlClient = jobCtrlClient;
       setup.commitOffsets = offsets;
+      setup.phaseParams = result.phaseParams;
       PhaseResult phaseResult = CPhaseEngine::Run(setup);
+      const TQBkpJobClient::JobManagerState state = jobClient->getJobManagerState();
+      if (state.hasReferenceTime) result.referenceTime = state.referenceTime;
+      result.phaseParams = state.phaseParams;
       TQLOG(0, "Phase %s: %s (%s) %s", phase.c_str(), PhaseStatusName(phaseResult.status),
             phaseResult.endReason.c_str(), phaseResult.message.c_str());
       if (!phaseResult.tasks.empty()) result.restartString = RestartEntries(phaseResult);
@@ -182,7 +184,6 @@ JobResult CJobRunner::Run() {
         result.events.push_back(entry);
       }
     }
-    if (spec_.referenceTimeOf) result.referenceTime = spec_.referenceTimeOf(jobClient);
   }
   result.status = result.error.empty() ? JobStatus(result.phases) : PHASE_FAILED;
   if (!result.error.empty())

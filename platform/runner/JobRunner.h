@@ -9,8 +9,11 @@ namespace TqRunner {
 // post-operations phase, which is written to cope with that), then records
 // the job (JobRecordStore.h). The job's status is the worst of its phases'.
 //
-// The job's two clients live for the whole job: the job client (restart
-// string, pending causes) and the job control client (quit flag). A rerun of
+// The job's two clients live for the whole job: the job client, a
+// TQBkpJobClient (restart string, pending causes, and what the phases hand
+// the job manager: the reference time and the phase parameters, which the
+// runner appends to the coordinator argument line of every later phase), and
+// the job control client (quit flag). A rerun of
 // a job passes the earlier JobResult::restartString in JobSpec::restartString;
 // the coordinator reads it from the job client, and the tasks it names start
 // from their committed offsets.
@@ -21,7 +24,7 @@ namespace TqRunner {
 // Program arguments (CFrameworkArguments gives the options):
 //   coordinator: -ombrel <id> -appid <id> [-instance <id>] -j <job id>
 //                [-token <token>] -t <level> -numstreams <n> [-d <media agent>]
-//                -jr <job results directory> [log]
+//                -jr <job results directory> [log][<phase parameters>]
 //   controller:  -ombrel <id> -appid <id> [-instance <id>] -j <job id>
 //                [-token <token>] -jr <job results directory> [log]
 //                followed by the coordinator's getCommandArgumentsForNode line

@@ -188,7 +188,7 @@ std::string CPhaseEngine::CoordinatorArguments() const {
   arguments.mediaAgent = spec_.mediaAgent;
   arguments.jobResultsDirectory = coordinatorIdentity_->jobResultsDirectory;
   if (spec_.commitLogJob) arguments.flags.push_back(CFrameworkArguments::kCommitLogFlag);
-  return arguments.Format();
+  return arguments.Format() + setup_.phaseParams;
 }
 
 std::string CPhaseEngine::ControllerArguments(const std::string& jobResultsDirectory) const {

@@ -77,6 +77,9 @@ class CPhaseEngine : public std::enable_shared_from_this<CPhaseEngine> {
     TQJobCtrlClientPtr jobCtrlClient;
     // Commit offsets to start from (restart entries of an earlier run).
     std::map<int, int64_t> commitOffsets;
+    // Phase parameters the earlier phases gave the job manager; they end the
+    // coordinator's argument line.
+    std::string phaseParams;
   };
 
   static PhaseResult Run(const Setup& setup);

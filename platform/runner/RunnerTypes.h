@@ -133,11 +133,6 @@ struct JobSpec {
   std::string restartString;
   // The job's quit flag; the runner makes one when none is given.
   TQJobCtrlClientPtr jobCtrlClient;
-  // Makes the job client; default: a TQJobClient of the job id.
-  std::function<TQJobClientPtr(int64_t jobId)> makeJobClient;
-  // Reads the job's reference time from the job client after the phases;
-  // none: 0 is recorded.
-  std::function<int64_t(const TQJobClientPtr&)> referenceTimeOf;
   // The data streams of the backup workers; without one a worker has no
   // stream and its tasks fail.
   StreamFactory streamFactory;
@@ -202,7 +197,11 @@ struct JobResult {
   // Events and pending causes raised while the job ran.
   std::vector<CEventJournal::Entry> events;
   std::vector<CEventJournal::Entry> pendingCauses;
+  // What the job manager got from the job client (a TQBkpJobClient): the
+  // reference time (0 when none was set) and the phase parameters, which
+  // every later phase's coordinator finds at the end of its argument line.
   int64_t referenceTime = 0;
+  std::string phaseParams;
   // Restart entries for a rerun: "-o <task>|-1" for a complete task,
   // "-o <task>|<offset>" for one with a committed offset.
   std::string restartString;

@@ -24,6 +24,7 @@
 #include "platform/multinode/MultiNodeBackupOpsWorkerParams.h"
 #include "platform/multinode/UnixFileNameFactory.h"
 #include "platform/suite/ClientContext.h"
+#include "platform/suite/TQBkpJobClient.h"
 #include "platform/suite/TQJobClient.h"
 #include "platform/suite/TQJobCtrlClient.h"
 #include "platform/suite/TQPI_CommClient.h"
@@ -559,9 +560,18 @@ class FakeBackupCoordinator : public TQDC_FileSystem::CBackup {
     }
     setStatusWord(1);
     if (getJobCtrlClient() && getJobCtrlClient()->checkQuitFlag()) setPhaseStatus(PHASE_FAILED);
+    auto jobClient = boost::dynamic_pointer_cast<TQBkpJobClient>(getJobClient());
     if (getPhaseStatus() == PHASE_FAILED) {
       setCompletionCode(4);
       if (getJobClient()) getJobClient()->setPendingCauseAndEvent(0x6000469);
+    } else if (jobClient) {
+      jobClient->setReferenceTime(1700000000);
+      jobClient->concatPhaseParams(" -r 1700000000 ", TQBkpJobClient::kPhaseParamsAppend);
+      jobClient->updateInfo(false, nullptr);
+    }
+    if (jobClient) {
+      jobClient->concatPhaseParams(" -bypass -cassandra", TQBkpJobClient::kPhaseParamsAppend);
+      jobClient->updateInfo(false, nullptr);
     }
     return CQiError::Success();
   }

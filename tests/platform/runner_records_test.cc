@@ -26,9 +26,6 @@ class RunnerRecords : public RunnerTest {};
 
 TEST_F(RunnerRecords, JobRecordIsWrittenUnderTheSuiteHomeAndReadsBack) {
   TqRunner::JobSpec spec = Spec();
-  spec.referenceTimeOf = [](const TQJobClientPtr& client) {
-    return static_cast<int64_t>(client && client->getJobId() == 4711 ? 1234 : -1);
-  };
   JobResult result = CJobRunner(spec).Run();
   ASSERT_EQ(result.status, PHASE_COMPLETE);
   CJobRecordStore store;
@@ -42,7 +39,8 @@ TEST_F(RunnerRecords, JobRecordIsWrittenUnderTheSuiteHomeAndReadsBack) {
   EXPECT_EQ(read.jobType, "backup");
   EXPECT_EQ(read.status, PHASE_COMPLETE);
   EXPECT_EQ(read.attempt, 1);
-  EXPECT_EQ(read.referenceTime, 1234);
+  EXPECT_EQ(read.referenceTime, 1700000000);
+  EXPECT_EQ(read.phaseParams, " -r 1700000000  -bypass -cassandra");
   EXPECT_EQ(read.restartString, "-o 1|-1 -o 2|-1 -o 5|-1 -o 6|-1");
   EXPECT_EQ(read.startTime, result.startTime);
   ASSERT_EQ(read.phases.size(), 2u);
@@ -171,6 +169,24 @@ TEST_F(RunnerRecords, NodeThatNoDirectoryKnowsFailsTheCoordinatorStart) {
   EXPECT_EQ(phase.endReason, "start failed");
   EXPECT_NE(phase.message.find("Unknown client nodeB"), std::string::npos) << phase.message;
   EXPECT_EQ(result.status, PHASE_FAILED);
+}
+
+TEST_F(RunnerRecords, LaterPhasesGetThePhaseParametersOfTheEarlierOnes) {
+  TqRunner::JobSpec spec = Spec();
+  spec.phases = {"scan", "backup", "backup"};
+  JobResult result = CJobRunner(spec).Run();
+  ASSERT_EQ(result.phases.size(), 3u);
+  const std::string line =
+      "parseArguments -ombrel 2 -appid 57 -j 4711 -t 1 -numstreams 4 -d MA1 -jr " +
+      JobResults("cs");
+  std::vector<std::string> parses;
+  for (const auto& call : world().CoordinatorCalls()) {
+    if (call.rfind("parseArguments", 0) == 0) parses.push_back(call);
+  }
+  EXPECT_EQ(parses, (std::vector<std::string>{line, line + " -r 1700000000  -bypass -cassandra"}));
+  // What the job manager holds after the last phase.
+  EXPECT_EQ(result.phaseParams,
+            " -r 1700000000  -bypass -cassandra -r 1700000000  -bypass -cassandra");
 }
 
 TEST_F(RunnerRecords, RecordFolderCanBeChosenOrLeftOut) {
