@@ -13,10 +13,10 @@ namespace TqRunner {
 // TQBkpJobClient (restart string, pending causes, and what the phases hand
 // the job manager: the reference time and the phase parameters, which the
 // runner appends to the coordinator argument line of every later phase), and
-// the job control client (quit flag). A rerun of
-// a job passes the earlier JobResult::restartString in JobSpec::restartString;
-// the coordinator reads it from the job client, and the tasks it names start
-// from their committed offsets.
+// the job control client (quit flag). A rerun of a job passes the earlier
+// JobResult::restartString in JobSpec::restartString; the coordinator reads it
+// from the job client, and the tasks it names start from their committed
+// offsets.
 //
 // The events and pending causes of the job are those the process's event
 // journal received while the job ran; run one job at a time per process.
