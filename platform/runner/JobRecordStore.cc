@@ -1,0 +1,220 @@
+#include "platform/runner/JobRecordStore.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "platform/base/FXErrorUtil.h"
+#include "platform/multinode/AtomicFileWriter.h"
+#include "platform/suite/ClientContext.h"
+
+namespace TqRunner {
+
+namespace {
+
+using nlohmann::json;
+
+json EntryToJson(const CEventJournal::Entry& entry) {
+  return json{{"id", entry.id},
+              {"severity", CEventJournal::SeverityName(entry.severity)},
+              {"severityValue", static_cast<int>(entry.severity)},
+              {"args", entry.args},
+              {"client", entry.client},
+              {"time", entry.time}};
+}
+
+CEventJournal::Entry EntryFromJson(const json& j, CEventJournal::Kind kind) {
+  CEventJournal::Entry entry{};
+  entry.kind = kind;
+  entry.id = j.at("id").get<uint32_t>();
+  entry.severity = static_cast<CEventJournal::Severity>(j.at("severityValue").get<int>());
+  entry.args = j.at("args").get<std::vector<std::string>>();
+  entry.client = j.at("client").get<std::string>();
+  entry.time = j.at("time").get<int64_t>();
+  return entry;
+}
+
+json ToJson(const JobResult& r) {
+  json phases = json::array();
+  for (const PhaseResult& p : r.phases) {
+    json nodes = json::array();
+    for (const NodeRecord& n : p.nodes) {
+      nodes.push_back({{"clientName", n.clientName},
+                       {"clientId", n.clientId},
+                       {"state", n.state},
+                       {"startFailed", n.startFailed},
+                       {"aborted", n.aborted},
+                       {"arguments", n.arguments},
+                       {"streams", n.streams},
+                       {"failure", n.failure}});
+    }
+    json tasks = json::array();
+    for (const TaskRecord& t : p.tasks) {
+      tasks.push_back({{"taskId", t.taskId},
+                       {"status", t.status},
+                       {"reservedNode", t.reservedNode},
+                       {"runningNode", t.runningNode},
+                       {"streamId", t.streamId},
+                       {"attempts", t.attempts},
+                       {"failedStreams", t.failedStreams},
+                       {"commitOffset", t.commitOffset}});
+    }
+    phases.push_back({{"name", p.name},
+                      {"skipped", p.skipped},
+                      {"status", p.status},
+                      {"statusName", PhaseStatusName(p.status)},
+                      {"statusWord", p.statusWord},
+                      {"completionCode", p.completionCode},
+                      {"endReason", p.endReason},
+                      {"message", p.message},
+                      {"startTime", p.startTime},
+                      {"endTime", p.endTime},
+                      {"nodes", nodes},
+                      {"tasks", tasks}});
+  }
+  json events = json::array();
+  for (const auto& e : r.events) events.push_back(EntryToJson(e));
+  json causes = json::array();
+  for (const auto& e : r.pendingCauses) causes.push_back(EntryToJson(e));
+  return json{{"jobId", r.jobId},
+              {"jobType", r.jobType},
+              {"status", r.status},
+              {"statusName", PhaseStatusName(r.status)},
+              {"error", r.error},
+              {"attempt", r.attempt},
+              {"startTime", r.startTime},
+              {"endTime", r.endTime},
+              {"referenceTime", r.referenceTime},
+              {"phaseParams", r.phaseParams},
+              {"restartString", r.restartString},
+              {"phases", phases},
+              {"events", events},
+              {"pendingCauses", causes}};
+}
+
+JobResult FromJson(const json& j) {
+  JobResult r;
+  r.jobId = j.at("jobId").get<int64_t>();
+  r.jobType = j.at("jobType").get<std::string>();
+  r.status = j.at("status").get<int>();
+  r.error = j.at("error").get<std::string>();
+  r.attempt = j.at("attempt").get<int>();
+  r.startTime = j.at("startTime").get<int64_t>();
+  r.endTime = j.at("endTime").get<int64_t>();
+  r.referenceTime = j.at("referenceTime").get<int64_t>();
+  r.phaseParams = j.at("phaseParams").get<std::string>();
+  r.restartString = j.at("restartString").get<std::string>();
+  for (const json& pj : j.at("phases")) {
+    PhaseResult p;
+    p.name = pj.at("name").get<std::string>();
+    p.skipped = pj.at("skipped").get<bool>();
+    p.status = pj.at("status").get<int>();
+    p.statusWord = pj.at("statusWord").get<int>();
+    p.completionCode = pj.at("completionCode").get<int>();
+    p.endReason = pj.at("endReason").get<std::string>();
+    p.message = pj.at("message").get<std::string>();
+    p.startTime = pj.at("startTime").get<int64_t>();
+    p.endTime = pj.at("endTime").get<int64_t>();
+    for (const json& nj : pj.at("nodes")) {
+      NodeRecord n;
+      n.clientName = nj.at("clientName").get<std::string>();
+      n.clientId = nj.at("clientId").get<uint32_t>();
+      n.state = nj.at("state").get<int>();
+      n.startFailed = nj.at("startFailed").get<bool>();
+      n.aborted = nj.at("aborted").get<bool>();
+      n.arguments = nj.at("arguments").get<std::string>();
+      n.streams = nj.at("streams").get<int>();
+      n.failure = nj.at("failure").get<std::string>();
+      p.nodes.push_back(n);
+    }
+    for (const json& tj : pj.at("tasks")) {
+      TaskRecord t;
+      t.taskId = tj.at("taskId").get<int>();
+      t.status = tj.at("status").get<int>();
+      t.reservedNode = tj.at("reservedNode").get<std::string>();
+      t.runningNode = tj.at("runningNode").get<std::string>();
+      t.streamId = tj.at("streamId").get<int>();
+      t.attempts = tj.at("attempts").get<int>();
+      t.failedStreams = tj.at("failedStreams").get<int>();
+      t.commitOffset = tj.at("commitOffset").get<int64_t>();
+      p.tasks.push_back(t);
+    }
+    r.phases.push_back(p);
+  }
+  for (const json& e : j.at("events")) r.events.push_back(EntryFromJson(e, CEventJournal::kEvent));
+  for (const json& e : j.at("pendingCauses")) {
+    r.pendingCauses.push_back(EntryFromJson(e, CEventJournal::kPendingCause));
+  }
+  return r;
+}
+
+}  // namespace
+
+CJobRecordStore::CJobRecordStore(const std::string& directory)
+    : directory_(directory.empty() ? CClientContext::SuiteHome() + "/Jobs" : directory) {}
+
+std::string CJobRecordStore::PathOf(int64_t jobId) const {
+  return directory_ + "/" + std::to_string(jobId) + ".json";
+}
+
+CQiError CJobRecordStore::Write(const JobResult& result) const {
+  std::error_code ec;
+  std::filesystem::create_directories(directory_, ec);
+  if (ec) {
+    return FXErrorUtil::ErrorErrNo(FXLOC, ec.value(), "Cannot create the job records folder %s",
+                                   directory_.c_str());
+  }
+  // Texts that are not UTF-8 (event arguments may carry any bytes) are kept
+  // with the invalid bytes replaced.
+  std::string text = ToJson(result).dump(2, ' ', false, json::error_handler_t::replace);
+  text += '\n';
+  MultiNodeBackupOps::CAtomicFileWriter writer;
+  CQiError error = writer.Open(PathOf(result.jobId));
+  if (!error.IsError()) error = writer.Write(text);
+  if (!error.IsError()) error = writer.Commit();
+  if (error.IsError()) {
+    writer.Abort();
+    return error.Push(FXLOC);
+  }
+  return CQiError::Success();
+}
+
+CQiError CJobRecordStore::Read(int64_t jobId, JobResult& result) const {
+  const std::string path = PathOf(jobId);
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 2, "Job %lld has no record",
+                                   static_cast<long long>(jobId));
+  }
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  try {
+    result = FromJson(json::parse(buffer.str()));
+  } catch (const std::exception& e) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 13, "Job record %s cannot be read: %s", path.c_str(),
+                                   e.what());
+  }
+  return CQiError::Success();
+}
+
+std::vector<int64_t> CJobRecordStore::List() const {
+  std::vector<int64_t> ids;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(directory_, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() <= 5 || name.compare(name.size() - 5, 5, ".json") != 0) continue;
+    const std::string stem = name.substr(0, name.size() - 5);
+    if (stem.empty() || stem.find_first_not_of("0123456789") != std::string::npos ||
+        stem.size() > 18) {
+      continue;
+    }
+    ids.push_back(std::stoll(stem));
+  }
+  std::sort(ids.begin(), ids.end());
+  return ids;
+}
+
+}  // namespace TqRunner
