@@ -228,7 +228,7 @@ CQiError CPhaseEngine::RunBackupWorker(NodeSlot& slot, StreamSlot& stream,
     }
     error = worker->Initialize(params);
     if (error.IsError()) return error.Push(FXLOC);
-    OBJECTOPSAPI::CStreamHandlerPtr handler;
+    OBJECTOPSAPI::IDataStreamPtr handler;
     {
       std::lock_guard<std::mutex> lock(observerMutex_);
       if (spec_.streamFactory && !observerClosed_) {

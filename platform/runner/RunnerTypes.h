@@ -15,7 +15,7 @@ class CController;
 }  // namespace DistributedQEL
 
 namespace OBJECTOPSAPI {
-class CStreamHandler;
+class IDataStream;
 }  // namespace OBJECTOPSAPI
 
 // The job runner: drives the phases of a job through a plug-in's coordinator
@@ -95,8 +95,8 @@ struct RunnerEvent {
 constexpr const char* kCoordinatorEndpoint = "coordinator";
 
 // The data stream of a worker: the stream `streamNumber` of `clientName`.
-typedef std::function<boost::shared_ptr<OBJECTOPSAPI::CStreamHandler>(const std::string& clientName,
-                                                                      int streamNumber)>
+typedef std::function<boost::shared_ptr<OBJECTOPSAPI::IDataStream>(const std::string& clientName,
+                                                                   int streamNumber)>
     StreamFactory;
 
 // What to run.

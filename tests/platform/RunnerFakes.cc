@@ -181,7 +181,7 @@ TqRunner::StreamFactory World::Streams() {
     std::lock_guard<std::mutex> lock(mutex_);
     auto& handler = streams_[{client, stream}];
     if (!handler) handler.reset(new FakeStream(client, stream));
-    return boost::static_pointer_cast<OBJECTOPSAPI::CStreamHandler>(handler);
+    return boost::static_pointer_cast<OBJECTOPSAPI::IDataStream>(handler);
   };
 }
 
@@ -193,7 +193,7 @@ CQiError FakeStream::BeginItem(const OBJECTOPSAPI::StreamItemHeader&) {
   return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not used by the fakes");
 }
 
-CQiError FakeStream::WriteItemData(const void*, size_t) {
+CQiError FakeStream::WriteExtent(uint64_t, const void*, size_t) {
   return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not used by the fakes");
 }
 

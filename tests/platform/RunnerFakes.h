@@ -22,7 +22,7 @@
 #include "platform/framework/Backup.h"
 #include "platform/framework/MultiNodeBackupOpsController.h"
 #include "platform/msg/NMessageBase.h"
-#include "platform/multinode/StreamHandler.h"
+#include "platform/objectops/DataStream.h"
 #include "platform/runner/RunnerTypes.h"
 
 namespace runner_test {
@@ -85,13 +85,13 @@ struct StoredItem {
 
 // The data stream the runner hands a worker: it names its client and stream
 // number, and the fake workers store their items through it into the World.
-class FakeStream : public OBJECTOPSAPI::CStreamHandler {
+class FakeStream : public OBJECTOPSAPI::IDataStream {
  public:
   FakeStream(const std::string& client, int number) : client_(client), number_(number) {}
   void Store(const std::string& path, const std::string& data);
   // The fakes store whole items through Store only.
   CQiError BeginItem(const OBJECTOPSAPI::StreamItemHeader&) override;
-  CQiError WriteItemData(const void*, size_t) override;
+  CQiError WriteExtent(uint64_t, const void*, size_t) override;
   CQiError CommitItem() override;
   void AbortItem() override {}
 
