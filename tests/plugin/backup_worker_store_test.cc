@@ -106,7 +106,7 @@ class WorkerStore : public ::testing::Test {
 };
 
 // Two tasks on two streams at once; a reader of the store then finds the
-// Part's layout and every snapshot file byte for byte.
+// header paths and file types of every level and every snapshot file byte for byte.
 TEST_F(WorkerStore, EverySnapshotFileArrivesWholeUnderItsHeaderPath) {
   const int files = MakeCollectFiles(2);
   ASSERT_EQ(files, 2);
