@@ -1,0 +1,31 @@
+#include "tools/lib/CountingDataStream.h"
+
+namespace TqHarness {
+
+CQiError CCountingDataStream::BeginItem(const OBJECTOPSAPI::StreamItemHeader& header) {
+  pending_ = 0;
+  return inner_->BeginItem(header);
+}
+
+CQiError CCountingDataStream::WriteExtent(uint64_t offset, const void* data, size_t length) {
+  CQiError error = inner_->WriteExtent(offset, data, length);
+  if (!error.IsError()) pending_ += length;
+  return error;
+}
+
+CQiError CCountingDataStream::CommitItem() {
+  CQiError error = inner_->CommitItem();
+  if (!error.IsError()) {
+    bytes_ += pending_;
+    ++items_;
+  }
+  pending_ = 0;
+  return error;
+}
+
+void CCountingDataStream::AbortItem() {
+  pending_ = 0;
+  inner_->AbortItem();
+}
+
+}  // namespace TqHarness

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/objectops/DataStream.h"
+
+namespace TqHarness {
+
+// Passes every call on to another data stream and adds the bytes and items
+// that stream committed to two shared counters (progress lines).
+class CCountingDataStream : public OBJECTOPSAPI::IDataStream {
+ public:
+  CCountingDataStream(OBJECTOPSAPI::IDataStreamPtr inner, std::atomic<uint64_t>& bytes,
+                      std::atomic<uint64_t>& items)
+      : inner_(std::move(inner)), bytes_(bytes), items_(items) {}
+
+  CQiError BeginItem(const OBJECTOPSAPI::StreamItemHeader& header) override;
+  CQiError WriteExtent(uint64_t offset, const void* data, size_t length) override;
+  CQiError CommitItem() override;
+  void AbortItem() override;
+
+ private:
+  OBJECTOPSAPI::IDataStreamPtr inner_;
+  std::atomic<uint64_t>& bytes_;
+  std::atomic<uint64_t>& items_;
+  uint64_t pending_ = 0;  // bytes of the open item
+};
+
+}  // namespace TqHarness

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/runner/RunnerTypes.h"
+
+// Inputs and outputs of the job harness (JobHarness.h): one machine that
+// plays a whole suite with a simulated Cassandra cluster, the real plug-in
+// and the real archive store.
+namespace TqHarness {
+
+// Where the programs the harness starts live.
+struct HarnessPaths {
+  std::string pluginPath;    // libTqCassandra.so
+  std::string priamCommand;  // the Priam stand-in program
+};
+
+// One node of the generated cluster and its client.
+struct HarnessNode {
+  std::string name;  // "node1"..; also the client's name
+  std::string address;
+  std::string dataCenter;
+  std::string confDir;
+  std::vector<std::string> dataDirs;
+  uint64_t clientId = 0;
+};
+
+// A backup job to run.
+struct BackupRequest {
+  int level = TQBkpLevel_Full;
+  bool commitLog = false;
+  int numberOfStreams = 2;
+  // Told of every runner event (progress lines, tests).
+  std::function<void(const TqRunner::RunnerEvent&)> observer;
+};
+
+// One problem found while verifying a job.
+struct VerifyProblem {
+  std::string client;
+  std::string path;  // a source path, a header path or a collect file
+  std::string text;
+};
+
+// What verifying a job found.
+struct VerifyReport {
+  int64_t jobId = 0;
+  int level = 0;
+  int collectEntries = 0;   // entries of the job's numbered collect files
+  int filesChecked = 0;     // regular files compared byte for byte
+  int snapshotFiles = 0;    // files of the job's snapshots (full jobs)
+  int storedItems = 0;      // items the store lists for the job
+  uint64_t bytesChecked = 0;
+  std::vector<VerifyProblem> problems;
+
+  bool Ok() const { return problems.empty(); }
+};
+
+}  // namespace TqHarness

@@ -1,0 +1,262 @@
+#include "tools/lib/JobHarness.h"
+
+#include <boost/make_shared.hpp>
+#include <filesystem>
+
+#include "platform/app/SuiteRegistration.h"
+#include "platform/base/FXErrorUtil.h"
+#include "platform/index/StoreDataStream.h"
+#include "platform/runner/JobRecordStore.h"
+#include "platform/runner/JobRunner.h"
+#include "platform/suite/ClientContext.h"
+#include "platform/suite/PlatformInfo.h"
+#include "tools/lib/ClusterDataChange.h"
+#include "tools/lib/JobVerifier.h"
+
+namespace TqHarness {
+
+namespace fs = std::filesystem;
+
+CJobHarness::CJobHarness(std::string home, HarnessPaths paths)
+    : home_(std::move(home)), paths_(std::move(paths)) {}
+
+CJobHarness::~CJobHarness() { Close(); }
+
+CQiError CJobHarness::Open() {
+  std::error_code ec;
+  fs::create_directories(home_ + "/base", ec);
+  fs::create_directories(SuiteHome(), ec);
+  if (ec) {
+    return FXErrorUtil::ErrorErrNo(FXLOC, ec.value(), "Cannot create the harness home %s",
+                                   home_.c_str());
+  }
+  home_ = fs::absolute(home_).lexically_normal().string();
+  if (!home_.empty() && home_.back() == '/') home_.pop_back();
+  savedRegistry_ = CRegistry::Instance().GetFile();
+  CClientContext::SetSuiteHome(SuiteHome());
+  if (!CRegistry::Instance().SetFile(home_ + "/registry")) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 13, "Cannot read the registry %s/registry",
+                                   home_.c_str());
+  }
+  open_ = true;
+  CRegistry& registry = CRegistry::Instance();
+  if (!registry.Set("Base", "dBASEHOME", home_ + "/base") ||
+      (!paths_.priamCommand.empty() &&
+       !registry.Set("Cassandra", "sPriamCommand", paths_.priamCommand))) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 29, "Cannot write the registry %s/registry",
+                                   home_.c_str());
+  }
+  return state_.Load(home_);
+}
+
+void CJobHarness::Close() {
+  if (!open_) return;
+  open_ = false;
+  CClientContext::SetSuiteHome("");
+  if (savedRegistry_.empty()) {
+    CRegistry::Instance().ClearMemory();
+    CRegistry::Instance().SetFile("");
+  } else {
+    CRegistry::Instance().SetFile(savedRegistry_);
+  }
+}
+
+CQiError CJobHarness::NeedCluster() const {
+  if (!state_.HasCluster()) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 2, "%s has no cluster yet", home_.c_str());
+  }
+  return CQiError();
+}
+
+CQiError CJobHarness::NeedRegistered() const {
+  CQiError error = NeedCluster();
+  if (error.IsError()) return error;
+  if (!state_.Registered()) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 2, "The cluster of %s is not registered yet",
+                                   home_.c_str());
+  }
+  return CQiError();
+}
+
+CQiError CJobHarness::CreateCluster(const TqSim::FixtureOptions& options) {
+  if (state_.HasCluster()) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 183, "%s has a cluster already (%s)", home_.c_str(),
+                                   state_.clusterFile.c_str());
+  }
+  TqSim::FixtureResult fixture;
+  std::string error;
+  if (!TqSim::ClusterFixture::Generate(home_ + "/cluster", options, fixture, error)) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 13, "Cannot generate the cluster: %s", error.c_str());
+  }
+  state_.clusterRoot = fixture.root;
+  state_.clusterFile = fixture.clusterFile;
+  state_.clusterName = options.clusterName;
+  state_.nodes.clear();
+  for (const auto& node : fixture.nodes) {
+    HarnessNode n;
+    n.name = node.name;
+    n.address = node.address;
+    n.dataCenter = node.dataCenter;
+    n.confDir = node.confDir;
+    n.dataDirs = node.dataDirs;
+    state_.nodes.push_back(n);
+  }
+  return state_.Save(home_);
+}
+
+CQiError CJobHarness::Register(int maxStreams) {
+  CQiError error = NeedCluster();
+  if (error.IsError()) return error;
+  if (state_.Registered()) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 183, "The cluster of %s is registered already",
+                                   home_.c_str());
+  }
+  CSuiteRegistration registration;
+  uint64_t clusterClient = 0;
+  error = registration.registerClient(kCoordinatorClient, std::string(kCoordinatorClient) + ".sim",
+                                      {}, clusterClient);
+  if (error.IsError()) return error;
+  for (auto& node : state_.nodes) {
+    node.clientId = 0;
+    error = registration.registerClient(node.name, node.name + ".sim", {node.address},
+                                        node.clientId);
+    if (error.IsError()) return error;
+  }
+  SInstanceSettings instance;
+  instance.name = kInstanceName;
+  instance.clientId = clusterClient;
+  instance.cassandraConfigFile = state_.nodes.front().confDir + "/cassandra.yaml";
+  instance.javaHome = "/usr/lib/jvm/java-11";
+  instance.gatewayHost = state_.nodes.front().address;
+  instance.clusterName = state_.clusterName;
+  for (const auto& node : state_.nodes) {
+    SNodeSettings stored;
+    stored.address = node.address;
+    stored.clientId = node.clientId;
+    stored.configDirectory = node.confDir;
+    if (!node.dataDirs.empty()) stored.dataDirectories = node.dataDirs.front();
+    instance.nodes.push_back(stored);
+  }
+  uint64_t instanceId = 0;
+  error = registration.registerInstance(instance, instanceId);
+  if (error.IsError()) return error;
+  SSubclientSettings subclient;
+  subclient.name = kSubclientName;
+  subclient.instanceId = instanceId;
+  subclient.isDefault = true;
+  subclient.maxStreams = maxStreams;
+  uint64_t subclientId = 0;
+  error = registration.registerSubclient(subclient, subclientId);
+  if (error.IsError()) return error;
+  state_.coordinatorClient = kCoordinatorClient;
+  state_.coordinatorClientId = clusterClient;
+  state_.instanceId = instanceId;
+  state_.subclientId = subclientId;
+  return state_.Save(home_);
+}
+
+TqRunner::JobSpec CJobHarness::MakeSpec(const BackupRequest& request) const {
+  TqRunner::JobSpec spec;
+  spec.pluginPath = paths_.pluginPath;
+  spec.jobType = "backup";
+  spec.phases = {"scan", "backup"};
+  spec.backupLevel = request.level;
+  spec.commitLogJob = request.commitLog;
+  spec.ombrelId = kOmbrelId;
+  spec.applicationId = static_cast<uint32_t>(state_.subclientId);
+  spec.instanceId = state_.instanceId;
+  spec.numberOfStreams = request.numberOfStreams;
+  spec.mediaAgent = "MA1";
+  spec.coordinatorClient = {state_.coordinatorClient,
+                            static_cast<uint32_t>(state_.coordinatorClientId),
+                            state_.coordinatorClient + ".sim", 0};
+  for (const auto& node : state_.nodes) {
+    spec.nodeClients.push_back(
+        {node.name, static_cast<uint32_t>(node.clientId), node.name + ".sim", 0});
+  }
+  spec.observer = request.observer;
+  spec.limits.pollInterval = std::chrono::milliseconds(10);
+  spec.limits.phaseTimeout = std::chrono::minutes(10);
+  spec.limits.stopGrace = std::chrono::seconds(30);
+  return spec;
+}
+
+TqRunner::StreamFactory CJobHarness::StoreStreams(const TqRunner::JobSpec& spec) const {
+  SStreamJob base;
+  base.jobId = spec.jobId;
+  base.ombrelId = spec.ombrelId;
+  base.instanceId = spec.instanceId;
+  base.backupsetId = 1;
+  base.subclientId = spec.applicationId;
+  base.appType = kAppType;
+  base.kind = spec.jobType;
+  base.level = spec.backupLevel;
+  std::map<std::string, uint64_t> clientIds;
+  for (const auto& client : spec.nodeClients) clientIds[client.clientName] = client.clientId;
+  const std::string home = SuiteHome();
+  return [base, clientIds, home](const std::string& clientName, int streamNumber) {
+    SStreamJob job = base;
+    job.clientName = clientName;
+    auto it = clientIds.find(clientName);
+    job.clientId = it == clientIds.end() ? 0 : it->second;
+    job.streamNumber = streamNumber;
+    return boost::shared_ptr<OBJECTOPSAPI::IDataStream>(new CStoreDataStream(job, home));
+  };
+}
+
+CQiError CJobHarness::Run(TqRunner::JobSpec spec, TqRunner::JobResult& result) {
+  CQiError error = NeedRegistered();
+  if (error.IsError()) return error;
+  if (spec.jobId == 0) {
+    spec.jobId = state_.nextJobId;
+  }
+  if (spec.jobId >= state_.nextJobId) {
+    state_.nextJobId = spec.jobId + 1;
+    error = state_.Save(home_);
+    if (error.IsError()) return error;
+  }
+  if (!spec.streamFactory) spec.streamFactory = StoreStreams(spec);
+  result = TqRunner::CJobRunner(std::move(spec)).Run();
+  if (!result.error.empty()) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 1064, "Job %lld could not run: %s",
+                                   static_cast<long long>(result.jobId), result.error.c_str());
+  }
+  return CQiError();
+}
+
+CQiError CJobHarness::RunBackup(const BackupRequest& request, TqRunner::JobResult& result) {
+  CQiError error = NeedRegistered();
+  if (error.IsError()) return error;
+  return Run(MakeSpec(request), result);
+}
+
+CQiError CJobHarness::ChangeData(int perTable, uint64_t dataSize, int& added) {
+  CQiError error = NeedCluster();
+  if (error.IsError()) return error;
+  ++state_.changes;
+  error = CClusterDataChange::AddSSTables(state_.clusterFile, perTable, dataSize, state_.changes,
+                                          added);
+  if (error.IsError()) return error;
+  return state_.Save(home_);
+}
+
+std::vector<int64_t> CJobHarness::Jobs() const {
+  return TqRunner::CJobRecordStore(SuiteHome() + "/Jobs").List();
+}
+
+CQiError CJobHarness::ReadJob(int64_t jobId, TqRunner::JobResult& result) const {
+  return TqRunner::CJobRecordStore(SuiteHome() + "/Jobs").Read(jobId, result);
+}
+
+CQiError CJobHarness::Verify(int64_t jobId, VerifyReport& report) const {
+  TqRunner::JobResult result;
+  CQiError error = ReadJob(jobId, result);
+  if (error.IsError()) return error;
+  return CJobVerifier(SuiteHome(), state_).Verify(result, report);
+}
+
+std::string CJobHarness::JobResultsOf(const std::string& client, int64_t jobId) const {
+  return SuiteHome() + "/" + client + "/JobResults/" + std::to_string(jobId);
+}
+
+}  // namespace TqHarness

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/base/QiError.h"
+#include "platform/runner/RunnerTypes.h"
+#include "sim/lib/ClusterFixture.h"
+#include "tools/lib/HarnessState.h"
+#include "tools/lib/HarnessTypes.h"
+
+namespace TqHarness {
+
+// One machine playing a whole suite around the real plug-in, kept in a home
+// directory that later processes open again:
+//
+//   <home>/harness.json     cluster, clients, instance, subclient, next job id
+//   <home>/registry         the suite's registry (Priam command, base home)
+//   <home>/base/            the suite's base home (Priam working folders)
+//   <home>/cluster/         the simulated cluster (fixture generator)
+//   <home>/suite/           the suite home: central records, client job
+//                           results, Jobs/ records, index/ and store/
+//
+// A backup job runs through TqRunner::CJobRunner with the plug-in loaded from
+// its library; every node of the cluster is a node client of the job (named
+// after the node), the coordinator runs on the client that stands for the
+// cluster, and each worker writes into its own CStoreDataStream.
+//
+// Open makes this process use the home's suite home and registry: one open
+// harness per process at a time.
+class CJobHarness {
+ public:
+  static constexpr const char* kCoordinatorClient = "cluster1";
+  static constexpr const char* kInstanceName = "cassandra1";
+  static constexpr const char* kSubclientName = "default";
+  static constexpr uint32_t kOmbrelId = 2;
+  static constexpr int64_t kAppType = 64;
+
+  CJobHarness(std::string home, HarnessPaths paths);
+  ~CJobHarness();
+  CJobHarness(const CJobHarness&) = delete;
+  CJobHarness& operator=(const CJobHarness&) = delete;
+
+  // Creates the home's folders when missing, points the suite home and the
+  // registry at them, sets the registry values the plug-in needs and reads
+  // the saved state.
+  CQiError Open();
+  // Gives the process back the suite home and registry it had before Open.
+  void Close();
+
+  const std::string& Home() const { return home_; }
+  std::string SuiteHome() const { return home_ + "/suite"; }
+  const CHarnessState& State() const { return state_; }
+
+  // Generates the simulated cluster under <home>/cluster (error 183 when the
+  // home has one already).
+  CQiError CreateCluster(const TqSim::FixtureOptions& options);
+  // Registers the cluster's client, one client per node, the instance over
+  // the cluster and its default subclient (the whole cluster). Error 183
+  // when registered already; error 2 without a cluster.
+  CQiError Register(int maxStreams = 4);
+
+  // The job spec of the next backup job (the job id is taken only by Run):
+  // tests change what they need (restart string, quit flag, streams,
+  // limits) before running it.
+  TqRunner::JobSpec MakeSpec(const BackupRequest& request) const;
+  // A stream factory whose streams write into this home's archive store
+  // for `spec`'s job.
+  TqRunner::StreamFactory StoreStreams(const TqRunner::JobSpec& spec) const;
+  // Runs the job (taking the next job id when spec.jobId is 0) and records
+  // it. Error only when the job could not be run at all; a job that ran
+  // reports its status in `result`.
+  CQiError Run(TqRunner::JobSpec spec, TqRunner::JobResult& result);
+  CQiError RunBackup(const BackupRequest& request, TqRunner::JobResult& result);
+
+  // New SSTables on every table of every node (ClusterDataChange.h).
+  CQiError ChangeData(int perTable, uint64_t dataSize, int& added);
+
+  // The recorded jobs, ascending, and one of them.
+  std::vector<int64_t> Jobs() const;
+  CQiError ReadJob(int64_t jobId, TqRunner::JobResult& result) const;
+  // Checks the job's stored items against the files they were read from
+  // (JobVerifier.h).
+  CQiError Verify(int64_t jobId, VerifyReport& report) const;
+
+  // The job results folder of a client for a job.
+  std::string JobResultsOf(const std::string& client, int64_t jobId) const;
+
+ private:
+  CQiError NeedCluster() const;
+  CQiError NeedRegistered() const;
+
+  std::string home_;
+  HarnessPaths paths_;
+  CHarnessState state_;
+  bool open_ = false;
+  std::string savedSuiteHome_;
+  std::string savedRegistry_;
+};
+
+}  // namespace TqHarness

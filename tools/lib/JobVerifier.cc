@@ -1,0 +1,129 @@
+#include "tools/lib/JobVerifier.h"
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+
+#include "platform/index/ArchiveStore.h"
+#include "platform/multinode/CollectFileEntry.h"
+
+namespace TqHarness {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Paths listed by the numbered collect files of one job results folder.
+std::vector<std::string> CollectEntries(const std::string& folder, VerifyReport& report,
+                                        const std::string& client) {
+  static const std::regex kNumbered("Collect(Tot|Inc)[0-9]+\\.tqf");
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(folder, ec)) {
+    const std::string name = e.path().filename().string();
+    if (e.is_regular_file() && std::regex_match(name, kNumbered)) names.push_back(name);
+  }
+  std::vector<std::string> paths;
+  for (const std::string& name : names) {
+    std::ifstream in(folder + "/" + name, std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+      if (line.empty()) continue;
+      MultiNodeBackupOps::CCollectFileEntry entry;
+      if (MultiNodeBackupOps::CCollectFileEntry::ParseNumberedLine(line, entry).IsError()) {
+        report.problems.push_back({client, name, "unreadable collect-file line: " + line});
+        continue;
+      }
+      ++report.collectEntries;
+      paths.push_back(entry.path);
+    }
+  }
+  return paths;
+}
+
+}  // namespace
+
+CQiError CJobVerifier::Verify(const TqRunner::JobResult& job, VerifyReport& report) const {
+  report = VerifyReport();
+  report.jobId = job.jobId;
+  CArchiveStore store(suiteHome_);
+  CQiError error = store.Open();
+  if (error.IsError()) return error;
+  SJobRecord record;
+  bool found = false;
+  error = store.Catalog().GetJob(job.jobId, record, found);
+  if (error.IsError()) return error;
+  report.level = found ? record.level : 0;
+  if (!job.Completed()) {
+    report.problems.push_back(
+        {"", "", std::string("the job ended ") + TqRunner::PhaseStatusName(job.status)});
+  }
+  std::vector<SStoredItem> items;
+  error = store.ListItems(job.jobId, items);
+  if (error.IsError()) return error;
+  report.storedItems = static_cast<int>(items.size());
+
+  std::set<std::string> verified;
+  auto check = [&](const std::string& client, const std::string& path) {
+    if (!verified.insert(path).second) return;
+    std::vector<SStoredItem> stored;
+    CQiError e = store.FindItemsBySource(job.jobId, path, stored);
+    if (e.IsError() || stored.empty()) {
+      report.problems.push_back({client, path, "not in the index"});
+      return;
+    }
+    std::error_code ec;
+    const bool onDisk = fs::exists(path, ec);
+    for (const SStoredItem& item : stored) {
+      if (!item.complete) {
+        report.problems.push_back({client, path, "stored incomplete: " + item.problem});
+        continue;
+      }
+      if (item.isDirectory) continue;
+      e = onDisk ? store.VerifyItem(item, path)
+                 : store.ReadItem(item, [](uint64_t, const char*, size_t) { return CQiError(); });
+      if (e.IsError()) {
+        report.problems.push_back({client, path, e.AsString(2)});
+        continue;
+      }
+      ++report.filesChecked;
+      report.bytesChecked += item.size;
+    }
+  };
+
+  for (const HarnessNode& node : state_.nodes) {
+    const std::string folder =
+        suiteHome_ + "/" + node.name + "/JobResults/" + std::to_string(job.jobId);
+    for (const std::string& path : CollectEntries(folder, report, node.name)) {
+      check(node.name, path);
+    }
+  }
+
+  if (report.level == TQBkpLevel_Full) {
+    const std::string snapshot =
+        std::to_string(state_.subclientId) + "TQsnapshot" + std::to_string(job.jobId);
+    for (const HarnessNode& node : state_.nodes) {
+      for (const std::string& dataDir : node.dataDirs) {
+        std::error_code ec;
+        for (auto it = fs::recursive_directory_iterator(dataDir, ec);
+             !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+          if (!it->is_regular_file()) continue;
+          const fs::path file = it->path();
+          if (file.parent_path().filename() != snapshot ||
+              file.parent_path().parent_path().filename() != "snapshots") {
+            continue;
+          }
+          ++report.snapshotFiles;
+          if (verified.count(file.string()) == 0) {
+            report.problems.push_back({node.name, file.string(), "snapshot file not stored"});
+          }
+        }
+      }
+    }
+  }
+  return CQiError();
+}
+
+}  // namespace TqHarness

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+
+#include "platform/base/QiError.h"
+#include "platform/runner/RunnerTypes.h"
+#include "tools/lib/HarnessState.h"
+#include "tools/lib/HarnessTypes.h"
+
+namespace TqHarness {
+
+// Checks what a backup job stored against what it was asked to store:
+//   - every entry of every node's numbered collect files ("Collect%s%d.tqf"
+//     in the node's job results folder) is an item of the job in the index,
+//     complete, and a regular file holds the same bytes as the file it was
+//     read from (CArchiveStore::VerifyItem); a file no longer on disk (a
+//     later job cleared its snapshot) is read back against its checksums;
+//   - for a full job, every file of the job's snapshots that is still on
+//     disk is stored (snapshots "<subclient>TQsnapshot<job id>");
+//   - the job completed.
+class CJobVerifier {
+ public:
+  CJobVerifier(std::string suiteHome, const CHarnessState& state)
+      : suiteHome_(std::move(suiteHome)), state_(state) {}
+
+  // Error only when the store cannot be read; what does not match is in
+  // report.problems.
+  CQiError Verify(const TqRunner::JobResult& job, VerifyReport& report) const;
+
+ private:
+  std::string suiteHome_;
+  const CHarnessState& state_;
+};
+
+}  // namespace TqHarness
