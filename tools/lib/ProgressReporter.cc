@@ -45,6 +45,14 @@ void CProgressReporter::OnEvent(const TqRunner::RunnerEvent& event) {
       }
       break;
     case TqRunner::RunnerEvent::kTask: {
+      // A task's status changes several times; a line only when the count moves.
+      if (event.phase == lastPhase_ && event.tasksComplete == lastComplete_ &&
+          event.tasksTotal == lastTotal_) {
+        break;
+      }
+      lastPhase_ = event.phase;
+      lastComplete_ = event.tasksComplete;
+      lastTotal_ = event.tasksTotal;
       const double seconds =
           std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
       const double bytes = static_cast<double>(bytes_.load());

@@ -37,6 +37,9 @@ class CProgressReporter {
   std::atomic<uint64_t> bytes_{0};
   std::atomic<uint64_t> items_{0};
   std::mutex mutex_;
+  std::string lastPhase_;
+  int lastComplete_ = -1;
+  int lastTotal_ = -1;
 };
 
 }  // namespace TqHarness
