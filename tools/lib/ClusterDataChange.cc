@@ -32,10 +32,9 @@ CQiError CClusterDataChange::AddSSTables(const std::string& clusterFile, int per
           for (const auto& d : dirs) generation = std::max(generation, d.HighestGeneration());
           ++generation;
           const TqSim::SimTableDir& dir = dirs[(generation - 1) % dirs.size()];
-          const uint64_t seed = std::hash<std::string>()(node.address + "/" + keyspace.name + "." +
-                                                         table.name + "/" +
-                                                         std::to_string(generation) + "/" +
-                                                         std::to_string(round));
+          const uint64_t seed =
+              std::hash<std::string>()(node.address + "/" + keyspace.name + "." + table.name + "/" +
+                                       std::to_string(generation) + "/" + std::to_string(round));
           TqSim::SimSSTable written;
           if (!dir.WriteSSTable(generation, dataSize, seed, written, error)) {
             return FXErrorUtil::ErrorWin32(FXLOC, 29, "%s", error.c_str());

@@ -48,10 +48,11 @@ struct VerifyProblem {
 struct VerifyReport {
   int64_t jobId = 0;
   int level = 0;
-  int collectEntries = 0;   // entries of the job's numbered collect files
-  int filesChecked = 0;     // regular files compared byte for byte
-  int snapshotFiles = 0;    // files of the job's snapshots (full jobs)
-  int storedItems = 0;      // items the store lists for the job
+  int collectEntries = 0;  // entries of the job's numbered collect files
+  int filesChecked = 0;    // regular files checked
+  int filesGone = 0;       // of them no longer on disk: read back against their checksums
+  int snapshotFiles = 0;   // files of the job's snapshots (full jobs)
+  int storedItems = 0;     // items the store lists for the job
   uint64_t bytesChecked = 0;
   std::vector<VerifyProblem> problems;
 

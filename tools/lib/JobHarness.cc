@@ -118,8 +118,8 @@ CQiError CJobHarness::Register(int maxStreams) {
   if (error.IsError()) return error;
   for (auto& node : state_.nodes) {
     node.clientId = 0;
-    error = registration.registerClient(node.name, node.name + ".sim", {node.address},
-                                        node.clientId);
+    error =
+        registration.registerClient(node.name, node.name + ".sim", {node.address}, node.clientId);
     if (error.IsError()) return error;
   }
   SInstanceSettings instance;
@@ -159,7 +159,7 @@ TqRunner::JobSpec CJobHarness::MakeSpec(const BackupRequest& request) const {
   TqRunner::JobSpec spec;
   spec.pluginPath = paths_.pluginPath;
   spec.jobType = "backup";
-  spec.phases = {"scan", "backup"};
+  spec.phases = {"scan", "backup", "postop"};
   spec.backupLevel = request.level;
   spec.commitLogJob = request.commitLog;
   spec.ombrelId = kOmbrelId;

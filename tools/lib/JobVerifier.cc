@@ -1,5 +1,6 @@
 #include "tools/lib/JobVerifier.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -45,6 +46,28 @@ std::vector<std::string> CollectEntries(const std::string& folder, VerifyReport&
 
 }  // namespace
 
+std::vector<std::string> CJobVerifier::SnapshotFiles(const CHarnessState& state, int64_t jobId) {
+  const std::string snapshot =
+      std::to_string(state.subclientId) + "TQsnapshot" + std::to_string(jobId);
+  std::vector<std::string> files;
+  for (const HarnessNode& node : state.nodes) {
+    for (const std::string& dataDir : node.dataDirs) {
+      std::error_code ec;
+      for (auto it = fs::recursive_directory_iterator(dataDir, ec);
+           !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (!it->is_regular_file()) continue;
+        const fs::path file = it->path();
+        if (file.parent_path().filename() == snapshot &&
+            file.parent_path().parent_path().filename() == "snapshots") {
+          files.push_back(file.string());
+        }
+      }
+    }
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
 CQiError CJobVerifier::Verify(const TqRunner::JobResult& job, VerifyReport& report) const {
   report = VerifyReport();
   report.jobId = job.jobId;
@@ -89,6 +112,7 @@ CQiError CJobVerifier::Verify(const TqRunner::JobResult& job, VerifyReport& repo
         continue;
       }
       ++report.filesChecked;
+      if (!onDisk) ++report.filesGone;
       report.bytesChecked += item.size;
     }
   };
@@ -102,24 +126,10 @@ CQiError CJobVerifier::Verify(const TqRunner::JobResult& job, VerifyReport& repo
   }
 
   if (report.level == TQBkpLevel_Full) {
-    const std::string snapshot =
-        std::to_string(state_.subclientId) + "TQsnapshot" + std::to_string(job.jobId);
-    for (const HarnessNode& node : state_.nodes) {
-      for (const std::string& dataDir : node.dataDirs) {
-        std::error_code ec;
-        for (auto it = fs::recursive_directory_iterator(dataDir, ec);
-             !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-          if (!it->is_regular_file()) continue;
-          const fs::path file = it->path();
-          if (file.parent_path().filename() != snapshot ||
-              file.parent_path().parent_path().filename() != "snapshots") {
-            continue;
-          }
-          ++report.snapshotFiles;
-          if (verified.count(file.string()) == 0) {
-            report.problems.push_back({node.name, file.string(), "snapshot file not stored"});
-          }
-        }
+    for (const std::string& file : SnapshotFiles(state_, job.jobId)) {
+      ++report.snapshotFiles;
+      if (verified.count(file) == 0) {
+        report.problems.push_back({"", file, "snapshot file not stored"});
       }
     }
   }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/base/QiError.h"
 #include "platform/runner/RunnerTypes.h"
@@ -26,6 +27,9 @@ class CJobVerifier {
   // Error only when the store cannot be read; what does not match is in
   // report.problems.
   CQiError Verify(const TqRunner::JobResult& job, VerifyReport& report) const;
+
+  // The files of the job's snapshots on the nodes' disks now, sorted.
+  static std::vector<std::string> SnapshotFiles(const CHarnessState& state, int64_t jobId);
 
  private:
   std::string suiteHome_;

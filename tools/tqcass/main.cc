@@ -219,8 +219,7 @@ int CmdCluster(TqHarness::CJobHarness& harness, Args args) {
   std::printf("cluster %s: %zu nodes under %s\n", harness.State().clusterName.c_str(),
               harness.State().nodes.size(), harness.State().clusterRoot.c_str());
   for (const auto& node : harness.State().nodes) {
-    std::printf("  %s %s %s\n", node.name.c_str(), node.address.c_str(),
-                node.dataCenter.c_str());
+    std::printf("  %s %s %s\n", node.name.c_str(), node.address.c_str(), node.dataCenter.c_str());
   }
   return kOk;
 }
@@ -241,8 +240,8 @@ int CmdRegister(TqHarness::CJobHarness& harness, Args args) {
   return kOk;
 }
 
-int RunBackup(TqHarness::CJobHarness& harness, int level, bool commitLog, int streams,
-              bool quiet, int64_t& jobId) {
+int RunBackup(TqHarness::CJobHarness& harness, int level, bool commitLog, int streams, bool quiet,
+              int64_t& jobId) {
   TqHarness::BackupRequest request;
   request.level = level;
   request.commitLog = commitLog;
@@ -325,9 +324,8 @@ int CmdShow(TqHarness::CJobHarness& harness, const Args& args) {
   for (const auto& event : job.events) {
     std::string args_;
     for (const auto& a : event.args) args_ += (args_.empty() ? "" : ", ") + a;
-    std::printf("  0x%X %-8s %-10s %s\n", event.id,
-                CEventJournal::SeverityName(event.severity), event.client.c_str(),
-                args_.c_str());
+    std::printf("  0x%X %-8s %-10s %s\n", event.id, CEventJournal::SeverityName(event.severity),
+                event.client.c_str(), args_.c_str());
   }
   for (const auto& cause : job.pendingCauses) {
     std::printf("  pending cause 0x%X %s\n", cause.id,
@@ -339,13 +337,16 @@ int CmdShow(TqHarness::CJobHarness& harness, const Args& args) {
 int VerifyJob(TqHarness::CJobHarness& harness, int64_t jobId) {
   TqHarness::VerifyReport report;
   if (!Check(harness.Verify(jobId, report))) return kFailed;
-  std::printf("job %lld verified: %d collect entries, %d files (%s) identical", 
-              static_cast<long long>(jobId), report.collectEntries, report.filesChecked,
+  std::printf("job %lld: %d collect entries, %d files (%s) checked", static_cast<long long>(jobId),
+              report.collectEntries, report.filesChecked,
               TqHarness::CProgressReporter::FormatBytes(report.bytesChecked).c_str());
+  if (report.filesGone > 0) {
+    std::printf(" (%d gone from disk, read back against their checksums)", report.filesGone);
+  }
   if (report.level == TQBkpLevel_Full) {
     std::printf(", %d snapshot files on disk", report.snapshotFiles);
   }
-  std::printf(": %s\n", report.Ok() ? "OK" : "FAILED");
+  std::printf(": %s\n", report.Ok() ? "verified" : "NOT verified");
   for (const auto& problem : report.problems) {
     std::printf("  %s %s: %s\n", problem.client.c_str(), problem.path.c_str(),
                 problem.text.c_str());
@@ -418,8 +419,8 @@ int main(int argc, char** argv) {
   }
   const std::string command = tokens[0];
   tokens.erase(tokens.begin());
-  static const std::vector<std::string> kCommands = {
-      "cluster", "register", "backup", "jobs", "show", "verify", "change", "demo"};
+  static const std::vector<std::string> kCommands = {"cluster", "register", "backup", "jobs",
+                                                     "show",    "verify",   "change", "demo"};
   bool known = false;
   for (const auto& c : kCommands) known = known || c == command;
   if (!known) {
