@@ -146,7 +146,9 @@ TEST_F(E2eTest, IncrementalAfterNewSstablesStoresTheBackedUpFiles) {
   for (const std::string& path : changed) EXPECT_EQ(stored.count(path), 1u) << path;
   for (const auto& file : after.backupsFiles) {
     auto it = stored.find(file.first);
-    if (it != stored.end()) EXPECT_EQ(StoredContent(it->second), file.second) << file.first;
+    if (it != stored.end()) {
+      EXPECT_EQ(StoredContent(it->second), file.second) << file.first;
+    }
   }
   // The full job holds none of the new SSTables.
   std::map<std::string, SStoredItem> fullFiles = StoredFiles(full.jobId);
