@@ -1,0 +1,171 @@
+// The command-line front end run as a separate program, one invocation per
+// step, state kept in its home folder between them.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/index/ArchiveStore.h"
+#include "support/SimTestSupport.h"
+
+namespace {
+
+struct Outcome {
+  int status = -1;
+  std::string output;  // standard output and error
+};
+
+class TqcassCli : public ::testing::Test {
+ protected:
+  Outcome Run(const std::string& arguments) {
+    const std::string command = "cd '" + dir_.path() + "' && '" + TQ_TQCASS_PATH + "' --home '" +
+                                Home() + "' " + arguments + " 2>&1";
+    Outcome outcome;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return outcome;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, n);
+    const int status = ::pclose(pipe);
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return outcome;
+  }
+
+  std::string Home() const { return dir_.Sub("home"); }
+
+  void TearDown() override {
+    // A stand-in started for this home names the home on its command line.
+    for (const std::string& pid : ProcessesNaming(dir_.path())) {
+      ADD_FAILURE() << "process " << pid << " was left running";
+      ::kill(std::stoi(pid), SIGKILL);
+    }
+  }
+
+  static std::vector<std::string> ProcessesNaming(const std::string& text) {
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+      const std::string pid = entry.path().filename().string();
+      if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+      std::ifstream in(entry.path() / "cmdline", std::ios::binary);
+      std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      if (cmdline.find(text) != std::string::npos) found.push_back(pid);
+    }
+    return found;
+  }
+
+  simtest::TempDir dir_;
+};
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST_F(TqcassCli, ClusterRegisterBackupsChangeShowAndVerify) {
+  Outcome o = Run("cluster --nodes 3 --size 512");
+  ASSERT_EQ(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output, "cluster TestCluster: 3 nodes")) << o.output;
+  o = Run("register");
+  ASSERT_EQ(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output, "3 node clients")) << o.output;
+
+  o = Run("backup --level full");
+  ASSERT_EQ(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output, "[backup] tasks ")) << o.output;
+  EXPECT_TRUE(Contains(o.output, "job 1 (backup full): Completed")) << o.output;
+
+  o = Run("change --sstables 2 --size 300");
+  ASSERT_EQ(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output, "wrote 24 new SSTables")) << o.output;
+
+  o = Run("backup --level incremental --quiet");
+  ASSERT_EQ(o.status, 0) << o.output;
+  EXPECT_FALSE(Contains(o.output, "[backup] tasks ")) << o.output;
+  EXPECT_TRUE(Contains(o.output, "job 2 (backup incremental): Completed")) << o.output;
+
+  o = Run("jobs");
+  ASSERT_EQ(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output, "full")) << o.output;
+  EXPECT_TRUE(Contains(o.output, "incremental")) << o.output;
+
+  o = Run("show 1");
+  ASSERT_EQ(o.status, 0) << o.output;
+  for (const char* part : {"status:  Completed", "phase backup: Completed (complete)", "node node1",
+                           "node node3", "events: "}) {
+    EXPECT_TRUE(Contains(o.output, part)) << part << "\n" << o.output;
+  }
+
+  for (const char* job : {"1", "2"}) {
+    o = Run(std::string("verify ") + job);
+    EXPECT_EQ(o.status, 0) << o.output;
+    EXPECT_TRUE(Contains(o.output, ": verified")) << o.output;
+  }
+}
+
+TEST_F(TqcassCli, FailuresEndWithNonZeroStatus) {
+  struct Case {
+    const char* arguments;
+    int status;
+    const char* text;
+  };
+  // Before a cluster exists.
+  for (const Case& c : std::vector<Case>{
+           {"register", 1, "has no cluster yet"},
+           {"backup", 1, "has no cluster yet"},
+           {"frobnicate", 2, "unknown command \"frobnicate\""},
+           {"backup --level weekly", 2, "--level is full or incremental"},
+           {"cluster --nodes zero", 2, "--nodes needs a whole number"},
+           {"show", 2, "name one job"},
+           {"show 7", 1, "Job 7 has no record"},
+           {"verify x", 2, "\"x\" is not a job number"},
+       }) {
+    Outcome o = Run(c.arguments);
+    EXPECT_EQ(o.status, c.status) << c.arguments << "\n" << o.output;
+    EXPECT_TRUE(Contains(o.output, c.text)) << c.arguments << "\n" << o.output;
+  }
+  ASSERT_EQ(Run("cluster --nodes 1 --size 128").status, 0);
+  Outcome o = Run("backup");
+  EXPECT_EQ(o.status, 1) << o.output;
+  EXPECT_TRUE(Contains(o.output, "is not registered yet")) << o.output;
+  ASSERT_EQ(Run("register").status, 0);
+  o = Run("register");
+  EXPECT_EQ(o.status, 1) << o.output;
+  EXPECT_TRUE(Contains(o.output, "registered already")) << o.output;
+
+  // A job whose stored bytes were damaged does not verify.
+  ASSERT_EQ(Run("backup --quiet").status, 0);
+  CArchiveStore store(Home() + "/suite");
+  ASSERT_FALSE(store.Open().IsError());
+  std::vector<SStoredItem> items;
+  ASSERT_FALSE(store.ListItems(1, items).IsError());
+  std::string content;
+  for (const auto& item : items) {
+    if (!item.isDirectory && item.size > 0) {
+      content = CArchiveStore::RootUnder(Home() + "/suite") + "/" + item.pieces.front().content;
+      break;
+    }
+  }
+  ASSERT_FALSE(content.empty());
+  simtest::WriteFile(content, "damaged");
+  o = Run("verify 1");
+  EXPECT_EQ(o.status, 1) << o.output;
+  EXPECT_TRUE(Contains(o.output, "NOT verified")) << o.output;
+}
+
+TEST_F(TqcassCli, DemoEndsWithBothBackupsVerified) {
+  Outcome o = Run("demo");
+  ASSERT_EQ(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output, "job 1 (backup full): Completed")) << o.output;
+  EXPECT_TRUE(Contains(o.output, "job 2 (backup incremental): Completed")) << o.output;
+  EXPECT_TRUE(Contains(o.output, "both backups verified")) << o.output;
+  // A second demo in the same home starts afresh.
+  o = Run("demo");
+  ASSERT_EQ(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output, "job 1 (backup full): Completed")) << o.output;
+}
+
+}  // namespace
