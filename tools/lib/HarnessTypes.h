@@ -28,6 +28,17 @@ struct HarnessNode {
   uint64_t clientId = 0;
 };
 
+// How the cluster is registered.
+struct RegisterOptions {
+  int maxStreams = 4;  // the subclient's
+  // Commit-log backup enabled on the instance, with the folder the nodes
+  // archive closed segments into ("": <home>/cluster/commitlog_archive) and
+  // the command that archives one ("": "/bin/cp %path <folder>/%name").
+  bool commitLogBackup = false;
+  std::string archiveDirectory;
+  std::string archiveCommand;
+};
+
 // A backup job to run.
 struct BackupRequest {
   int level = TQBkpLevel_Full;

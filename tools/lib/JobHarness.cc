@@ -104,7 +104,7 @@ CQiError CJobHarness::CreateCluster(const TqSim::FixtureOptions& options) {
   return state_.Save(home_);
 }
 
-CQiError CJobHarness::Register(int maxStreams) {
+CQiError CJobHarness::Register(const RegisterOptions& options) {
   CQiError error = NeedCluster();
   if (error.IsError()) return error;
   if (state_.Registered()) {
@@ -129,6 +129,15 @@ CQiError CJobHarness::Register(int maxStreams) {
   instance.javaHome = "/usr/lib/jvm/java-11";
   instance.gatewayHost = state_.nodes.front().address;
   instance.clusterName = state_.clusterName;
+  if (options.commitLogBackup) {
+    instance.enableCommitLogBackup = true;
+    instance.archiveLogPath = options.archiveDirectory.empty()
+                                  ? home_ + "/cluster/commitlog_archive"
+                                  : options.archiveDirectory;
+    instance.archiveCommand = options.archiveCommand.empty()
+                                  ? "/bin/cp %path " + instance.archiveLogPath + "/%name"
+                                  : options.archiveCommand;
+  }
   for (const auto& node : state_.nodes) {
     SNodeSettings stored;
     stored.address = node.address;
@@ -144,7 +153,7 @@ CQiError CJobHarness::Register(int maxStreams) {
   subclient.name = kSubclientName;
   subclient.instanceId = instanceId;
   subclient.isDefault = true;
-  subclient.maxStreams = maxStreams;
+  subclient.maxStreams = options.maxStreams;
   uint64_t subclientId = 0;
   error = registration.registerSubclient(subclient, subclientId);
   if (error.IsError()) return error;

@@ -59,7 +59,7 @@ class CJobHarness {
   // Registers the cluster's client, one client per node, the instance over
   // the cluster and its default subclient (the whole cluster). Error 183
   // when registered already; error 2 without a cluster.
-  CQiError Register(int maxStreams = 4);
+  CQiError Register(const RegisterOptions& options = RegisterOptions());
 
   // The job spec of the next backup job (the job id is taken only by Run):
   // tests change what they need (restart string, quit flag, streams,

@@ -36,7 +36,9 @@ const char* const kUsageText =
     "  cluster [--nodes N] [--dcs N] [--keyspaces N] [--tables N] [--sstables N]\n"
     "          [--size BYTES] [--flavour cassandra|dse]\n"
     "                          make a simulated cluster (incremental backups on)\n"
-    "  register [--streams N]  register the cluster's clients, instance and subclient\n"
+    "  register [--streams N] [--commit-log]\n"
+    "                          register the cluster's clients, instance (commit-log\n"
+    "                          backup enabled with --commit-log) and subclient\n"
     "  backup [--level full|incremental] [--log] [--streams N] [--quiet]\n"
     "                          run a backup job; --log backs up commit logs\n"
     "  jobs                    list the jobs\n"
@@ -176,6 +178,11 @@ StoreStats StatsOf(const std::string& suiteHome, int64_t jobId) {
   return stats;
 }
 
+// "full", "incremental" or "commit-log".
+const char* KindName(const StoreStats& stats) {
+  return stats.kind == "log" ? "commit-log" : LevelName(stats.level);
+}
+
 void PrintSummary(const TqHarness::CJobHarness& harness, const TqRunner::JobResult& job) {
   StoreStats stats = StatsOf(harness.SuiteHome(), job.jobId);
   int tasks = 0, complete = 0;
@@ -186,7 +193,7 @@ void PrintSummary(const TqHarness::CJobHarness& harness, const TqRunner::JobResu
     }
   }
   std::printf("job %lld (%s %s): %s\n", static_cast<long long>(job.jobId), job.jobType.c_str(),
-              LevelName(stats.level), TqRunner::PhaseStatusName(job.status));
+              KindName(stats), TqRunner::PhaseStatusName(job.status));
   std::printf("  %d of %d tasks complete, %d files (%s) in %d items, %lld s\n", complete, tasks,
               stats.files, TqHarness::CProgressReporter::FormatBytes(stats.bytes).c_str(),
               stats.items, static_cast<long long>(job.endTime - job.startTime));
@@ -225,12 +232,14 @@ int CmdCluster(TqHarness::CJobHarness& harness, Args args) {
 }
 
 int CmdRegister(TqHarness::CJobHarness& harness, Args args) {
-  int streams = static_cast<int>(args.Number("streams", 4, 1));
+  TqHarness::RegisterOptions options;
+  options.maxStreams = static_cast<int>(args.Number("streams", 4, 1));
+  options.commitLogBackup = args.Has("commit-log");
   if (!args.error.empty()) {
     std::fprintf(stderr, "tqcass: %s\n", args.error.c_str());
     return kUsage;
   }
-  if (!Check(harness.Register(streams))) return kFailed;
+  if (!Check(harness.Register(options))) return kFailed;
   const auto& state = harness.State();
   std::printf("registered client %s (%llu), %zu node clients, instance %llu, subclient %llu\n",
               state.coordinatorClient.c_str(),
@@ -285,8 +294,8 @@ int CmdJobs(TqHarness::CJobHarness& harness, const Args&) {
     }
     StoreStats stats = StatsOf(harness.SuiteHome(), id);
     std::printf("%-6lld %-8s %-12s %-19s %-8d %-10s %s\n", static_cast<long long>(id),
-                job.jobType.c_str(), LevelName(stats.level), Time(job.startTime).c_str(),
-                stats.files, TqHarness::CProgressReporter::FormatBytes(stats.bytes).c_str(),
+                job.jobType.c_str(), KindName(stats), Time(job.startTime).c_str(), stats.files,
+                TqHarness::CProgressReporter::FormatBytes(stats.bytes).c_str(),
                 TqRunner::PhaseStatusName(job.status));
   }
   return kOk;
@@ -299,7 +308,7 @@ int CmdShow(TqHarness::CJobHarness& harness, const Args& args) {
   if (!Check(harness.ReadJob(jobId, job))) return kFailed;
   StoreStats stats = StatsOf(harness.SuiteHome(), jobId);
   std::printf("job %lld: %s %s, attempt %d\n", static_cast<long long>(jobId), job.jobType.c_str(),
-              LevelName(stats.level), job.attempt);
+              KindName(stats), job.attempt);
   std::printf("  status:  %s\n", TqRunner::PhaseStatusName(job.status));
   std::printf("  started: %s\n  ended:   %s\n", Time(job.startTime).c_str(),
               Time(job.endTime).c_str());
@@ -427,7 +436,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tqcass: unknown command \"%s\"\n\n%s", command.c_str(), kUsageText);
     return kUsage;
   }
-  Args args = Parse(tokens, {"log", "quiet"});
+  Args args = Parse(tokens, {"log", "quiet", "commit-log"});
   if (!args.error.empty()) {
     std::fprintf(stderr, "tqcass: %s\n", args.error.c_str());
     return kUsage;
