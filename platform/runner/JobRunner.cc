@@ -70,6 +70,8 @@ void CatalogJob(const JobSpec& spec, const JobResult& result, bool starting) {
     job.clientId = spec.coordinatorClient.clientId;
     job.instanceId = spec.instanceId;
     job.subclientId = spec.applicationId;
+    job.backupsetId = spec.backupSetId;
+    job.appType = spec.appType;
     job.kind = spec.commitLogJob ? "log" : spec.jobType;
     job.level = spec.backupLevel;
     job.startTime = result.startTime;

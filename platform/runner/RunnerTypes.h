@@ -118,6 +118,10 @@ struct JobSpec {
   uint32_t ombrelId = 0;
   uint32_t applicationId = 0;  // the subclient
   uint64_t instanceId = 0;
+  // The subclient's backup set and the application type; recorded in the
+  // job's row of the index catalog, where browse scopes match them.
+  uint64_t backupSetId = 0;
+  int64_t appType = 0;
   std::string jobToken;
   int numberOfStreams = 1;
   std::string mediaAgent;

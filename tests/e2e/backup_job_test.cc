@@ -98,6 +98,9 @@ TEST_F(E2eTest, FullBackupStoresExactlyTheSnapshotOfEveryNode) {
   ASSERT_FALSE(store.Catalog().GetJob(job.jobId, record, found).IsError());
   ASSERT_TRUE(found);
   EXPECT_EQ(record.level, TQBkpLevel_Full);
+  EXPECT_EQ(record.subclientId, harness_->State().subclientId);
+  EXPECT_EQ(record.backupsetId, 1u);
+  EXPECT_EQ(record.appType, TqHarness::CJobHarness::kAppType);
   EXPECT_EQ(record.status, "Completed");
 
   // The store holds exactly the snapshot files, byte for byte, each under

@@ -107,6 +107,8 @@ TEST_F(RunnerRecords, FailedJobRecordsItsPendingCauseAndARerunCountsAsAnotherAtt
 TEST_F(RunnerRecords, JobHasItsRowInTheIndexCatalog) {
   TqRunner::JobSpec spec = Spec();
   spec.instanceId = 9;
+  spec.backupSetId = 3;
+  spec.appType = 64;
   spec.backupLevel = 2;
   JobResult first = CJobRunner(spec).Run();
   ASSERT_EQ(first.status, PHASE_COMPLETE);
@@ -122,6 +124,8 @@ TEST_F(RunnerRecords, JobHasItsRowInTheIndexCatalog) {
   EXPECT_EQ(job.clientId, 1u);
   EXPECT_EQ(job.instanceId, 9u);
   EXPECT_EQ(job.subclientId, 57u);
+  EXPECT_EQ(job.backupsetId, 3u);
+  EXPECT_EQ(job.appType, 64);
   EXPECT_EQ(job.kind, "backup");
   EXPECT_EQ(job.level, 2);
   EXPECT_EQ(job.startTime, first.startTime);

@@ -174,6 +174,8 @@ TqRunner::JobSpec CJobHarness::MakeSpec(const BackupRequest& request) const {
   spec.ombrelId = kOmbrelId;
   spec.applicationId = static_cast<uint32_t>(state_.subclientId);
   spec.instanceId = state_.instanceId;
+  spec.backupSetId = 1;  // registered subclients belong to backup set 1
+  spec.appType = kAppType;
   spec.numberOfStreams = request.numberOfStreams;
   spec.mediaAgent = "MA1";
   spec.coordinatorClient = {state_.coordinatorClient,
@@ -195,9 +197,9 @@ TqRunner::StreamFactory CJobHarness::StoreStreams(const TqRunner::JobSpec& spec)
   base.jobId = spec.jobId;
   base.ombrelId = spec.ombrelId;
   base.instanceId = spec.instanceId;
-  base.backupsetId = 1;
+  base.backupsetId = spec.backupSetId;
   base.subclientId = spec.applicationId;
-  base.appType = kAppType;
+  base.appType = spec.appType;
   base.kind = spec.jobType;
   base.level = spec.backupLevel;
   std::map<std::string, uint64_t> clientIds;

@@ -17,6 +17,7 @@
 #include "platform/framework/FrameworkTypes.h"
 #include "platform/index/ArchiveStore.h"
 #include "platform/log/EventJournal.h"
+#include "platform/log/LogWriter.h"
 #include "platform/runner/RunnerTypes.h"
 #include "tools/lib/JobHarness.h"
 #include "tools/lib/ProgressReporter.h"
@@ -49,7 +50,8 @@ const char* const kUsageText =
     "  demo                    a 3-node cluster, a full backup, a change, an\n"
     "                          incremental backup, both verified\n"
     "\n"
-    "--home defaults to ./tqcass-home (demo: ./tqcass-demo).\n";
+    "--home defaults to ./tqcass-home (demo: ./tqcass-demo). The log is <home>/tqcass.log\n"
+    "unless TQ_LOG_FILE names another file.\n";
 
 // Options of a command: "--name value" pairs, bare "--flag"s and positional
 // words.
@@ -455,6 +457,10 @@ int main(int argc, char** argv) {
   if (home.empty()) home = "tqcass-home";
   TqHarness::CJobHarness harness(home, {TQ_PLUGIN_PATH, TQ_PRIAM_COMMAND});
   if (!Check(harness.Open())) return kFailed;
+  // The plug-in's log goes to the home unless TQ_LOG_FILE names a file.
+  if (g_ptrLogWriter && g_ptrLogWriter->GetLogFile().empty()) {
+    g_ptrLogWriter->SetLogFile(harness.Home() + "/tqcass.log");
+  }
   if (command == "cluster") return CmdCluster(harness, args);
   if (command == "register") return CmdRegister(harness, args);
   if (command == "backup") return CmdBackup(harness, args);
