@@ -149,8 +149,8 @@ SimReply SimBackupRequests::Snapshot(SimContext& c, const SimRequest& request) {
   int tables = 0;
   for (const SimKeyspace* ks : keyspaces) {
     for (const auto& t : ks->tables) {
-      for (const auto& dir : data.TableDirs(ks->name, t)) {
-        if (!dir.Snapshot(name, t.cql, error)) return SimReply::Fail(error);
+      if (!SimTableDir::SnapshotTable(data.TableDirs(ks->name, t), name, t.cql, error)) {
+        return SimReply::Fail(error);
       }
       ++tables;
     }

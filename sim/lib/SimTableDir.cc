@@ -117,17 +117,26 @@ std::vector<std::string> SimTableDir::Snapshots() const {
 
 bool SimTableDir::Snapshot(const std::string& name, const std::string& schema,
                            std::string& error) const {
-  std::string dir = JoinPath(JoinPath(path_, "snapshots"), name);
-  if (!MakeDirs(dir, error)) return false;
+  return SnapshotTable({*this}, name, schema, error);
+}
+
+bool SimTableDir::SnapshotTable(const std::vector<SimTableDir>& dirs, const std::string& name,
+                                const std::string& schema, std::string& error) {
   nlohmann::json manifest = {{"files", nlohmann::json::array()}};
-  for (const auto& t : LiveSSTables()) {
-    for (const auto& c : t.components) {
-      if (!HardLink(JoinPath(path_, c), JoinPath(dir, c), error)) return false;
+  for (const SimTableDir& table : dirs) {
+    std::string dir = JoinPath(JoinPath(table.path_, "snapshots"), name);
+    if (!MakeDirs(dir, error)) return false;
+    for (const auto& t : table.LiveSSTables()) {
+      for (const auto& c : t.components) {
+        if (!HardLink(JoinPath(table.path_, c), JoinPath(dir, c), error)) return false;
+      }
+      manifest["files"].push_back(t.components.front());
     }
-    manifest["files"].push_back(t.components.front());
   }
-  return WriteTextFile(JoinPath(dir, "manifest.json"), manifest.dump(2) + "\n", error) &&
-         WriteTextFile(JoinPath(dir, "schema.cql"), schema + "\n", error);
+  if (dirs.empty()) return true;
+  const std::string first = JoinPath(JoinPath(dirs.front().path_, "snapshots"), name);
+  return WriteTextFile(JoinPath(first, "manifest.json"), manifest.dump(2) + "\n", error) &&
+         WriteTextFile(JoinPath(first, "schema.cql"), schema + "\n", error);
 }
 
 bool SimTableDir::ClearSnapshot(const std::string& name, std::string& error) const {

@@ -43,6 +43,12 @@ class SimTableDir {
   // Hard-links every live component into snapshots/<name>/ and writes
   // manifest.json and schema.cql there.
   bool Snapshot(const std::string& name, const std::string& schema, std::string& error) const;
+  // Snapshots one table spread over several data directories as Cassandra
+  // does: each directory hard-links its own live components into
+  // snapshots/<name>/, and only the first directory gets manifest.json
+  // (listing the Data.db of every directory) and schema.cql.
+  static bool SnapshotTable(const std::vector<SimTableDir>& dirs, const std::string& name,
+                            const std::string& schema, std::string& error);
   bool ClearSnapshot(const std::string& name, std::string& error) const;
 
   // Removes the live SSTables (snapshots and backups stay).

@@ -27,14 +27,16 @@ inline TqHarness::HarnessPaths Paths() {
   return {TQ_PLUGIN_PATH, std::string(TQ_BINARY_DIR) + "/sim/priam-standin"};
 }
 
-// A small cluster: 3 nodes, 2 keyspaces of 2 tables, one SSTable each,
+// A small cluster: 3 nodes with two data directories each, 2 keyspaces of 2
+// tables, two SSTables per table and node (one in each directory),
 // incremental backups on.
 inline TqSim::FixtureOptions SmallCluster(int nodes = 3) {
   TqSim::FixtureOptions options;
   options.nodes = nodes;
   options.keyspaces = 2;
   options.tablesPerKeyspace = 2;
-  options.sstablesPerTable = 1;
+  options.dataDirsPerNode = 2;
+  options.sstablesPerTable = 2;
   options.sstableSize = 256;
   options.incrementalBackups = true;
   return options;

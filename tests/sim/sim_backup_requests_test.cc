@@ -194,10 +194,16 @@ TEST_F(SimBackupRequestsTest, SnapshotHardLinksTheLiveSSTablesOfTheNamedKeyspace
     std::string snap = dir + "/snapshots/12TQsnapshot205";
     std::string live = "mc-" + std::to_string(d + 1) + "-big-Data.db";
     EXPECT_EQ(Inode(dir + "/" + live), Inode(snap + "/" + live));
-    json manifest = json::parse(simtest::ReadFile(snap + "/manifest.json"));
-    EXPECT_EQ(manifest["files"], json::array({live}));
-    EXPECT_TRUE(TqSim::IsFile(snap + "/schema.cql"));
   }
+  // One manifest and one schema for the table, in its first data directory,
+  // listing the files of both.
+  std::string first = TableDir(0, 2, 1, 0) + "/snapshots/12TQsnapshot205";
+  json manifest = json::parse(simtest::ReadFile(first + "/manifest.json"));
+  EXPECT_EQ(manifest["files"], json::array({"mc-1-big-Data.db", "mc-2-big-Data.db"}));
+  EXPECT_TRUE(TqSim::IsFile(first + "/schema.cql"));
+  std::string second = TableDir(0, 2, 1, 1) + "/snapshots/12TQsnapshot205";
+  EXPECT_FALSE(TqSim::IsFile(second + "/manifest.json"));
+  EXPECT_FALSE(TqSim::IsFile(second + "/schema.cql"));
   EXPECT_FALSE(TqSim::IsDir(TableDir(0, 1, 1) + "/snapshots/12TQsnapshot205"));
 
   SimReply again = Send("/snapshot?SnapID=12TQsnapshot205&?keyspace=ks2");

@@ -143,7 +143,9 @@ CQiError CJobHarness::Register(const RegisterOptions& options) {
     stored.address = node.address;
     stored.clientId = node.clientId;
     stored.configDirectory = node.confDir;
-    if (!node.dataDirs.empty()) stored.dataDirectories = node.dataDirs.front();
+    for (const std::string& dir : node.dataDirs) {
+      stored.dataDirectories += (stored.dataDirectories.empty() ? "" : ";") + dir;
+    }
     instance.nodes.push_back(stored);
   }
   uint64_t instanceId = 0;
