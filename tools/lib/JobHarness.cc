@@ -10,6 +10,7 @@
 #include "platform/runner/JobRunner.h"
 #include "platform/suite/ClientContext.h"
 #include "platform/suite/PlatformInfo.h"
+#include "sim/lib/SimClusterFile.h"
 #include "tools/lib/ClusterDataChange.h"
 #include "tools/lib/JobVerifier.h"
 
@@ -241,6 +242,18 @@ CQiError CJobHarness::RunBackup(const BackupRequest& request, TqRunner::JobResul
   CQiError error = NeedRegistered();
   if (error.IsError()) return error;
   return Run(MakeSpec(request), result);
+}
+
+CQiError CJobHarness::EditCluster(const std::function<void(TqSim::SimCluster&)>& edit) {
+  CQiError error = NeedCluster();
+  if (error.IsError()) return error;
+  TqSim::SimClusterFile file(state_.clusterFile);
+  TqSim::SimCluster cluster;
+  std::string text;
+  if (!file.Load(cluster, text)) return FXErrorUtil::ErrorWin32(FXLOC, 13, "%s", text.c_str());
+  edit(cluster);
+  if (!file.Save(cluster, text)) return FXErrorUtil::ErrorWin32(FXLOC, 29, "%s", text.c_str());
+  return CQiError();
 }
 
 CQiError CJobHarness::ChangeData(int perTable, uint64_t dataSize, int& added) {

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/base/QiError.h"
 #include "platform/runner/RunnerTypes.h"
 #include "sim/lib/ClusterFixture.h"
+#include "sim/lib/SimCluster.h"
 #include "tools/lib/HarnessState.h"
 #include "tools/lib/HarnessTypes.h"
 
@@ -73,6 +75,11 @@ class CJobHarness {
   // reports its status in `result`.
   CQiError Run(TqRunner::JobSpec spec, TqRunner::JobResult& result);
   CQiError RunBackup(const BackupRequest& request, TqRunner::JobResult& result);
+
+  // Loads the simulated cluster, lets `edit` change it (fault switches,
+  // node states, ring, keyspaces) and saves it; the Priam stand-ins read it
+  // on every request.
+  CQiError EditCluster(const std::function<void(TqSim::SimCluster&)>& edit);
 
   // New SSTables on every table of every node (ClusterDataChange.h).
   CQiError ChangeData(int perTable, uint64_t dataSize, int& added);
