@@ -39,7 +39,9 @@ CQiError CArchiveItemWriter::Begin(uint64_t pieceOffset, uint64_t pieceLength) {
 }
 
 CQiError CArchiveItemWriter::Write(uint64_t fileOffset, const void* data, size_t length) {
-  if (fd_ < 0) return FXErrorUtil::ErrorWin32(FXLOC, 87, "No item piece is being written");
+  if (fd_ < 0 || finished_) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 87, "No item piece is being written");
+  }
   if (length == 0) return CQiError::Success();
   if (fileOffset < pieceOffset_ || fileOffset - pieceOffset_ > pieceLength_ ||
       length > pieceLength_ - (fileOffset - pieceOffset_)) {
@@ -108,36 +110,49 @@ CQiError CArchiveItemWriter::Finish(std::string& sha256) {
         static_cast<unsigned long long>(pieceOffset_ + missing),
         static_cast<unsigned long long>(pieceOffset_ + pieceLength_));
   }
-  if (syncData_ && fdatasync(fd_) != 0) {
-    int err = errno;
-    return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to flush the item %s", tempPath_.c_str());
-  }
   if (inOrder_ && hashedUpTo_ == pieceLength_) {
     sha256 = digest_.FinishHex();
   } else if (!CSha256::OfFileRange(fd_, 0, pieceLength_, sha256)) {
     return FXErrorUtil::ErrorWin32(FXLOC, 13, "Failed to read back the item %s", tempPath_.c_str());
   }
-  int fd = fd_;
-  fd_ = -1;
-  if (close(fd) != 0) {
-    int err = errno;
-    return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to close the item %s", tempPath_.c_str());
-  }
+  finished_ = true;
   return CQiError::Success();
 }
 
 CQiError CArchiveItemWriter::Place(const std::string& name) {
-  if (tempPath_.empty() || fd_ >= 0) {
+  if (tempPath_.empty() || fd_ < 0 || !finished_) {
     return FXErrorUtil::ErrorWin32(FXLOC, 87, "No finished item piece to place");
   }
   std::string target = FXPath::Join(directory_, name);
-  if (rename(tempPath_.c_str(), target.c_str()) != 0) {
+  // Never over another file: a name in use is an error, not a replaced piece.
+  int moved = renameat2(AT_FDCWD, tempPath_.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+  if (moved != 0 && (errno == EINVAL || errno == ENOSYS)) {
+    // A file system without that flag: link (which refuses an existing
+    // name), then drop the temporary name.
+    moved = link(tempPath_.c_str(), target.c_str());
+    if (moved == 0) unlink(tempPath_.c_str());
+  }
+  if (moved != 0) {
     int err = errno;
     return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to move the item %s to %s",
                                    tempPath_.c_str(), target.c_str());
   }
   tempPath_.clear();
   placedPath_ = target;
+  // The content is flushed after the rename: on a journalling file system
+  // the flush of the file then commits the new name with it, and the
+  // directory's flush below finds little left to do. Both come before the
+  // caller records the piece.
+  if (syncData_ && fdatasync(fd_) != 0) {
+    int err = errno;
+    return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to flush the item %s", target.c_str());
+  }
+  int fd = fd_;
+  fd_ = -1;
+  if (close(fd) != 0) {
+    int err = errno;
+    return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to close the item %s", target.c_str());
+  }
   if (syncData_) {
     int dir = open(directory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     int err = 0;

@@ -15,8 +15,8 @@
 // away before Place removes its temporary file.
 class CArchiveItemWriter {
  public:
-  // `syncData`: make the content durable (fdatasync of the file, fsync of the
-  // directory after the rename) before it is placed and reported.
+  // `syncData`: make the content durable (fdatasync of the file after the
+  // rename, then fsync of the directory) before Place returns.
   CArchiveItemWriter(const std::string& directory, bool syncData);
   ~CArchiveItemWriter();
   CArchiveItemWriter(const CArchiveItemWriter&) = delete;
@@ -26,9 +26,10 @@ class CArchiveItemWriter {
   CQiError Begin(uint64_t pieceOffset, uint64_t pieceLength);
   // Writes bytes at a file offset inside the piece.
   CQiError Write(uint64_t fileOffset, const void* data, size_t length);
-  // Checks the piece is whole, makes it durable, closes it, and gives its digest.
+  // Checks the piece is whole and gives its digest; no write may follow.
   CQiError Finish(std::string& sha256);
-  // Moves the finished piece to `name` in the directory.
+  // Moves the finished piece to `name` in the directory (error 17, EEXIST,
+  // when that name is taken) and, with `syncData`, flushes the directory.
   CQiError Place(const std::string& name);
   // Removes the temporary or placed file (after a failed commit).
   void Discard();
@@ -43,6 +44,7 @@ class CArchiveItemWriter {
   std::string tempPath_;
   std::string placedPath_;
   int fd_ = -1;
+  bool finished_ = false;  // Finish succeeded; the file is still open for Place
   uint64_t pieceOffset_ = 0;
   uint64_t pieceLength_ = 0;
   uint64_t bytesWritten_ = 0;

@@ -373,7 +373,7 @@ CQiError CIndexCatalog::CommitFileRecord(SFileRecord& record, const PlaceContent
       "INSERT INTO file_records(job_id, afile_id, header_path, source_path, object_guid, "
       "is_directory, file_type, item_flags, object_flags, file_size, piece_offset, piece_length, "
       "modify_time, mode, metadata, content, sha256, backup_time) "
-      "VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,'',?16,?17)",
+      "VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?18,?16,?17)",
       s);
   if (!error.IsError()) {
     s.Bind(1, record.jobId)
@@ -396,14 +396,16 @@ CQiError CIndexCatalog::CommitFileRecord(SFileRecord& record, const PlaceContent
         .Bind(14, static_cast<int64_t>(record.mode))
         .Bind(15, record.metadata)
         .Bind(16, record.sha256)
-        .Bind(17, record.backupTime);
+        .Bind(17, record.backupTime)
+        .Bind(18, record.content);
     error = s.Run();
   }
+  const std::string inserted = record.content;
   if (!error.IsError()) {
     record.recordId = db_.LastInsertId();
     if (place) error = place(record.recordId, record.content);
   }
-  if (!error.IsError() && !record.content.empty()) {
+  if (!error.IsError() && record.content != inserted) {
     CSqliteStatement u;
     error = db_.Prepare("UPDATE file_records SET content=?2 WHERE record_id=?1", u);
     if (!error.IsError()) {

@@ -66,9 +66,10 @@ class CIndexCatalog {
   // The job's archive files, lowest id (the first made) first.
   CQiError ListArchiveFiles(int64_t jobId, std::vector<SArchiveFileRecord>& afiles);
 
-  // Inserts the record and, inside the same transaction, lets `place` move
-  // the content into place and name it; a failing `place` leaves no record.
-  // When the commit itself fails the caller must undo what `place` did.
+  // Inserts the record, naming the content the record already gives, and,
+  // inside the same transaction, lets `place` (when given) move the content
+  // into place and name it; a failing `place` leaves no record. When the
+  // commit itself fails the caller must undo what `place` did.
   CQiError CommitFileRecord(SFileRecord& record, const PlaceContent& place);
   // A job's file records in commit order.
   CQiError ListFileRecords(int64_t jobId, std::vector<SFileRecord>& records);

@@ -1,6 +1,8 @@
 #include "platform/index/SqliteDb.h"
 
 #include <chrono>
+#include <map>
+#include <memory>
 #include <thread>
 
 #include "platform/base/FXErrorUtil.h"
@@ -71,6 +73,7 @@ void CSqliteDb::Close() {
     sqlite3_close_v2(db_);
     db_ = nullptr;
   }
+  if (writer_.owns_lock()) writer_.unlock();
 }
 
 CQiError CSqliteDb::Exec(const std::string& sql) {
@@ -108,12 +111,35 @@ CQiError CSqliteDb::ExecRetrying(const std::string& sql) {
   }
 }
 
-CQiError CSqliteDb::BeginImmediate() { return ExecRetrying("BEGIN IMMEDIATE"); }
+std::mutex& CSqliteDb::WriterMutexOf(const std::string& path) {
+  static std::mutex mapMutex;
+  static std::map<std::string, std::unique_ptr<std::mutex>> byPath;
+  std::lock_guard<std::mutex> lock(mapMutex);
+  std::unique_ptr<std::mutex>& entry = byPath[path];
+  if (!entry) entry.reset(new std::mutex());
+  return *entry;
+}
 
-CQiError CSqliteDb::Commit() { return Exec("COMMIT"); }
+CQiError CSqliteDb::BeginImmediate() {
+  if (!db_) return MakeError(FXLOC, nullptr, SQLITE_MISUSE, "BEGIN IMMEDIATE");
+  std::unique_lock<std::mutex> writer(WriterMutexOf(path_));
+  CQiError error = ExecRetrying("BEGIN IMMEDIATE");
+  if (error.IsError()) return error;
+  writer_ = std::move(writer);
+  return CQiError::Success();
+}
+
+CQiError CSqliteDb::Commit() {
+  CQiError error = Exec("COMMIT");
+  // A failed commit keeps the transaction (and the writer mutex) for the
+  // caller's Rollback.
+  if (!error.IsError() && writer_.owns_lock()) writer_.unlock();
+  return error;
+}
 
 void CSqliteDb::Rollback() {
   if (db_ && !sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  if (writer_.owns_lock()) writer_.unlock();
 }
 
 int64_t CSqliteDb::LastInsertId() const { return db_ ? sqlite3_last_insert_rowid(db_) : 0; }

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "platform/base/QiError.h"
@@ -34,7 +35,11 @@ class CSqliteDb {
   CQiError Prepare(const std::string& sql, CSqliteStatement& statement);
 
   // A write transaction that takes the write lock at once (so it never
-  // fails half-way with a lock upgrade conflict).
+  // fails half-way with a lock upgrade conflict). Connections of one process
+  // to the same file first queue on a mutex of that file, held until Commit
+  // succeeds or Rollback: threads wait their turn instead of polling SQLite's
+  // lock through the busy handler's sleeps. Other processes still meet the
+  // busy timeout.
   CQiError BeginImmediate();
   CQiError Commit();
   // Rolls back an open transaction; does nothing when none is open.
@@ -47,6 +52,10 @@ class CSqliteDb {
   static CQiError MakeError(const FXCodeLocation& location, sqlite3* db, int rc, const char* what);
 
  private:
+  // The process-wide writer mutex of a database file.
+  static std::mutex& WriterMutexOf(const std::string& path);
+
   sqlite3* db_ = nullptr;
   std::string path_;
+  std::unique_lock<std::mutex> writer_;  // held from BeginImmediate to its end
 };

@@ -171,21 +171,24 @@ CQiError CStoreDataStream::CommitItem() {
   if (writer) {
     error = writer->Finish(record.sha256);
     if (error.IsError()) return error.Push(FXLOC);
+    // The piece takes its final name, durably, before its row exists: the
+    // flushes run outside the catalog's write transaction, so the streams of
+    // a job flush in parallel instead of one after another. The archive
+    // file's directory belongs to this stream alone, which numbers its
+    // pieces.
+    const std::string name = std::to_string(++piecesPlaced_);
+    error = writer->Place(name);
+    if (error.IsError()) {
+      writer->Discard();
+      return error.Push(FXLOC);
+    }
+    record.content = afile_.directory + "/" + name;
   } else {
     CSha256 empty;
     record.sha256 = empty.FinishHex();
   }
 
-  std::string relative = afile_.directory;
-  error =
-      catalog_.CommitFileRecord(record, [&](int64_t recordId, std::string& content) -> CQiError {
-        if (!writer) return CQiError::Success();
-        std::string name = std::to_string(recordId);
-        CQiError placed = writer->Place(name);
-        if (placed.IsError()) return placed.Push(FXLOC);
-        content = relative + "/" + name;
-        return CQiError::Success();
-      });
+  error = catalog_.CommitFileRecord(record, nullptr);
   if (error.IsError()) {
     if (writer) writer->Discard();
     return error.Push(FXLOC);

@@ -28,9 +28,11 @@ struct SStreamJob {
 // A data stream into the archive store and the index catalog. On its first
 // item it records the job (unless the catalog has it already) and opens an
 // archive file of its own, <home>/store/<job id>/<archive file id>/. Each
-// committed item piece becomes the content file "<record id>" there and one
-// row of file_records, in one step: a piece that was not committed has no
-// row and at most a ".tmp-" file, so it never looks complete.
+// item piece is written to a ".tmp-" file there, made durable and renamed to
+// its number in the archive file ("1", "2", ...), and only then gets its row
+// of file_records, which names that file. A piece without a row never looks
+// complete: a crash leaves at most a ".tmp-" file or a numbered file that no
+// row names.
 //
 // Registry: "ArchiveStore"/"nSyncWrites" (default 1) makes each piece durable
 // before it is reported committed; 0 leaves flushing to the system.
@@ -63,6 +65,7 @@ class CStoreDataStream : public OBJECTOPSAPI::IDataStream {
   bool itemOpen_ = false;
   OBJECTOPSAPI::StreamItemHeader header_;
   std::unique_ptr<CArchiveItemWriter> writer_;
+  uint64_t piecesPlaced_ = 0;  // numbers handed to placed pieces
   uint64_t itemsCommitted_ = 0;
   uint64_t bytesCommitted_ = 0;
 };

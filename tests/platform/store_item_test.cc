@@ -91,9 +91,8 @@ TEST_F(StoreItemTest, CommittedItemIsReadBackByteForByteThroughAnotherConnection
   std::string guid;
   GetObjectGuid("/c/dc1/n1/ks/tbl/na-1-big-Data.db", 0, '/', guid);
   EXPECT_EQ(r.objectGuid, guid);
-  // Layout: store/<job>/<archive file>/<record id>.
-  std::string expected =
-      std::to_string(41) + "/" + std::to_string(afileId) + "/" + std::to_string(r.recordId);
+  // Layout: store/<job>/<archive file>/<piece number in the archive file>.
+  std::string expected = std::to_string(41) + "/" + std::to_string(afileId) + "/1";
   EXPECT_EQ(r.content, expected);
   struct stat st;
   ASSERT_EQ(stat((Home() + "/store/" + expected).c_str(), &st), 0);
