@@ -14,9 +14,17 @@
 
 namespace {
 
-// The names in `path` except "." and "..", sorted.
-CQiError ListNames(const std::string& path, std::vector<std::string>& names) {
-  names.clear();
+// A name in a directory and the file type readdir gave for it (DT_UNKNOWN
+// when the file system does not say).
+struct DirName {
+  std::string name;
+  unsigned char type;
+  bool operator<(const DirName& other) const { return name < other.name; }
+};
+
+// The entries of `path` except "." and "..", sorted by name.
+CQiError ListEntries(const std::string& path, std::vector<DirName>& entries) {
+  entries.clear();
   DIR* dir = ::opendir(path.c_str());
   if (!dir) {
     int err = errno;
@@ -25,14 +33,24 @@ CQiError ListNames(const std::string& path, std::vector<std::string>& names) {
   errno = 0;
   while (struct dirent* e = ::readdir(dir)) {
     if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-      names.emplace_back(e->d_name);
+      entries.push_back({e->d_name, e->d_type});
     errno = 0;
   }
   int err = errno;
   ::closedir(dir);
   if (err) return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to read directory %s", path.c_str());
-  std::sort(names.begin(), names.end());
+  std::sort(entries.begin(), entries.end());
   return CQiError::Success();
+}
+
+// The names in `path` except "." and "..", sorted.
+CQiError ListNames(const std::string& path, std::vector<std::string>& names) {
+  std::vector<DirName> entries;
+  CQiError error = ListEntries(path, entries);
+  names.clear();
+  names.reserve(entries.size());
+  for (auto& entry : entries) names.push_back(std::move(entry.name));
+  return error;
 }
 
 CQiError MakeOne(const std::string& path) {
@@ -74,17 +92,25 @@ CQiError RemoveTree(const std::string& path) {
 
 CQiError WalkTree(const std::string& directory, void* context, bool recursive,
                   CQiDirectory::WalkCallback callback) {
-  std::vector<std::string> names;
-  CQiError error = ListNames(directory, names);
+  std::vector<DirName> entries;
+  CQiError error = ListEntries(directory, entries);
   if (error.IsError()) return error.Push(FXLOC);
-  for (const auto& name : names) {
+  for (const auto& entry : entries) {
+    const std::string& name = entry.name;
     std::string child = FXPath::Join(directory, name);
-    struct stat st;
-    bool isDirectory = ::stat(child.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    // The type readdir gives spares a stat per entry; a link (followed) or
+    // an unknown type is looked at.
+    bool isDirectory = entry.type == DT_DIR;
+    bool realDirectory = isDirectory;
+    if (entry.type == DT_LNK || entry.type == DT_UNKNOWN) {
+      struct stat st;
+      isDirectory = ::stat(child.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+      struct stat lst;
+      realDirectory = isDirectory && ::lstat(child.c_str(), &lst) == 0 && S_ISDIR(lst.st_mode);
+    }
     error = callback(directory.c_str(), name.c_str(), isDirectory, context);
     if (error.IsError()) return error;
-    struct stat lst;
-    if (recursive && isDirectory && ::lstat(child.c_str(), &lst) == 0 && S_ISDIR(lst.st_mode)) {
+    if (recursive && realDirectory) {
       error = WalkTree(child, context, recursive, callback);
       if (error.IsError()) return error;
     }
