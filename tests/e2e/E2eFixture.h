@@ -97,7 +97,6 @@ class E2eTest : public ::testing::Test {
     TqHarness::BackupRequest request;
     request.level = level;
     TqRunner::JobSpec spec = harness_->MakeSpec(request);
-    spec.jobId = harness_->State().nextJobId;
     const int64_t jobId = spec.jobId;
     if (after) {
       spec.observer = [this, after, jobId](const TqRunner::RunnerEvent& event) {

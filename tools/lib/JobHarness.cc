@@ -169,6 +169,7 @@ CQiError CJobHarness::Register(const RegisterOptions& options) {
 
 TqRunner::JobSpec CJobHarness::MakeSpec(const BackupRequest& request) const {
   TqRunner::JobSpec spec;
+  spec.jobId = state_.nextJobId;
   spec.pluginPath = paths_.pluginPath;
   spec.jobType = "backup";
   spec.phases = {"scan", "backup", "postop"};

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/base/QiError.h"
+#include "platform/objectops/DataStream.h"
 #include "platform/runner/RunnerTypes.h"
 #include "sim/lib/ClusterFixture.h"
 #include "sim/lib/SimCluster.h"
@@ -63,16 +64,18 @@ class CJobHarness {
   // when registered already; error 2 without a cluster.
   CQiError Register(const RegisterOptions& options = RegisterOptions());
 
-  // The job spec of the next backup job (the job id is taken only by Run):
-  // tests change what they need (restart string, quit flag, streams,
-  // limits) before running it.
+  // The job spec of the next backup job, numbered with the next job id
+  // (which Run then takes): tests change what they need (restart string and
+  // an earlier job id for a rerun, quit flag, streams, limits) before
+  // running it.
   TqRunner::JobSpec MakeSpec(const BackupRequest& request) const;
   // A stream factory whose streams write into this home's archive store
   // for `spec`'s job.
   TqRunner::StreamFactory StoreStreams(const TqRunner::JobSpec& spec) const;
-  // Runs the job (taking the next job id when spec.jobId is 0) and records
-  // it. Error only when the job could not be run at all; a job that ran
-  // reports its status in `result`.
+  // Runs the job (a job id of 0 takes the next one; the streams are
+  // StoreStreams unless the spec has its own) and records it. Error only
+  // when the job could not be run at all; a job that ran reports its status
+  // in `result`.
   CQiError Run(TqRunner::JobSpec spec, TqRunner::JobResult& result);
   CQiError RunBackup(const BackupRequest& request, TqRunner::JobResult& result);
 

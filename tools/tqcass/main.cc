@@ -259,7 +259,6 @@ int RunBackup(TqHarness::CJobHarness& harness, int level, bool commitLog, int st
   request.numberOfStreams = streams;
   TqHarness::CProgressReporter progress(stdout);
   TqRunner::JobSpec spec = harness.MakeSpec(request);
-  spec.jobId = harness.State().nextJobId;
   spec.streamFactory = progress.Wrap(harness.StoreStreams(spec));
   if (!quiet) spec.observer = progress.Observer();
   std::printf("backup job %lld (%s%s) of %s\n", static_cast<long long>(spec.jobId),
