@@ -448,7 +448,11 @@ void CassandraBackupCoordinator::ControllerDone(CNodeInfoPtr& node,
     } else if (name == "CassandraNodeBackupTime") {
       const std::string time = value.getValue();
       TQLOG(0, "Received node %s backup time %s", clientName.c_str(), time.c_str());
-      if (!time.empty()) nodeBackupTime[clientName] = Decimal64(time);
+      // A node that lost its state files on a restart reports 0: that is no
+      // time, so the node's last time is read back from the index instead of
+      // a 0 being written over it.
+      const int64_t seconds = time.empty() ? 0 : Decimal64(time);
+      if (seconds > 0) nodeBackupTime[clientName] = seconds;
     }
   }
 }

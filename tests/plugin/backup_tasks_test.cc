@@ -590,6 +590,13 @@ TEST_F(BackupTasks, DoneReportKeepsKeyspaceStatusesAndBackupTimes) {
   later.setValues({DistributedQEL::DINameValue("CassandraNodeBackupTime", "")});
   coordinator.ControllerDone(node, &later);
   EXPECT_EQ(coordinator.nodeBackupTime.at("node1"), 1700000000);  // empty: no time
+  later.setValues({DistributedQEL::DINameValue("CassandraNodeBackupTime", "0")});
+  coordinator.ControllerDone(node, &later);
+  EXPECT_EQ(coordinator.nodeBackupTime.at("node1"), 1700000000);  // 0: no time either
+
+  CNodeInfoPtr restarted = AddNode(12, "node2", 3);
+  coordinator.ControllerDone(restarted, &later);
+  EXPECT_EQ(coordinator.nodeBackupTime.count("node2"), 0u);  // read back from the index later
 
   DistributedQEL::ControllerDone replaced;
   replaced.setValues({DistributedQEL::DINameValue("CassandraNodeBackupTime", "1700000100")});
