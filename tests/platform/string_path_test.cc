@@ -96,7 +96,9 @@ TEST(FXStringTest, QuoteForShellKeepsEveryTextOneLiteralWord) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     const std::string quoted = FXString::QuoteForShell(c.text);
-    if (!c.quoted.empty()) EXPECT_EQ(quoted, c.quoted);
+    if (!c.quoted.empty()) {
+      EXPECT_EQ(quoted, c.quoted);
+    }
     std::string out, err;
     ASSERT_EQ(TqProcess::system(("printf %s " + quoted).c_str(), out, err), 0) << err;
     EXPECT_EQ(out, c.text);
