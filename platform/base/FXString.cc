@@ -120,3 +120,23 @@ std::string FXString::Format(const char* format, ...) {
   va_end(args);
   return out;
 }
+
+std::string FXString::QuoteForShell(const std::string& text) {
+  bool plain = !text.empty();
+  for (unsigned char c : text) {
+    if (!(std::isalnum(c) || (c != 0 && std::strchr("@%+=:,./_-", c)))) {
+      plain = false;
+      break;
+    }
+  }
+  if (plain) return text;
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "'";
+}

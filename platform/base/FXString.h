@@ -45,6 +45,12 @@ class FXString {
   static size_t ReplaceAll(std::string& text, const std::string& from, const std::string& to);
   static size_t ReplaceAll(CQiString& text, const char* from, const char* to);
 
+  // `text` as one word of a /bin/sh command line: unchanged when it is not
+  // empty and holds only letters, digits and "@%+=:,./_-"; otherwise in
+  // single quotes, each "'" written as '\''. Nothing in the result is
+  // expanded by the shell.
+  static std::string QuoteForShell(const std::string& text);
+
   // printf-style formatting into a new string.
   static std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 };

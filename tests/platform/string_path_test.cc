@@ -9,6 +9,7 @@
 #include "platform/base/FXString.h"
 #include "platform/base/QiPath.h"
 #include "platform/base/TqCast.h"
+#include "platform/suite/TqProcess.h"
 
 using Parts = std::vector<std::string>;
 
@@ -74,6 +75,34 @@ TEST(FXStringTest, TrimRightAndLeft) {
   std::string s = "--x--";
   FXString::TrimLeft(s, "-");
   EXPECT_EQ(s, "x--");
+}
+
+// A quoted word reaches a program through /bin/sh as it was, and plain words
+// stay unquoted.
+TEST(FXStringTest, QuoteForShellKeepsEveryTextOneLiteralWord) {
+  struct Case {
+    std::string text;
+    std::string quoted;  // "" when only the round trip is checked
+  } cases[] = {
+      {"cass-node_1.example:9042/a,b=c@d+e%f", "cass-node_1.example:9042/a,b=c@d+e%f"},
+      {"", "''"},
+      {"two words", "'two words'"},
+      {"it's", "'it'\\''s'"},
+      {"$(touch /nonexistent/x) `id` $HOME ${X} * ? ~ ; & | < > ( ) # ! \\ \"", ""},
+      {"line\nfeed\ttab", ""},
+      {"'", ""},
+      {"''''", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const std::string quoted = FXString::QuoteForShell(c.text);
+    if (!c.quoted.empty()) {
+      EXPECT_EQ(quoted, c.quoted);
+    }
+    std::string out, err;
+    ASSERT_EQ(TqProcess::system(("printf %s " + quoted).c_str(), out, err), 0) << err;
+    EXPECT_EQ(out, c.text);
+  }
 }
 
 TEST(FXStringTest, FindString) {
