@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,10 +47,12 @@ class CJobHarness {
   CJobHarness& operator=(const CJobHarness&) = delete;
 
   // Creates the home's folders when missing, points the suite home and the
-  // registry at them, sets the registry values the plug-in needs and reads
-  // the saved state.
+  // registry at them, sets the registry values the plug-in needs, reads the
+  // saved state and puts the docker stand-in first on PATH with the
+  // cluster's world (none: no engine runs).
   CQiError Open();
-  // Gives the process back the suite home and registry it had before Open.
+  // Gives the process back the suite home, registry, PATH and docker world
+  // it had before Open.
   void Close();
 
   const std::string& Home() const { return home_; }
@@ -99,14 +102,18 @@ class CJobHarness {
 
  private:
   CQiError NeedCluster() const;
+  void UseDockerWorld();
   CQiError NeedRegistered() const;
 
   std::string home_;
   HarnessPaths paths_;
   CHarnessState state_;
   bool open_ = false;
-  std::string savedSuiteHome_;
   std::string savedRegistry_;
+  // PATH and the docker stand-in's world before Open (unset: nullopt).
+  std::optional<std::string> savedPath_;
+  std::optional<std::string> savedDockerWorld_;
+  bool dockerSet_ = false;
 };
 
 }  // namespace TqHarness
