@@ -9,6 +9,7 @@
 #include "common/BackupRecords.h"
 #include "platform/framework/MultiNodeBackupOpsController.h"
 #include "platform/multinode/ItemConsumer.h"
+#include "platform/multinode/UnixFlatCollectFile.h"
 
 namespace TqCassandra {
 class PriamUtil;
@@ -112,6 +113,14 @@ class CassandraBackupController : public MultiNodeBackupOps::MultiNodeBackupOpsC
   // split made.
   CQiError splitCollectFile(int splitCount, int collectFileStart,
                             CassandraCollectFileContext* context, int& count);
+  // Opens the job's flat collect file of `level` for writing and readies
+  // `context` to fill it; `flat` and `flatPath` get the file and its path.
+  CQiError openFlatCollectFile(TQBkpLevel level, CassandraCollectFileContext& context,
+                               CUnixFlatCollectFilePtr& flat, std::string& flatPath);
+  // Splits the filled flat collect file into the node's numbered files and
+  // records their first number and count in the configuration.
+  CQiError finishCollectFiles(int splitCount, int collectFileStart,
+                              CassandraCollectFileContext& context);
   // Adds one entry (the path and its size) to the flat collect file behind
   // `consumer`; `collectFile` names that file.
   static CQiError writeToCollectFile(std::string path, std::string collectFile,

@@ -143,19 +143,11 @@ CQiError CassandraBackupController::generateCollectFilesForCommitLogs(int splitC
   if (!config) return FXErrorUtil::ErrorWin32(FXLOC, 87, "NULL CassandraControllerClientConfig");
 
   const TQBkpLevel level = static_cast<TQBkpLevel>(config->getBackupLevel());
-  const std::string& jobResultsDir = config->getJobResultsDirectory();
-  const std::string flatPath =
-      FXPath::Join(jobResultsDir, CUnixFileNameFactory::CollectFileName(level, 1));
   CassandraCollectFileContext context;
-  CUnixFlatCollectFilePtr flat(new (std::nothrow)
-                                   CUnixFlatCollectFile(config->getJobId(), flatPath, "w"));
-  context.consumer = flat;
-  if (!context.consumer) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 8,
-                                   "Unable to get ItemConsumer object. Memory allocation error.");
-  }
-  context.level = level;
-  context.jobResultsDir = jobResultsDir;
+  CUnixFlatCollectFilePtr flat;
+  std::string flatPath;
+  CQiError opened = openFlatCollectFile(level, context, flat, flatPath);
+  if (opened.IsError()) return opened.Push(FXLOC);
 
   for (auto& entry : priamByInstance) {
     const std::string& name = entry.first;
@@ -190,11 +182,8 @@ CQiError CassandraBackupController::generateCollectFilesForCommitLogs(int splitC
     }
   }
 
-  int count = 0;
-  CQiError error = splitCollectFile(splitCount, collectFileStart, &context, count);
+  CQiError error = finishCollectFiles(splitCount, collectFileStart, context);
   if (error.IsError()) return error.Push(FXLOC);
-  config->setCollectFileStart(static_cast<uint32_t>(collectFileStart));
-  config->setCollectFileCount(static_cast<uint32_t>(count));
   return CQiError::Success();
 }
 

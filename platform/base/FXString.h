@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -53,4 +54,10 @@ class FXString {
 
   // printf-style formatting into a new string.
   static std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+  // A strict decimal: an optional "-" and digits only, nothing around them,
+  // within [low, high]. `value` is left alone when the text is not one.
+  static bool ParseDecimal(const std::string& text, long long low, long long high,
+                           long long& value);
+  // printf-style formatting of a va_list into a string.
+  static std::string FormatV(const char* format, va_list args);
 };

@@ -1,6 +1,7 @@
 // Text and path helpers.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,34 @@ TEST(FXStringTest, TrimRightAndLeft) {
 
 // A quoted word reaches a program through /bin/sh as it was, and plain words
 // stay unquoted.
+TEST(FXStringTest, ParseDecimalTakesOnlyWholeDecimalsInRange) {
+  struct Case {
+    const char* text;
+    long long low, high;
+    bool ok;
+    long long value;
+  } cases[] = {
+      {"0", 0, 10, true, 0},
+      {"-7", -10, 10, true, -7},
+      {"10", 0, 10, true, 10},
+      {"11", 0, 10, false, 0},
+      {"-1", 0, 10, false, 0},
+      {"", 0, 10, false, 0},
+      {"-", -10, 10, false, 0},
+      {" 5", 0, 10, false, 0},
+      {"5 ", 0, 10, false, 0},
+      {"+5", 0, 10, false, 0},
+      {"0x5", 0, 10, false, 0},
+      {"99999999999999999999", 0, LLONG_MAX, false, 0},
+      {"9223372036854775807", 0, LLONG_MAX, true, LLONG_MAX},
+  };
+  for (const Case& c : cases) {
+    long long value = 0;
+    EXPECT_EQ(FXString::ParseDecimal(c.text, c.low, c.high, value), c.ok) << c.text;
+    EXPECT_EQ(value, c.value) << c.text;
+  }
+}
+
 TEST(FXStringTest, QuoteForShellKeepsEveryTextOneLiteralWord) {
   struct Case {
     std::string text;
