@@ -1,6 +1,5 @@
 #include "tools/lib/JobHarness.h"
 
-#include <boost/make_shared.hpp>
 #include <cstdlib>
 #include <filesystem>
 
@@ -27,8 +26,9 @@ CJobHarness::~CJobHarness() { Close(); }
 
 CQiError CJobHarness::Open() {
   std::error_code ec;
-  fs::create_directories(home_ + "/base", ec);
-  fs::create_directories(SuiteHome(), ec);
+  for (const std::string& dir : {home_ + "/base", SuiteHome()}) {
+    if (!ec) fs::create_directories(dir, ec);
+  }
   if (ec) {
     return FXErrorUtil::ErrorErrNo(FXLOC, ec.value(), "Cannot create the harness home %s",
                                    home_.c_str());
