@@ -24,6 +24,8 @@ constexpr const char* kCassandraCommitLogComponent = "#COMMITLOG#";
 // Object flag of every item that is not a data file (directories and commit
 // logs).
 constexpr uint32_t kCassandraNotDataFileFlag = 0x4000;
+// Item flag the backup worker sets on every item of a commit-log job.
+constexpr uint64_t kCassandraCommitLogItemFlag = 0x40;
 
 // The file type of a header path: commit log when its fifth "/"-field (the
 // first is the empty one before the leading "/") is "#COMMITLOG#", otherwise

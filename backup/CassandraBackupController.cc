@@ -187,7 +187,15 @@ CQiError CassandraBackupController::handleCassandraCreateCollectFilesMsg(CNMessa
   }
 
   if (config->commitLogJob) {
-    return fail(FXErrorUtil::ErrorWin32(FXLOC, 1359, "Commit-log backup is not available"));
+    error = configureCommitLogBackup();
+    if (error.IsError()) return fail(error);
+    error = checkIfCassandraInDocker();
+    if (error.IsError()) return fail(error);
+    error = generateCollectFilesForCommitLogs(2 * config->getNumberOfStreams(),
+                                              static_cast<int>(config->getCollectFileStart()));
+    if (error.IsError()) return fail(error);
+    TQLOG(2, "handleCassandraCreateCollectFilesMsg done");
+    return CQiError::Success();
   }
 
   backupStartTime = static_cast<int64_t>(std::time(nullptr));

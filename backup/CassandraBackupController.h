@@ -9,6 +9,7 @@
 #include "common/BackupRecords.h"
 #include "platform/framework/MultiNodeBackupOpsController.h"
 #include "platform/multinode/ItemConsumer.h"
+#include "platform/multinode/UnixFlatCollectFile.h"
 
 namespace TqCassandra {
 class PriamUtil;
@@ -26,7 +27,9 @@ class CassandraControllerClientConfig;
 // The coordinator's collect-file request (CassandraCreateCollectFiles) drives
 // the work: one Priam per instance, the subclient's earlier snapshots
 // cleared, full or incremental chosen per keyspace, then flush, snapshot and
-// collect files.
+// collect files; for a commit-log job instead commit-log archiving set up,
+// the archive directory mapped onto the host for Cassandra in Docker
+// containers, and the archived commit logs listed.
 class CassandraBackupController : public MultiNodeBackupOps::MultiNodeBackupOpsController {
  public:
   // Tag of the coordinator's collect-file request.
@@ -36,6 +39,7 @@ class CassandraBackupController : public MultiNodeBackupOps::MultiNodeBackupOpsC
   static constexpr uint32_t kEvKeyspacesTakenFull = 0x60003D8;
   static constexpr uint32_t kEvConvertedToFull = 0x60003D9;
   static constexpr uint32_t kEvIncrementalDisabled = 0x60003E7;
+  static constexpr uint32_t kEvCommitLogArchivingConfigured = 0x60003EC;
   // Files in the job results directory.
   static constexpr const char* kCleanupInfoFileName = "CassandraCleanupInfoFile";
   static constexpr const char* kJRStateFileName = "SubclientdirState.tqf";
@@ -109,6 +113,14 @@ class CassandraBackupController : public MultiNodeBackupOps::MultiNodeBackupOpsC
   // split made.
   CQiError splitCollectFile(int splitCount, int collectFileStart,
                             CassandraCollectFileContext* context, int& count);
+  // Opens the job's flat collect file of `level` for writing and readies
+  // `context` to fill it; `flat` and `flatPath` get the file and its path.
+  CQiError openFlatCollectFile(TQBkpLevel level, CassandraCollectFileContext& context,
+                               CUnixFlatCollectFilePtr& flat, std::string& flatPath);
+  // Splits the filled flat collect file into the node's numbered files and
+  // records their first number and count in the configuration.
+  CQiError finishCollectFiles(int splitCount, int collectFileStart,
+                              CassandraCollectFileContext& context);
   // Adds one entry (the path and its size) to the flat collect file behind
   // `consumer`; `collectFile` names that file.
   static CQiError writeToCollectFile(std::string path, std::string collectFile,
@@ -119,6 +131,25 @@ class CassandraBackupController : public MultiNodeBackupOps::MultiNodeBackupOpsC
                                             bool isDirectory, void* context);
   // "SubclientdirState.tqf": the job id.
   CQiError createJRStateFile();
+
+  // Commit-log jobs (CassandraBackupControllerCommitLog.cc).
+  // Makes every instance archive its commit logs into the job's commit-log
+  // backup directory: "archive_command" of the instance's
+  // "commitlog_archiving.properties" becomes the backup command, " %path ",
+  // the directory and "/%name", with the event 0x60003EC for each file
+  // rewritten. An instance already configured so is left as it is. A file
+  // that cannot be read or rewritten stops the set-up with an error.
+  CQiError configureCommitLogBackup();
+  // When Cassandra runs in Docker containers on this machine: for every
+  // instance whose Priam runs, the host path of the commit-log backup
+  // directory through the mounts of the instance's container, kept as the
+  // instance's commitLogArchiveHostPath.
+  CQiError checkIfCassandraInDocker();
+  // The flat collect file of a commit-log job: for every instance whose
+  // Priam runs, its archive directory (the host path when mapped, else the
+  // job's commit-log backup directory) and the files in it whose names begin
+  // with "CommitLog"; then the split into the node's numbered collect files.
+  CQiError generateCollectFilesForCommitLogs(int splitCount, int collectFileStart);
 
  protected:
   // The framework's configuration as this controller's own; empty when it is

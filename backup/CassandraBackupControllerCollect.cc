@@ -129,19 +129,11 @@ CQiError CassandraBackupController::generateCollectFiles(int splitCount, int col
   boost::shared_ptr<CassandraControllerClientConfig> config = GetControllerConfig();
   if (!config) return FXErrorUtil::ErrorWin32(FXLOC, 87, "NULL CassandraControllerClientConfig");
 
-  const std::string& jobResultsDir = config->getJobResultsDirectory();
-  const std::string flatPath =
-      FXPath::Join(jobResultsDir, CUnixFileNameFactory::CollectFileName(level, 1));
   CassandraCollectFileContext context;
-  CUnixFlatCollectFilePtr flat(new (std::nothrow)
-                                   CUnixFlatCollectFile(config->getJobId(), flatPath, "w"));
-  context.consumer = flat;
-  if (!context.consumer) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 8,
-                                   "Unable to get ItemConsumer object. Memory allocation error.");
-  }
-  context.level = level;
-  context.jobResultsDir = jobResultsDir;
+  CUnixFlatCollectFilePtr flat;
+  std::string flatPath;
+  CQiError opened = openFlatCollectFile(level, context, flat, flatPath);
+  if (opened.IsError()) return opened.Push(FXLOC);
 
   // Directories first: data, keyspace and table directories of every
   // instance; the files of the snapshots or backups directories follow.
@@ -234,10 +226,37 @@ CQiError CassandraBackupController::generateCollectFiles(int splitCount, int col
     if (error.IsError()) return error.Push(FXLOC);
   }
 
-  int count = 0;
-  error = splitCollectFile(splitCount, collectFileStart, &context, count);
+  error = finishCollectFiles(splitCount, collectFileStart, context);
   if (error.IsError()) return error.Push(FXLOC);
+  return CQiError::Success();
+}
 
+CQiError CassandraBackupController::openFlatCollectFile(TQBkpLevel level,
+                                                        CassandraCollectFileContext& context,
+                                                        CUnixFlatCollectFilePtr& flat,
+                                                        std::string& flatPath) {
+  boost::shared_ptr<CassandraControllerClientConfig> config = GetControllerConfig();
+  if (!config) return FXErrorUtil::ErrorWin32(FXLOC, 87, "NULL CassandraControllerClientConfig");
+  const std::string& jobResultsDir = config->getJobResultsDirectory();
+  flatPath = FXPath::Join(jobResultsDir, CUnixFileNameFactory::CollectFileName(level, 1));
+  flat.reset(new (std::nothrow) CUnixFlatCollectFile(config->getJobId(), flatPath, "w"));
+  context.consumer = flat;
+  if (!context.consumer) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 8,
+                                   "Unable to get ItemConsumer object. Memory allocation error.");
+  }
+  context.level = level;
+  context.jobResultsDir = jobResultsDir;
+  return CQiError::Success();
+}
+
+CQiError CassandraBackupController::finishCollectFiles(int splitCount, int collectFileStart,
+                                                       CassandraCollectFileContext& context) {
+  boost::shared_ptr<CassandraControllerClientConfig> config = GetControllerConfig();
+  if (!config) return FXErrorUtil::ErrorWin32(FXLOC, 87, "NULL CassandraControllerClientConfig");
+  int count = 0;
+  CQiError error = splitCollectFile(splitCount, collectFileStart, &context, count);
+  if (error.IsError()) return error.Push(FXLOC);
   config->setCollectFileStart(static_cast<uint32_t>(collectFileStart));
   config->setCollectFileCount(static_cast<uint32_t>(count));
   return CQiError::Success();

@@ -122,20 +122,24 @@ CQiError CassandraBackupWorker::BackupFile() {
   if (!cassandraParams) {
     return FXErrorUtil::ErrorWin32(FXLOC, 774, "Invalid Cassandra config object");
   }
-  if (cassandraParams->commitLogJob != 0) return backupCommitLog();
-  CQiError error = fetchCassandraNodePathForData();
+  CQiError error = cassandraParams->commitLogJob != 0 ? fetchCassandraNodePathForLog()
+                                                      : fetchCassandraNodePathForData();
   if (error.IsError()) {
     TQLOG(-1, "Failed to backup file %s. Error: %s", GetCurrentFilePath().c_str(),
           error.AsString(2).c_str());
     return error.Push(FXLOC);
   }
-  return backupData();
+  return cassandraParams->commitLogJob != 0 ? backupCommitLog() : backupData();
 }
 
 void CassandraBackupWorker::BuildNodePathCache() {
   nodePathCache.clear();
+  const bool commitLogs = cassandraParams->commitLogJob != 0;
   for (const CassandraNodeInstanceParams& instance : cassandraParams->instanceParams) {
-    for (const std::string& directory : instance.dataDirectories) {
+    const std::vector<std::string> directories =
+        commitLogs ? std::vector<std::string>{instance.commitLogDirectory}
+                   : instance.dataDirectories;
+    for (const std::string& directory : directories) {
       if (directory.empty()) continue;
       CassandraNodeInstanceParams entry(instance.dataCenter, instance.rack, instance.instanceName,
                                         std::vector<std::string>(), instance.commitLogDirectory);
@@ -144,10 +148,15 @@ void CassandraBackupWorker::BuildNodePathCache() {
     }
   }
   cacheSource_ = cassandraParams.get();
+  cacheOfCommitLogs_ = commitLogs;
 }
 
-CQiError CassandraBackupWorker::fetchCassandraNodePathForData() {
-  if (cacheSource_ != cassandraParams.get()) BuildNodePathCache();
+const std::pair<const std::string, CassandraNodeInstanceParams>*
+CassandraBackupWorker::FindInstanceOfCurrentFile() {
+  if (cacheSource_ != cassandraParams.get() ||
+      cacheOfCommitLogs_ != (cassandraParams->commitLogJob != 0)) {
+    BuildNodePathCache();
+  }
   const std::string path = WithoutFinalSlash(GetCurrentFilePath());
   const std::pair<const std::string, CassandraNodeInstanceParams>* best = nullptr;
   for (const auto& entry : nodePathCache) {
@@ -161,15 +170,32 @@ CQiError CassandraBackupWorker::fetchCassandraNodePathForData() {
     instanceName.clear();
     commitLogDirectory.clear();
     dataDirectory.clear();
-    return FXErrorUtil::ErrorWin32(
-        FXLOC, 1168, "%s lies in no data directory of this node's Cassandra instances",
-        GetCurrentFilePath().c_str());
+    return nullptr;
   }
   dataCenter = best->second.dataCenter;
   rack = best->second.rack;
   instanceName = best->second.instanceName;
   commitLogDirectory = best->second.commitLogDirectory;
-  dataDirectory = best->first;
+  return best;
+}
+
+CQiError CassandraBackupWorker::fetchCassandraNodePathForData() {
+  const auto* found = FindInstanceOfCurrentFile();
+  if (!found) {
+    return FXErrorUtil::ErrorWin32(
+        FXLOC, 1168, "%s lies in no data directory of this node's Cassandra instances",
+        GetCurrentFilePath().c_str());
+  }
+  dataDirectory = found->first;
+  return CQiError::Success();
+}
+
+CQiError CassandraBackupWorker::fetchCassandraNodePathForLog() {
+  if (!FindInstanceOfCurrentFile()) {
+    return FXErrorUtil::ErrorWin32(
+        FXLOC, 1168, "%s lies in no commit-log directory of this node's Cassandra instances",
+        GetCurrentFilePath().c_str());
+  }
   return CQiError::Success();
 }
 
@@ -210,10 +236,14 @@ CQiError CassandraBackupWorker::backupData() {
 }
 
 CQiError CassandraBackupWorker::backupCommitLog() {
-  TQLOG(-1, "Failed to backup file %s. Error: commit-log backups are not handled by this worker",
-        GetCurrentFilePath().c_str());
-  return FXErrorUtil::ErrorWin32(FXLOC, 50, "Commit-log backup of %s is not supported",
-                                 GetCurrentFilePath().c_str());
+  const std::string& filePath = GetCurrentFilePath();
+  const std::string header = HeaderPath({cassandraParams->clusterName, dataCenter, instanceName,
+                                         OBJECTOPSAPI::kCassandraCommitLogComponent});
+  const uint64_t flags = GetItemFlags() | OBJECTOPSAPI::kCassandraCommitLogItemFlag;
+  if (WithoutFinalSlash(filePath) == WithoutFinalSlash(commitLogDirectory)) {
+    return BackupItem(filePath, header, flags);
+  }
+  return BackupItem(filePath, header + "/" + filePath.substr(filePath.rfind('/') + 1), flags);
 }
 
 CQiError CassandraBackupWorker::BackupItem(const std::string& filePath,

@@ -44,6 +44,8 @@ class CassandraHandleFailedFiles {
 // "/" cluster "/" data centre "/" instance "/" keyspace "/" table "/" file
 // (or the prefix that names a data directory, keyspace or table directory),
 // and records the keyspace of a file that fails in the node's failures list.
+// In a commit-log job it backs up the archived commit logs under
+// "/" cluster "/" data centre "/" instance "/#COMMITLOG#/" file.
 class CassandraBackupWorker : public MultiNodeBackupOps::MultiNodeBackupOpsWorker {
  public:
   CassandraBackupWorker();
@@ -77,7 +79,13 @@ class CassandraBackupWorker : public MultiNodeBackupOps::MultiNodeBackupOpsWorke
   // table directory as one, and any file below a table directory as one
   // item directly under the table.
   CQiError backupData();
-  // Commit-log backups are not handled by this worker: error 50.
+  // Finds the instance whose commit-log directory is the current file or
+  // holds it (the directory with the most path components); no such
+  // directory is an error, and the current instance fields are cleared.
+  CQiError fetchCassandraNodePathForLog();
+  // Backs up the commit-log directory itself under
+  // "/<cluster>/<dc>/<instance>/#COMMITLOG#" and a file in it under that
+  // path and its name, with the commit-log item flag.
   CQiError backupCommitLog();
   // Backs one item up with the worker's extent parameters; on failure of an
   // item at keyspace level or below in a data job, appends its instance and
@@ -87,8 +95,9 @@ class CassandraBackupWorker : public MultiNodeBackupOps::MultiNodeBackupOpsWorke
   // The worker parameters seen as Cassandra parameters; set for every file.
   CassandraBackupWorkerParamsPtr cassandraParams;
   uint64_t extentSize = OBJECTOPSAPI::ExtentBackupParams::kDefaultExtentSize;
-  // Every data directory of the node's instances (without a final "/"), with
-  // its instance; built from the parameters the worker last saw.
+  // Every data directory (in a commit-log job: every commit-log directory)
+  // of the node's instances, without a final "/", with its instance; built
+  // from the parameters the worker last saw.
   std::map<std::string, CassandraNodeInstanceParams> nodePathCache;
   // The instance of the current file.
   std::string dataCenter;
@@ -100,6 +109,10 @@ class CassandraBackupWorker : public MultiNodeBackupOps::MultiNodeBackupOpsWorke
 
  private:
   void BuildNodePathCache();
+  // The cache entry of the current file's directory, with the current
+  // instance fields set from it; null (fields cleared) when none holds it.
+  const std::pair<const std::string, CassandraNodeInstanceParams>* FindInstanceOfCurrentFile();
 
   const CassandraBackupWorkerParams* cacheSource_ = nullptr;
+  bool cacheOfCommitLogs_ = false;
 };

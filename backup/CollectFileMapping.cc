@@ -17,21 +17,6 @@ namespace TQCassandra {
 
 namespace {
 
-// Strict decimal reading: optional "-", digits only, within [low, high].
-bool ReadDecimal(const std::string& text, long long low, long long high, long long& value) {
-  if (text.empty()) return false;
-  size_t first = text[0] == '-' ? 1 : 0;
-  if (first == text.size()) return false;
-  for (size_t i = first; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') return false;
-  }
-  errno = 0;
-  long long v = std::strtoll(text.c_str(), nullptr, 10);
-  if (errno == ERANGE || v < low || v > high) return false;
-  value = v;
-  return true;
-}
-
 // Writes all of `text`, going on after short writes.
 bool WriteAll(int fd, const std::string& text) {
   size_t done = 0;
@@ -71,7 +56,7 @@ bool CollectFileMapping::ParseLine(const std::string& line, uint32_t& clientId,
   std::vector<std::string> parts;
   FXString::Split(trimmed, " ", parts);
   long long id = 0;
-  if (parts.size() != 2 || !ReadDecimal(parts[0], 0, UINT32_MAX, id)) return false;
+  if (parts.size() != 2 || !FXString::ParseDecimal(parts[0], 0, UINT32_MAX, id)) return false;
   clientId = static_cast<uint32_t>(id);
   status = parts[1];
   return true;
@@ -91,7 +76,8 @@ bool CollectFileMapping::MarkComplete(const std::string& status, int taskNumber,
     size_t colon = piece.find(':');
     long long number = 0;
     if (colon != std::string::npos &&
-        ReadDecimal(piece.substr(0, colon), INT_MIN, INT_MAX, number) && number == taskNumber) {
+        FXString::ParseDecimal(piece.substr(0, colon), INT_MIN, INT_MAX, number) &&
+        number == taskNumber) {
       rebuilt += std::to_string(taskNumber) + ":-1|";
       found = true;
     } else {

@@ -1,8 +1,10 @@
 #include "platform/base/FXString.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/base/FXErrorUtil.h"
@@ -111,12 +113,53 @@ std::string FXString::Format(const char* format, ...) {
   if (!format) return std::string();
   va_list args;
   va_start(args, format);
+  std::string out = FormatV(format, args);
+  va_end(args);
+  return out;
+}
+
+std::string FXString::FormatV(const char* format, va_list args) {
+  if (!format) return std::string();
   va_list copy;
   va_copy(copy, args);
   int n = std::vsnprintf(nullptr, 0, format, copy);
   va_end(copy);
   std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
   if (n > 0) std::vsnprintf(&out[0], out.size() + 1, format, args);
-  va_end(args);
   return out;
+}
+
+bool FXString::ParseDecimal(const std::string& text, long long low, long long high,
+                            long long& value) {
+  if (text.empty()) return false;
+  size_t first = text[0] == '-' ? 1 : 0;
+  if (first == text.size()) return false;
+  for (size_t i = first; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+  }
+  errno = 0;
+  long long v = std::strtoll(text.c_str(), nullptr, 10);
+  if (errno == ERANGE || v < low || v > high) return false;
+  value = v;
+  return true;
+}
+
+std::string FXString::QuoteForShell(const std::string& text) {
+  bool plain = !text.empty();
+  for (unsigned char c : text) {
+    if (!(std::isalnum(c) || (c != 0 && std::strchr("@%+=:,./_-", c)))) {
+      plain = false;
+      break;
+    }
+  }
+  if (plain) return text;
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "'";
 }

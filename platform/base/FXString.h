@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -45,6 +46,18 @@ class FXString {
   static size_t ReplaceAll(std::string& text, const std::string& from, const std::string& to);
   static size_t ReplaceAll(CQiString& text, const char* from, const char* to);
 
+  // `text` as one word of a /bin/sh command line: unchanged when it is not
+  // empty and holds only letters, digits and "@%+=:,./_-"; otherwise in
+  // single quotes, each "'" written as '\''. Nothing in the result is
+  // expanded by the shell.
+  static std::string QuoteForShell(const std::string& text);
+
   // printf-style formatting into a new string.
   static std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+  // A strict decimal: an optional "-" and digits only, nothing around them,
+  // within [low, high]. `value` is left alone when the text is not one.
+  static bool ParseDecimal(const std::string& text, long long low, long long high,
+                           long long& value);
+  // printf-style formatting of a va_list into a string.
+  static std::string FormatV(const char* format, va_list args);
 };

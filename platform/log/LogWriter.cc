@@ -1,10 +1,13 @@
 #include "platform/log/LogWriter.h"
 
+#include <sys/time.h>
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstdlib>
 #include <ctime>
-#include <sys/time.h>
-#include <unistd.h>
+
+#include "platform/base/FXString.h"
 
 namespace {
 
@@ -47,12 +50,7 @@ void CLogWriter::Log(int level, const char* function, int line, const char* form
   if (level_ < level) return;
   va_list args;
   va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  int n = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  std::string text(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-  if (n > 0) std::vsnprintf(&text[0], text.size() + 1, format, args);
+  std::string text = FXString::FormatV(format, args);
   va_end(args);
 
   Line entry{level, function ? function : "", line, std::move(text)};
@@ -89,7 +87,8 @@ void CLogWriter::RemoveSink(int id) {
   }
 }
 
-TQDebugFunction::TQDebugFunction(const char* function, int line) : function_(function), line_(line) {
+TQDebugFunction::TQDebugFunction(const char* function, int line)
+    : function_(function), line_(line) {
   if (g_ptrLogWriter && g_ptrLogWriter->GetLevel() >= 2)
     g_ptrLogWriter->Log(2, function_, line_, "Entering");
 }

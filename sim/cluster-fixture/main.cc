@@ -6,10 +6,11 @@
 //                   [--sstable-size BYTES] [--data-dirs N] [--tokens N]
 //                   [--rf N] [--incremental-backups] [--archiving-configured]
 //                   [--commitlog-segments N] [--commitlog-segment-size BYTES]
-//                   [--encrypted-tables N] [--no-unflushed] [--seed N]
+//                   [--encrypted-tables N] [--no-unflushed] [--docker] [--seed N]
 //
 // Prints the cluster file and, per node, its address and configuration
-// directory.
+// directory (and with --docker its container), then the docker stand-in's
+// world file when there is one.
 
 #include <cstdlib>
 #include <iostream>
@@ -25,7 +26,7 @@ void Usage() {
                "[--sstables S] [--sstable-size BYTES] [--data-dirs N] [--tokens N] [--rf N] "
                "[--incremental-backups] [--archiving-configured] [--commitlog-segments N] "
                "[--commitlog-segment-size BYTES] [--encrypted-tables N] [--no-unflushed] "
-               "[--seed N]\n";
+               "[--docker] [--seed N]\n";
 }
 
 bool Number(const char* text, uint64_t& out) {
@@ -50,6 +51,10 @@ int main(int argc, char** argv) {
     }
     if (a == "--archiving-configured") {
       o.archivingConfigured = true;
+      continue;
+    }
+    if (a == "--docker") {
+      o.docker = true;
       continue;
     }
     if (a == "--no-unflushed") {
@@ -126,6 +131,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::cout << result.clusterFile << "\n";
-  for (const auto& n : result.nodes) std::cout << n.address << " " << n.confDir << "\n";
+  for (const auto& n : result.nodes) {
+    std::cout << n.address << " " << n.confDir;
+    if (!n.containerName.empty()) std::cout << " " << n.containerName;
+    std::cout << "\n";
+  }
+  if (!result.dockerWorld.empty()) std::cout << result.dockerWorld << "\n";
   return 0;
 }

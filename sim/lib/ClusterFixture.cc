@@ -6,6 +6,7 @@
 
 #include "sim/lib/SimCluster.h"
 #include "sim/lib/SimClusterFile.h"
+#include "sim/lib/SimDockerWorld.h"
 #include "sim/lib/SimFiles.h"
 #include "sim/lib/SimNodeConfig.h"
 #include "sim/lib/SimTableDir.h"
@@ -200,6 +201,16 @@ bool ClusterFixture::Generate(const std::string& rootIn, const FixtureOptions& o
   }
 
   // Per-node files.
+  SimDockerWorld docker;
+  if (o.docker) {
+    // A container that runs no Cassandra comes first in the listing.
+    SimDockerContainer proxy;
+    proxy.name = "tqsim-proxy";
+    proxy.image = "nginx:1.25";
+    proxy.mounts.push_back({"bind", JoinPath(root, "proxy"), "/etc/nginx", false});
+    docker.containers.push_back(proxy);
+  }
+
   const std::string format = SimTableDir::FormatForVersion(o.version);
   const int logVersion = CommitLogVersion(o.version);
   for (size_t i = 0; i < cluster.nodes.size(); ++i) {
@@ -228,9 +239,21 @@ bool ClusterFixture::Generate(const std::string& rootIn, const FixtureOptions& o
     s.incrementalBackups = o.incrementalBackups;
     s.numTokens = o.tokensPerNode;
     s.initialTokens = n.tokens;
+    if (o.docker) {
+      fn.containerName = "tqsim-" + n.name;
+      fn.containerArchiveDir = kContainerArchiveDir;
+      SimDockerContainer container;
+      container.name = fn.containerName;
+      container.image = (dse ? "datastax/dse-server:" : "cassandra:") + o.version;
+      container.mounts.push_back({"bind", n.confDir, kContainerConfDir, true});
+      container.mounts.push_back({"bind", nodeDir, kContainerNodeDir, true});
+      docker.containers.push_back(container);
+    }
+
     SimNodeConfig conf(n.confDir);
+    const std::string archiveDir = o.docker ? fn.containerArchiveDir : n.commitLogArchiveDir;
     std::string archiveCommand =
-        o.archivingConfigured ? "/bin/ln %path " + n.commitLogArchiveDir + "/%name" : "";
+        o.archivingConfigured ? "/bin/ln %path " + archiveDir + "/%name" : "";
     if (!conf.WriteCassandraYaml(s, error) || !conf.WriteRackDc(n.dataCenter, n.rack, error) ||
         !conf.WriteCommitLogArchiving(archiveCommand, error) ||
         !conf.WritePointer(result.clusterFile, n.address, error) ||
@@ -294,6 +317,10 @@ bool ClusterFixture::Generate(const std::string& rootIn, const FixtureOptions& o
     result.nodes.push_back(fn);
   }
 
+  if (o.docker) {
+    result.dockerWorld = JoinPath(root, "docker.json");
+    if (!docker.Save(result.dockerWorld, error)) return false;
+  }
   return SimClusterFile(result.clusterFile).Save(cluster, error);
 }
 

@@ -27,6 +27,11 @@ struct FixtureOptions {
   uint64_t commitLogSegmentSize = 1024;
   int encryptedTablesPerKeyspace = 0;  // DSE only: the first n tables of each keyspace
   bool unflushedData = true;           // every table has data for the next flush
+  // Every node runs in a Docker container of its own (see docker.json); its
+  // configuration and node directories are mounted at kContainerConfDir and
+  // kContainerNodeDir, so the commit-log archive is kContainerArchiveDir in
+  // the container.
+  bool docker = false;
   uint64_t seed = 1;
 };
 
@@ -39,11 +44,16 @@ struct FixtureNode {
   std::string commitLogDir;
   std::string commitLogArchiveDir;
   std::string systemKeyDir;  // DSE only
+  // With the docker option: the node's container and its archive directory
+  // as Cassandra inside the container sees it.
+  std::string containerName;
+  std::string containerArchiveDir;
 };
 
 struct FixtureResult {
   std::string root;
   std::string clusterFile;  // <root>/cluster.json
+  std::string dockerWorld;  // <root>/docker.json with the docker option, else ""
   std::vector<FixtureNode> nodes;
 };
 
@@ -56,8 +66,16 @@ struct FixtureResult {
 //   nodes/<node>/data<i>/<ks>/<table>-<id>/   SSTables (+ backups/)
 //   nodes/<node>/commitlog/, commitlog_archive/, saved_caches/, hints/
 //   nodes/<node>/systemkeys/system_key (DSE)
+//   docker.json                        with the docker option: the docker
+//                                      stand-in's world (SimDockerWorld), an
+//                                      unrelated container first, then one
+//                                      container per node
 class ClusterFixture {
  public:
+  static constexpr const char* kContainerConfDir = "/etc/cassandra";
+  static constexpr const char* kContainerNodeDir = "/var/lib/cassandra";
+  static constexpr const char* kContainerArchiveDir = "/var/lib/cassandra/commitlog_archive";
+
   static bool Generate(const std::string& root, const FixtureOptions& options,
                        FixtureResult& result, std::string& error);
 

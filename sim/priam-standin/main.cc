@@ -16,6 +16,8 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -178,7 +180,10 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  // Ends the server on a stop signal or when the parent has gone.
+  // Ends the server on a stop signal or when the parent has gone. A stop
+  // only takes effect once the server listens, so a signal that comes as
+  // soon as the port is known waits for the listening loop to begin.
+  std::atomic<bool> listenEnded{false};
   std::thread watcher([&] {
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     timespec wait = {0, 200 * 1000 * 1000};
@@ -186,9 +191,13 @@ int main(int argc, char** argv) {
       int sig = sigtimedwait(&stopSignals, nullptr, &wait);
       if (sig > 0 || ::getppid() != parent) break;
     }
+    while (!server.is_running() && !listenEnded) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     server.stop();
   });
   server.listen_after_bind();
+  listenEnded = true;
   server.stop();
   watcher.join();
   return 0;

@@ -24,7 +24,8 @@
 namespace e2e {
 
 inline TqHarness::HarnessPaths Paths() {
-  return {TQ_PLUGIN_PATH, std::string(TQ_BINARY_DIR) + "/sim/priam-standin"};
+  return {TQ_PLUGIN_PATH, std::string(TQ_BINARY_DIR) + "/sim/priam-standin",
+          std::string(TQ_BINARY_DIR) + "/sim/docker"};
 }
 
 // A small cluster: 3 nodes with two data directories each, 2 keyspaces of 2
@@ -97,7 +98,6 @@ class E2eTest : public ::testing::Test {
     TqHarness::BackupRequest request;
     request.level = level;
     TqRunner::JobSpec spec = harness_->MakeSpec(request);
-    spec.jobId = harness_->State().nextJobId;
     const int64_t jobId = spec.jobId;
     if (after) {
       spec.observer = [this, after, jobId](const TqRunner::RunnerEvent& event) {

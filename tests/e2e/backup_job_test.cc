@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "E2eFixture.h"
+#include "platform/base/FXErrorUtil.h"
 #include "platform/framework/FrameworkTypes.h"
 
 namespace {
@@ -263,6 +264,65 @@ TEST_F(VerifierDamage, SnapshotFileNeverStored) {
   ASSERT_EQ(report.problems.size(), 1u);
   EXPECT_EQ(report.problems[0].path, extra);
   EXPECT_EQ(report.problems[0].text, "snapshot file not stored");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(E2eTest, CommitLogJobStoresEveryArchivedSegmentOfEveryNode) {
+  TqSim::FixtureOptions options = e2e::SmallCluster();
+  options.docker = true;  // one shared archive path inside every node's container
+  options.commitLogSegments = 2;
+  ASSERT_FALSE(harness_->CreateCluster(options).IsError());
+  TqHarness::RegisterOptions registration;
+  registration.commitLogBackup = true;
+  CQiError error = harness_->Register(registration);
+  ASSERT_FALSE(error.IsError()) << error.AsString(2);
+
+  TqHarness::BackupRequest request;
+  request.commitLog = true;
+  TqRunner::JobResult job;
+  error = harness_->RunBackup(request, job);
+  ASSERT_FALSE(error.IsError()) << error.AsString(2);
+  ASSERT_TRUE(job.Completed()) << TqRunner::PhaseStatusName(job.status);
+  EXPECT_TRUE(job.pendingCauses.empty());
+
+  std::map<std::string, std::string> segments;
+  for (const auto& node : harness_->State().nodes) {
+    for (const auto& entry : fs::directory_iterator(node.commitLogArchiveDir)) {
+      if (entry.path().filename().string().rfind("CommitLog", 0) == 0) {
+        segments[entry.path().string()] = simtest::ReadFile(entry.path().string());
+      }
+    }
+  }
+  ASSERT_EQ(segments.size(), 3u * 2u);
+  std::map<std::string, SStoredItem> stored = StoredFiles(job.jobId);
+  EXPECT_EQ(Keys(stored), Keys(segments));
+  for (const auto& segment : segments) {
+    auto it = stored.find(segment.first);
+    if (it == stored.end()) continue;
+    EXPECT_NE(it->second.headerPath.find("/#COMMITLOG#/"), std::string::npos)
+        << it->second.headerPath;
+    EXPECT_EQ(StoredContent(it->second), segment.second) << segment.first;
+  }
+  TqHarness::VerifyReport report;
+  ASSERT_FALSE(harness_->Verify(job.jobId, report).IsError());
+  EXPECT_TRUE(report.Ok());
+  EXPECT_EQ(report.kind, "log");
+  EXPECT_EQ(report.filesChecked, 6);
+}
+
+TEST_F(E2eTest, CommitLogRegistrationOfSeveralNodesWithoutContainersNeedsAFolder) {
+  ASSERT_FALSE(harness_->CreateCluster(e2e::SmallCluster(2)).IsError());
+  TqHarness::RegisterOptions registration;
+  registration.commitLogBackup = true;
+  CQiError error = harness_->Register(registration);
+  EXPECT_TRUE(FXErrorUtil::IsWin32(error, 87)) << error.AsString(2);
+  EXPECT_FALSE(harness_->State().Registered());
+  registration.archiveDirectory = harness_->Home() + "/archive";
+  error = harness_->Register(registration);
+  EXPECT_FALSE(error.IsError()) << error.AsString(2);
 }
 
 }  // namespace

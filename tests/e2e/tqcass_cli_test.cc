@@ -156,6 +156,18 @@ TEST_F(TqcassCli, FailuresEndWithNonZeroStatus) {
   EXPECT_TRUE(Contains(o.output, "NOT verified")) << o.output;
 }
 
+TEST_F(TqcassCli, CommitLogBackupOfAClusterInContainers) {
+  ASSERT_EQ(Run("cluster --nodes 2 --docker --size 128").status, 0);
+  Outcome o = Run("register --commit-log");
+  ASSERT_EQ(o.status, 0) << o.output;
+  o = Run("backup --log --quiet");
+  ASSERT_EQ(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output, "job 1 (backup commit-log): Completed")) << o.output;
+  o = Run("verify 1");
+  EXPECT_EQ(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output, "4 files")) << o.output;  // two segments per node
+}
+
 TEST_F(TqcassCli, DemoEndsWithBothBackupsVerified) {
   Outcome o = Run("demo");
   ASSERT_EQ(o.status, 0) << o.output;

@@ -1,6 +1,7 @@
 // Text and path helpers.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "platform/base/FXString.h"
 #include "platform/base/QiPath.h"
 #include "platform/base/TqCast.h"
+#include "platform/suite/TqProcess.h"
 
 using Parts = std::vector<std::string>;
 
@@ -74,6 +76,62 @@ TEST(FXStringTest, TrimRightAndLeft) {
   std::string s = "--x--";
   FXString::TrimLeft(s, "-");
   EXPECT_EQ(s, "x--");
+}
+
+// A quoted word reaches a program through /bin/sh as it was, and plain words
+// stay unquoted.
+TEST(FXStringTest, ParseDecimalTakesOnlyWholeDecimalsInRange) {
+  struct Case {
+    const char* text;
+    long long low, high;
+    bool ok;
+    long long value;
+  } cases[] = {
+      {"0", 0, 10, true, 0},
+      {"-7", -10, 10, true, -7},
+      {"10", 0, 10, true, 10},
+      {"11", 0, 10, false, 0},
+      {"-1", 0, 10, false, 0},
+      {"", 0, 10, false, 0},
+      {"-", -10, 10, false, 0},
+      {" 5", 0, 10, false, 0},
+      {"5 ", 0, 10, false, 0},
+      {"+5", 0, 10, false, 0},
+      {"0x5", 0, 10, false, 0},
+      {"99999999999999999999", 0, LLONG_MAX, false, 0},
+      {"9223372036854775807", 0, LLONG_MAX, true, LLONG_MAX},
+  };
+  for (const Case& c : cases) {
+    long long value = 0;
+    EXPECT_EQ(FXString::ParseDecimal(c.text, c.low, c.high, value), c.ok) << c.text;
+    EXPECT_EQ(value, c.value) << c.text;
+  }
+}
+
+TEST(FXStringTest, QuoteForShellKeepsEveryTextOneLiteralWord) {
+  struct Case {
+    std::string text;
+    std::string quoted;  // "" when only the round trip is checked
+  } cases[] = {
+      {"cass-node_1.example:9042/a,b=c@d+e%f", "cass-node_1.example:9042/a,b=c@d+e%f"},
+      {"", "''"},
+      {"two words", "'two words'"},
+      {"it's", "'it'\\''s'"},
+      {"$(touch /nonexistent/x) `id` $HOME ${X} * ? ~ ; & | < > ( ) # ! \\ \"", ""},
+      {"line\nfeed\ttab", ""},
+      {"'", ""},
+      {"''''", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const std::string quoted = FXString::QuoteForShell(c.text);
+    if (!c.quoted.empty()) {
+      EXPECT_EQ(quoted, c.quoted);
+    }
+    std::string out, err;
+    ASSERT_EQ(TqProcess::system(("printf %s " + quoted).c_str(), out, err), 0) << err;
+    EXPECT_EQ(out, c.text);
+  }
 }
 
 TEST(FXStringTest, FindString) {

@@ -13,6 +13,7 @@
 #include "platform/log/LogWriter.h"
 #include "platform/priam/PriamUtil.h"
 #include "platform/priam/ScriptedPriam.h"
+#include "tests/support/DockerTestSupport.h"
 
 namespace {
 
@@ -254,19 +255,23 @@ TEST_F(ScriptedControllerTest, ACommitLogJobMakesNoChoice) {
   EXPECT_EQ(Requests("ListSnaps"), 2);
 }
 
-TEST_F(ScriptedControllerTest, CommitLogCollectFilesAreNotAvailableYet) {
+// A commit-log job takes its options and lists the archive instead of
+// flushing and snapshotting.
+TEST_F(ScriptedControllerTest, ACommitLogJobNeitherFlushesNorSnapshots) {
+  dockertest::ScopedDockerStandIn noEngine(std::nullopt);
+  const std::string archive = cluster_.nodes[0].commitLogArchiveDir;
   JobArguments job;
   job.commitLog = true;
   bctest::Controller& controller = StartController(job);
-  CLogCapture log;
-  ASSERT_FALSE(Send(Request(2, {Option("CommitLogBackupDir", "/archive"),
-                                Option("CommitLogBackupCmd", "cp %path /archive")}))
-                   .IsError());
-  EXPECT_TRUE(controller.collectFileCreationFailed);
-  EXPECT_TRUE(log.Contains("Commit-log backup is not available"));
-  EXPECT_EQ(controller.Config()->commitLogBackupDir, "/archive");
-  EXPECT_EQ(controller.Config()->commitLogBackupCmd, "cp %path /archive");
+  ASSERT_FALSE(
+      Send(Request(2, {Option("CommitLogBackupDir", archive), Option("CommitLogBackupCmd", "cp")}))
+          .IsError());
+  EXPECT_FALSE(controller.collectFileCreationFailed);
+  EXPECT_EQ(controller.Config()->commitLogBackupDir, archive);
+  EXPECT_EQ(controller.Config()->commitLogBackupCmd, "cp");
   EXPECT_EQ(Requests("flush"), 0);
+  EXPECT_EQ(controller.backupStartTime, 0);
+  EXPECT_FALSE(CollectFileNames().empty());
 }
 
 }  // namespace

@@ -205,17 +205,6 @@ TEST_F(WorkerPaths, ParametersThatAreNotCassandrasFailEveryFile) {
   EXPECT_TRUE(stream_->Items().empty());
 }
 
-// The commit-log path is not this worker's: a clear error, and nothing in the
-// failures list.
-TEST_F(WorkerPaths, ACommitLogJobIsRefusedClearly) {
-  params_->commitLogJob = 1;
-  CQiError error = Run({snapshotFiles_[0]});
-  EXPECT_TRUE(FXErrorUtil::IsWin32(error, 774));
-  EXPECT_TRUE(FXErrorUtil::IsWin32(worker_->BackupFile(), 50));
-  EXPECT_TRUE(stream_->Items().empty());
-  EXPECT_FALSE(std::filesystem::exists(params_->failedFilePath));
-}
-
 TEST_F(WorkerPaths, EmptyLinesAloneBackUpNothing) {
   simtest::WriteFile(collectFile_, "\n\n\n");
   ASSERT_FALSE(worker_->DoBackup(collectFile_, 12, "", "s").IsError());

@@ -155,6 +155,18 @@ TEST_F(SimStandInTest, FaultForAnotherNodeLeavesThisOneAlone) {
   EXPECT_EQ(Wait(pid), 0);
 }
 
+TEST_F(SimStandInTest, EndsOnSigtermSentAsSoonAsItsPortIsKnown) {
+  // The signal may come before the server's listening loop has begun.
+  for (int i = 0; i < 20; ++i) {
+    SCOPED_TRACE(i);
+    std::string portFile = dir_.Sub("priam" + std::to_string(i) + ".port");
+    pid_t pid = Spawn({"--conf", cluster_.nodes[0].confDir, "--port-file", portFile});
+    ASSERT_GT(WaitForPort(portFile), 0);
+    ::kill(pid, SIGTERM);
+    ASSERT_EQ(Wait(pid), 0);
+  }
+}
+
 TEST_F(SimStandInTest, BadInvocationsAreRefused) {
   struct Case {
     std::vector<std::string> args;

@@ -24,6 +24,7 @@ CQiError CHarnessState::Load(const std::string& home) {
     clusterRoot = doc.value("clusterRoot", "");
     clusterFile = doc.value("clusterFile", "");
     clusterName = doc.value("clusterName", "");
+    dockerWorld = doc.value("dockerWorld", "");
     coordinatorClient = doc.value("coordinatorClient", "");
     coordinatorClientId = doc.value("coordinatorClientId", uint64_t(0));
     instanceId = doc.value("instanceId", uint64_t(0));
@@ -37,6 +38,8 @@ CQiError CHarnessState::Load(const std::string& home) {
       node.dataCenter = n.value("dataCenter", "");
       node.confDir = n.value("confDir", "");
       node.dataDirs = n.value("dataDirs", std::vector<std::string>());
+      node.commitLogArchiveDir = n.value("commitLogArchiveDir", "");
+      node.containerArchiveDir = n.value("containerArchiveDir", "");
       node.clientId = n.value("clientId", uint64_t(0));
       nodes.push_back(node);
     }
@@ -51,6 +54,7 @@ CQiError CHarnessState::Save(const std::string& home) const {
   doc["clusterRoot"] = clusterRoot;
   doc["clusterFile"] = clusterFile;
   doc["clusterName"] = clusterName;
+  doc["dockerWorld"] = dockerWorld;
   doc["coordinatorClient"] = coordinatorClient;
   doc["coordinatorClientId"] = coordinatorClientId;
   doc["instanceId"] = instanceId;
@@ -64,6 +68,8 @@ CQiError CHarnessState::Save(const std::string& home) const {
                             {"dataCenter", node.dataCenter},
                             {"confDir", node.confDir},
                             {"dataDirs", node.dataDirs},
+                            {"commitLogArchiveDir", node.commitLogArchiveDir},
+                            {"containerArchiveDir", node.containerArchiveDir},
                             {"clientId", node.clientId}});
   }
   const std::string path = PathIn(home);

@@ -17,6 +17,7 @@ class CHarnessState {
   std::string clusterRoot;  // "" before a cluster was made
   std::string clusterFile;
   std::string clusterName;
+  std::string dockerWorld;  // the docker stand-in's world, "" without containers
   std::vector<HarnessNode> nodes;
   std::string coordinatorClient;
   uint64_t coordinatorClientId = 0;

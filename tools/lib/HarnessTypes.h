@@ -16,6 +16,10 @@ namespace TqHarness {
 struct HarnessPaths {
   std::string pluginPath;    // libTqCassandra.so
   std::string priamCommand;  // the Priam stand-in program
+  // The folder of the docker stand-in program ("docker"), put first on PATH
+  // while the harness is open so that the plug-in never reaches a real
+  // Docker engine; "" leaves PATH alone.
+  std::string dockerDirectory;
 };
 
 // One node of the generated cluster and its client.
@@ -25,6 +29,8 @@ struct HarnessNode {
   std::string dataCenter;
   std::string confDir;
   std::vector<std::string> dataDirs;
+  std::string commitLogArchiveDir;
+  std::string containerArchiveDir;  // "" without containers
   uint64_t clientId = 0;
 };
 
@@ -32,8 +38,11 @@ struct HarnessNode {
 struct RegisterOptions {
   int maxStreams = 4;  // the subclient's
   // Commit-log backup enabled on the instance, with the folder the nodes
-  // archive closed segments into ("": <home>/cluster/commitlog_archive) and
-  // the command that archives one ("": "/bin/cp %path <folder>/%name").
+  // archive closed segments into and the command that archives one (the
+  // controller appends " %path <folder>/%name"). Folder "": the archive
+  // folder inside the containers of a cluster made with the docker option,
+  // or the only node's archive folder; several nodes without containers
+  // share no folder, so they need one given. Command "": "/bin/cp".
   bool commitLogBackup = false;
   std::string archiveDirectory;
   std::string archiveCommand;
@@ -59,6 +68,7 @@ struct VerifyProblem {
 struct VerifyReport {
   int64_t jobId = 0;
   int level = 0;
+  std::string kind;        // "backup", or "log" for a commit-log job
   int collectEntries = 0;  // entries of the job's numbered collect files
   int filesChecked = 0;    // regular files checked
   int filesGone = 0;       // of them no longer on disk: read back against their checksums

@@ -1,6 +1,6 @@
 #include "tools/lib/JobHarness.h"
 
-#include <boost/make_shared.hpp>
+#include <cstdlib>
 #include <filesystem>
 
 #include "platform/app/SuiteRegistration.h"
@@ -11,6 +11,7 @@
 #include "platform/suite/ClientContext.h"
 #include "platform/suite/PlatformInfo.h"
 #include "sim/lib/SimClusterFile.h"
+#include "sim/lib/SimDockerWorld.h"
 #include "tools/lib/ClusterDataChange.h"
 #include "tools/lib/JobVerifier.h"
 
@@ -25,8 +26,9 @@ CJobHarness::~CJobHarness() { Close(); }
 
 CQiError CJobHarness::Open() {
   std::error_code ec;
-  fs::create_directories(home_ + "/base", ec);
-  fs::create_directories(SuiteHome(), ec);
+  for (const std::string& dir : {home_ + "/base", SuiteHome()}) {
+    if (!ec) fs::create_directories(dir, ec);
+  }
   if (ec) {
     return FXErrorUtil::ErrorErrNo(FXLOC, ec.value(), "Cannot create the harness home %s",
                                    home_.c_str());
@@ -47,12 +49,50 @@ CQiError CJobHarness::Open() {
     return FXErrorUtil::ErrorWin32(FXLOC, 29, "Cannot write the registry %s/registry",
                                    home_.c_str());
   }
-  return state_.Load(home_);
+  CQiError error = state_.Load(home_);
+  if (error.IsError()) return error;
+  UseDockerWorld();
+  return CQiError();
+}
+
+namespace {
+
+std::optional<std::string> GetEnv(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? std::optional<std::string>(value) : std::nullopt;
+}
+
+void SetEnv(const char* name, const std::optional<std::string>& value) {
+  if (value) {
+    ::setenv(name, value->c_str(), 1);
+  } else {
+    ::unsetenv(name);
+  }
+}
+
+}  // namespace
+
+void CJobHarness::UseDockerWorld() {
+  if (paths_.dockerDirectory.empty()) return;
+  if (!dockerSet_) {
+    savedPath_ = GetEnv("PATH");
+    savedDockerWorld_ = GetEnv(TqSim::SimDockerWorld::kWorldEnv);
+    SetEnv("PATH", paths_.dockerDirectory + ":" + savedPath_.value_or("/usr/bin:/bin"));
+    dockerSet_ = true;
+  }
+  SetEnv(TqSim::SimDockerWorld::kWorldEnv, state_.dockerWorld.empty()
+                                               ? std::nullopt
+                                               : std::optional<std::string>(state_.dockerWorld));
 }
 
 void CJobHarness::Close() {
   if (!open_) return;
   open_ = false;
+  if (dockerSet_) {
+    SetEnv("PATH", savedPath_);
+    SetEnv(TqSim::SimDockerWorld::kWorldEnv, savedDockerWorld_);
+    dockerSet_ = false;
+  }
   CClientContext::SetSuiteHome("");
   if (savedRegistry_.empty()) {
     CRegistry::Instance().ClearMemory();
@@ -92,6 +132,7 @@ CQiError CJobHarness::CreateCluster(const TqSim::FixtureOptions& options) {
   state_.clusterRoot = fixture.root;
   state_.clusterFile = fixture.clusterFile;
   state_.clusterName = options.clusterName;
+  state_.dockerWorld = fixture.dockerWorld;
   state_.nodes.clear();
   for (const auto& node : fixture.nodes) {
     HarnessNode n;
@@ -100,8 +141,11 @@ CQiError CJobHarness::CreateCluster(const TqSim::FixtureOptions& options) {
     n.dataCenter = node.dataCenter;
     n.confDir = node.confDir;
     n.dataDirs = node.dataDirs;
+    n.commitLogArchiveDir = node.commitLogArchiveDir;
+    n.containerArchiveDir = node.containerArchiveDir;
     state_.nodes.push_back(n);
   }
+  UseDockerWorld();
   return state_.Save(home_);
 }
 
@@ -111,6 +155,21 @@ CQiError CJobHarness::Register(const RegisterOptions& options) {
   if (state_.Registered()) {
     return FXErrorUtil::ErrorWin32(FXLOC, 183, "The cluster of %s is registered already",
                                    home_.c_str());
+  }
+  // Checked before anything is registered, so that a refused registration
+  // can be tried again.
+  std::string folder = options.archiveDirectory;
+  if (options.commitLogBackup && folder.empty()) {
+    if (!state_.dockerWorld.empty()) {
+      folder = state_.nodes.front().containerArchiveDir;
+    } else if (state_.nodes.size() == 1) {
+      folder = state_.nodes.front().commitLogArchiveDir;
+    } else {
+      return FXErrorUtil::ErrorWin32(
+          FXLOC, 87,
+          "The nodes of a cluster without containers share no commit-log archive folder; "
+          "name one");
+    }
   }
   CSuiteRegistration registration;
   uint64_t clusterClient = 0;
@@ -132,12 +191,8 @@ CQiError CJobHarness::Register(const RegisterOptions& options) {
   instance.clusterName = state_.clusterName;
   if (options.commitLogBackup) {
     instance.enableCommitLogBackup = true;
-    instance.archiveLogPath = options.archiveDirectory.empty()
-                                  ? home_ + "/cluster/commitlog_archive"
-                                  : options.archiveDirectory;
-    instance.archiveCommand = options.archiveCommand.empty()
-                                  ? "/bin/cp %path " + instance.archiveLogPath + "/%name"
-                                  : options.archiveCommand;
+    instance.archiveLogPath = folder;
+    instance.archiveCommand = options.archiveCommand.empty() ? "/bin/cp" : options.archiveCommand;
   }
   for (const auto& node : state_.nodes) {
     SNodeSettings stored;
@@ -169,6 +224,7 @@ CQiError CJobHarness::Register(const RegisterOptions& options) {
 
 TqRunner::JobSpec CJobHarness::MakeSpec(const BackupRequest& request) const {
   TqRunner::JobSpec spec;
+  spec.jobId = state_.nextJobId;
   spec.pluginPath = paths_.pluginPath;
   spec.jobType = "backup";
   spec.phases = {"scan", "backup", "postop"};

@@ -2,10 +2,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/base/QiError.h"
+#include "platform/objectops/DataStream.h"
 #include "platform/runner/RunnerTypes.h"
 #include "sim/lib/ClusterFixture.h"
 #include "sim/lib/SimCluster.h"
@@ -45,10 +47,12 @@ class CJobHarness {
   CJobHarness& operator=(const CJobHarness&) = delete;
 
   // Creates the home's folders when missing, points the suite home and the
-  // registry at them, sets the registry values the plug-in needs and reads
-  // the saved state.
+  // registry at them, sets the registry values the plug-in needs, reads the
+  // saved state and puts the docker stand-in first on PATH with the
+  // cluster's world (none: no engine runs).
   CQiError Open();
-  // Gives the process back the suite home and registry it had before Open.
+  // Gives the process back the suite home, registry, PATH and docker world
+  // it had before Open.
   void Close();
 
   const std::string& Home() const { return home_; }
@@ -63,16 +67,18 @@ class CJobHarness {
   // when registered already; error 2 without a cluster.
   CQiError Register(const RegisterOptions& options = RegisterOptions());
 
-  // The job spec of the next backup job (the job id is taken only by Run):
-  // tests change what they need (restart string, quit flag, streams,
-  // limits) before running it.
+  // The job spec of the next backup job, numbered with the next job id
+  // (which Run then takes): tests change what they need (restart string and
+  // an earlier job id for a rerun, quit flag, streams, limits) before
+  // running it.
   TqRunner::JobSpec MakeSpec(const BackupRequest& request) const;
   // A stream factory whose streams write into this home's archive store
   // for `spec`'s job.
   TqRunner::StreamFactory StoreStreams(const TqRunner::JobSpec& spec) const;
-  // Runs the job (taking the next job id when spec.jobId is 0) and records
-  // it. Error only when the job could not be run at all; a job that ran
-  // reports its status in `result`.
+  // Runs the job (a job id of 0 takes the next one; the streams are
+  // StoreStreams unless the spec has its own) and records it. Error only
+  // when the job could not be run at all; a job that ran reports its status
+  // in `result`.
   CQiError Run(TqRunner::JobSpec spec, TqRunner::JobResult& result);
   CQiError RunBackup(const BackupRequest& request, TqRunner::JobResult& result);
 
@@ -96,14 +102,18 @@ class CJobHarness {
 
  private:
   CQiError NeedCluster() const;
+  void UseDockerWorld();
   CQiError NeedRegistered() const;
 
   std::string home_;
   HarnessPaths paths_;
   CHarnessState state_;
   bool open_ = false;
-  std::string savedSuiteHome_;
   std::string savedRegistry_;
+  // PATH and the docker stand-in's world before Open (unset: nullopt).
+  std::optional<std::string> savedPath_;
+  std::optional<std::string> savedDockerWorld_;
+  bool dockerSet_ = false;
 };
 
 }  // namespace TqHarness

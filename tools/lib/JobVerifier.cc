@@ -32,8 +32,11 @@ std::vector<std::string> CollectEntries(const std::string& folder, VerifyReport&
     std::string line;
     while (std::getline(in, line)) {
       if (line.empty()) continue;
+      // A flat collect file that was never split keeps its own name (the
+      // first numbered name) and its "<item>|<size>" lines.
       MultiNodeBackupOps::CCollectFileEntry entry;
-      if (MultiNodeBackupOps::CCollectFileEntry::ParseNumberedLine(line, entry).IsError()) {
+      if (MultiNodeBackupOps::CCollectFileEntry::ParseNumberedLine(line, entry).IsError() &&
+          MultiNodeBackupOps::CCollectFileEntry::ParseFlatLine(line, entry).IsError()) {
         report.problems.push_back({client, name, "unreadable collect-file line: " + line});
         continue;
       }
@@ -79,6 +82,7 @@ CQiError CJobVerifier::Verify(const TqRunner::JobResult& job, VerifyReport& repo
   error = store.Catalog().GetJob(job.jobId, record, found);
   if (error.IsError()) return error;
   report.level = found ? record.level : 0;
+  report.kind = found ? record.kind : "";
   if (!job.Completed()) {
     report.problems.push_back(
         {"", "", std::string("the job ended ") + TqRunner::PhaseStatusName(job.status)});
@@ -125,7 +129,7 @@ CQiError CJobVerifier::Verify(const TqRunner::JobResult& job, VerifyReport& repo
     }
   }
 
-  if (report.level == TQBkpLevel_Full) {
+  if (report.level == TQBkpLevel_Full && report.kind != "log") {
     for (const std::string& file : SnapshotFiles(state_, job.jobId)) {
       ++report.snapshotFiles;
       if (verified.count(file) == 0) {

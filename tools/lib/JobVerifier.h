@@ -16,7 +16,7 @@ namespace TqHarness {
 //     complete, and a regular file holds the same bytes as the file it was
 //     read from (CArchiveStore::VerifyItem); a file no longer on disk (a
 //     later job cleared its snapshot) is read back against its checksums;
-//   - for a full job, every file of the job's snapshots that is still on
+//   - for a full data job, every file of the job's snapshots that is still on
 //     disk is stored (snapshots "<subclient>TQsnapshot<job id>");
 //   - the job completed.
 class CJobVerifier {

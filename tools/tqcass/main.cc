@@ -35,9 +35,10 @@ const char* const kUsageText =
     "\n"
     "commands:\n"
     "  cluster [--nodes N] [--dcs N] [--keyspaces N] [--tables N] [--sstables N]\n"
-    "          [--size BYTES] [--flavour cassandra|dse]\n"
-    "                          make a simulated cluster (incremental backups on)\n"
-    "  register [--streams N] [--commit-log]\n"
+    "          [--size BYTES] [--flavour cassandra|dse] [--docker]\n"
+    "                          make a simulated cluster (incremental backups on;\n"
+    "                          --docker: every node in a container of its own)\n"
+    "  register [--streams N] [--commit-log [--archive-dir DIR]]\n"
     "                          register the cluster's clients, instance (commit-log\n"
     "                          backup enabled with --commit-log) and subclient\n"
     "  backup [--level full|incremental] [--log] [--streams N] [--quiet]\n"
@@ -217,6 +218,7 @@ int CmdCluster(TqHarness::CJobHarness& harness, Args args) {
   options.sstableSize = static_cast<uint64_t>(args.Number("size", 4096, 1));
   options.flavour = args.Get("flavour", "cassandra");
   options.incrementalBackups = true;
+  options.docker = args.Has("docker");
   if (options.flavour != "cassandra" && options.flavour != "dse") {
     args.error = "--flavour is cassandra or dse";
   }
@@ -237,6 +239,7 @@ int CmdRegister(TqHarness::CJobHarness& harness, Args args) {
   TqHarness::RegisterOptions options;
   options.maxStreams = static_cast<int>(args.Number("streams", 4, 1));
   options.commitLogBackup = args.Has("commit-log");
+  options.archiveDirectory = args.Get("archive-dir");
   if (!args.error.empty()) {
     std::fprintf(stderr, "tqcass: %s\n", args.error.c_str());
     return kUsage;
@@ -259,12 +262,10 @@ int RunBackup(TqHarness::CJobHarness& harness, int level, bool commitLog, int st
   request.numberOfStreams = streams;
   TqHarness::CProgressReporter progress(stdout);
   TqRunner::JobSpec spec = harness.MakeSpec(request);
-  spec.jobId = harness.State().nextJobId;
   spec.streamFactory = progress.Wrap(harness.StoreStreams(spec));
   if (!quiet) spec.observer = progress.Observer();
-  std::printf("backup job %lld (%s%s) of %s\n", static_cast<long long>(spec.jobId),
-              LevelName(level), commitLog ? ", commit logs" : "",
-              harness.State().clusterName.c_str());
+  std::printf("backup job %lld (%s) of %s\n", static_cast<long long>(spec.jobId),
+              commitLog ? "commit logs" : LevelName(level), harness.State().clusterName.c_str());
   TqRunner::JobResult result;
   if (!Check(harness.Run(spec, result))) return kFailed;
   jobId = result.jobId;
@@ -354,7 +355,7 @@ int VerifyJob(TqHarness::CJobHarness& harness, int64_t jobId) {
   if (report.filesGone > 0) {
     std::printf(" (%d gone from disk, read back against their checksums)", report.filesGone);
   }
-  if (report.level == TQBkpLevel_Full) {
+  if (report.level == TQBkpLevel_Full && report.kind != "log") {
     std::printf(", %d snapshot files on disk", report.snapshotFiles);
   }
   std::printf(": %s\n", report.Ok() ? "verified" : "NOT verified");
@@ -438,7 +439,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tqcass: unknown command \"%s\"\n\n%s", command.c_str(), kUsageText);
     return kUsage;
   }
-  Args args = Parse(tokens, {"log", "quiet", "commit-log"});
+  Args args = Parse(tokens, {"log", "quiet", "commit-log", "docker"});
   if (!args.error.empty()) {
     std::fprintf(stderr, "tqcass: %s\n", args.error.c_str());
     return kUsage;
@@ -455,7 +456,7 @@ int main(int argc, char** argv) {
     }
   }
   if (home.empty()) home = "tqcass-home";
-  TqHarness::CJobHarness harness(home, {TQ_PLUGIN_PATH, TQ_PRIAM_COMMAND});
+  TqHarness::CJobHarness harness(home, {TQ_PLUGIN_PATH, TQ_PRIAM_COMMAND, TQ_DOCKER_DIR});
   if (!Check(harness.Open())) return kFailed;
   // The plug-in's log goes to the home unless TQ_LOG_FILE names a file.
   if (g_ptrLogWriter && g_ptrLogWriter->GetLogFile().empty()) {

@@ -1,0 +1,144 @@
+#include "common/CommitLogArchivingProperties.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <vector>
+
+#include "platform/base/FXErrorUtil.h"
+
+namespace TQCassandra {
+
+namespace {
+
+// One line of a text: its content and its line end ("\r\n", "\n" or "").
+struct Line {
+  std::string content;
+  std::string end;
+};
+
+std::vector<Line> SplitLines(const std::string& text) {
+  std::vector<Line> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t feed = text.find('\n', start);
+    Line line;
+    if (feed == std::string::npos) {
+      line.content = text.substr(start);
+      start = text.size();
+    } else {
+      line.content = text.substr(start, feed - start);
+      line.end = "\n";
+      start = feed + 1;
+    }
+    if (!line.content.empty() && line.content.back() == '\r') {
+      line.content.pop_back();
+      line.end = "\r" + line.end;
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+bool IsKeyLine(const std::string& content, const std::string& key) {
+  return content.size() > key.size() && content.compare(0, key.size(), key) == 0 &&
+         content[key.size()] == '=';
+}
+
+CQiError WriteAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t written = ::write(fd, text.data() + done, text.size() - done);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return FXErrorUtil::ErrorErrNo(FXLOC, errno, "write");
+    }
+    done += static_cast<size_t>(written);
+  }
+  return CQiError::Success();
+}
+
+}  // namespace
+
+bool CommitLogArchivingProperties::FindKey(const std::string& text, const std::string& key,
+                                           std::string& value) {
+  for (const Line& line : SplitLines(text)) {
+    if (IsKeyLine(line.content, key)) {
+      value = line.content.substr(key.size() + 1);
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string CommitLogArchivingProperties::UpdateKey(const std::string& text, const std::string& key,
+                                                    const std::string& value) {
+  std::string updated;
+  bool found = false;
+  for (const Line& line : SplitLines(text)) {
+    if (IsKeyLine(line.content, key)) {
+      updated += key + "=" + value + line.end;
+      found = true;
+    } else {
+      updated += line.content + line.end;
+    }
+  }
+  if (!found) updated = text + "\n\n" + key + "=" + value;
+  return updated;
+}
+
+CQiError CommitLogArchivingProperties::Rewrite(const std::string& path, const std::string& text,
+                                               RewriteStep& step) {
+  step = kRewriteOpen;
+  // The file itself, not a link to it, is replaced.
+  std::string target = path;
+  char resolved[PATH_MAX];
+  if (::realpath(path.c_str(), resolved)) target = resolved;
+  mode_t mode = 0644;
+  struct stat st;
+  if (::stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
+
+  std::string temporary = target + ".tqtmp-XXXXXX";
+  int fd = ::mkostemp(&temporary[0], O_CLOEXEC);
+  if (fd < 0) {
+    return FXErrorUtil::ErrorErrNo(FXLOC, errno, "Failed to create %s", temporary.c_str());
+  }
+  step = kRewriteWrite;
+  CQiError error;
+  if (::fchmod(fd, mode) != 0) {
+    error =
+        FXErrorUtil::ErrorErrNo(FXLOC, errno, "Failed to set the mode of %s", temporary.c_str());
+  }
+  if (!error.IsError()) error = WriteAll(fd, text);
+  if (!error.IsError() && ::fsync(fd) != 0) {
+    error = FXErrorUtil::ErrorErrNo(FXLOC, errno, "Failed to sync %s", temporary.c_str());
+  }
+  if (::close(fd) != 0 && !error.IsError()) {
+    error = FXErrorUtil::ErrorErrNo(FXLOC, errno, "Failed to close %s", temporary.c_str());
+  }
+  if (!error.IsError() && ::rename(temporary.c_str(), target.c_str()) != 0) {
+    error = FXErrorUtil::ErrorErrNo(FXLOC, errno, "Failed to rename %s to %s", temporary.c_str(),
+                                    target.c_str());
+  }
+  if (error.IsError()) {
+    ::unlink(temporary.c_str());
+    return error;
+  }
+  // Makes the rename itself durable; a directory that cannot be synced
+  // leaves the new file in place all the same.
+  const size_t slash = target.rfind('/');
+  const std::string directory =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
+  int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    ::fsync(dirFd);
+    ::close(dirFd);
+  }
+  return CQiError::Success();
+}
+
+}  // namespace TQCassandra
