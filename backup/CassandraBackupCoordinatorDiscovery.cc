@@ -6,6 +6,7 @@
 // of every selected node with the framework.
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <list>
 #include <map>
@@ -77,6 +78,30 @@ CQiError ReadPriamRows(TqCassandra::PriamUtil& priam, const char* resource, CQiS
   } catch (const std::runtime_error& typeError) {
     return FXErrorUtil::ErrorWin32(FXLOC, 13, "Priam reply to %s is not readable: %s", resource,
                                    typeError.what());
+  }
+  return CQiError::Success();
+}
+
+// Runs the cluster-instance stored procedure with `request`; `verb` ("get"
+// or "set") names the operation in the error. The set's request is logged.
+CQiError RunClusterInstanceProcedure(App_ExecuteSP& executor,
+                                     const App::DistributedClusterInstanceReq& request,
+                                     const char* verb, std::string& responseXml) {
+  std::string requestXml;
+  if (request.serialize(requestXml) != 0) {
+    return FXErrorUtil::ErrorWin32(
+        FXLOC, 13,
+        "Distributed cluster instance XML serialization failed with an error. Please check the "
+        "logs");
+  }
+  if (std::strcmp(verb, "set") == 0) TQLOG(2, "Set instance xml: %s", requestXml.c_str());
+  int r = executor.executeStoredProcedure(SP_DISTRIBUTED_CLUSTER_INSTANCE, requestXml, responseXml,
+                                          nullptr);
+  if (r != 0) {
+    return FXErrorUtil::ErrorWin32(
+        FXLOC, 13,
+        "Stored procedure to %s instance properties failed with an error [%d], response Str [%s]",
+        verb, r, executor.getErrorString().c_str());
   }
   return CQiError::Success();
 }
@@ -209,24 +234,11 @@ CQiError CassandraBackupCoordinator::readStoredNodes(unsigned long instanceId,
   query.setClusterType(App::ClusterInstanceInfo::kClusterTypeCassandra);
   run.request.setInstanceInfo(query);
 
-  std::string requestXml;
-  if (run.request.serialize(requestXml) != 0) {
-    return FXErrorUtil::ErrorWin32(
-        FXLOC, 13,
-        "Distributed cluster instance XML serialization failed with an error. Please check the "
-        "logs");
-  }
   std::string responseXml;
-  int r = executor.executeStoredProcedure(SP_DISTRIBUTED_CLUSTER_INSTANCE, requestXml, responseXml,
-                                          nullptr);
-  if (r != 0) {
-    return FXErrorUtil::ErrorWin32(
-        FXLOC, 13,
-        "Stored procedure to get instance properties failed with an error [%d], response Str [%s]",
-        r, executor.getErrorString().c_str());
-  }
+  CQiError called = RunClusterInstanceProcedure(executor, run.request, "get", responseXml);
+  if (called.IsError()) return called.Push(FXLOC);
   App::DistributedClusterInstanceResp response;
-  r = response.unserialize(responseXml);
+  int r = response.unserialize(responseXml);
   if (r != 0) {
     return FXErrorUtil::ErrorWin32(
         FXLOC, 13, "Unserialize of Stored procedure response failed with an error %d", r);
@@ -406,23 +418,9 @@ CQiError CassandraBackupCoordinator::writeStoredNodes(App_ExecuteSP& executor,
   run.instanceInfo.setOperation(App::ClusterInstanceInfo::kOperationSet);
   run.request.setInstanceInfo(run.instanceInfo);
 
-  std::string requestXml;
-  if (run.request.serialize(requestXml) != 0) {
-    return FXErrorUtil::ErrorWin32(
-        FXLOC, 13,
-        "Distributed cluster instance XML serialization failed with an error. Please check the "
-        "logs");
-  }
-  TQLOG(2, "Set instance xml: %s", requestXml.c_str());
   std::string responseXml;
-  int r = executor.executeStoredProcedure(SP_DISTRIBUTED_CLUSTER_INSTANCE, requestXml, responseXml,
-                                          nullptr);
-  if (r != 0) {
-    return FXErrorUtil::ErrorWin32(
-        FXLOC, 13,
-        "Stored procedure to set instance properties failed with an error [%d], response Str [%s]",
-        r, executor.getErrorString().c_str());
-  }
+  CQiError called = RunClusterInstanceProcedure(executor, run.request, "set", responseXml);
+  if (called.IsError()) return called.Push(FXLOC);
   return CQiError::Success();
 }
 
