@@ -6,6 +6,8 @@
 // of every selected node with the framework.
 
 #include <algorithm>
+#include <cstring>
+#include <functional>
 #include <list>
 #include <map>
 #include <new>
@@ -55,6 +57,53 @@ void RaiseNodeSkipped(const std::string& node, const char* reason) {
 
 CQiError NoPriam(const FXCodeLocation& location) {
   return FXErrorUtil::ErrorWin32(location, 87, "The coordinator's Priam utility was not made");
+}
+
+// Sends Priam the GET request `resource` and hands each object of the JSON
+// array it answers to `row`. A reply that is not an array, or whose objects
+// hold members of other types than `row` reads, is error 13: taken for an
+// empty answer it would pass for an empty ring or a cluster without keyspaces.
+CQiError ReadPriamRows(TqCassandra::PriamUtil& priam, const char* resource, CQiString& reply,
+                       const std::function<void(const TqJson::Object&)>& row) {
+  CQiError e = priam.get(0, CQiString(resource), reply, CQiString(""));
+  if (e.IsError()) return e;
+  TqJson::Array elements;
+  if (!TqJson::Unserialize(reply.str(), elements)) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 13, "Priam reply to %s is not a JSON array", resource);
+  }
+  try {
+    for (const TqJson::Value& element : elements) {
+      if (element.isObject()) row(element.getObject());
+    }
+  } catch (const std::runtime_error& typeError) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 13, "Priam reply to %s is not readable: %s", resource,
+                                   typeError.what());
+  }
+  return CQiError::Success();
+}
+
+// Runs the cluster-instance stored procedure with `request`; `verb` ("get"
+// or "set") names the operation in the error. The set's request is logged.
+CQiError RunClusterInstanceProcedure(App_ExecuteSP& executor,
+                                     const App::DistributedClusterInstanceReq& request,
+                                     const char* verb, std::string& responseXml) {
+  std::string requestXml;
+  if (request.serialize(requestXml) != 0) {
+    return FXErrorUtil::ErrorWin32(
+        FXLOC, 13,
+        "Distributed cluster instance XML serialization failed with an error. Please check the "
+        "logs");
+  }
+  if (std::strcmp(verb, "set") == 0) TQLOG(2, "Set instance xml: %s", requestXml.c_str());
+  int r = executor.executeStoredProcedure(SP_DISTRIBUTED_CLUSTER_INSTANCE, requestXml, responseXml,
+                                          nullptr);
+  if (r != 0) {
+    return FXErrorUtil::ErrorWin32(
+        FXLOC, 13,
+        "Stored procedure to %s instance properties failed with an error [%d], response Str [%s]",
+        verb, r, executor.getErrorString().c_str());
+  }
+  return CQiError::Success();
 }
 
 }  // namespace
@@ -143,34 +192,18 @@ CQiError CassandraBackupCoordinator::loadBackupContent(unsigned long instanceId,
 CQiError CassandraBackupCoordinator::readRingStatus(ClusterDiscovery& run) {
   if (!priam) return NoPriam(FXLOC);
   CQiString reply;
-  CQiError e = priam->get(0, CQiString("status"), reply, CQiString(""));
   std::vector<CassandraNodeProperties> rows;
-  if (!e.IsError()) {
-    // A reply that is not an array of rows says nothing about the ring; taken
-    // for an empty ring it would mark every stored node as gone.
-    TqJson::Array elements;
-    if (!TqJson::Unserialize(reply.str(), elements)) {
-      e = FXErrorUtil::ErrorWin32(FXLOC, 13, "Priam reply to status is not a JSON array");
-    }
-    try {
-      for (const TqJson::Value& element : elements) {
-        if (!element.isObject()) continue;
-        const TqJson::Object& object = element.getObject();
-        CassandraNodeProperties row;
-        row.dataCenter = TqJson::GetStringValue(object, "data_center");
-        row.address = TqJson::GetStringValue(object, "node");
-        row.nodeStatus = TqJson::GetStringValue(object, "nodestatus");
-        row.state = TqJson::GetStringValue(object, "state");
-        row.rack = TqJson::GetStringValue(object, "rack");
-        row.token = TqJson::GetStringValue(object, "token");
-        row.hostId = TqJson::GetStringValue(object, "hostid");
-        rows.push_back(row);
-      }
-    } catch (const std::runtime_error& typeError) {
-      e = FXErrorUtil::ErrorWin32(FXLOC, 13, "Priam reply to status is not readable: %s",
-                                  typeError.what());
-    }
-  }
+  CQiError e = ReadPriamRows(*priam, "status", reply, [&rows](const TqJson::Object& object) {
+    CassandraNodeProperties row;
+    row.dataCenter = TqJson::GetStringValue(object, "data_center");
+    row.address = TqJson::GetStringValue(object, "node");
+    row.nodeStatus = TqJson::GetStringValue(object, "nodestatus");
+    row.state = TqJson::GetStringValue(object, "state");
+    row.rack = TqJson::GetStringValue(object, "rack");
+    row.token = TqJson::GetStringValue(object, "token");
+    row.hostId = TqJson::GetStringValue(object, "hostid");
+    rows.push_back(row);
+  });
   if (e.IsError()) {
     TQLOG(-1, "Failed to fetch Cassandra status to get the list of datacenters");
     RaiseRequestFailed("status", e, reply.str());
@@ -201,24 +234,11 @@ CQiError CassandraBackupCoordinator::readStoredNodes(unsigned long instanceId,
   query.setClusterType(App::ClusterInstanceInfo::kClusterTypeCassandra);
   run.request.setInstanceInfo(query);
 
-  std::string requestXml;
-  if (run.request.serialize(requestXml) != 0) {
-    return FXErrorUtil::ErrorWin32(
-        FXLOC, 13,
-        "Distributed cluster instance XML serialization failed with an error. Please check the "
-        "logs");
-  }
   std::string responseXml;
-  int r = executor.executeStoredProcedure(SP_DISTRIBUTED_CLUSTER_INSTANCE, requestXml, responseXml,
-                                          nullptr);
-  if (r != 0) {
-    return FXErrorUtil::ErrorWin32(
-        FXLOC, 13,
-        "Stored procedure to get instance properties failed with an error [%d], response Str [%s]",
-        r, executor.getErrorString().c_str());
-  }
+  CQiError called = RunClusterInstanceProcedure(executor, run.request, "get", responseXml);
+  if (called.IsError()) return called.Push(FXLOC);
   App::DistributedClusterInstanceResp response;
-  r = response.unserialize(responseXml);
+  int r = response.unserialize(responseXml);
   if (r != 0) {
     return FXErrorUtil::ErrorWin32(
         FXLOC, 13, "Unserialize of Stored procedure response failed with an error %d", r);
@@ -398,23 +418,9 @@ CQiError CassandraBackupCoordinator::writeStoredNodes(App_ExecuteSP& executor,
   run.instanceInfo.setOperation(App::ClusterInstanceInfo::kOperationSet);
   run.request.setInstanceInfo(run.instanceInfo);
 
-  std::string requestXml;
-  if (run.request.serialize(requestXml) != 0) {
-    return FXErrorUtil::ErrorWin32(
-        FXLOC, 13,
-        "Distributed cluster instance XML serialization failed with an error. Please check the "
-        "logs");
-  }
-  TQLOG(2, "Set instance xml: %s", requestXml.c_str());
   std::string responseXml;
-  int r = executor.executeStoredProcedure(SP_DISTRIBUTED_CLUSTER_INSTANCE, requestXml, responseXml,
-                                          nullptr);
-  if (r != 0) {
-    return FXErrorUtil::ErrorWin32(
-        FXLOC, 13,
-        "Stored procedure to set instance properties failed with an error [%d], response Str [%s]",
-        r, executor.getErrorString().c_str());
-  }
+  CQiError called = RunClusterInstanceProcedure(executor, run.request, "set", responseXml);
+  if (called.IsError()) return called.Push(FXLOC);
   return CQiError::Success();
 }
 
@@ -422,31 +428,15 @@ CQiError CassandraBackupCoordinator::readKeyspaceReplication(
     std::vector<std::pair<std::string, std::string>>& keyspaces) {
   if (!priam) return NoPriam(FXLOC);
   CQiString reply;
-  CQiError e = priam->get(0, CQiString("getMeta"), reply, CQiString(""));
-  if (!e.IsError()) {
-    // A reply that is not an array of keyspaces would pass for a cluster
-    // without keyspaces and end the job with nothing backed up.
-    TqJson::Array elements;
-    if (!TqJson::Unserialize(reply.str(), elements)) {
-      e = FXErrorUtil::ErrorWin32(FXLOC, 13, "Priam reply to getMeta is not a JSON array");
+  CQiError e = ReadPriamRows(*priam, "getMeta", reply, [&keyspaces](const TqJson::Object& object) {
+    std::string keyspace = TqJson::GetStringValue(object, "KEYSPACE");
+    TqJson::Object replication;
+    std::string replicationClass;
+    if (TqJson::FindObjectValue(object, "REPLICATION", replication)) {
+      replicationClass = TqJson::GetStringValue(replication, "class");
     }
-    try {
-      for (const TqJson::Value& element : elements) {
-        if (!element.isObject()) continue;
-        const TqJson::Object& object = element.getObject();
-        std::string keyspace = TqJson::GetStringValue(object, "KEYSPACE");
-        TqJson::Object replication;
-        std::string replicationClass;
-        if (TqJson::FindObjectValue(object, "REPLICATION", replication)) {
-          replicationClass = TqJson::GetStringValue(replication, "class");
-        }
-        keyspaces.emplace_back(keyspace, replicationClass);
-      }
-    } catch (const std::runtime_error& typeError) {
-      e = FXErrorUtil::ErrorWin32(FXLOC, 13, "Priam reply to getMeta is not readable: %s",
-                                  typeError.what());
-    }
-  }
+    keyspaces.emplace_back(keyspace, replicationClass);
+  });
   if (e.IsError()) {
     TQLOG(-1, "Error while getting metadata from the Cassandra cluster. Error: %s, Response: %s",
           e.AsString(2).c_str(), reply.c_str());

@@ -80,19 +80,11 @@ CQiError CInMemoryFrameworkServices::sendMessageToNode(const std::string& client
 }
 
 int64_t CInMemoryFrameworkServices::GetTaskCommitOffset(int taskId) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  auto it = commitOffsets_.find(taskId);
-  return it == commitOffsets_.end() ? -1 : it->second;
+  return commitOffsets_.Get(taskId);
 }
 
 CQiError CInMemoryFrameworkServices::CommitTaskOffset(int taskId, int64_t offset) {
-  if (offset < 0) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 87, "Invalid commit offset %lld for task %d",
-                                   static_cast<long long>(offset), taskId);
-  }
-  std::lock_guard<std::mutex> lock(mutex_);
-  commitOffsets_[taskId] = offset;
-  return CQiError::Success();
+  return commitOffsets_.Commit(taskId, offset);
 }
 
 bool CInMemoryFrameworkServices::SendMsgToServer(const std::string& clientName,

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/framework/CommitOffsets.h"
 #include "platform/framework/FrameworkServices.h"
 
 namespace DistributedQEL {
@@ -69,7 +70,7 @@ class CInMemoryFrameworkServices : public IFrameworkServices {
   std::vector<CStreamInfoPtr> streams_;
   std::map<std::string, CQiError> sendFailures_;
   CQiError addWorkerResult_;
-  std::map<int, int64_t> commitOffsets_;
+  CCommitOffsets commitOffsets_;
   std::vector<std::string> addedNodes_;
   std::vector<WorkerRequest> workerRequests_;
   std::vector<SentMessage> nodeMessages_;

@@ -15,6 +15,7 @@
 
 #include "platform/base/FXMutex.h"
 #include "platform/base/QiError.h"
+#include "platform/framework/CommitOffsets.h"
 #include "platform/framework/FrameworkTypes.h"
 #include "platform/multinode/BackupWorker.h"
 #include "platform/runner/RunnerTypes.h"
@@ -232,7 +233,7 @@ class CPhaseEngine : public std::enable_shared_from_this<CPhaseEngine> {
   std::deque<InboxItem> inbox_;
   std::vector<NodeSlotPtr> slots_;
   std::vector<std::shared_ptr<StreamSlot>> streams_;
-  std::map<int, int64_t> commitOffsets_;
+  DistributedQEL::CCommitOffsets commitOffsets_;
   uint64_t wakeGeneration_ = 1;
   int nextStreamNumber_ = 1;
   bool ending_ = false;

@@ -99,20 +99,10 @@ CQiError CPhaseEngine::SendMessageToNode(const std::string& clientName,
   return CQiError::Success();
 }
 
-int64_t CPhaseEngine::GetTaskCommitOffset(int taskId) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  auto it = commitOffsets_.find(taskId);
-  return it == commitOffsets_.end() ? -1 : it->second;
-}
+int64_t CPhaseEngine::GetTaskCommitOffset(int taskId) { return commitOffsets_.Get(taskId); }
 
 CQiError CPhaseEngine::CommitTaskOffset(int taskId, int64_t offset) {
-  if (offset < 0) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 87, "Invalid commit offset %lld for task %d",
-                                   static_cast<long long>(offset), taskId);
-  }
-  std::lock_guard<std::mutex> lock(mutex_);
-  commitOffsets_[taskId] = offset;
-  return CQiError::Success();
+  return commitOffsets_.Commit(taskId, offset);
 }
 
 bool CPhaseEngine::SendMsgToServer(const std::string& clientName,
