@@ -274,6 +274,23 @@ TEST_F(DirectoryTest, WalkReportsEntriesInNameOrder) {
   EXPECT_TRUE(missing.entries.empty());
 }
 
+TEST_F(DirectoryTest, WalkReportsLinksByWhatTheyPointAtAndNeverFollowsThem) {
+  std::string root = dir_.Sub("walked");
+  std::string elsewhere = dir_.Sub("elsewhere");
+  CQiDirectory::Create(root.c_str(), true);
+  CQiDirectory::Create(elsewhere.c_str(), true);
+  WriteText(elsewhere + "/far", "");
+  WriteText(root + "/file", "");
+  ASSERT_EQ(symlink(elsewhere.c_str(), (root + "/dirlink").c_str()), 0);
+  ASSERT_EQ(symlink((root + "/file").c_str(), (root + "/filelink").c_str()), 0);
+  ASSERT_EQ(symlink((root + "/gone").c_str(), (root + "/dangling").c_str()), 0);
+
+  WalkLog log;
+  ASSERT_FALSE(CQiDirectory::Walk(root.c_str(), &log, 0, true, RecordEntry).IsError());
+  EXPECT_EQ(log.entries, (std::vector<std::string>{root + "|dangling|f", root + "|dirlink|d",
+                                                   root + "|file|f", root + "|filelink|f"}));
+}
+
 TEST_F(DirectoryTest, ListingFiltersByPattern) {
   std::string results = dir_.Sub("results");
   CQiDirectory::Create((results + "/restoredir").c_str(), true);

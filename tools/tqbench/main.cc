@@ -55,7 +55,7 @@ const char* const kUsageText =
     "  --files N            SSTable files to back up, at least (default 10,400)\n"
     "  --collect-files N    files of the collect-file tree (default 100,000)\n"
     "  --nodes N            nodes of the backed-up cluster (default 3)\n"
-    "  --streams N          data streams of the backup job (default 2)\n"
+    "  --streams N          data streams of the backup job (default 16)\n"
     "  --runs N             rounds of copy and backup, and timed runs of each\n"
     "                       collect-file generation (default 3)\n"
     "  --scratch DIR        where to work (default /tmp); a folder tqbench-<pid> is\n"
@@ -73,7 +73,7 @@ struct Options {
   long files = 10400;
   long collectFiles = 100000;
   int nodes = 3;
-  int streams = 2;
+  int streams = 16;
   int runs = 3;
   std::string scratch = "/tmp";
   bool keep = false;
@@ -348,7 +348,7 @@ void PrintBackup(const char* title, const BackupRun& run, uint64_t bytes) {
 
 int BenchBackup(const Options& o, const std::string& work) {
   std::printf("\n== Full backup against cp -r of the same snapshot files ==\n");
-  TqHarness::CJobHarness harness(work + "/home", {TQ_PLUGIN_PATH, TQ_PRIAM_COMMAND});
+  TqHarness::CJobHarness harness(work + "/home", {TQ_PLUGIN_PATH, TQ_PRIAM_COMMAND, TQ_DOCKER_DIR});
   if (!Check(harness.Open())) return kFailed;
   if (g_ptrLogWriter && g_ptrLogWriter->GetLogFile().empty()) {
     g_ptrLogWriter->SetLogFile(harness.Home() + "/tqbench.log");
