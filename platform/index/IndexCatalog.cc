@@ -172,6 +172,7 @@ CQiError CIndexCatalog::Open() {
     CQiError error = CQiDirectory::Create(parent.c_str(), true);
     if (error.IsError()) return error.Push(FXLOC);
   }
+  insertFileRecord_ = CSqliteStatement();
   CQiError error = db_.Open(path_);
   if (error.IsError()) return error.Push(FXLOC);
   error = CreateSchema();
@@ -368,13 +369,15 @@ CQiError CIndexCatalog::CommitFileRecord(SFileRecord& record, const PlaceContent
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   CQiError error = db_.BeginImmediate();
   if (error.IsError()) return error.Push(FXLOC);
-  CSqliteStatement s;
-  error = db_.Prepare(
-      "INSERT INTO file_records(job_id, afile_id, header_path, source_path, object_guid, "
-      "is_directory, file_type, item_flags, object_flags, file_size, piece_offset, piece_length, "
-      "modify_time, mode, metadata, content, sha256, backup_time) "
-      "VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?18,?16,?17)",
-      s);
+  if (!insertFileRecord_.IsValid()) {
+    error = db_.Prepare(
+        "INSERT INTO file_records(job_id, afile_id, header_path, source_path, object_guid, "
+        "is_directory, file_type, item_flags, object_flags, file_size, piece_offset, piece_length, "
+        "modify_time, mode, metadata, content, sha256, backup_time) "
+        "VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?18,?16,?17)",
+        insertFileRecord_);
+  }
+  CSqliteStatement& s = insertFileRecord_;
   if (!error.IsError()) {
     s.Bind(1, record.jobId)
         .Bind(2, record.archiveFileId)
@@ -399,6 +402,7 @@ CQiError CIndexCatalog::CommitFileRecord(SFileRecord& record, const PlaceContent
         .Bind(17, record.backupTime)
         .Bind(18, record.content);
     error = s.Run();
+    s.Reset();
   }
   const std::string inserted = record.content;
   if (!error.IsError()) {

@@ -121,4 +121,7 @@ class CIndexCatalog {
   std::string path_;
   std::recursive_mutex mutex_;
   CSqliteDb db_;
+  // The insert of CommitFileRecord, prepared once per connection (after db_,
+  // so it is finalised first).
+  CSqliteStatement insertFileRecord_;
 };
