@@ -12,10 +12,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,6 +31,7 @@
 #include "tools/lib/JobHarness.h"
 #include "tools/tqbench/CollectTimer.h"
 #include "tools/tqbench/TimingDataStream.h"
+
 namespace {
 
 namespace fs = std::filesystem;
