@@ -138,6 +138,36 @@ inline std::map<std::string, int> RecordCounts(const std::string& suiteHome, int
   return counts;
 }
 
+// The backup time in the job's newest "NodeMetaData" entry of a node (-1
+// when it has none).
+inline int64_t NodeBackupTime(const std::string& suiteHome, int64_t jobId,
+                              const std::string& node) {
+  CArchiveStore store(suiteHome);
+  std::vector<SMetadataRecord> views;
+  if (store.Open().IsError() || store.Catalog().ListMetadata(jobId, views).IsError()) return -1;
+  static const std::regex kTime(
+      R"(<f n="2" i="5" t="int64">(-?[0-9]+)</f></CassandraNodeMetadata>)");
+  int64_t newest = -1;
+  for (const auto& view : views) {
+    std::smatch time;
+    if (view.viewName == "NodeMetaData" && view.path == "/" + node &&
+        std::regex_search(view.xml, time, kTime)) {
+      newest = std::stoll(time[1].str());
+    }
+  }
+  return newest;
+}
+
+// The view entries of a job, "<view> <path>", in the order written.
+inline std::vector<std::string> Views(const std::string& suiteHome, int64_t jobId) {
+  CArchiveStore store(suiteHome);
+  std::vector<SMetadataRecord> views;
+  std::vector<std::string> paths;
+  if (store.Open().IsError() || store.Catalog().ListMetadata(jobId, views).IsError()) return paths;
+  for (const auto& view : views) paths.push_back(view.viewName + " " + view.path);
+  return paths;
+}
+
 // Files left under the job's folder of the store whose name begins ".tmp-".
 inline std::vector<std::string> StoreLeftovers(const std::string& suiteHome, int64_t jobId) {
   std::vector<std::string> left;

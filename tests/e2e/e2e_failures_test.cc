@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <regex>
 #include <set>
 
 #include "E2eFixture.h"
@@ -50,35 +49,6 @@ class FailureTest : public E2eTest {
       }
     }
     return "";
-  }
-
-  std::vector<std::string> Views(int64_t jobId) {
-    CArchiveStore store(harness_->SuiteHome());
-    EXPECT_FALSE(store.Open().IsError());
-    std::vector<SMetadataRecord> views;
-    EXPECT_FALSE(store.Catalog().ListMetadata(jobId, views).IsError());
-    std::vector<std::string> paths;
-    for (const auto& view : views) paths.push_back(view.viewName + " " + view.path);
-    return paths;
-  }
-
-  // The backup time in the job's "NodeMetaData" entry of a node (-1 when
-  // it has none).
-  int64_t NodeBackupTime(int64_t jobId, const std::string& node) {
-    CArchiveStore store(harness_->SuiteHome());
-    EXPECT_FALSE(store.Open().IsError());
-    std::vector<SMetadataRecord> views;
-    EXPECT_FALSE(store.Catalog().ListMetadata(jobId, views).IsError());
-    static const std::regex kTime(
-        R"(<f n="2" i="5" t="int64">(-?[0-9]+)</f></CassandraNodeMetadata>)");
-    for (const auto& view : views) {
-      std::smatch time;
-      if (view.viewName == "NodeMetaData" && view.path == "/" + node &&
-          std::regex_search(view.xml, time, kTime)) {
-        return std::stoll(time[1].str());
-      }
-    }
-    return -1;
   }
 
   // The store holds exactly `expected` (path -> content) for the job.
@@ -186,9 +156,9 @@ TEST_P(NodeFaults, JobGoesOnWithoutTheNodeOrFailsAtStart) {
       views.push_back(view);
     }
   }
-  EXPECT_EQ(Views(job.jobId), views);
+  EXPECT_EQ(e2e::Views(harness_->SuiteHome(), job.jobId), views);
   for (const auto& node : c.nodes) {
-    const int64_t time = NodeBackupTime(job.jobId, node);
+    const int64_t time = e2e::NodeBackupTime(harness_->SuiteHome(), job.jobId, node);
     if (std::find(c.storing.begin(), c.storing.end(), node) != c.storing.end()) {
       EXPECT_GE(time, job.startTime) << node;
       EXPECT_LE(time, job.endTime) << node;
@@ -249,6 +219,25 @@ INSTANTIATE_TEST_SUITE_P(
                       kEvPriamStartFailed,
                       {"Priam exited with status 3 during start-up: priam-standin: port in use"},
                       "node2"},
+        // node2's Priam starts but answers every request with an error: the
+        // node makes no snapshot and no collect files and is stopped.
+        NodeFaultCase{"PriamAnswersNothing",
+                      [](TqSim::SimCluster& c) {
+                        TqSim::SimFault fault;
+                        fault.when = "request";
+                        fault.node = c.nodes[1].address;
+                        fault.action = "fail";
+                        fault.status = 503;
+                        c.faults.push_back(fault);
+                      },
+                      PHASE_COMPLETE_WITH_WARNINGS,
+                      "complete",
+                      {"node1", "node2", "node3"},
+                      {"node1", "node3"},
+                      {{kEvControllerDetailsMissing, 1}},
+                      kEvControllerDetailsMissing,
+                      {"node2"},
+                      "cluster1"},
         // node1, whose Priam the coordinator starts, is down: the job fails
         // before any node is asked for anything.
         NodeFaultCase{"CoordinatorPriamNodeDown",

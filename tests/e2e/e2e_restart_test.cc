@@ -19,6 +19,8 @@ namespace {
 using e2e::E2eTest;
 namespace fs = std::filesystem;
 
+constexpr uint32_t kEvKeyspaceBackupFailed = 0x60003D1;
+
 // How the first run ends.
 enum class FirstEnd {
   kFileKeptFailing,  // a file in the middle of a task fails on every stream
@@ -213,6 +215,25 @@ TEST_P(RestartTest, RerunKeepsCollectFilesAndMappingAndCompletesTheStore) {
   EXPECT_TRUE(report.Ok()) << report.problems.front().path << " " << report.problems.front().text;
   EXPECT_EQ(report.filesChecked, static_cast<int>(snapshot.size()));
   EXPECT_TRUE(second.pendingCauses.empty());
+
+  // Events: a file that failed in the first run stays on the node's
+  // failures list, so its keyspace is reported again.
+  std::set<uint32_t> events;
+  if (c.end == FirstEnd::kFileKeptFailing) events.insert(kEvKeyspaceBackupFailed);
+  EXPECT_EQ(e2e::EventIds(second), events);
+
+  // Each run wrote the index views at its end: the node, the keyspaces and
+  // tables; the rerun's node entry, the newest, carries the time of the
+  // snapshot the first run made (the node made none this time).
+  std::vector<std::string> views{"NodeMetaData /node1", "DBView /ks1", "DBView /ks1/t1",
+                                 "DBView /ks1/t2",      "DBView /ks2", "DBView /ks2/t1",
+                                 "DBView /ks2/t2"};
+  const std::vector<std::string> once = views;
+  views.insert(views.end(), once.begin(), once.end());
+  EXPECT_EQ(e2e::Views(harness_->SuiteHome(), jobId), views);
+  const int64_t time = e2e::NodeBackupTime(harness_->SuiteHome(), jobId, "node1");
+  EXPECT_GE(time, first.startTime);
+  EXPECT_LE(time, first.endTime);
 }
 
 INSTANTIATE_TEST_SUITE_P(
