@@ -28,31 +28,24 @@ class StreamFaults {
     std::lock_guard<std::mutex> lock(mutex_);
     plan_[sourcePath] = times;
   }
-  // The `n`-th file item begun on any stream (from 1; directories do not
-  // count) fails on that attempt and on its next `times` - 1 attempts (-1:
-  // on every attempt).
-  void FailNthFile(int n, int times) {
+  // Called, on the failing stream's thread, at every failure it makes.
+  void OnFailure(std::function<void()> hook) {
     std::lock_guard<std::mutex> lock(mutex_);
-    nth_ = n;
-    nthTimes_ = times;
-  }
-  // Every item fails, from now on (false: none but the planned ones).
-  void FailEverything(bool on) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    everything_ = on;
+    hook_ = std::move(hook);
   }
   // Whether this attempt at the item fails; counts the attempt.
   bool TakeFailure(const std::string& sourcePath, const std::string& client, int stream) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    bool fail = everything_;
-    if (++files_ == nth_) plan_[sourcePath] = nthTimes_;
-    auto it = plan_.find(sourcePath);
-    if (it != plan_.end() && it->second != 0) {
+    std::function<void()> hook;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      auto it = plan_.find(sourcePath);
+      if (it == plan_.end() || it->second == 0) return false;
       if (it->second > 0) --it->second;
-      fail = true;
+      failed_.push_back({sourcePath, client, stream});
+      hook = hook_;
     }
-    if (fail) failed_.push_back({sourcePath, client, stream});
-    return fail;
+    if (hook) hook();
+    return true;
   }
 
   struct Failure {
@@ -68,10 +61,7 @@ class StreamFaults {
  private:
   mutable std::mutex mutex_;
   std::map<std::string, int> plan_;
-  bool everything_ = false;
-  int files_ = 0;
-  int nth_ = 0;
-  int nthTimes_ = 0;
+  std::function<void()> hook_;
   std::vector<Failure> failed_;
 };
 

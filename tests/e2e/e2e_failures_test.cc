@@ -443,4 +443,85 @@ TEST_F(FailureTest, QuitFlagRaisedWhileTheJobRunsStopsItFailed) {
   ExpectStoreHoldsExactly(jobId, expected);
 }
 
+// The quit flag raised as a file fails: the worker stops at that file, the
+// task stays failed with its committed offset and goes to no other stream,
+// and the phase ends as asked to stop.
+TEST_F(FailureTest, QuitFlagRaisedAsAFileFailsStopsTheWorkerAtThatFile) {
+  MakeCluster(e2e::SmallCluster(1));
+  TqHarness::BackupRequest request;
+  request.numberOfStreams = 2;
+  TqRunner::JobSpec spec = harness_->MakeSpec(request);
+  const int64_t jobId = spec.jobId;
+  spec.jobCtrlClient.reset(new TQJobCtrlClient(jobId));
+  TQJobCtrlClientPtr control = spec.jobCtrlClient;
+  auto faults = std::make_shared<e2e::StreamFaults>();
+  faults->OnFailure([control] { control->setQuitFlag(true); });
+  auto fault = std::make_shared<e2e::MidFileFault>(
+      faults,
+      [this, jobId](const std::string& client, int task) {
+        return CollectFileOf(jobId, client, task);
+      },
+      -1);
+  auto payloads = std::make_shared<e2e::PayloadLog>();
+  std::string mappingAfterBackup;
+  spec.streamFactory = e2e::FaultyStreams(harness_->StoreStreams(spec), faults);
+  spec.observer = [&, fault, payloads](const TqRunner::RunnerEvent& event) {
+    fault->See(event);
+    payloads->See(event);
+    if (event.kind == TqRunner::RunnerEvent::kPhase && event.phase == "backup" &&
+        event.text != "start") {
+      mappingAfterBackup = simtest::ReadFile(MappingFile(jobId));
+    }
+  };
+  TqRunner::JobResult job;
+  ASSERT_FALSE(harness_->Run(spec, job).IsError());
+  ASSERT_GE(fault->Task(), 0);
+  const int taskId = fault->Task();
+
+  EXPECT_EQ(job.status, PHASE_FAILED) << TqRunner::PhaseStatusName(job.status);
+  const TqRunner::PhaseResult* backup = Phase(job, "backup");
+  ASSERT_TRUE(backup);
+  EXPECT_EQ(backup->endReason, "quit");
+  EXPECT_EQ(faults->Failures().size(), 1u);
+  ASSERT_EQ(job.pendingCauses.size(), 1u);
+  EXPECT_EQ(job.pendingCauses[0].id, kEvJobFailed);
+  EXPECT_EQ(e2e::EventIds(job), std::set<uint32_t>{kEvKeyspaceBackupFailed});
+
+  // The task failed once and stays failed at the entry that failed.
+  std::set<int> complete;
+  for (const auto& task : backup->tasks) {
+    if (task.status == DistributedQEL::TASK_COMPLETE) complete.insert(task.taskId);
+    if (task.taskId != taskId) continue;
+    EXPECT_EQ(task.status, DistributedQEL::TASK_FAILED);
+    EXPECT_EQ(task.attempts, 1);
+    EXPECT_EQ(task.commitOffset, fault->TargetLine().offset);
+  }
+  EXPECT_EQ(payloads->Of(taskId), std::vector<std::string>{std::to_string(taskId) + "|-1"});
+  EXPECT_NE(job.restartString.find("-o " + std::to_string(taskId) + "|" +
+                                   std::to_string(fault->TargetLine().offset)),
+            std::string::npos)
+      << job.restartString;
+  e2e::Mapping mapping = e2e::ParseMapping(mappingAfterBackup);
+  ASSERT_EQ(mapping.size(), 1u);
+  for (const auto& entry : mapping.begin()->second) {
+    EXPECT_EQ(entry.second, complete.count(entry.first) ? -1 : 0) << entry.first;
+  }
+
+  // Stored: the complete tasks' files and the failed task's files before
+  // the one that failed; nothing after it.
+  std::map<std::string, std::string> expected;
+  for (int task : complete) {
+    for (const auto& line : e2e::ReadCollectFile(CollectFileOf(jobId, "node1", task))) {
+      if (fs::is_regular_file(line.path)) expected[line.path] = simtest::ReadFile(line.path);
+    }
+  }
+  const std::vector<e2e::CollectLine>& lines = fault->Lines();
+  for (size_t i = 0; i < fault->Target(); ++i) {
+    if (fs::is_regular_file(lines[i].path)) {
+      expected[lines[i].path] = simtest::ReadFile(lines[i].path);
+    }
+  }
+  ExpectStoreHoldsExactly(jobId, expected);
+}
+
 }  // namespace
