@@ -375,12 +375,12 @@ TEST_F(FailureTest, QuitFlagRaisedWhileTheJobRunsStopsItFailed) {
   TQJobCtrlClientPtr control = spec.jobCtrlClient;
   auto payloads = std::make_shared<e2e::PayloadLog>();
   std::string mappingAfterBackup;
-  int sentAfterQuit = 0;
+  int handedOutAfterQuit = 0;
   spec.observer = [&, control, payloads](const TqRunner::RunnerEvent& event) {
     payloads->See(event);
-    if (event.kind == TqRunner::RunnerEvent::kMessage && event.recordName == "TaskInfo" &&
-        control->checkQuitFlag()) {
-      ++sentAfterQuit;
+    if (event.kind == TqRunner::RunnerEvent::kTask &&
+        event.status == DistributedQEL::TASK_RUNNING && control->checkQuitFlag()) {
+      ++handedOutAfterQuit;
     }
     if (event.kind == TqRunner::RunnerEvent::kTask && event.tasksComplete >= 2) {
       control->setQuitFlag(true);
@@ -400,7 +400,7 @@ TEST_F(FailureTest, QuitFlagRaisedWhileTheJobRunsStopsItFailed) {
   EXPECT_EQ(backup->message, "The job was asked to stop");
   EXPECT_EQ(backup->status, PHASE_FAILED);
   for (const auto& node : backup->nodes) EXPECT_EQ(node.state, DistributedQEL::NODE_STOPPED);
-  EXPECT_EQ(sentAfterQuit, 0);
+  EXPECT_EQ(handedOutAfterQuit, 0);
 
   // At least the two tasks, not all of them; the others never ran.
   std::set<int> complete;
