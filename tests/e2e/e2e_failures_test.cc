@@ -51,6 +51,18 @@ class FailureTest : public E2eTest {
     return "";
   }
 
+  // The index views of a job of the one-node cluster: the node, with the
+  // time of this job's snapshot, then its keyspaces and tables.
+  void ExpectViewsOfTheNode(const TqRunner::JobResult& job) {
+    EXPECT_EQ(e2e::Views(harness_->SuiteHome(), job.jobId),
+              (std::vector<std::string>{"NodeMetaData /node1", "DBView /ks1", "DBView /ks1/t1",
+                                        "DBView /ks1/t2", "DBView /ks2", "DBView /ks2/t1",
+                                        "DBView /ks2/t2"}));
+    const int64_t time = e2e::NodeBackupTime(harness_->SuiteHome(), job.jobId, "node1");
+    EXPECT_GE(time, job.startTime);
+    EXPECT_LE(time, job.endTime);
+  }
+
   // The store holds exactly `expected` (path -> content) for the job.
   void ExpectStoreHoldsExactly(int64_t jobId, const std::map<std::string, std::string>& expected) {
     std::map<std::string, SStoredItem> stored = StoredFiles(jobId);
@@ -355,6 +367,8 @@ TEST_F(FailureTest, WorkerFailingMidFileHandsItsTaskOnFromTheCommittedOffset) {
       << reported[0].args.at(0);
   EXPECT_TRUE(job.pendingCauses.empty());
 
+  ExpectViewsOfTheNode(job);
+
   // Every snapshot file stored whole, nothing else.
   ExpectStoreHoldsExactly(jobId, after.snapshotFiles);
   TqHarness::VerifyReport report;
@@ -431,6 +445,9 @@ TEST_F(FailureTest, QuitFlagRaisedWhileTheJobRunsStopsItFailed) {
     EXPECT_EQ(entry.second, complete.count(entry.first) ? -1 : 0) << entry.first;
   }
 
+  // The job's end still wrote the index views.
+  ExpectViewsOfTheNode(job);
+
   // The store holds the files of the finished tasks' collect files, byte
   // for byte, and nothing else.
   std::map<std::string, std::string> expected;
@@ -506,6 +523,8 @@ TEST_F(FailureTest, QuitFlagRaisedAsAFileFailsStopsTheWorkerAtThatFile) {
   for (const auto& entry : mapping.begin()->second) {
     EXPECT_EQ(entry.second, complete.count(entry.first) ? -1 : 0) << entry.first;
   }
+
+  ExpectViewsOfTheNode(job);
 
   // Stored: the complete tasks' files and the failed task's files before
   // the one that failed; nothing after it.
