@@ -80,8 +80,8 @@ class FailureTest : public E2eTest {
   }
 };
 
-// A node the ring reports down, a Priam that exits at start, and the node
-// whose Priam the coordinator asks being down.
+// A node the ring reports down, a node Priam that exits at start or answers
+// no request, and the node whose Priam the coordinator asks being down.
 struct NodeFaultCase {
   const char* name;
   std::function<void(TqSim::SimCluster&)> edit;
@@ -134,8 +134,7 @@ TEST_P(NodeFaults, JobGoesOnWithoutTheNodeOrFailsAtStart) {
   // complete, and rerun entries that say so.
   for (const auto& task : backup->tasks) {
     EXPECT_EQ(task.status, DistributedQEL::TASK_COMPLETE) << task.taskId;
-    EXPECT_EQ(std::find(c.storing.begin(), c.storing.end(), task.reservedNode) != c.storing.end(),
-              true)
+    EXPECT_NE(std::find(c.storing.begin(), c.storing.end(), task.reservedNode), c.storing.end())
         << task.reservedNode;
   }
   ASSERT_TRUE(after.seen);
