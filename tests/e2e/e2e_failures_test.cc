@@ -128,7 +128,9 @@ TEST_P(NodeFaults, JobGoesOnWithoutTheNodeOrFailsAtStart) {
   EXPECT_EQ(key[0].client, c.keyClient);
   const bool failed = c.status == PHASE_FAILED;
   ASSERT_EQ(job.pendingCauses.size(), failed ? 1u : 0u);
-  if (failed) EXPECT_EQ(job.pendingCauses[0].id, kEvJobFailed);
+  if (failed) {
+    EXPECT_EQ(job.pendingCauses[0].id, kEvJobFailed);
+  }
 
   // Every task done, one mapping line per storing node with every task
   // complete, and rerun entries that say so.
@@ -330,7 +332,9 @@ TEST_F(FailureTest, WorkerFailingMidFileHandsItsTaskOnFromTheCommittedOffset) {
   EXPECT_EQ(task->commitOffset,
             static_cast<int64_t>(fs::file_size(CollectFileOf(jobId, fault->Client(), taskId))));
   for (int other : payloads->Tasks()) {
-    if (other != taskId) EXPECT_EQ(payloads->Of(other).size(), 1u) << other;
+    if (other != taskId) {
+      EXPECT_EQ(payloads->Of(other).size(), 1u) << other;
+    }
   }
   std::string restart;
   for (const auto& t : backup->tasks) {
