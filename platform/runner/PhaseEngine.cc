@@ -303,7 +303,11 @@ std::string CPhaseEngine::MainLoop() {
       quietRounds = 0;
       WakeStreamsLocked();
     } else if (QuietLocked()) {
-      if (++quietRounds >= spec_.limits.stallRounds) return "no progress";
+      if (++quietRounds >= spec_.limits.stallRounds) {
+        // The flag may have been raised since the top of this round (while
+        // the coordinator was idle, say): a job asked to stop ends as such.
+        return QuitRaised() ? "quit" : "no progress";
+      }
       // Every stream asks once more before the next round counts.
       WakeStreamsLocked();
     } else {

@@ -87,16 +87,17 @@ void CPhaseEngine::StreamMain(NodeSlotPtr slot, std::shared_ptr<StreamSlot> stre
         stream->asked = true;
         stream->phase = StreamSlot::kAsking;
       }
-      if (QuitRaised()) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        StreamEndsLocked(*slot, *stream);
-        break;
-      }
-
       DistributedQEL::TaskInfoPtr info(new DistributedQEL::TaskInfo());
       TaskBasePtr task;
       {
         CoordinatorScope scope(*this);
+        // Looked at under the coordinator lock: once anything holding it (a
+        // task change, its observer) has raised the flag, no task goes out.
+        if (QuitRaised()) {
+          std::lock_guard<std::mutex> lock(mutex_);
+          StreamEndsLocked(*slot, *stream);
+          break;
+        }
         DistributedQEL::CNodeInfoPtr node = slot->node;
         DistributedQEL::CStreamInfoPtr streamInfo = stream->info;
         CQiError error =

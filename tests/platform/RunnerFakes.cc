@@ -77,6 +77,8 @@ void World::Reset() {
   failAlways.clear();
   quitAt.clear();
   quitClient.reset();
+  quitOnIdleAfterFailure = 0;
+  idleAfterFailure = 0;
   blockAt.clear();
   silentNodes.clear();
   deepAckNodes.clear();
@@ -505,6 +507,18 @@ class FakeBackupCoordinator : public TQDC_FileSystem::CBackup {
     auto config =
         boost::dynamic_pointer_cast<TQDC_FileSystem::CUnixFSClientConfig>(getClientConfig());
     if (!config || !config->getTasksCreated()) return;
+    World& world = World::Get();
+    if (world.quitOnIdleAfterFailure && world.quitClient && !world.quitClient->checkQuitFlag()) {
+      bool ended = true, failed = false;
+      for (const TaskBasePtr& task : getTaskList()) {
+        ended = ended && (task->status == TASK_COMPLETE || task->status == TASK_FAILED);
+        failed = failed || task->status == TASK_FAILED;
+      }
+      if (ended && failed && ++world.idleAfterFailure >= world.quitOnIdleAfterFailure) {
+        world.Coordinator("quit");
+        world.quitClient->setQuitFlag(true);
+      }
+    }
     for (const TaskBasePtr& task : getTaskList()) {
       if (task->status != TASK_COMPLETE) return;
     }

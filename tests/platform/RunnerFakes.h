@@ -115,6 +115,10 @@ class World {
   std::set<std::string> failAlways;  // source files that never store
   std::string quitAt;                // storing this file raises the quit flag and fails it
   TQJobCtrlClientPtr quitClient;
+  // The n-th OnIdle that finds every task ended, one of them failed, raises
+  // quitClient's flag (0: none does).
+  int quitOnIdleAfterFailure = 0;
+  int idleAfterFailure = 0;                // such OnIdle calls so far
   std::string blockAt;                     // storing this file waits for Release()
   std::set<std::string> silentNodes;       // their controllers ignore the request
   std::set<std::string> deepAckNodes;      // their acknowledgements cannot be serialised

@@ -198,6 +198,30 @@ TEST_F(RunnerFailures, QuitFlagRaisedDuringThePhaseEndsItFailed) {
   EXPECT_EQ(result.pendingCauses[0].id, 0x6000469u);
 }
 
+// The flag raised while the runner makes its round (here from the
+// coordinator's OnIdle, in the round after the only stream failed the last
+// task) ends the phase as one that was asked to stop, also when that round
+// is the quiet one that would end it for lack of progress.
+TEST_F(RunnerFailures, QuitFlagRaisedInTheLastQuietRoundWinsOverLackOfProgress) {
+  for (int run = 0; run < 5; ++run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    world().Reset();
+    TqRunner::JobSpec spec = NodeA(1);
+    spec.limits.stallRounds = 1;
+    world().failAlways = {File(1, 1)};
+    spec.jobCtrlClient.reset(new TQJobCtrlClient(spec.jobId));
+    world().quitClient = spec.jobCtrlClient;
+    world().quitOnIdleAfterFailure = 2;
+    JobResult result = CJobRunner(spec).Run();
+    ASSERT_EQ(Count(world().CoordinatorCalls(), "quit"), 1);
+    const PhaseResult& phase = *Phase(result, "backup");
+    EXPECT_EQ(phase.endReason, "quit");
+    EXPECT_EQ(phase.message, "The job was asked to stop");
+    EXPECT_EQ(phase.status, PHASE_FAILED);
+    EXPECT_EQ(Task(phase, 2)->status, DistributedQEL::TASK_FAILED);
+  }
+}
+
 TEST_F(RunnerFailures, PhaseThatStartsWithTheQuitFlagRaisedIsNotCutShort) {
   TqRunner::JobSpec spec = NodeA(1);
   spec.jobCtrlClient.reset(new TQJobCtrlClient(spec.jobId));
