@@ -279,13 +279,8 @@ CQiError CIndexCatalog::ListJobs(std::vector<SJobRecord>& jobs) {
   CQiError error =
       db_.Prepare(std::string("SELECT ") + kJobColumns + " FROM jobs ORDER BY job_id", s);
   if (error.IsError()) return error.Push(FXLOC);
-  for (;;) {
-    bool row = false;
-    error = s.Step(row);
-    if (error.IsError()) return error.Push(FXLOC);
-    if (!row) break;
-    jobs.push_back(ReadJob(s));
-  }
+  error = s.ForEachRow([&](CSqliteStatement& row) { jobs.push_back(ReadJob(row)); });
+  if (error.IsError()) return error.Push(FXLOC);
   return CQiError::Success();
 }
 
@@ -355,13 +350,8 @@ CQiError CIndexCatalog::ListArchiveFiles(int64_t jobId, std::vector<SArchiveFile
                                s);
   if (error.IsError()) return error.Push(FXLOC);
   s.Bind(1, jobId);
-  for (;;) {
-    bool row = false;
-    error = s.Step(row);
-    if (error.IsError()) return error.Push(FXLOC);
-    if (!row) break;
-    afiles.push_back(ReadArchiveFile(s));
-  }
+  error = s.ForEachRow([&](CSqliteStatement& row) { afiles.push_back(ReadArchiveFile(row)); });
+  if (error.IsError()) return error.Push(FXLOC);
   return CQiError::Success();
 }
 
@@ -436,13 +426,9 @@ CQiError CIndexCatalog::QueryFileRecords(const std::string& where,
       db_.Prepare(std::string("SELECT ") + kFileColumns + " FROM file_records f " + where, s);
   if (error.IsError()) return error.Push(FXLOC);
   bind(s);
-  for (;;) {
-    bool row = false;
-    error = s.Step(row);
-    if (error.IsError()) return error.Push(FXLOC);
-    if (!row) break;
-    records.push_back(CatalogSql::ReadFileRecord(s));
-  }
+  error = s.ForEachRow(
+      [&](CSqliteStatement& row) { records.push_back(CatalogSql::ReadFileRecord(row)); });
+  if (error.IsError()) return error.Push(FXLOC);
   return CQiError::Success();
 }
 

@@ -172,26 +172,23 @@ CQiError CIndexCatalog::ListEntryRecords(int64_t jobId, std::vector<SEntryRecord
       s);
   if (error.IsError()) return error.Push(FXLOC);
   s.Bind(1, jobId);
-  for (;;) {
-    bool row = false;
-    error = s.Step(row);
-    if (error.IsError()) return error.Push(FXLOC);
-    if (!row) break;
+  error = s.ForEachRow([&records](CSqliteStatement& row) {
     SEntryRecord r;
-    r.recordId = s.ColumnInt(0);
-    r.sessionId = s.ColumnInt(1);
-    r.jobId = s.ColumnInt(2);
-    r.archiveFileId = s.ColumnInt(3);
-    r.sequence = s.ColumnInt(4);
-    r.path = s.ColumnText(5);
-    r.objectGuid = s.ColumnText(6);
-    r.headerType = static_cast<uint32_t>(s.ColumnInt(7));
-    r.headerVersion = static_cast<uint32_t>(s.ColumnInt(8));
-    r.flags = static_cast<uint64_t>(s.ColumnInt(9));
-    r.headerTime = s.ColumnInt(10);
-    r.sentTime = s.ColumnInt(11);
+    r.recordId = row.ColumnInt(0);
+    r.sessionId = row.ColumnInt(1);
+    r.jobId = row.ColumnInt(2);
+    r.archiveFileId = row.ColumnInt(3);
+    r.sequence = row.ColumnInt(4);
+    r.path = row.ColumnText(5);
+    r.objectGuid = row.ColumnText(6);
+    r.headerType = static_cast<uint32_t>(row.ColumnInt(7));
+    r.headerVersion = static_cast<uint32_t>(row.ColumnInt(8));
+    r.flags = static_cast<uint64_t>(row.ColumnInt(9));
+    r.headerTime = row.ColumnInt(10);
+    r.sentTime = row.ColumnInt(11);
     records.push_back(r);
-  }
+  });
+  if (error.IsError()) return error.Push(FXLOC);
   return CQiError::Success();
 }
 
@@ -236,13 +233,9 @@ CQiError CIndexCatalog::QueryMetadata(const std::string& sql,
   CQiError error = db_.Prepare(sql, s);
   if (error.IsError()) return error.Push(FXLOC);
   bind(s);
-  for (;;) {
-    bool row = false;
-    error = s.Step(row);
-    if (error.IsError()) return error.Push(FXLOC);
-    if (!row) break;
-    records.push_back(CatalogSql::ReadMetadata(s));
-  }
+  error = s.ForEachRow(
+      [&](CSqliteStatement& row) { records.push_back(CatalogSql::ReadMetadata(row)); });
+  if (error.IsError()) return error.Push(FXLOC);
   return CQiError::Success();
 }
 

@@ -31,6 +31,18 @@ class CSqliteStatement {
   CQiError Step(bool& row);
   // Runs a statement that returns no rows to its end.
   CQiError Run();
+  // Runs the statement to its end and hands every result row to
+  // `read(*this)`.
+  template <typename Read>
+  CQiError ForEachRow(Read&& read) {
+    for (;;) {
+      bool row = false;
+      CQiError error = Step(row);
+      if (error.IsError()) return error;
+      if (!row) return CQiError::Success();
+      read(*this);
+    }
+  }
   // Makes the statement ready to run again (bindings stay).
   void Reset();
 
