@@ -194,13 +194,13 @@ CQiError CIndexCatalog::CreateSchema() {
   if (row && version.ColumnInt(0) == kSchemaVersion) return CQiError::Success();
   version = CSqliteStatement();
 
-  error = db_.BeginImmediate();
-  if (error.IsError()) return error.Push(FXLOC);
-  error = db_.Exec(kSchema);
-  if (!error.IsError()) error = db_.Exec("PRAGMA user_version=" + std::to_string(kSchemaVersion));
-  if (!error.IsError()) error = db_.Commit();
+  error = db_.InTransaction([&]() -> CQiError {
+    CQiError error;
+    error = db_.Exec(kSchema);
+    if (!error.IsError()) error = db_.Exec("PRAGMA user_version=" + std::to_string(kSchemaVersion));
+    return error;
+  });
   if (error.IsError()) {
-    db_.Rollback();
     return error.Push(FXLOC);
   }
   return CQiError::Success();
@@ -287,35 +287,35 @@ CQiError CIndexCatalog::ListJobs(std::vector<SJobRecord>& jobs) {
 CQiError CIndexCatalog::CreateArchiveFile(SArchiveFileRecord& afile,
                                           const std::function<std::string(int64_t)>& directoryOf) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  CQiError error = db_.BeginImmediate();
-  if (error.IsError()) return error.Push(FXLOC);
-  CSqliteStatement s;
-  error = db_.Prepare(
-      "INSERT INTO archive_files(job_id, ombrel_id, archive_group, client_name, stream, "
-      "directory, create_time) VALUES(?1,?2,?3,?4,?5,'',?6)",
-      s);
-  if (!error.IsError()) {
-    s.Bind(1, afile.jobId)
-        .Bind(2, static_cast<int64_t>(afile.ombrelId))
-        .Bind(3, static_cast<int64_t>(afile.archiveGroupId))
-        .Bind(4, afile.clientName)
-        .Bind(5, static_cast<int64_t>(afile.streamNumber))
-        .Bind(6, afile.createTime);
-    error = s.Run();
-  }
-  if (!error.IsError()) {
-    afile.archiveFileId = db_.LastInsertId();
-    afile.directory = directoryOf ? directoryOf(afile.archiveFileId) : std::string();
-    CSqliteStatement u;
-    error = db_.Prepare("UPDATE archive_files SET directory=?2 WHERE afile_id=?1", u);
+  CQiError error = db_.InTransaction([&]() -> CQiError {
+    CQiError error;
+    CSqliteStatement s;
+    error = db_.Prepare(
+        "INSERT INTO archive_files(job_id, ombrel_id, archive_group, client_name, stream, "
+        "directory, create_time) VALUES(?1,?2,?3,?4,?5,'',?6)",
+        s);
     if (!error.IsError()) {
-      u.Bind(1, afile.archiveFileId).Bind(2, afile.directory);
-      error = u.Run();
+      s.Bind(1, afile.jobId)
+          .Bind(2, static_cast<int64_t>(afile.ombrelId))
+          .Bind(3, static_cast<int64_t>(afile.archiveGroupId))
+          .Bind(4, afile.clientName)
+          .Bind(5, static_cast<int64_t>(afile.streamNumber))
+          .Bind(6, afile.createTime);
+      error = s.Run();
     }
-  }
-  if (!error.IsError()) error = db_.Commit();
+    if (!error.IsError()) {
+      afile.archiveFileId = db_.LastInsertId();
+      afile.directory = directoryOf ? directoryOf(afile.archiveFileId) : std::string();
+      CSqliteStatement u;
+      error = db_.Prepare("UPDATE archive_files SET directory=?2 WHERE afile_id=?1", u);
+      if (!error.IsError()) {
+        u.Bind(1, afile.archiveFileId).Bind(2, afile.directory);
+        error = u.Run();
+      }
+    }
+    return error;
+  });
   if (error.IsError()) {
-    db_.Rollback();
     afile.archiveFileId = 0;
     return error.Push(FXLOC);
   }
@@ -357,59 +357,60 @@ CQiError CIndexCatalog::ListArchiveFiles(int64_t jobId, std::vector<SArchiveFile
 
 CQiError CIndexCatalog::CommitFileRecord(SFileRecord& record, const PlaceContent& place) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  CQiError error = db_.BeginImmediate();
-  if (error.IsError()) return error.Push(FXLOC);
-  if (!insertFileRecord_.IsValid()) {
-    error = db_.Prepare(
-        "INSERT INTO file_records(job_id, afile_id, header_path, source_path, object_guid, "
-        "is_directory, file_type, item_flags, object_flags, file_size, piece_offset, piece_length, "
-        "modify_time, mode, metadata, content, sha256, backup_time) "
-        "VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?18,?16,?17)",
-        insertFileRecord_);
-  }
-  CSqliteStatement& s = insertFileRecord_;
-  if (!error.IsError()) {
-    s.Bind(1, record.jobId)
-        .Bind(2, record.archiveFileId)
-        .Bind(3, record.headerPath)
-        .Bind(4, record.sourcePath)
-        .Bind(5, record.objectGuid)
-        .Bind(6, static_cast<int64_t>(record.isDirectory ? 1 : 0));
-    if (record.hasFileType) {
-      s.Bind(7, record.fileType);
-    } else {
-      s.BindNull(7);
+  CQiError error = db_.InTransaction([&]() -> CQiError {
+    CQiError error;
+    if (!insertFileRecord_.IsValid()) {
+      error = db_.Prepare(
+          "INSERT INTO file_records(job_id, afile_id, header_path, source_path, object_guid, "
+          "is_directory, file_type, item_flags, object_flags, file_size, piece_offset, "
+          "piece_length, "
+          "modify_time, mode, metadata, content, sha256, backup_time) "
+          "VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?18,?16,?17)",
+          insertFileRecord_);
     }
-    s.Bind(8, static_cast<int64_t>(record.itemFlags))
-        .Bind(9, static_cast<int64_t>(record.objectFlags))
-        .Bind(10, static_cast<int64_t>(record.fileSize))
-        .Bind(11, static_cast<int64_t>(record.pieceOffset))
-        .Bind(12, static_cast<int64_t>(record.pieceLength))
-        .Bind(13, record.modifyTime)
-        .Bind(14, static_cast<int64_t>(record.mode))
-        .Bind(15, record.metadata)
-        .Bind(16, record.sha256)
-        .Bind(17, record.backupTime)
-        .Bind(18, record.content);
-    error = s.Run();
-    s.Reset();
-  }
-  const std::string inserted = record.content;
-  if (!error.IsError()) {
-    record.recordId = db_.LastInsertId();
-    if (place) error = place(record.recordId, record.content);
-  }
-  if (!error.IsError() && record.content != inserted) {
-    CSqliteStatement u;
-    error = db_.Prepare("UPDATE file_records SET content=?2 WHERE record_id=?1", u);
+    CSqliteStatement& s = insertFileRecord_;
     if (!error.IsError()) {
-      u.Bind(1, record.recordId).Bind(2, record.content);
-      error = u.Run();
+      s.Bind(1, record.jobId)
+          .Bind(2, record.archiveFileId)
+          .Bind(3, record.headerPath)
+          .Bind(4, record.sourcePath)
+          .Bind(5, record.objectGuid)
+          .Bind(6, static_cast<int64_t>(record.isDirectory ? 1 : 0));
+      if (record.hasFileType) {
+        s.Bind(7, record.fileType);
+      } else {
+        s.BindNull(7);
+      }
+      s.Bind(8, static_cast<int64_t>(record.itemFlags))
+          .Bind(9, static_cast<int64_t>(record.objectFlags))
+          .Bind(10, static_cast<int64_t>(record.fileSize))
+          .Bind(11, static_cast<int64_t>(record.pieceOffset))
+          .Bind(12, static_cast<int64_t>(record.pieceLength))
+          .Bind(13, record.modifyTime)
+          .Bind(14, static_cast<int64_t>(record.mode))
+          .Bind(15, record.metadata)
+          .Bind(16, record.sha256)
+          .Bind(17, record.backupTime)
+          .Bind(18, record.content);
+      error = s.Run();
+      s.Reset();
     }
-  }
-  if (!error.IsError()) error = db_.Commit();
+    const std::string inserted = record.content;
+    if (!error.IsError()) {
+      record.recordId = db_.LastInsertId();
+      if (place) error = place(record.recordId, record.content);
+    }
+    if (!error.IsError() && record.content != inserted) {
+      CSqliteStatement u;
+      error = db_.Prepare("UPDATE file_records SET content=?2 WHERE record_id=?1", u);
+      if (!error.IsError()) {
+        u.Bind(1, record.recordId).Bind(2, record.content);
+        error = u.Run();
+      }
+    }
+    return error;
+  });
   if (error.IsError()) {
-    db_.Rollback();
     record.recordId = 0;
     return error.Push(FXLOC);
   }

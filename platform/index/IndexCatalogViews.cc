@@ -119,42 +119,42 @@ CQiError CIndexCatalog::InsertMetadata(SMetadataRecord& record) {
 
 CQiError CIndexCatalog::InsertEntryRecord(SEntryRecord& record) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  CQiError error = db_.BeginImmediate();
-  if (error.IsError()) return error.Push(FXLOC);
-  CSqliteStatement s;
-  error = db_.Prepare(
-      "INSERT INTO entry_records(session_id, job_id, afile_id, sequence, path, object_guid, "
-      "header_type, header_version, flags, header_time, sent_time) "
-      "VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11)",
-      s);
-  if (!error.IsError()) {
-    s.Bind(1, record.sessionId)
-        .Bind(2, record.jobId)
-        .Bind(3, record.archiveFileId)
-        .Bind(4, record.sequence)
-        .Bind(5, record.path)
-        .Bind(6, record.objectGuid)
-        .Bind(7, static_cast<int64_t>(record.headerType))
-        .Bind(8, static_cast<int64_t>(record.headerVersion))
-        .Bind(9, static_cast<int64_t>(record.flags))
-        .Bind(10, record.headerTime)
-        .Bind(11, record.sentTime);
-    error = s.Run();
-  }
-  if (!error.IsError()) {
-    record.recordId = db_.LastInsertId();
-    CSqliteStatement u;
+  CQiError error = db_.InTransaction([&]() -> CQiError {
+    CQiError error;
+    CSqliteStatement s;
     error = db_.Prepare(
-        "UPDATE metadata_records SET path=?3 WHERE session_id=?1 AND object_guid=?2 AND path=''",
-        u);
+        "INSERT INTO entry_records(session_id, job_id, afile_id, sequence, path, object_guid, "
+        "header_type, header_version, flags, header_time, sent_time) "
+        "VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11)",
+        s);
     if (!error.IsError()) {
-      u.Bind(1, record.sessionId).Bind(2, record.objectGuid).Bind(3, record.path);
-      error = u.Run();
+      s.Bind(1, record.sessionId)
+          .Bind(2, record.jobId)
+          .Bind(3, record.archiveFileId)
+          .Bind(4, record.sequence)
+          .Bind(5, record.path)
+          .Bind(6, record.objectGuid)
+          .Bind(7, static_cast<int64_t>(record.headerType))
+          .Bind(8, static_cast<int64_t>(record.headerVersion))
+          .Bind(9, static_cast<int64_t>(record.flags))
+          .Bind(10, record.headerTime)
+          .Bind(11, record.sentTime);
+      error = s.Run();
     }
-  }
-  if (!error.IsError()) error = db_.Commit();
+    if (!error.IsError()) {
+      record.recordId = db_.LastInsertId();
+      CSqliteStatement u;
+      error = db_.Prepare(
+          "UPDATE metadata_records SET path=?3 WHERE session_id=?1 AND object_guid=?2 AND path=''",
+          u);
+      if (!error.IsError()) {
+        u.Bind(1, record.sessionId).Bind(2, record.objectGuid).Bind(3, record.path);
+        error = u.Run();
+      }
+    }
+    return error;
+  });
   if (error.IsError()) {
-    db_.Rollback();
     record.recordId = 0;
     return error.Push(FXLOC);
   }

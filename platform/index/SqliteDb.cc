@@ -129,6 +129,15 @@ CQiError CSqliteDb::BeginImmediate() {
   return CQiError::Success();
 }
 
+CQiError CSqliteDb::InTransaction(const std::function<CQiError()>& work) {
+  CQiError error = BeginImmediate();
+  if (error.IsError()) return error;
+  error = work();
+  if (!error.IsError()) error = Commit();
+  if (error.IsError()) Rollback();
+  return error;
+}
+
 CQiError CSqliteDb::Commit() {
   CQiError error = Exec("COMMIT");
   // A failed commit keeps the transaction (and the writer mutex) for the

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -41,6 +42,9 @@ class CSqliteDb {
   // lock through the busy handler's sleeps. Other processes still meet the
   // busy timeout.
   CQiError BeginImmediate();
+  // Runs `work` inside one write transaction: committed when `work` and the
+  // commit succeed, rolled back otherwise; gives the first error.
+  CQiError InTransaction(const std::function<CQiError()>& work);
   CQiError Commit();
   // Rolls back an open transaction; does nothing when none is open.
   void Rollback();
