@@ -218,34 +218,30 @@ CQiError CIndexCatalog::RegisterJob(const SJobRecord& job, bool replace) {
   } else {
     sql += "ON CONFLICT(job_id) DO NOTHING";
   }
-  CSqliteStatement s;
-  CQiError error = db_.Prepare(sql, s);
-  if (error.IsError()) return error.Push(FXLOC);
-  s.Bind(1, job.jobId)
-      .Bind(2, static_cast<int64_t>(job.ombrelId))
-      .Bind(3, job.clientName)
-      .Bind(4, static_cast<int64_t>(job.clientId))
-      .Bind(5, static_cast<int64_t>(job.instanceId))
-      .Bind(6, static_cast<int64_t>(job.backupsetId))
-      .Bind(7, static_cast<int64_t>(job.subclientId))
-      .Bind(8, job.appType)
-      .Bind(9, job.kind)
-      .Bind(10, static_cast<int64_t>(job.level))
-      .Bind(11, job.startTime)
-      .Bind(12, job.endTime)
-      .Bind(13, job.status);
-  error = s.Run();
+  CQiError error = db_.Execute(sql, [&](CSqliteStatement& s) {
+    s.Bind(1, job.jobId)
+        .Bind(2, static_cast<int64_t>(job.ombrelId))
+        .Bind(3, job.clientName)
+        .Bind(4, static_cast<int64_t>(job.clientId))
+        .Bind(5, static_cast<int64_t>(job.instanceId))
+        .Bind(6, static_cast<int64_t>(job.backupsetId))
+        .Bind(7, static_cast<int64_t>(job.subclientId))
+        .Bind(8, job.appType)
+        .Bind(9, job.kind)
+        .Bind(10, static_cast<int64_t>(job.level))
+        .Bind(11, job.startTime)
+        .Bind(12, job.endTime)
+        .Bind(13, job.status);
+  });
   if (error.IsError()) return error.Push(FXLOC);
   return CQiError::Success();
 }
 
 CQiError CIndexCatalog::SetJobStatus(int64_t jobId, const std::string& status, int64_t endTime) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  CSqliteStatement s;
-  CQiError error = db_.Prepare("UPDATE jobs SET status=?2, end_time=?3 WHERE job_id=?1", s);
-  if (error.IsError()) return error.Push(FXLOC);
-  s.Bind(1, jobId).Bind(2, status).Bind(3, endTime);
-  error = s.Run();
+  CQiError error =
+      db_.Execute("UPDATE jobs SET status=?2, end_time=?3 WHERE job_id=?1",
+                  [&](CSqliteStatement& s) { s.Bind(1, jobId).Bind(2, status).Bind(3, endTime); });
   if (error.IsError()) return error.Push(FXLOC);
   if (db_.Changes() == 0) {
     return FXErrorUtil::ErrorWin32(FXLOC, 1168, "Job %lld is not in the index catalog",
@@ -306,12 +302,9 @@ CQiError CIndexCatalog::CreateArchiveFile(SArchiveFileRecord& afile,
     if (!error.IsError()) {
       afile.archiveFileId = db_.LastInsertId();
       afile.directory = directoryOf ? directoryOf(afile.archiveFileId) : std::string();
-      CSqliteStatement u;
-      error = db_.Prepare("UPDATE archive_files SET directory=?2 WHERE afile_id=?1", u);
-      if (!error.IsError()) {
-        u.Bind(1, afile.archiveFileId).Bind(2, afile.directory);
-        error = u.Run();
-      }
+      error = db_.Execute(
+          "UPDATE archive_files SET directory=?2 WHERE afile_id=?1",
+          [&](CSqliteStatement& u) { u.Bind(1, afile.archiveFileId).Bind(2, afile.directory); });
     }
     return error;
   });
@@ -401,12 +394,9 @@ CQiError CIndexCatalog::CommitFileRecord(SFileRecord& record, const PlaceContent
       if (place) error = place(record.recordId, record.content);
     }
     if (!error.IsError() && record.content != inserted) {
-      CSqliteStatement u;
-      error = db_.Prepare("UPDATE file_records SET content=?2 WHERE record_id=?1", u);
-      if (!error.IsError()) {
-        u.Bind(1, record.recordId).Bind(2, record.content);
-        error = u.Run();
-      }
+      error = db_.Execute(
+          "UPDATE file_records SET content=?2 WHERE record_id=?1",
+          [&](CSqliteStatement& u) { u.Bind(1, record.recordId).Bind(2, record.content); });
     }
     return error;
   });

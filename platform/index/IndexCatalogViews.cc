@@ -16,21 +16,19 @@ const char* const kSessionColumns =
 
 CQiError CIndexCatalog::CreateSession(SIndexSessionRecord& session) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  CSqliteStatement s;
-  CQiError error = db_.Prepare(
+  CQiError error = db_.Execute(
       "INSERT INTO index_sessions(ombrel_id, app_id, app_type, backup_level, job_token, "
       "media_agent, client_name, start_time) VALUES(?1,?2,?3,?4,?5,?6,?7,?8)",
-      s);
-  if (error.IsError()) return error.Push(FXLOC);
-  s.Bind(1, static_cast<int64_t>(session.ombrelId))
-      .Bind(2, static_cast<int64_t>(session.appId))
-      .Bind(3, session.appType)
-      .Bind(4, static_cast<int64_t>(session.backupLevel))
-      .Bind(5, session.jobToken)
-      .Bind(6, session.mediaAgent)
-      .Bind(7, session.clientName)
-      .Bind(8, session.startTime);
-  error = s.Run();
+      [&](CSqliteStatement& s) {
+        s.Bind(1, static_cast<int64_t>(session.ombrelId))
+            .Bind(2, static_cast<int64_t>(session.appId))
+            .Bind(3, session.appType)
+            .Bind(4, static_cast<int64_t>(session.backupLevel))
+            .Bind(5, session.jobToken)
+            .Bind(6, session.mediaAgent)
+            .Bind(7, session.clientName)
+            .Bind(8, session.startTime);
+      });
   if (error.IsError()) return error.Push(FXLOC);
   session.sessionId = db_.LastInsertId();
   return CQiError::Success();
@@ -38,26 +36,19 @@ CQiError CIndexCatalog::CreateSession(SIndexSessionRecord& session) {
 
 CQiError CIndexCatalog::AttachArchiveFile(int64_t sessionId, int64_t jobId, int64_t archiveFileId) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  CSqliteStatement s;
-  CQiError error =
-      db_.Prepare("UPDATE index_sessions SET job_id=?2, afile_id=?3 WHERE session_id=?1", s);
-  if (error.IsError()) return error.Push(FXLOC);
-  s.Bind(1, sessionId).Bind(2, jobId).Bind(3, archiveFileId);
-  error = s.Run();
+  CQiError error = db_.Execute(
+      "UPDATE index_sessions SET job_id=?2, afile_id=?3 WHERE session_id=?1",
+      [&](CSqliteStatement& s) { s.Bind(1, sessionId).Bind(2, jobId).Bind(3, archiveFileId); });
   if (error.IsError()) return error.Push(FXLOC);
   return CQiError::Success();
 }
 
 CQiError CIndexCatalog::CloseSession(int64_t sessionId, int64_t value) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  CSqliteStatement s;
-  CQiError error = db_.Prepare(
+  CQiError error = db_.Execute(
       "UPDATE index_sessions SET done=1, done_value=?2, done_time=strftime('%s','now') "
       "WHERE session_id=?1",
-      s);
-  if (error.IsError()) return error.Push(FXLOC);
-  s.Bind(1, sessionId).Bind(2, value);
-  error = s.Run();
+      [&](CSqliteStatement& s) { s.Bind(1, sessionId).Bind(2, value); });
   if (error.IsError()) return error.Push(FXLOC);
   return CQiError::Success();
 }
@@ -93,25 +84,23 @@ CQiError CIndexCatalog::GetSession(int64_t sessionId, SIndexSessionRecord& sessi
 
 CQiError CIndexCatalog::InsertMetadata(SMetadataRecord& record) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  CSqliteStatement s;
-  CQiError error = db_.Prepare(
+  CQiError error = db_.Execute(
       "INSERT INTO metadata_records(session_id, job_id, afile_id, view_name, path, object_guid, "
       "parent_guid, component_id, record_guid, xml, sent_time) "
       "VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11)",
-      s);
-  if (error.IsError()) return error.Push(FXLOC);
-  s.Bind(1, record.sessionId)
-      .Bind(2, record.jobId)
-      .Bind(3, record.archiveFileId)
-      .Bind(4, record.viewName)
-      .Bind(5, record.path)
-      .Bind(6, record.objectGuid)
-      .Bind(7, record.parentGuid)
-      .Bind(8, record.componentId)
-      .Bind(9, record.recordGuid)
-      .Bind(10, record.xml)
-      .Bind(11, record.sentTime);
-  error = s.Run();
+      [&](CSqliteStatement& s) {
+        s.Bind(1, record.sessionId)
+            .Bind(2, record.jobId)
+            .Bind(3, record.archiveFileId)
+            .Bind(4, record.viewName)
+            .Bind(5, record.path)
+            .Bind(6, record.objectGuid)
+            .Bind(7, record.parentGuid)
+            .Bind(8, record.componentId)
+            .Bind(9, record.recordGuid)
+            .Bind(10, record.xml)
+            .Bind(11, record.sentTime);
+      });
   if (error.IsError()) return error.Push(FXLOC);
   record.entryId = db_.LastInsertId();
   return CQiError::Success();
@@ -143,14 +132,11 @@ CQiError CIndexCatalog::InsertEntryRecord(SEntryRecord& record) {
     }
     if (!error.IsError()) {
       record.recordId = db_.LastInsertId();
-      CSqliteStatement u;
-      error = db_.Prepare(
+      error = db_.Execute(
           "UPDATE metadata_records SET path=?3 WHERE session_id=?1 AND object_guid=?2 AND path=''",
-          u);
-      if (!error.IsError()) {
-        u.Bind(1, record.sessionId).Bind(2, record.objectGuid).Bind(3, record.path);
-        error = u.Run();
-      }
+          [&](CSqliteStatement& u) {
+            u.Bind(1, record.sessionId).Bind(2, record.objectGuid).Bind(3, record.path);
+          });
     }
     return error;
   });
@@ -194,15 +180,11 @@ CQiError CIndexCatalog::ListEntryRecords(int64_t jobId, std::vector<SEntryRecord
 
 CQiError CIndexCatalog::SetRestartInfo(int64_t jobId, int64_t sessionId, int64_t value) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  CSqliteStatement s;
-  CQiError error = db_.Prepare(
+  CQiError error = db_.Execute(
       "INSERT INTO restart_info(job_id, session_id, value, update_time) "
       "VALUES(?1,?2,?3,strftime('%s','now')) ON CONFLICT(job_id) DO UPDATE SET "
       "session_id=?2, value=?3, update_time=strftime('%s','now')",
-      s);
-  if (error.IsError()) return error.Push(FXLOC);
-  s.Bind(1, jobId).Bind(2, sessionId).Bind(3, value);
-  error = s.Run();
+      [&](CSqliteStatement& s) { s.Bind(1, jobId).Bind(2, sessionId).Bind(3, value); });
   if (error.IsError()) return error.Push(FXLOC);
   return CQiError::Success();
 }

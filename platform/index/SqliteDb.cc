@@ -129,6 +129,15 @@ CQiError CSqliteDb::BeginImmediate() {
   return CQiError::Success();
 }
 
+CQiError CSqliteDb::Execute(const std::string& sql,
+                            const std::function<void(CSqliteStatement&)>& bind) {
+  CSqliteStatement statement;
+  CQiError error = Prepare(sql, statement);
+  if (error.IsError()) return error;
+  if (bind) bind(statement);
+  return statement.Run();
+}
+
 CQiError CSqliteDb::InTransaction(const std::function<CQiError()>& work) {
   CQiError error = BeginImmediate();
   if (error.IsError()) return error;

@@ -34,6 +34,9 @@ class CSqliteDb {
   // Exec that keeps retrying while the database is busy, up to the timeout.
   CQiError ExecRetrying(const std::string& sql);
   CQiError Prepare(const std::string& sql, CSqliteStatement& statement);
+  // Prepares `sql`, lets `bind` bind its parameters and runs it to its end
+  // (a statement that returns no rows).
+  CQiError Execute(const std::string& sql, const std::function<void(CSqliteStatement&)>& bind);
 
   // A write transaction that takes the write lock at once (so it never
   // fails half-way with a lock upgrade conflict). Connections of one process
