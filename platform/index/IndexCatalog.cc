@@ -253,29 +253,22 @@ CQiError CIndexCatalog::SetJobStatus(int64_t jobId, const std::string& status, i
 CQiError CIndexCatalog::GetJob(int64_t jobId, SJobRecord& job, bool& found) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   found = false;
-  CSqliteStatement s;
-  CQiError error =
-      db_.Prepare(std::string("SELECT ") + kJobColumns + " FROM jobs WHERE job_id=?1", s);
+  CQiError error = db_.Query(
+      std::string("SELECT ") + kJobColumns + " FROM jobs WHERE job_id=?1",
+      [&](CSqliteStatement& s) { s.Bind(1, jobId); },
+      [&](CSqliteStatement& row) {
+        job = ReadJob(row);
+        found = true;
+      });
   if (error.IsError()) return error.Push(FXLOC);
-  s.Bind(1, jobId);
-  bool row = false;
-  error = s.Step(row);
-  if (error.IsError()) return error.Push(FXLOC);
-  if (row) {
-    job = ReadJob(s);
-    found = true;
-  }
   return CQiError::Success();
 }
 
 CQiError CIndexCatalog::ListJobs(std::vector<SJobRecord>& jobs) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   jobs.clear();
-  CSqliteStatement s;
-  CQiError error =
-      db_.Prepare(std::string("SELECT ") + kJobColumns + " FROM jobs ORDER BY job_id", s);
-  if (error.IsError()) return error.Push(FXLOC);
-  error = s.ForEachRow([&](CSqliteStatement& row) { jobs.push_back(ReadJob(row)); });
+  CQiError error = db_.Query(std::string("SELECT ") + kJobColumns + " FROM jobs ORDER BY job_id",
+                             nullptr, [&](CSqliteStatement& row) { jobs.push_back(ReadJob(row)); });
   if (error.IsError()) return error.Push(FXLOC);
   return CQiError::Success();
 }
@@ -285,20 +278,17 @@ CQiError CIndexCatalog::CreateArchiveFile(SArchiveFileRecord& afile,
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   CQiError error = db_.InTransaction([&]() -> CQiError {
     CQiError error;
-    CSqliteStatement s;
-    error = db_.Prepare(
+    error = db_.Execute(
         "INSERT INTO archive_files(job_id, ombrel_id, archive_group, client_name, stream, "
         "directory, create_time) VALUES(?1,?2,?3,?4,?5,'',?6)",
-        s);
-    if (!error.IsError()) {
-      s.Bind(1, afile.jobId)
-          .Bind(2, static_cast<int64_t>(afile.ombrelId))
-          .Bind(3, static_cast<int64_t>(afile.archiveGroupId))
-          .Bind(4, afile.clientName)
-          .Bind(5, static_cast<int64_t>(afile.streamNumber))
-          .Bind(6, afile.createTime);
-      error = s.Run();
-    }
+        [&](CSqliteStatement& s) {
+          s.Bind(1, afile.jobId)
+              .Bind(2, static_cast<int64_t>(afile.ombrelId))
+              .Bind(3, static_cast<int64_t>(afile.archiveGroupId))
+              .Bind(4, afile.clientName)
+              .Bind(5, static_cast<int64_t>(afile.streamNumber))
+              .Bind(6, afile.createTime);
+        });
     if (!error.IsError()) {
       afile.archiveFileId = db_.LastInsertId();
       afile.directory = directoryOf ? directoryOf(afile.archiveFileId) : std::string();
@@ -319,31 +309,25 @@ CQiError CIndexCatalog::GetArchiveFile(int64_t archiveFileId, SArchiveFileRecord
                                        bool& found) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   found = false;
-  CSqliteStatement s;
-  CQiError error = db_.Prepare(
-      std::string("SELECT ") + kArchiveFileColumns + " FROM archive_files WHERE afile_id=?1", s);
+  CQiError error = db_.Query(
+      std::string("SELECT ") + kArchiveFileColumns + " FROM archive_files WHERE afile_id=?1",
+      [&](CSqliteStatement& s) { s.Bind(1, archiveFileId); },
+      [&](CSqliteStatement& row) {
+        afile = ReadArchiveFile(row);
+        found = true;
+      });
   if (error.IsError()) return error.Push(FXLOC);
-  s.Bind(1, archiveFileId);
-  bool row = false;
-  error = s.Step(row);
-  if (error.IsError()) return error.Push(FXLOC);
-  if (row) {
-    afile = ReadArchiveFile(s);
-    found = true;
-  }
   return CQiError::Success();
 }
 
 CQiError CIndexCatalog::ListArchiveFiles(int64_t jobId, std::vector<SArchiveFileRecord>& afiles) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   afiles.clear();
-  CSqliteStatement s;
-  CQiError error = db_.Prepare(std::string("SELECT ") + kArchiveFileColumns +
-                                   " FROM archive_files WHERE job_id=?1 ORDER BY afile_id",
-                               s);
-  if (error.IsError()) return error.Push(FXLOC);
-  s.Bind(1, jobId);
-  error = s.ForEachRow([&](CSqliteStatement& row) { afiles.push_back(ReadArchiveFile(row)); });
+  CQiError error = db_.Query(
+      std::string("SELECT ") + kArchiveFileColumns +
+          " FROM archive_files WHERE job_id=?1 ORDER BY afile_id",
+      [&](CSqliteStatement& s) { s.Bind(1, jobId); },
+      [&](CSqliteStatement& row) { afiles.push_back(ReadArchiveFile(row)); });
   if (error.IsError()) return error.Push(FXLOC);
   return CQiError::Success();
 }
@@ -412,13 +396,9 @@ CQiError CIndexCatalog::QueryFileRecords(const std::string& where,
                                          std::vector<SFileRecord>& records) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   records.clear();
-  CSqliteStatement s;
   CQiError error =
-      db_.Prepare(std::string("SELECT ") + kFileColumns + " FROM file_records f " + where, s);
-  if (error.IsError()) return error.Push(FXLOC);
-  bind(s);
-  error = s.ForEachRow(
-      [&](CSqliteStatement& row) { records.push_back(CatalogSql::ReadFileRecord(row)); });
+      db_.Query(std::string("SELECT ") + kFileColumns + " FROM file_records f " + where, bind,
+                [&](CSqliteStatement& row) { records.push_back(CatalogSql::ReadFileRecord(row)); });
   if (error.IsError()) return error.Push(FXLOC);
   return CQiError::Success();
 }

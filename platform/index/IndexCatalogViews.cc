@@ -56,29 +56,26 @@ CQiError CIndexCatalog::CloseSession(int64_t sessionId, int64_t value) {
 CQiError CIndexCatalog::GetSession(int64_t sessionId, SIndexSessionRecord& session, bool& found) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   found = false;
-  CSqliteStatement s;
-  CQiError error = db_.Prepare(
-      std::string("SELECT ") + kSessionColumns + " FROM index_sessions WHERE session_id=?1", s);
+  CQiError error = db_.Query(
+      std::string("SELECT ") + kSessionColumns + " FROM index_sessions WHERE session_id=?1",
+      [&](CSqliteStatement& s) { s.Bind(1, sessionId); },
+      [&](CSqliteStatement& row) {
+        found = true;
+        session.sessionId = row.ColumnInt(0);
+        session.ombrelId = static_cast<uint32_t>(row.ColumnInt(1));
+        session.appId = static_cast<uint32_t>(row.ColumnInt(2));
+        session.appType = row.ColumnInt(3);
+        session.backupLevel = static_cast<int>(row.ColumnInt(4));
+        session.jobToken = row.ColumnText(5);
+        session.mediaAgent = row.ColumnText(6);
+        session.clientName = row.ColumnText(7);
+        session.jobId = row.ColumnInt(8);
+        session.archiveFileId = row.ColumnInt(9);
+        session.startTime = row.ColumnInt(10);
+        session.done = row.ColumnInt(11) != 0;
+        session.doneValue = row.ColumnInt(12);
+      });
   if (error.IsError()) return error.Push(FXLOC);
-  s.Bind(1, sessionId);
-  bool row = false;
-  error = s.Step(row);
-  if (error.IsError()) return error.Push(FXLOC);
-  if (!row) return CQiError::Success();
-  found = true;
-  session.sessionId = s.ColumnInt(0);
-  session.ombrelId = static_cast<uint32_t>(s.ColumnInt(1));
-  session.appId = static_cast<uint32_t>(s.ColumnInt(2));
-  session.appType = s.ColumnInt(3);
-  session.backupLevel = static_cast<int>(s.ColumnInt(4));
-  session.jobToken = s.ColumnText(5);
-  session.mediaAgent = s.ColumnText(6);
-  session.clientName = s.ColumnText(7);
-  session.jobId = s.ColumnInt(8);
-  session.archiveFileId = s.ColumnInt(9);
-  session.startTime = s.ColumnInt(10);
-  session.done = s.ColumnInt(11) != 0;
-  session.doneValue = s.ColumnInt(12);
   return CQiError::Success();
 }
 
@@ -110,26 +107,23 @@ CQiError CIndexCatalog::InsertEntryRecord(SEntryRecord& record) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   CQiError error = db_.InTransaction([&]() -> CQiError {
     CQiError error;
-    CSqliteStatement s;
-    error = db_.Prepare(
+    error = db_.Execute(
         "INSERT INTO entry_records(session_id, job_id, afile_id, sequence, path, object_guid, "
         "header_type, header_version, flags, header_time, sent_time) "
         "VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11)",
-        s);
-    if (!error.IsError()) {
-      s.Bind(1, record.sessionId)
-          .Bind(2, record.jobId)
-          .Bind(3, record.archiveFileId)
-          .Bind(4, record.sequence)
-          .Bind(5, record.path)
-          .Bind(6, record.objectGuid)
-          .Bind(7, static_cast<int64_t>(record.headerType))
-          .Bind(8, static_cast<int64_t>(record.headerVersion))
-          .Bind(9, static_cast<int64_t>(record.flags))
-          .Bind(10, record.headerTime)
-          .Bind(11, record.sentTime);
-      error = s.Run();
-    }
+        [&](CSqliteStatement& s) {
+          s.Bind(1, record.sessionId)
+              .Bind(2, record.jobId)
+              .Bind(3, record.archiveFileId)
+              .Bind(4, record.sequence)
+              .Bind(5, record.path)
+              .Bind(6, record.objectGuid)
+              .Bind(7, static_cast<int64_t>(record.headerType))
+              .Bind(8, static_cast<int64_t>(record.headerVersion))
+              .Bind(9, static_cast<int64_t>(record.flags))
+              .Bind(10, record.headerTime)
+              .Bind(11, record.sentTime);
+        });
     if (!error.IsError()) {
       record.recordId = db_.LastInsertId();
       error = db_.Execute(
@@ -150,30 +144,27 @@ CQiError CIndexCatalog::InsertEntryRecord(SEntryRecord& record) {
 CQiError CIndexCatalog::ListEntryRecords(int64_t jobId, std::vector<SEntryRecord>& records) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   records.clear();
-  CSqliteStatement s;
-  CQiError error = db_.Prepare(
+  CQiError error = db_.Query(
       "SELECT record_id, session_id, job_id, afile_id, sequence, path, object_guid, header_type, "
       "header_version, flags, header_time, sent_time FROM entry_records WHERE job_id=?1 "
       "ORDER BY record_id",
-      s);
-  if (error.IsError()) return error.Push(FXLOC);
-  s.Bind(1, jobId);
-  error = s.ForEachRow([&records](CSqliteStatement& row) {
-    SEntryRecord r;
-    r.recordId = row.ColumnInt(0);
-    r.sessionId = row.ColumnInt(1);
-    r.jobId = row.ColumnInt(2);
-    r.archiveFileId = row.ColumnInt(3);
-    r.sequence = row.ColumnInt(4);
-    r.path = row.ColumnText(5);
-    r.objectGuid = row.ColumnText(6);
-    r.headerType = static_cast<uint32_t>(row.ColumnInt(7));
-    r.headerVersion = static_cast<uint32_t>(row.ColumnInt(8));
-    r.flags = static_cast<uint64_t>(row.ColumnInt(9));
-    r.headerTime = row.ColumnInt(10);
-    r.sentTime = row.ColumnInt(11);
-    records.push_back(r);
-  });
+      [&](CSqliteStatement& s) { s.Bind(1, jobId); },
+      [&records](CSqliteStatement& row) {
+        SEntryRecord r;
+        r.recordId = row.ColumnInt(0);
+        r.sessionId = row.ColumnInt(1);
+        r.jobId = row.ColumnInt(2);
+        r.archiveFileId = row.ColumnInt(3);
+        r.sequence = row.ColumnInt(4);
+        r.path = row.ColumnText(5);
+        r.objectGuid = row.ColumnText(6);
+        r.headerType = static_cast<uint32_t>(row.ColumnInt(7));
+        r.headerVersion = static_cast<uint32_t>(row.ColumnInt(8));
+        r.flags = static_cast<uint64_t>(row.ColumnInt(9));
+        r.headerTime = row.ColumnInt(10);
+        r.sentTime = row.ColumnInt(11);
+        records.push_back(r);
+      });
   if (error.IsError()) return error.Push(FXLOC);
   return CQiError::Success();
 }
@@ -192,17 +183,14 @@ CQiError CIndexCatalog::SetRestartInfo(int64_t jobId, int64_t sessionId, int64_t
 CQiError CIndexCatalog::GetRestartInfo(int64_t jobId, int64_t& value, bool& found) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   found = false;
-  CSqliteStatement s;
-  CQiError error = db_.Prepare("SELECT value FROM restart_info WHERE job_id=?1", s);
+  CQiError error = db_.Query(
+      "SELECT value FROM restart_info WHERE job_id=?1",
+      [&](CSqliteStatement& s) { s.Bind(1, jobId); },
+      [&](CSqliteStatement& row) {
+        value = row.ColumnInt(0);
+        found = true;
+      });
   if (error.IsError()) return error.Push(FXLOC);
-  s.Bind(1, jobId);
-  bool row = false;
-  error = s.Step(row);
-  if (error.IsError()) return error.Push(FXLOC);
-  if (row) {
-    value = s.ColumnInt(0);
-    found = true;
-  }
   return CQiError::Success();
 }
 
@@ -211,12 +199,8 @@ CQiError CIndexCatalog::QueryMetadata(const std::string& sql,
                                       std::vector<SMetadataRecord>& records) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   records.clear();
-  CSqliteStatement s;
-  CQiError error = db_.Prepare(sql, s);
-  if (error.IsError()) return error.Push(FXLOC);
-  bind(s);
-  error = s.ForEachRow(
-      [&](CSqliteStatement& row) { records.push_back(CatalogSql::ReadMetadata(row)); });
+  CQiError error = db_.Query(
+      sql, bind, [&](CSqliteStatement& row) { records.push_back(CatalogSql::ReadMetadata(row)); });
   if (error.IsError()) return error.Push(FXLOC);
   return CQiError::Success();
 }

@@ -138,6 +138,16 @@ CQiError CSqliteDb::Execute(const std::string& sql,
   return statement.Run();
 }
 
+CQiError CSqliteDb::Query(const std::string& sql,
+                          const std::function<void(CSqliteStatement&)>& bind,
+                          const std::function<void(CSqliteStatement&)>& read) {
+  CSqliteStatement statement;
+  CQiError error = Prepare(sql, statement);
+  if (error.IsError()) return error;
+  if (bind) bind(statement);
+  return statement.ForEachRow(read);
+}
+
 CQiError CSqliteDb::InTransaction(const std::function<CQiError()>& work) {
   CQiError error = BeginImmediate();
   if (error.IsError()) return error;

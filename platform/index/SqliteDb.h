@@ -37,6 +37,10 @@ class CSqliteDb {
   // Prepares `sql`, lets `bind` bind its parameters and runs it to its end
   // (a statement that returns no rows).
   CQiError Execute(const std::string& sql, const std::function<void(CSqliteStatement&)>& bind);
+  // Prepares the query `sql`, lets `bind` (when given) bind its parameters
+  // and hands every result row to `read`.
+  CQiError Query(const std::string& sql, const std::function<void(CSqliteStatement&)>& bind,
+                 const std::function<void(CSqliteStatement&)>& read);
 
   // A write transaction that takes the write lock at once (so it never
   // fails half-way with a lock upgrade conflict). Connections of one process
