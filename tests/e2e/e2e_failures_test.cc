@@ -63,6 +63,28 @@ class FailureTest : public E2eTest {
     EXPECT_LE(time, job.endTime);
   }
 
+  // The files listed in the collect files of `tasks` of node1, by path with
+  // their content.
+  std::map<std::string, std::string> FilesOfTasks(int64_t jobId, const std::set<int>& tasks) const {
+    std::map<std::string, std::string> files;
+    for (int task : tasks) {
+      for (const auto& line : e2e::ReadCollectFile(CollectFileOf(jobId, "node1", task))) {
+        if (fs::is_regular_file(line.path)) files[line.path] = simtest::ReadFile(line.path);
+      }
+    }
+    return files;
+  }
+
+  // The node's one mapping line marks exactly the `complete` tasks done.
+  static void ExpectMappingMarksComplete(const std::string& mappingText,
+                                         const std::set<int>& complete) {
+    e2e::Mapping mapping = e2e::ParseMapping(mappingText);
+    ASSERT_EQ(mapping.size(), 1u);
+    for (const auto& entry : mapping.begin()->second) {
+      EXPECT_EQ(entry.second, complete.count(entry.first) ? -1 : 0) << entry.first;
+    }
+  }
+
   // The store holds exactly `expected` (path -> content) for the job.
   void ExpectStoreHoldsExactly(int64_t jobId, const std::map<std::string, std::string>& expected) {
     std::map<std::string, SStoredItem> stored = StoredFiles(jobId);
@@ -441,24 +463,16 @@ TEST_F(FailureTest, QuitFlagRaisedWhileTheJobRunsStopsItFailed) {
   EXPECT_TRUE(job.events.empty());
 
   // The mapping file marks exactly the finished tasks complete.
-  e2e::Mapping mapping = e2e::ParseMapping(mappingAfterBackup);
-  ASSERT_EQ(mapping.size(), 1u);
-  EXPECT_EQ(mapping.begin()->second.size(), backup->tasks.size());
-  for (const auto& entry : mapping.begin()->second) {
-    EXPECT_EQ(entry.second, complete.count(entry.first) ? -1 : 0) << entry.first;
-  }
+  ASSERT_EQ(e2e::ParseMapping(mappingAfterBackup).size(), 1u);
+  EXPECT_EQ(e2e::ParseMapping(mappingAfterBackup).begin()->second.size(), backup->tasks.size());
+  ExpectMappingMarksComplete(mappingAfterBackup, complete);
 
   // The job's end still wrote the index views.
   ExpectViewsOfTheNode(job);
 
   // The store holds the files of the finished tasks' collect files, byte
   // for byte, and nothing else.
-  std::map<std::string, std::string> expected;
-  for (int taskId : complete) {
-    for (const auto& line : e2e::ReadCollectFile(CollectFileOf(jobId, "node1", taskId))) {
-      if (fs::is_regular_file(line.path)) expected[line.path] = simtest::ReadFile(line.path);
-    }
-  }
+  std::map<std::string, std::string> expected = FilesOfTasks(jobId, complete);
   ASSERT_FALSE(expected.empty());
   ExpectStoreHoldsExactly(jobId, expected);
 }
@@ -521,22 +535,13 @@ TEST_F(FailureTest, QuitFlagRaisedAsAFileFailsStopsTheWorkerAtThatFile) {
                                    std::to_string(fault->TargetLine().offset)),
             std::string::npos)
       << job.restartString;
-  e2e::Mapping mapping = e2e::ParseMapping(mappingAfterBackup);
-  ASSERT_EQ(mapping.size(), 1u);
-  for (const auto& entry : mapping.begin()->second) {
-    EXPECT_EQ(entry.second, complete.count(entry.first) ? -1 : 0) << entry.first;
-  }
+  ExpectMappingMarksComplete(mappingAfterBackup, complete);
 
   ExpectViewsOfTheNode(job);
 
   // Stored: the complete tasks' files and the failed task's files before
   // the one that failed; nothing after it.
-  std::map<std::string, std::string> expected;
-  for (int task : complete) {
-    for (const auto& line : e2e::ReadCollectFile(CollectFileOf(jobId, "node1", task))) {
-      if (fs::is_regular_file(line.path)) expected[line.path] = simtest::ReadFile(line.path);
-    }
-  }
+  std::map<std::string, std::string> expected = FilesOfTasks(jobId, complete);
   const std::vector<e2e::CollectLine>& lines = fault->Lines();
   for (size_t i = 0; i < fault->Target(); ++i) {
     if (fs::is_regular_file(lines[i].path)) {
