@@ -26,16 +26,6 @@ namespace TQCassandra {
 
 namespace {
 
-// A new error of the same kind and number as `cause`, with `message`.
-CQiError Restate(const FXCodeLocation& location, const CQiError& cause,
-                 const std::string& message) {
-  if (cause.GetFacility() == CQiError::kErrNo) {
-    return FXErrorUtil::ErrorErrNo(location, static_cast<int>(cause.GetValue()), "%s",
-                                   message.c_str());
-  }
-  return FXErrorUtil::ErrorWin32(location, cause.GetValue(), "%s", message.c_str());
-}
-
 // The table record a table directory's name stands for, as the request
 // carries tables: "<table>-<id>"; a name without "-" is a table of the old
 // layout without id. Sets `legacy` for such a name.
@@ -72,7 +62,7 @@ CQiError CassandraBackupController::writeToCollectFile(std::string path, std::st
   if (error.IsError()) {
     TQLOG(-1, "Failed to add %s to collect file %s: %s", path.c_str(), collectFile.c_str(),
           error.AsString(2).c_str());
-    return Restate(
+    return FXErrorUtil::Restate(
         FXLOC, error,
         "Failed to add " + path + " to collect file " + collectFile + ": " + error.GetMessage());
   }
@@ -116,9 +106,9 @@ CQiError CassandraBackupController::addToFailuresList(const std::string& instanc
   CQiError closed = list.Close();
   if (!error.IsError()) error = closed;
   if (error.IsError()) {
-    return Restate(FXLOC, error,
-                   "Failed to record failed keyspace " + keyspace + " of instance " + instance +
-                       " in " + path + ": " + error.GetMessage());
+    return FXErrorUtil::Restate(FXLOC, error,
+                                "Failed to record failed keyspace " + keyspace + " of instance " +
+                                    instance + " in " + path + ": " + error.GetMessage());
   }
   return CQiError::Success();
 }
@@ -321,8 +311,8 @@ CQiError CassandraBackupController::createJRStateFile() {
   CQiError error = FXFile::TQCreateFile(path.c_str(), FXFile::kGenericWrite, 0, nullptr,
                                         FXFile::kCreateAlways, 0x80, nullptr, handle);
   if (error.IsError()) {
-    return Restate(FXLOC, error,
-                   "Failed to open JR state file " + path + ". Error=" + error.AsString(2));
+    return FXErrorUtil::Restate(
+        FXLOC, error, "Failed to open JR state file " + path + ". Error=" + error.AsString(2));
   }
   char text[32];
   int length = std::snprintf(text, sizeof(text), "%lld",
@@ -330,7 +320,7 @@ CQiError CassandraBackupController::createJRStateFile() {
   TQLOG(2, "Writing into JR state file");
   error = FXFile::TQWriteFile(handle, text, static_cast<size_t>(length));
   if (error.IsError()) {
-    return Restate(FXLOC, error, "Failed to write to JR state file [" + path + "]");
+    return FXErrorUtil::Restate(FXLOC, error, "Failed to write to JR state file [" + path + "]");
   }
   return CQiError::Success();
 }

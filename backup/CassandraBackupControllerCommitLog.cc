@@ -38,16 +38,6 @@ std::string PropertiesDirectory(const std::string& field) {
   return parts.size() == 2 ? parts[0] : field;
 }
 
-// A new error of the same kind and number as `cause`, with `message`.
-CQiError Restate(const FXCodeLocation& location, const CQiError& cause,
-                 const std::string& message) {
-  if (cause.GetFacility() == CQiError::kErrNo) {
-    return FXErrorUtil::ErrorErrNo(location, static_cast<int>(cause.GetValue()), "%s",
-                                   message.c_str());
-  }
-  return FXErrorUtil::ErrorWin32(location, cause.GetValue(), "%s", message.c_str());
-}
-
 }  // namespace
 
 CQiError CassandraBackupController::configureCommitLogBackup() {
@@ -92,10 +82,11 @@ CQiError CassandraBackupController::configureCommitLogBackup() {
     error = CommitLogArchivingProperties::Rewrite(path, updated, step);
     if (error.IsError()) {
       TQLOG(-1, "Failed to rewrite %s: %s", path.c_str(), error.AsString(2).c_str());
-      return Restate(FXLOC, error,
-                     step == CommitLogArchivingProperties::kRewriteOpen
-                         ? "Failed to open Cassandra commit log archive config file"
-                         : "Failed to write into Cassandra commit log archive config file");
+      return FXErrorUtil::Restate(
+          FXLOC, error,
+          step == CommitLogArchivingProperties::kRewriteOpen
+              ? "Failed to open Cassandra commit log archive config file"
+              : "Failed to write into Cassandra commit log archive config file");
     }
     TQLOG(0,
           "Commit log archiving has been configured. This will take effect with a restart of "

@@ -52,6 +52,14 @@ CQiError FXErrorUtil::MakeEvent(const FXCodeLocation& location, uint32_t eventId
   return error;
 }
 
+CQiError FXErrorUtil::Restate(const FXCodeLocation& location, const CQiError& cause,
+                              const std::string& message) {
+  if (cause.GetFacility() == CQiError::kErrNo) {
+    return ErrorErrNo(location, static_cast<int>(cause.GetValue()), "%s", message.c_str());
+  }
+  return ErrorWin32(location, cause.GetValue(), "%s", message.c_str());
+}
+
 bool FXErrorUtil::IsWin32(const CQiError& error, uint32_t code) {
   return error.IsError() && error.GetFacility() == CQiError::kWin32 && error.GetValue() == code;
 }

@@ -25,6 +25,11 @@ class FXErrorUtil {
     return MakeEvent(location, eventId, std::move(texts));
   }
 
+  // A new error of the same kind and number as `cause`, with `message`
+  // instead of its text (a caller's own words for a lower-level failure).
+  static CQiError Restate(const FXCodeLocation& location, const CQiError& cause,
+                          const std::string& message);
+
   static bool IsWin32(const CQiError& error, uint32_t code);
   static bool IsErrNo(const CQiError& error, int err);
   static bool IsEvent(const CQiError& error, uint32_t eventId);
