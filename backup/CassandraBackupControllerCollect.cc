@@ -6,6 +6,7 @@
 #include <new>
 
 #include "backup/CassandraBackupController.h"
+#include "backup/CassandraBackupWorker.h"
 #include "backup/CassandraControllerClientConfig.h"
 #include "backup/CustomPostProcessingOptions.h"
 #include "platform/base/AutoHandle.h"
@@ -13,7 +14,6 @@
 #include "platform/base/FXFile.h"
 #include "platform/base/FXPath.h"
 #include "platform/base/QiDirectory.h"
-#include "platform/base/QiFile.h"
 #include "platform/log/LogWriter.h"
 #include "platform/multinode/ExtentCollectFile.h"
 #include "platform/multinode/FlatCollectFile.h"
@@ -98,13 +98,9 @@ CQiError CassandraBackupController::addToFailuresList(const std::string& instanc
     return FXErrorUtil::ErrorWin32(FXLOC, 87, "No failures list to record keyspace %s of %s",
                                    keyspace.c_str(), instance.c_str());
   }
-  // Every failed keyspace stays in the list: lines are appended.
-  CQiFile list;
-  CQiError error = list.Open(path.c_str(), "a");
-  const std::string line = instance + " " + keyspace + "\n";
-  if (!error.IsError()) error = list.Write(line.data(), line.size());
-  CQiError closed = list.Close();
-  if (!error.IsError()) error = closed;
+  // Every failed keyspace stays in the list: lines are appended, in one write
+  // under the lock the backup workers append with.
+  CQiError error = CassandraHandleFailedFiles::AddFailedKeyspace(path, instance, keyspace);
   if (error.IsError()) {
     return FXErrorUtil::Restate(FXLOC, error,
                                 "Failed to record failed keyspace " + keyspace + " of instance " +
