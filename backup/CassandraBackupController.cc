@@ -357,6 +357,11 @@ CQiError CassandraBackupController::initializePriam(const std::string& jmxConfig
   return CQiError::Success();
 }
 
+bool CassandraBackupController::isPriamRunning(const std::string& instance) const {
+  auto entry = priamByInstance.find(instance);
+  return entry != priamByInstance.end() && entry->second && entry->second->getIsConnected();
+}
+
 CQiError CassandraBackupController::uninitializePriam() {
   TQ_DEBUG_FUNCTION();
   CQiError error = CassandraPriamSetup::UninitializeNodePriams(priamByInstance);

@@ -155,6 +155,8 @@ class CassandraBackupController : public MultiNodeBackupOps::MultiNodeBackupOpsC
   // The framework's configuration as this controller's own; empty when it is
   // of another type.
   boost::shared_ptr<CassandraControllerClientConfig> GetControllerConfig() const;
+  // True when the instance has a Priam in priamByInstance and it runs.
+  bool isPriamRunning(const std::string& instance) const;
   // True when `number` lies in the node's own range of numbered collect
   // files: from the first collect-file number, two per stream.
   bool IsOwnCollectFileNumber(int number) const;

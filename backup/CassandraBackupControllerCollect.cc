@@ -20,7 +20,6 @@
 #include "platform/multinode/UnixFileNameFactory.h"
 #include "platform/multinode/UnixFlatCollectFile.h"
 #include "platform/multinode/UnixSplitCollectFiles.h"
-#include "platform/priam/PriamUtil.h"
 
 namespace TQCassandra {
 
@@ -127,7 +126,7 @@ CQiError CassandraBackupController::generateCollectFiles(int splitCount, int col
   for (auto& entry : priamByInstance) {
     const std::string& name = entry.first;
     TQLOG(0, "Instance %s", name.c_str());
-    if (!entry.second || !entry.second->getIsConnected()) {
+    if (!isPriamRunning(name)) {
       TQLOG(0, "Priam not initialized or not started on %s. Skipping", name.c_str());
       continue;
     }

@@ -20,7 +20,6 @@
 #include "platform/log/LogWriter.h"
 #include "platform/multinode/UnixFileNameFactory.h"
 #include "platform/multinode/UnixFlatCollectFile.h"
-#include "platform/priam/PriamUtil.h"
 
 namespace TQCassandra {
 
@@ -104,8 +103,7 @@ CQiError CassandraBackupController::checkIfCassandraInDocker() {
 
   for (auto& entry : config->nodeProperties) {
     const std::string& instance = entry.first;
-    auto priam = priamByInstance.find(instance);
-    if (priam == priamByInstance.end() || !priam->second || !priam->second->getIsConnected()) {
+    if (!isPriamRunning(instance)) {
       TQLOG(0, "Priam not initialized or not started on %s. Skipping for docker check",
             instance.c_str());
       continue;
@@ -143,7 +141,7 @@ CQiError CassandraBackupController::generateCollectFilesForCommitLogs(int splitC
   for (auto& entry : priamByInstance) {
     const std::string& name = entry.first;
     TQLOG(0, "Instance %s", name.c_str());
-    if (!entry.second || !entry.second->getIsConnected()) {
+    if (!isPriamRunning(name)) {
       TQLOG(0, "Priam not initialized or not started on %s. Skipping", name.c_str());
       continue;
     }

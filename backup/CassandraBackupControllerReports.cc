@@ -19,18 +19,9 @@
 #include "platform/msg/FrameworkRecords.h"
 #include "platform/multinode/MultiNodeBackupOpsWorkerParams.h"
 #include "platform/multinode/UnixFileNameFactory.h"
-#include "platform/priam/PriamUtil.h"
 #include "platform/suite/TQPI_Focus.h"
 
 namespace TQCassandra {
-
-namespace {
-
-bool PriamRunning(const boost::shared_ptr<TqCassandra::PriamUtil>& priam) {
-  return priam && priam->getIsConnected();
-}
-
-}  // namespace
 
 CQiError CassandraBackupController::SetAdditionalStartupValues(
     DistributedQEL::ControllerStartup& startup) {
@@ -44,7 +35,7 @@ CQiError CassandraBackupController::SetAdditionalStartupValues(
   } else {
     std::string failed;
     for (const auto& entry : priamByInstance) {
-      if (PriamRunning(entry.second)) continue;
+      if (isPriamRunning(entry.first)) continue;
       TQLOG(0, "Priam not initialized or not started on %s. Adding to failed instances list",
             entry.first.c_str());
       failed += entry.first + ",";
@@ -83,8 +74,7 @@ CQiError CassandraBackupController::SetAdditionalCtrlDoneValues(
 
   std::vector<App::CassandraNodeStatus> nodes;
   for (const auto& instance : keyspacesByInstance) {
-    auto priam = priamByInstance.find(instance.first);
-    if (priam == priamByInstance.end() || !PriamRunning(priam->second)) {
+    if (!isPriamRunning(instance.first)) {
       TQLOG(0, "Priam not initialized or not started on %s. Backup was skipped",
             instance.first.c_str());
       continue;

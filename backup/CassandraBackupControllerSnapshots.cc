@@ -18,10 +18,6 @@ namespace TQCassandra {
 
 namespace {
 
-bool IsRunning(const boost::shared_ptr<TqCassandra::PriamUtil>& priam) {
-  return priam && priam->getIsConnected();
-}
-
 void LogSkipped(const std::string& instance) {
   TQLOG(0, "Priam not initialized or not started on %s. Skipping", instance.c_str());
 }
@@ -32,7 +28,7 @@ CQiError CassandraBackupController::flushCassandraTables() {
   TQ_DEBUG_FUNCTION();
   for (auto& entry : priamByInstance) {
     const std::string& name = entry.first;
-    if (!IsRunning(entry.second)) {
+    if (!isPriamRunning(name)) {
       LogSkipped(name);
       continue;
     }
@@ -74,7 +70,7 @@ CQiError CassandraBackupController::takeSnapshot() {
   for (auto& entry : priamByInstance) {
     const std::string& name = entry.first;
     TQLOG(0, "Instance %s", name.c_str());
-    if (!IsRunning(entry.second)) {
+    if (!isPriamRunning(name)) {
       LogSkipped(name);
       continue;
     }
@@ -148,7 +144,7 @@ void CassandraBackupController::deleteSnapshots(bool postBackupCleanup) {
 
   for (auto& entry : priamByInstance) {
     const std::string& name = entry.first;
-    if (!IsRunning(entry.second)) {
+    if (!isPriamRunning(name)) {
       LogSkipped(name);
       continue;
     }
