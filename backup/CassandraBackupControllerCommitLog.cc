@@ -5,15 +5,14 @@
 
 #include <new>
 #include <string>
-#include <vector>
 
 #include "backup/CassandraBackupController.h"
 #include "backup/CassandraControllerClientConfig.h"
 #include "backup/CassandraDockerHelper.h"
+#include "common/CassandraPriamSetup.h"
 #include "common/CommitLogArchivingProperties.h"
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/FXPath.h"
-#include "platform/base/FXString.h"
 #include "platform/base/QiDirectory.h"
 #include "platform/base/QiFile.h"
 #include "platform/log/EvEvent.h"
@@ -28,14 +27,6 @@ namespace {
 const char* const kArchiveKey = "archive_command";
 // Names of archived commit-log segments begin with this.
 const char* const kSegmentPrefix = "CommitLog";
-
-// The configuration directory of an instance for its properties file: the
-// text before the ":" of a field of two ":"-separated parts, else the field.
-std::string PropertiesDirectory(const std::string& field) {
-  std::vector<std::string> parts;
-  FXString::Split(field, ":", parts, FXString::kKeepEmpty);
-  return parts.size() == 2 ? parts[0] : field;
-}
 
 }  // namespace
 
@@ -54,7 +45,7 @@ CQiError CassandraBackupController::configureCommitLogBackup() {
 
   for (const auto& entry : config->nodeProperties) {
     const std::string& instance = entry.first;
-    std::string path = PropertiesDirectory(entry.second.node.getConfigDirectory());
+    std::string path = NodeConfigurationLocation(entry.second.node.getConfigDirectory());
     FXPath::Append(path, CommitLogArchivingProperties::kFileName, 0);
     TQLOG(0, "Configuring commit log backup for instance %s in file %s", instance.c_str(),
           path.c_str());

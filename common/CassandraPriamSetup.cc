@@ -59,16 +59,6 @@ CQiError MakeWorkingDirectory(std::initializer_list<std::string> components, std
   return CQiError::Success();
 }
 
-// A node record's configuration field names a directory, a file, or, as
-// discovery may store it, "a:b" of which the first part counts.
-std::string NodeConfigurationLocation(const std::string& configDirectory) {
-  size_t colon = configDirectory.find(':');
-  if (colon != std::string::npos && configDirectory.find(':', colon + 1) == std::string::npos) {
-    return configDirectory.substr(0, colon);
-  }
-  return configDirectory;
-}
-
 PriamUtilPtr NewPriamUtil(const std::string& javaPath, const std::string& baseDirectory,
                           const std::string& workingDirectory, const std::string& confLocation) {
   return PriamUtilPtr(new (std::nothrow) TqCassandra::PriamUtil(
@@ -149,6 +139,14 @@ void WriteProperties(TqCassandra::PriamUtil& priam, const Properties& properties
 }
 
 }  // namespace
+
+std::string NodeConfigurationLocation(const std::string& configDirectory) {
+  size_t colon = configDirectory.find(':');
+  if (colon != std::string::npos && configDirectory.find(':', colon + 1) == std::string::npos) {
+    return configDirectory.substr(0, colon);
+  }
+  return configDirectory;
+}
 
 NodePriamInstance NodePriamInstance::FromNode(const App::CassandraNode& node) {
   NodePriamInstance instance;

@@ -48,6 +48,11 @@ struct CoordinatorPriamInputs {
   std::string authConfigXml;
 };
 
+// A node record's configuration field names a directory, a file, or, as
+// discovery may store it, "a:b" of which the first part counts: the location
+// the field stands for.
+std::string NodeConfigurationLocation(const std::string& configDirectory);
+
 // One Cassandra instance of a node machine, as its Priam start-up needs it.
 struct NodePriamInstance {
   std::string javaHome;         // field 15 of the node record
