@@ -25,8 +25,8 @@ namespace TQCassandra {
 namespace {
 
 const char* const kArchiveKey = "archive_command";
-// Names of archived commit-log segments begin with this.
-const char* const kSegmentPrefix = "CommitLog";
+// Names of archived commit-log segments begin with "CommitLog".
+const char* const kSegmentPattern = "CommitLog*";
 
 }  // namespace
 
@@ -142,7 +142,7 @@ CQiError CassandraBackupController::generateCollectFilesForCommitLogs(int splitC
     if (error.IsError()) return error.Push(FXLOC);
 
     CQiDirectory listing;
-    error = listing.Open(archive.c_str());
+    error = listing.Open(archive.c_str(), kSegmentPattern);
     if (error.IsError()) {
       TQLOG(-1, "Failed to open commit log backup directory %s: %s", archive.c_str(),
             error.AsString(2).c_str());
@@ -155,9 +155,8 @@ CQiError CassandraBackupController::generateCollectFilesForCommitLogs(int splitC
       error = listing.GetEntry(item, done);
       if (error.IsError()) return error.Push(FXLOC);
       if (done) break;
-      const std::string fileName = item.name.str();
-      if (fileName.compare(0, 9, kSegmentPrefix) != 0) continue;
-      error = writeToCollectFile(FXPath::Join(archive, fileName), flatPath, context.consumer);
+      error =
+          writeToCollectFile(FXPath::Join(archive, item.name.str()), flatPath, context.consumer);
       if (error.IsError()) return error.Push(FXLOC);
     }
   }
