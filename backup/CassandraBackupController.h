@@ -123,7 +123,7 @@ class CassandraBackupController : public MultiNodeBackupOps::MultiNodeBackupOpsC
                               CassandraCollectFileContext& context);
   // Adds one entry (the path and its size) to the flat collect file behind
   // `consumer`; `collectFile` names that file.
-  static CQiError writeToCollectFile(std::string path, std::string collectFile,
+  static CQiError writeToCollectFile(const std::string& path, const std::string& collectFile,
                                      boost::shared_ptr<CItemConsumer>& consumer);
   // Walk callback: lists a file of a snapshot or backups directory; `context`
   // is the CassandraCollectFileContext. Directories are passed over.

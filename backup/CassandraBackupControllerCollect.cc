@@ -44,7 +44,8 @@ DistributedQEL::CassandraTable TableOfDirectory(const std::string& name, bool& l
 
 }  // namespace
 
-CQiError CassandraBackupController::writeToCollectFile(std::string path, std::string collectFile,
+CQiError CassandraBackupController::writeToCollectFile(const std::string& path,
+                                                       const std::string& collectFile,
                                                        boost::shared_ptr<CItemConsumer>& consumer) {
   long long size = 0;
   CQiError error = FXFile::TQGetFileSize(path.c_str(), size);
@@ -78,9 +79,12 @@ CQiError CassandraBackupController::cassandraAddToCollectFile(const char* direct
     return CQiError::Success();
   }
   if (!collect) return FXErrorUtil::ErrorWin32(FXLOC, 87, "No collect file context");
-  const std::string collectFile = FXPath::Join(
-      collect->jobResultsDir, CUnixFileNameFactory::CollectFileName(collect->level, 1));
-  CQiError error = writeToCollectFile(path, collectFile, collect->consumer);
+  // Made once per walk, not once per entry.
+  if (collect->collectFilePath.empty()) {
+    collect->collectFilePath = FXPath::Join(
+        collect->jobResultsDir, CUnixFileNameFactory::CollectFileName(collect->level, 1));
+  }
+  CQiError error = writeToCollectFile(path, collect->collectFilePath, collect->consumer);
   if (error.IsError()) {
     // Kept for the generation, which fails with it; the walk stops here.
     if (!collect->error.IsError()) collect->error = error;
@@ -232,6 +236,7 @@ CQiError CassandraBackupController::openFlatCollectFile(TQBkpLevel level,
   }
   context.level = level;
   context.jobResultsDir = jobResultsDir;
+  context.collectFilePath = flatPath;
   return CQiError::Success();
 }
 

@@ -16,6 +16,9 @@ struct CassandraCollectFileContext {
   TQBkpLevel level = TQBkpLevel_Full;
   // Directory of the collect files.
   std::string jobResultsDir;
+  // Path of the flat collect file, as the entries' errors name it; the walk
+  // callback makes it from the two above when it is empty.
+  std::string collectFilePath;
   // The first entry the walk could not write; it fails the generation.
   CQiError error;
 };
