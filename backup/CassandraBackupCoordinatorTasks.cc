@@ -3,8 +3,6 @@
 // the node's collect files, their hand-out to streams, failures and
 // completions; the collect file mapping file; stopping finished nodes.
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -118,11 +116,6 @@ bool ReadMetaKeyspace(const TqJson::Object& object, MetaKeyspace& out) {
 
 bool Contains(const std::list<std::string>& list, const std::string& item) {
   return std::find(list.begin(), list.end(), item) != list.end();
-}
-
-bool FileExists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
 }
 
 }  // namespace
@@ -669,9 +662,6 @@ CQiError CassandraBackupCoordinator::markTaskCompleteInMappingFile(std::string n
   }
   const uint32_t clientId = node->getClientID();
   const std::string path = mappingFilePath();
-  if (!FileExists(path)) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 774, "Failed to access mapping file");
-  }
   TQLOG(2, "Reading from mapping file %s into temporary map", path.c_str());
   std::vector<std::string> lines;
   CQiError error = CollectFileMapping::ReadLines(path, lines);
