@@ -57,14 +57,6 @@ int64_t Decimal64(const std::string& text) {
   return static_cast<int64_t>(std::strtoll(text.c_str(), nullptr, 10));
 }
 
-// How the coordinator names a Cassandra node: its agent instance name when
-// several nodes share a client, else its client's name.
-std::string NodeKey(const App::CassandraNode& node, bool dockerConfig) {
-  if (dockerConfig) return node.getAgentInstanceName();
-  std::optional<TqEntities::ClientEntity> client = node.getClient();
-  return client ? client->getClientName() : std::string();
-}
-
 // The client a node key belongs to.
 std::string ClientPart(const std::string& nodeKey, bool dockerConfig) {
   if (!dockerConfig) return nodeKey;
@@ -175,11 +167,11 @@ CQiError CassandraBackupCoordinator::getCommandArgumentsForNode(CNodeInfoPtr& no
 }
 
 DistributedQEL::CassandraNodeKeyspace* CassandraBackupCoordinator::findInstanceObjByInstance(
-    std::vector<DistributedQEL::CassandraNodeKeyspace>* list, const std::string& nodeKey) {
+    std::vector<DistributedQEL::CassandraNodeKeyspace>* list, const std::string& key) {
   if (list == nullptr) return nullptr;
   for (DistributedQEL::CassandraNodeKeyspace& entry : *list) {
     std::optional<App::CassandraNode> node = entry.getNode();
-    if (node && NodeKey(*node, dockerConfig) == nodeKey) return &entry;
+    if (node && nodeKey(*node) == key) return &entry;
   }
   return nullptr;
 }
