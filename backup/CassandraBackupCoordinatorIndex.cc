@@ -11,6 +11,7 @@
 #include <fstream>
 #include <memory>
 #include <new>
+#include <optional>
 #include <set>
 #include <string>
 #include <unordered_set>
@@ -519,6 +520,8 @@ CQiError CassandraBackupCoordinator::createCassandraMetadataInIndex() {
     }
   }
 
+  // dse.yaml is read for the first encrypted table and serves every other.
+  std::optional<std::string> keyDirectory;
   TqJson::Array keyspaces;
   if (!TqJson::Unserialize(metaJson.str(), keyspaces)) {
     return FXErrorUtil::ErrorWin32(FXLOC, 13, "The Cassandra metadata reply is not a JSON array");
@@ -560,9 +563,12 @@ CQiError CassandraBackupCoordinator::createCassandraMetadataInIndex() {
       tablePayload.setEncrypted(0);
       if (BoolOf(table, "ENCRYPTED")) {
         tablePayload.setEncrypted(1);
-        std::string keyDirectory;
-        error = getCassandraSystemKeyDirectory(keyDirectory);
-        if (error.IsError()) return error.Push(FXLOC);
+        if (!keyDirectory) {
+          std::string directory;
+          error = getCassandraSystemKeyDirectory(directory);
+          if (error.IsError()) return error.Push(FXLOC);
+          keyDirectory = directory;
+        }
         TqJson::Object options;
         if (!ObjectOf(table, "EncyptionOptions", options)) {
           TQLOG(-1, "Failed to fetch Encryption options for table %s.%s", keyspaceName.c_str(),
@@ -570,7 +576,7 @@ CQiError CassandraBackupCoordinator::createCassandraMetadataInIndex() {
           continue;
         }
         IdxMetadata::CassandraEncryptionInfo encryption;
-        error = EncryptTableKey(keyspaceName, tableName, keyDirectory, options, getJobClient(),
+        error = EncryptTableKey(keyspaceName, tableName, *keyDirectory, options, getJobClient(),
                                 encryption);
         if (error.IsError()) return error.Push(FXLOC);
         tablePayload.setEncryption(encryption);
