@@ -1,6 +1,5 @@
 #include "backup/CollectFileMapping.h"
 
-#include <errno.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -11,24 +10,16 @@
 #include <fstream>
 
 #include "platform/base/FXErrorUtil.h"
+#include "platform/base/FXFile.h"
 #include "platform/base/FXString.h"
 
 namespace TQCassandra {
 
 namespace {
 
-// Writes all of `text`, going on after short writes.
+// Writes all of `text`.
 bool WriteAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
+  return !FXFile::TQWriteFile(fd, text.data(), text.size()).IsError();
 }
 
 std::string DirectoryOf(const std::string& path) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/base/FXErrorUtil.h"
+#include "platform/base/FXFile.h"
 
 namespace TQCassandra {
 
@@ -47,19 +48,6 @@ std::vector<Line> SplitLines(const std::string& text) {
 bool IsKeyLine(const std::string& content, const std::string& key) {
   return content.size() > key.size() && content.compare(0, key.size(), key) == 0 &&
          content[key.size()] == '=';
-}
-
-CQiError WriteAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t written = ::write(fd, text.data() + done, text.size() - done);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return FXErrorUtil::ErrorErrNo(FXLOC, errno, "write");
-    }
-    done += static_cast<size_t>(written);
-  }
-  return CQiError::Success();
 }
 
 }  // namespace
@@ -113,7 +101,7 @@ CQiError CommitLogArchivingProperties::Rewrite(const std::string& path, const st
     error =
         FXErrorUtil::ErrorErrNo(FXLOC, errno, "Failed to set the mode of %s", temporary.c_str());
   }
-  if (!error.IsError()) error = WriteAll(fd, text);
+  if (!error.IsError()) error = FXFile::TQWriteFile(fd, text.data(), text.size());
   if (!error.IsError() && ::fsync(fd) != 0) {
     error = FXErrorUtil::ErrorErrNo(FXLOC, errno, "Failed to sync %s", temporary.c_str());
   }
