@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "common/CassandraPriamSetup.h"
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/FXPath.h"
 #include "platform/framework/ExtentCollectFile.h"
@@ -14,13 +15,6 @@
 #include "platform/suite/TQPI_Focus.h"
 
 namespace TQCassandra {
-
-namespace {
-
-// Major event of a Priam start or request refused for authentication.
-constexpr uint32_t EV_PRIAM_ACCESS_DENIED = 0x6000485;
-
-}  // namespace
 
 CQiError CassandraCoordinatorClientConfig::parseArguments(CProgramArgumentsPtr arguments) {
   TQ_DEBUG_FUNCTION();
@@ -92,7 +86,7 @@ CQiError CassandraBackupCoordinator::handlePriamError(const CQiError& error, uin
   if (!error.IsError()) return error;
   EvEvent event;
   if (FXErrorUtil::IsWin32(error, 5)) {
-    event.MajorEvent(EV_PRIAM_ACCESS_DENIED);
+    event.MajorEvent(CassandraPriamSetup::kEvPriamAccessDenied);
   } else {
     if (!detail.empty()) event << detail;
     event.MajorEvent(eventId);

@@ -84,6 +84,9 @@ typedef boost::shared_ptr<CassandraCoordinatorClientConfig> CassandraCoordinator
 // The job-wide coordinator of the "backup" phase of a Cassandra backup job.
 class CassandraBackupCoordinator : public TQDC_FileSystem::CBackup {
  public:
+  // Job event of a Priam request that failed or answered what cannot be read.
+  static constexpr uint32_t kEvPriamRequestFailed = 0x60003D3;
+
   CassandraBackupCoordinator();
   ~CassandraBackupCoordinator() override;
 

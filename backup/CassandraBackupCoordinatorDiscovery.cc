@@ -35,7 +35,6 @@ namespace TQCassandra {
 
 namespace {
 
-constexpr uint32_t EV_PRIAM_REQUEST_FAILED = 0x60003D3;
 constexpr uint32_t EV_NODE_SKIPPED = 0x60003DB;
 constexpr uint32_t EV_NO_BACKUP_CONTENT = 0x600046E;
 constexpr uint32_t SP_GET_CLIENTS_FOR_IPS = 0x1E122479;
@@ -46,7 +45,7 @@ constexpr uint32_t SP_DISTRIBUTED_CLUSTER_INSTANCE = 0x1E4FDD52;
 void RaiseRequestFailed(const char* request, const CQiError& error, const std::string& reply) {
   EvEvent event;
   event << request << error.AsString(2) + ": " + reply;
-  event.MajorEvent(EV_PRIAM_REQUEST_FAILED);
+  event.MajorEvent(CassandraBackupCoordinator::kEvPriamRequestFailed);
 }
 
 void RaiseNodeSkipped(const std::string& node, const char* reason) {

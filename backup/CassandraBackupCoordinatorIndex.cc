@@ -44,7 +44,6 @@ namespace TQCassandra {
 
 namespace {
 
-constexpr uint32_t EV_PRIAM_REQUEST_FAILED = 0x60003D3;
 constexpr uint32_t EV_SYSTEM_KEY_UNREADABLE = 0x600046F;
 constexpr uint32_t EV_DSE_YAML_UNREADABLE = 0x600001E;
 
@@ -491,7 +490,7 @@ CQiError CassandraBackupCoordinator::createCassandraMetadataInIndex() {
     if (error.IsError()) {
       TQLOG(-1, "Error while getting metadata from the Cassandra cluster. Error: %s, Response: %s",
             error.AsString().c_str(), metaJson.c_str());
-      CQiError reported = handlePriamError(error, EV_PRIAM_REQUEST_FAILED, "getMeta");
+      CQiError reported = handlePriamError(error, kEvPriamRequestFailed, "getMeta");
       metaJson.Empty();
       return reported.Push(FXLOC);
     }
@@ -504,7 +503,7 @@ CQiError CassandraBackupCoordinator::createCassandraMetadataInIndex() {
     TQLOG(-1, "Failed to fetch Cassandra status to get the list of datacenters");
     EvEvent event;
     event << "status" << (error.AsString(2) + ": " + statusReply.str());
-    event.MinorEvent(EV_PRIAM_REQUEST_FAILED);
+    event.MinorEvent(kEvPriamRequestFailed);
     return error.Push(FXLOC);
   }
   TqJson::Array ring;

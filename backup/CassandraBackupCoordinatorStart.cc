@@ -31,9 +31,6 @@ namespace TQCassandra {
 
 namespace {
 
-constexpr uint32_t EV_PRIAM_REQUEST_FAILED = 0x60003D3;
-constexpr uint32_t EV_PRIAM_START_FAILED = 0x60003D4;
-constexpr uint32_t EV_PASSWORD_DECRYPT_FAILED = 0x6000478;
 constexpr uint32_t EV_SUBCLIENT_INIT_FAILED = 0x6000479;
 constexpr uint32_t EV_COMMIT_LOG_NOT_CONFIGURED = 0x600046C;
 
@@ -156,7 +153,8 @@ CQiError CassandraBackupCoordinator::loadNodeConfiguration() {
     instance->getGatewayPassword(encrypted);
     if (!CassandraPriamSetup::DecryptToBase64(encrypted, config.gatewayPassword)) {
       TQLOG(-1, "Failed to decrypt the CQL password");
-      return FXErrorUtil::ErrorEventMessage(FXLOC, EV_PASSWORD_DECRYPT_FAILED, "CQL password");
+      return FXErrorUtil::ErrorEventMessage(FXLOC, CassandraPriamSetup::kEvPasswordDecryptFailed,
+                                            "CQL password");
     }
   }
 
@@ -203,7 +201,7 @@ CQiError CassandraBackupCoordinator::loadNodeConfiguration() {
   setAdditionalPriamParameters();
   e = priam->startPriam();
   if (e.IsError()) {
-    handlePriamError(e, EV_PRIAM_START_FAILED, std::string());
+    handlePriamError(e, CassandraPriamSetup::kEvPriamStartFailed, std::string());
     return e.Push(FXLOC);
   }
 
@@ -228,7 +226,7 @@ CQiError CassandraBackupCoordinator::loadNodeConfiguration() {
           e.AsString(2).c_str(), reply.c_str());
     EvEvent event;
     event << "clusterDetails" << e.AsString(2) + ": " + reply.str();
-    event.MajorEvent(EV_PRIAM_REQUEST_FAILED);
+    event.MajorEvent(kEvPriamRequestFailed);
     return e.Push(FXLOC);
   }
   config.clusterName = clusterName;

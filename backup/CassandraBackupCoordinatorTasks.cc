@@ -40,7 +40,6 @@ using TQDC_FileSystem::CollectFileInfoPtr;
 namespace {
 
 constexpr uint32_t EV_CONTROLLER_DETAILS_MISSING = 0x60003D2;
-constexpr uint32_t EV_PRIAM_REQUEST_FAILED = 0x60003D3;
 // The backup's stream kind.
 constexpr int kBackupStreams = 1;
 constexpr int kBackupTaskKind = 1;
@@ -216,7 +215,7 @@ CQiError CassandraBackupCoordinator::getNodeStartAcknowledgeMessage(CNodeInfoPtr
       metadataAvailable = false;
       TQLOG(-1, "Error while getting metadata from the Cassandra cluster. Error: %s, Response: %s",
             error.AsString(2).c_str(), metaJson.c_str());
-      handlePriamError(error, EV_PRIAM_REQUEST_FAILED, "getMeta");
+      handlePriamError(error, kEvPriamRequestFailed, "getMeta");
       return error.Push(FXLOC);
     }
     TQLOG(2, "Response: %s", metaJson.c_str());
