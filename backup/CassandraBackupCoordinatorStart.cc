@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 
 #include <atomic>
-#include <fstream>
 #include <new>
 #include <stdexcept>
 
@@ -252,12 +251,11 @@ CQiError CassandraBackupCoordinator::loadNodeConfiguration() {
   struct stat info;
   if (::stat(mappingFile.c_str(), &info) == 0) {
     TQLOG(2, "Reading from mapping file %s", mappingFile.c_str());
-    std::ifstream in(mappingFile);
-    if (S_ISDIR(info.st_mode) || !in.good()) {
+    std::vector<std::string> lines;
+    if (S_ISDIR(info.st_mode) || CollectFileMapping::ReadLines(mappingFile, lines).IsError()) {
       return FXErrorUtil::ErrorWin32(FXLOC, 774, "Failed to read from the mapping file");
     }
-    std::string line;
-    while (std::getline(in, line)) {
+    for (const std::string& line : lines) {
       uint32_t clientId = 0;
       std::string status;
       if (CollectFileMapping::ParseLine(line, clientId, status)) {
