@@ -158,10 +158,12 @@ NodePriamInstance NodePriamInstance::FromNode(const App::CassandraNode& node) {
 bool CassandraPriamSetup::DecryptToBase64(const std::string& encrypted, std::string& base64) {
   char buffer[1024];
   unsigned int length = sizeof buffer;
-  if (!TQPassword().decrypt(encrypted.c_str(), buffer, length)) return false;
-  base64 = base64Encode(std::string(buffer, length));
+  // The plain password is encoded straight from the buffer, which is wiped
+  // whether or not the text decrypted.
+  const bool decrypted = TQPassword().decrypt(encrypted.c_str(), buffer, length) != 0;
+  if (decrypted) base64Encode(buffer, length, base64);
   explicit_bzero(buffer, sizeof buffer);
-  return true;
+  return decrypted;
 }
 
 CQiError CassandraPriamSetup::ReadJmxConfig(Variant variant, const std::string& jmxConfigXml,
