@@ -1,6 +1,7 @@
 #include "backup/CassandraBackupWorker.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <boost/shared_ptr.hpp>
@@ -64,16 +65,24 @@ CQiError CassandraHandleFailedFiles::AddFailedKeyspace(const std::string& path,
     int err = errno;
     return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to open failures list %s", path.c_str());
   }
+  // Where the list ends before the line: every append holds the lock, so the
+  // line begins there.
+  struct stat before;
+  const bool sized = fstat(fd, &before) == 0;
   ssize_t written;
   do {
     written = write(fd, line.data(), line.size());
   } while (written < 0 && errno == EINTR);
   int err = errno;
-  close(fd);
   if (written != static_cast<ssize_t>(line.size())) {
+    // A line taken in part would run into the next one, which the reader
+    // would then give to a wrong instance: the list is cut back.
+    if (written > 0 && sized) (void)ftruncate(fd, before.st_size);
+    close(fd);
     return FXErrorUtil::ErrorErrNo(FXLOC, written < 0 ? err : ENOSPC,
                                    "Failed to write to failures list %s", path.c_str());
   }
+  close(fd);
   return CQiError::Success();
 }
 

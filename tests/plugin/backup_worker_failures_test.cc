@@ -1,6 +1,8 @@
 // Failed files in the backup worker: the failures list lines, the error of
 // the run, the quit flag, and appends of workers running at the same time.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <filesystem>
 #include <set>
@@ -173,6 +175,32 @@ TEST(FailuresList, ReadsLinesOfExactlyTwoFields) {
             (std::set<std::string>{"k2", "k9"}));
   EXPECT_EQ(CassandraHandleFailedFiles::FormatLine("I2", "k9"), "I2 k9\n");
   EXPECT_TRUE(CassandraHandleFailedFiles::AddFailedKeyspace("", "I2", "k9").IsError());
+}
+
+// A line the list takes only in part (the file reaches its size limit) is
+// taken back: otherwise the next line would join it and the reader would
+// give the next failure to a wrong instance.
+TEST(FailuresList, ALineWrittenInPartIsTakenBack) {
+  simtest::TempDir dir;
+  const std::string list = dir.Sub("Failures.tqf");
+  simtest::WriteFile(list, "I1 ks1\n");  // 7 bytes
+  struct rlimit saved;
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  struct sigaction ignore = {}, previous;
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &previous), 0);
+  struct rlimit small = saved;
+  small.rlim_cur = 10;  // room for 3 bytes of the next line
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  CQiError error = CassandraHandleFailedFiles::AddFailedKeyspace(list, "I2", "ks2");
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  ::sigaction(SIGXFSZ, &previous, nullptr);
+  EXPECT_TRUE(error.IsError());
+  EXPECT_EQ(simtest::ReadFile(list), "I1 ks1\n");
+
+  ASSERT_FALSE(CassandraHandleFailedFiles::AddFailedKeyspace(list, "I3", "ks3").IsError());
+  CassandraHandleFailedFiles::FailedKeyspaces expected = {{"I1", {"ks1"}}, {"I3", {"ks3"}}};
+  EXPECT_EQ(CassandraHandleFailedFiles::ReadFailedKeyspaces(list), expected);
 }
 
 }  // namespace
