@@ -344,11 +344,18 @@ CQiError CassandraBackupCoordinator::fetchLastBackupTimeFromIndex() {
   int64_t backupSetId = 0;
   int64_t instanceId = 0;
   if (clientConfig->getOmbrelId() != 0 && clientConfig->getApplicationId() != 0) {
-    std::unique_ptr<ApplicationId> appId(new (std::nothrow) ApplicationId(
-        clientConfig->getOmbrelId(), clientConfig->getApplicationId()));
+    // The job start's application serves when there is one; its records are
+    // not read again.
+    std::unique_ptr<ApplicationId> made;
+    const ApplicationId* appId = this->application.get();
     if (!appId) {
-      return FXErrorUtil::ErrorWin32(
-          FXLOC, 8, "Unable to create ApplicationId object. Memory alllocation error.");
+      made.reset(new (std::nothrow)
+                     ApplicationId(clientConfig->getOmbrelId(), clientConfig->getApplicationId()));
+      if (!made) {
+        return FXErrorUtil::ErrorWin32(
+            FXLOC, 8, "Unable to create ApplicationId object. Memory alllocation error.");
+      }
+      appId = made.get();
     }
     if (appId->getBackupSet()) backupSetId = widen(appId->getBackupSet()->getBackupSetId());
     if (appId->getInstance()) instanceId = widen(appId->getInstance()->getInstanceId());
