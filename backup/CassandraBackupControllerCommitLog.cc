@@ -3,7 +3,6 @@
 // mapped onto the host when Cassandra runs in Docker containers, and the
 // archived commit logs listed in collect files.
 
-#include <new>
 #include <string>
 
 #include "backup/CassandraBackupController.h"

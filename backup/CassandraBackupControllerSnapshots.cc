@@ -1,7 +1,6 @@
 // Flush, the job's snapshot and the clean-up of the subclient's earlier
 // snapshots, each through the Priam of every running instance.
 
-#include <cstdio>
 #include <ctime>
 
 #include "backup/CassandraBackupController.h"

@@ -4,7 +4,6 @@
 // completions; the collect file mapping file; stopping finished nodes.
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -16,7 +15,6 @@
 #include "backup/CollectFileMapping.h"
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/FXString.h"
-#include "platform/framework/FVBase.h"
 #include "platform/framework/NodeInfo.h"
 #include "platform/framework/RestartString.h"
 #include "platform/framework/StreamInfo.h"

@@ -3,10 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cinttypes>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 
 #include "platform/base/FXErrorUtil.h"
