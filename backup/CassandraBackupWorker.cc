@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <boost/shared_ptr.hpp>
 #include <cerrno>
 #include <fstream>
 #include <vector>
@@ -258,9 +257,8 @@ CQiError CassandraBackupWorker::backupCommitLog() {
 CQiError CassandraBackupWorker::BackupItem(const std::string& filePath,
                                            const std::string& headerPath, uint64_t flags) {
   TQLOG(1, "Filename: %s File Header string: %s", filePath.c_str(), headerPath.c_str());
-  boost::shared_ptr<OBJECTOPSAPI::BackupCassandraItem> item(
-      new OBJECTOPSAPI::BackupCassandraItem(filePath, headerPath, flags, GetItemExtentParams()));
-  CQiError error = item->backup(GetStreamHandler().get(), CassandraJobAbortCheck());
+  OBJECTOPSAPI::BackupCassandraItem item(filePath, headerPath, flags, GetItemExtentParams());
+  CQiError error = item.backup(GetStreamHandler().get(), CassandraJobAbortCheck());
   if (!error.IsError()) return CQiError::Success();
 
   TQLOG(-1, "Failed to backup file %s. Error: %s", filePath.c_str(), error.AsString(2).c_str());
