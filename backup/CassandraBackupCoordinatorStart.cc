@@ -54,13 +54,6 @@ CQiError NoPriam(const FXCodeLocation& location) {
   return FXErrorUtil::ErrorWin32(location, 87, "The coordinator's Priam utility was not made");
 }
 
-// The collect-file number that begins a task status string "5:0|6:-1|".
-int32_t FirstCollectFileNumber(const std::string& statusString, std::string& numberText) {
-  numberText = statusString.substr(0, statusString.find('|'));
-  numberText = numberText.substr(0, numberText.find(':'));
-  return static_cast<int32_t>(std::strtol(numberText.c_str(), nullptr, 10));
-}
-
 }  // namespace
 
 CQiError CassandraBackupCoordinator::setAdditionalPriamValues() {
@@ -286,10 +279,9 @@ CQiError CassandraBackupCoordinator::loadNodeConfiguration() {
     if (nodeInfo) {
       auto restarted = taskStatusByClient.find(node->getClientID());
       if (restarted != taskStatusByClient.end()) {
-        std::string numberText;
-        nodeInfo->collectFileStart = FirstCollectFileNumber(restarted->second, numberText);
-        TQLOG(2, "Assigned collect file ID %s to node %s from mapping file", numberText.c_str(),
-              clientName.c_str());
+        nodeInfo->collectFileStart = CollectFileMapping::FirstTaskNumber(restarted->second);
+        TQLOG(2, "Assigned collect file ID %d to node %s from mapping file",
+              nodeInfo->collectFileStart, clientName.c_str());
       } else {
         nodeInfo->collectFileStart = next;
         TQLOG(2, "Assigned collect file ID %d to node %s", next, clientName.c_str());

@@ -382,7 +382,7 @@ void CassandraBackupCoordinator::ControllerStarted(CNodeInfoPtr& node,
     if (known != taskStatusByClient.end()) {
       std::vector<std::string> pieces;
       FXString::Split(known->second, "|", pieces);
-      start = DecimalInt(pieces[0].substr(0, pieces[0].find(':')));
+      start = CollectFileMapping::FirstTaskNumber(known->second);
       count = static_cast<int>(pieces.size()) - 1;
     }
   }

@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 
 #include "platform/base/FXErrorUtil.h"
@@ -49,6 +51,11 @@ bool CollectFileMapping::ParseLine(const std::string& line, uint32_t& clientId,
   clientId = static_cast<uint32_t>(id);
   status = parts[1];
   return true;
+}
+
+int CollectFileMapping::FirstTaskNumber(const std::string& status) {
+  const long long value = std::strtoll(status.c_str(), nullptr, 10);
+  return static_cast<int>(std::max<long long>(INT_MIN, std::min<long long>(INT_MAX, value)));
 }
 
 bool CollectFileMapping::MarkComplete(const std::string& status, int taskNumber, std::string& out) {

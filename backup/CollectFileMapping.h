@@ -26,6 +26,11 @@ class CollectFileMapping {
   // blank and the task status string. False for anything else.
   static bool ParseLine(const std::string& line, uint32_t& clientId, std::string& status);
 
+  // The task number of the first entry of a task status string (5 of
+  // "5:0|6:-1|"): its leading decimal digits as the C library reads them,
+  // held to the range of int; 0 when there are none.
+  static int FirstTaskNumber(const std::string& status);
+
   // Marks `taskNumber` complete in a task status string: every entry before
   // the last "|" whose number is `taskNumber` becomes "<number>:-1|"; other
   // entries, and any text after the last "|", stay as they are. False (and

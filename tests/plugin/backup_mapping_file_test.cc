@@ -90,6 +90,15 @@ TEST(CollectFileMappingText, LinesAndStatusStrings) {
     EXPECT_EQ(CollectFileMapping::MarkComplete(m.status, m.task, out), m.found);
     EXPECT_EQ(out, m.out);
   }
+
+  const struct {
+    const char* status;
+    int first;
+  } firsts[] = {{"5:0|6:-1|", 5}, {"12:-1|", 12}, {"7|8|", 7},
+                {"", 0},          {"x:0|", 0},    {"99999999999:0|", 2147483647}};
+  for (const auto& f : firsts) {
+    EXPECT_EQ(CollectFileMapping::FirstTaskNumber(f.status), f.first) << f.status;
+  }
 }
 
 TEST_F(MappingFile, NoCompletionIsLostWhenManyStreamsFinishAtOnce) {
