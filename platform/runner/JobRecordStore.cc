@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "platform/base/FXErrorUtil.h"
-#include "platform/multinode/AtomicFileWriter.h"
+#include "platform/base/QiFile.h"
 #include "platform/suite/ClientContext.h"
 
 namespace TqRunner {
@@ -170,14 +170,8 @@ CQiError CJobRecordStore::Write(const JobResult& result) const {
   // with the invalid bytes replaced.
   std::string text = ToJson(result).dump(2, ' ', false, json::error_handler_t::replace);
   text += '\n';
-  MultiNodeBackupOps::CAtomicFileWriter writer;
-  CQiError error = writer.Open(PathOf(result.jobId));
-  if (!error.IsError()) error = writer.Write(text);
-  if (!error.IsError()) error = writer.Commit();
-  if (error.IsError()) {
-    writer.Abort();
-    return error.Push(FXLOC);
-  }
+  CQiError error = CQiFile::ReplaceWholeFile(PathOf(result.jobId).c_str(), text);
+  if (error.IsError()) return error.Push(FXLOC);
   return CQiError::Success();
 }
 

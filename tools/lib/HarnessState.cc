@@ -1,13 +1,11 @@
 #include "tools/lib/HarnessState.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "platform/base/FXErrorUtil.h"
+#include "platform/base/QiFile.h"
 
 namespace TqHarness {
 
@@ -73,15 +71,8 @@ CQiError CHarnessState::Save(const std::string& home) const {
                             {"clientId", node.clientId}});
   }
   const std::string path = PathIn(home);
-  const std::string tmp = path + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    out << doc.dump(2) << "\n";
-    if (!out.flush()) return FXErrorUtil::ErrorWin32(FXLOC, 29, "Cannot write %s", tmp.c_str());
-  }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-    return FXErrorUtil::ErrorErrNo(FXLOC, errno, "Cannot write %s", path.c_str());
-  }
+  CQiError error = CQiFile::ReplaceWholeFile(path.c_str(), doc.dump(2) + "\n");
+  if (error.IsError()) return FXErrorUtil::Restate(FXLOC, error, "Cannot write " + path);
   return CQiError();
 }
 
