@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "platform/base/FXErrorUtil.h"
+#include "platform/base/FXPath.h"
 #include "platform/log/LogWriter.h"
 #include "platform/priam/ChildLauncher.h"
 #include "platform/suite/PlatformInfo.h"
@@ -33,11 +34,6 @@ int64_t RegistryNumber(const char* name, int64_t preset) {
   int64_t value = preset;
   TQPlatformInfo().getNumber("Cassandra", name, value);
   return value;
-}
-
-std::string Join(const std::string& dir, const std::string& name) {
-  if (dir.empty()) return name;
-  return dir.back() == '/' ? dir + name : dir + "/" + name;
 }
 
 // Percent-encodes the bytes that may not stand in a request target; the
@@ -132,8 +128,8 @@ CQiError HttpPriamTransport::start(const PriamStartSpec& spec) {
   std::string command = DefaultCommand();
   TQPlatformInfo().getString("Cassandra", "sPriamCommand", command);
   workingDir_ = spec.workingDir;
-  stderrPath_ = Join(workingDir_, "priam.stderr");
-  std::string portFile = Join(workingDir_, "priam.port");
+  stderrPath_ = FXPath::Join(workingDir_, "priam.stderr");
+  std::string portFile = FXPath::Join(workingDir_, "priam.port");
   ::unlink(portFile.c_str());
 
   ChildLauncher::Spec child;
@@ -141,7 +137,7 @@ CQiError HttpPriamTransport::start(const PriamStartSpec& spec) {
                 "--properties",  spec.propertiesFile, "--java",     spec.javaPath, "--jvm-options",
                 spec.jvmOptions, "--base-dir",        spec.baseDir, "--port-file", portFile};
   child.workingDir = workingDir_;
-  child.stdoutPath = Join(workingDir_, "priam.stdout");
+  child.stdoutPath = FXPath::Join(workingDir_, "priam.stdout");
   child.stderrPath = stderrPath_;
   int error = 0;
   pid_t pid = ChildLauncher::Launch(child, error);
