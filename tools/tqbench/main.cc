@@ -7,6 +7,7 @@
 // removed at the end.
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -160,22 +161,25 @@ bool Check(const CQiError& error) {
 }
 
 // Runs a program with its standard output sent to `output` ("" keeps it);
-// true when it exits with 0.
+// true when it exits with 0. The program is spawned, not forked by hand: by
+// then the job harness has started threads, and a forked child of a threaded
+// process may not allocate before its exec.
 bool RunProgram(const std::vector<std::string>& args, const std::string& output) {
-  pid_t pid = fork();
-  if (pid < 0) return false;
-  if (pid == 0) {
-    if (!output.empty()) {
-      int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (fd < 0 || dup2(fd, 1) < 0) _exit(127);
-      close(fd);
-    }
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
+  if (args.empty()) return false;
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  if (posix_spawn_file_actions_init(&actions) != 0) return false;
+  int rc = 0;
+  if (!output.empty()) {
+    rc = posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                          0644);
   }
+  pid_t pid = -1;
+  if (rc == 0) rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return false;
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return false;
