@@ -8,6 +8,7 @@
 
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/FXPath.h"
+#include "platform/base/QiFile.h"
 #include "platform/base/QiPath.h"
 
 namespace TqCassandra {
@@ -82,16 +83,14 @@ CQiError CassandraConfig::Load(const std::string& location) {
   if (location.empty()) {
     return FXErrorUtil::ErrorWin32(FXLOC, 87, "No Cassandra configuration location given");
   }
-  std::ifstream in(confFile);
-  if (!in) {
+  std::string text;
+  if (CQiFile::ReadWholeFile(confFile.c_str(), text).IsError()) {
     return FXErrorUtil::ErrorWin32(FXLOC, 2, "Cannot read the Cassandra configuration file %s",
                                    confFile.c_str());
   }
-  std::stringstream text;
-  text << in.rdbuf();
   YAML::Node root;
   try {
-    root = YAML::Load(text.str());
+    root = YAML::Load(text);
   } catch (const YAML::Exception& e) {
     return FXErrorUtil::ErrorWin32(FXLOC, 13,
                                    "Cassandra configuration file %s is not valid YAML: %s",

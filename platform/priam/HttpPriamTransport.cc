@@ -10,11 +10,11 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/FXPath.h"
+#include "platform/base/QiFile.h"
 #include "platform/log/LogWriter.h"
 #include "platform/priam/ChildLauncher.h"
 #include "platform/suite/PlatformInfo.h"
@@ -109,11 +109,8 @@ void HttpPriamTransport::KillAndReap() {
 }
 
 std::string HttpPriamTransport::StderrText() const {
-  std::ifstream in(stderrPath_, std::ios::binary);
-  if (!in) return std::string();
-  std::stringstream text;
-  text << in.rdbuf();
-  std::string s = text.str();
+  std::string s;
+  if (CQiFile::ReadWholeFile(stderrPath_.c_str(), s).IsError()) return std::string();
   if (s.size() > kStderrTail) s = "..." + s.substr(s.size() - kStderrTail);
   while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
   return s;

@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/QiFile.h"
@@ -177,15 +175,13 @@ CQiError CJobRecordStore::Write(const JobResult& result) const {
 
 CQiError CJobRecordStore::Read(int64_t jobId, JobResult& result) const {
   const std::string path = PathOf(jobId);
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  std::string text;
+  if (CQiFile::ReadWholeFile(path.c_str(), text).IsError()) {
     return FXErrorUtil::ErrorWin32(FXLOC, 2, "Job %lld has no record",
                                    static_cast<long long>(jobId));
   }
-  std::stringstream buffer;
-  buffer << in.rdbuf();
   try {
-    result = FromJson(json::parse(buffer.str()));
+    result = FromJson(json::parse(text));
   } catch (const std::exception& e) {
     return FXErrorUtil::ErrorWin32(FXLOC, 13, "Job record %s cannot be read: %s", path.c_str(),
                                    e.what());

@@ -1,8 +1,6 @@
 #include "tools/lib/HarnessState.h"
 
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/QiFile.h"
@@ -13,12 +11,10 @@ std::string CHarnessState::PathIn(const std::string& home) { return home + "/har
 
 CQiError CHarnessState::Load(const std::string& home) {
   *this = CHarnessState();
-  std::ifstream in(PathIn(home), std::ios::binary);
-  if (!in) return CQiError();
-  std::stringstream text;
-  text << in.rdbuf();
+  std::string text;
+  if (CQiFile::ReadWholeFile(PathIn(home).c_str(), text).IsError()) return CQiError();
   try {
-    nlohmann::json doc = nlohmann::json::parse(text.str());
+    nlohmann::json doc = nlohmann::json::parse(text);
     clusterRoot = doc.value("clusterRoot", "");
     clusterFile = doc.value("clusterFile", "");
     clusterName = doc.value("clusterName", "");
