@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/base/FXString.h"
 #include "platform/index/Sha256.h"
 #include "platform/log/LogWriter.h"
 #include "platform/suite/PlatformInfo.h"
@@ -82,17 +84,12 @@ struct Options {
   bool skipCollect = false;
 };
 
-bool ParseNumber(const std::string& text, long long minimum, long long& value) {
-  char* end = nullptr;
-  value = std::strtoll(text.c_str(), &end, 10);
-  return !text.empty() && *end == '\0' && value >= minimum;
-}
-
 bool ParseOptions(int argc, char** argv, Options& o) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    auto value = [&](long long minimum, long long& out) {
-      if (i + 1 >= argc || !ParseNumber(argv[i + 1], minimum, out)) {
+    // Counts fit an int; sizes and file numbers may be larger.
+    auto value = [&](long long minimum, long long& out, long long maximum = INT_MAX) {
+      if (i + 1 >= argc || !FXString::ParseDecimal(argv[i + 1], minimum, maximum, out)) {
         std::fprintf(stderr, "tqbench: %s needs a whole number of at least %lld\n", arg.c_str(),
                      minimum);
         return false;
@@ -107,13 +104,13 @@ bool ParseOptions(int argc, char** argv, Options& o) {
       o.collectFiles = 4000;
       o.nodes = 1;
     } else if (arg == "--bytes") {
-      if (!value(1, n)) return false;
+      if (!value(1, n, LLONG_MAX)) return false;
       o.bytes = static_cast<uint64_t>(n);
     } else if (arg == "--files") {
-      if (!value(1, n)) return false;
+      if (!value(1, n, LLONG_MAX)) return false;
       o.files = static_cast<long>(n);
     } else if (arg == "--collect-files") {
-      if (!value(1, n)) return false;
+      if (!value(1, n, LLONG_MAX)) return false;
       o.collectFiles = static_cast<long>(n);
     } else if (arg == "--nodes") {
       if (!value(1, n)) return false;
