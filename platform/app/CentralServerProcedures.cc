@@ -1,10 +1,9 @@
 #include "platform/app/CentralServerProcedures.h"
 
-#include <cstdarg>
-#include <cstdio>
 #include <vector>
 
 #include "platform/app/AppRecordLayout.h"
+#include "platform/base/FXString.h"
 #include "platform/msg/NMessageBase.h"
 #include "platform/suite/ClientDirectory.h"
 #include "platform/suite/SuiteStore.h"
@@ -12,16 +11,6 @@
 namespace L = AppRecordLayout;
 
 namespace {
-
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-  char buffer[1024];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(buffer, sizeof buffer, format, args);
-  va_end(args);
-  return buffer;
-}
 
 CNMessageBase Make(L::RecordId id) { return CNMessageBase(id.ns, id.cls); }
 
@@ -78,7 +67,7 @@ int CCentralServerProcedures::Execute(uint32_t procedureId, const std::string& r
     case kDistributedClusterInstance:
       return DistributedClusterInstance(request, reply, errorText);
     default:
-      errorText = Format("Unknown stored procedure 0x%08X", procedureId);
+      errorText = FXString::Format("Unknown stored procedure 0x%08X", procedureId);
       return kUnknownProcedure;
   }
 }
@@ -88,7 +77,8 @@ int CCentralServerProcedures::GetClientsForIPs(const std::string& request, std::
   CNMessageBase input = Make(L::kGetClientsForIPAddressRequest);
   int parsed = input.unserialize(request);
   if (parsed != 0) {
-    errorText = Format("The request is not a GetClientsForIPAddressRequest record (%d)", parsed);
+    errorText =
+        FXString::Format("The request is not a GetClientsForIPAddressRequest record (%d)", parsed);
     return kBadRequest;
   }
   std::vector<CNMessageBase> clients;
@@ -119,7 +109,8 @@ int CCentralServerProcedures::DistributedClusterInstance(const std::string& requ
   CNMessageBase input = Make(L::kDistributedClusterInstanceReq);
   int parsed = input.unserialize(request);
   if (parsed != 0) {
-    errorText = Format("The request is not a DistributedClusterInstanceReq record (%d)", parsed);
+    errorText =
+        FXString::Format("The request is not a DistributedClusterInstanceReq record (%d)", parsed);
     return kBadRequest;
   }
   const CNMessageBase* info = Nested(input, L::kInstanceInfo, L::kClusterInstanceInfo);
@@ -131,14 +122,16 @@ int CCentralServerProcedures::DistributedClusterInstance(const std::string& requ
   }
   const int64_t clusterType = info->getint64(L::kInfoClusterType.index);
   if (clusterType != L::kClusterTypeCassandra) {
-    errorText = Format("Cluster type %lld is not supported", static_cast<long long>(clusterType));
+    errorText =
+        FXString::Format("Cluster type %lld is not supported", static_cast<long long>(clusterType));
     return kBadRequest;
   }
   const int64_t instanceId = entity->getint64(L::kInstanceId.index);
   const int64_t operation = info->getint64(L::kInfoOperation.index);
   if (operation != L::kOperationGet && operation != L::kOperationSet) {
-    errorText = Format("Unknown operation %lld on instance %lld", static_cast<long long>(operation),
-                       static_cast<long long>(instanceId));
+    errorText =
+        FXString::Format("Unknown operation %lld on instance %lld",
+                         static_cast<long long>(operation), static_cast<long long>(instanceId));
     return kBadRequest;
   }
 
@@ -148,7 +141,8 @@ int CCentralServerProcedures::DistributedClusterInstance(const std::string& requ
                                   : CQiError(CQiError::MakeCode(CQiError::kWin32, 1168));
   if (error.IsError()) {
     if (error.GetValue() == 1168 && error.GetFacility() == CQiError::kWin32) {
-      errorText = Format("Instance %lld is not registered", static_cast<long long>(instanceId));
+      errorText =
+          FXString::Format("Instance %lld is not registered", static_cast<long long>(instanceId));
       return kNotFound;
     }
     errorText = error.AsString(2);
@@ -161,8 +155,8 @@ int CCentralServerProcedures::DistributedClusterInstance(const std::string& requ
     for (size_t i = 0; i < instance.nodeXmls.size(); ++i) {
       CNMessageBase node = Make(L::kCassandraNode);
       if (node.unserialize(instance.nodeXmls[i]) != 0) {
-        errorText = Format("Stored node %zu of instance %lld is damaged", i,
-                           static_cast<long long>(instanceId));
+        errorText = FXString::Format("Stored node %zu of instance %lld is damaged", i,
+                                     static_cast<long long>(instanceId));
         return kRecordsUnavailable;
       }
       nodes.push_back(std::move(node));
@@ -192,15 +186,16 @@ int CCentralServerProcedures::DistributedClusterInstance(const std::string& requ
         cassandra ? cassandra->getlistobject(L::kConfigNodes.field, L::kConfigNodes.index)
                   : nullptr;
     if (nodes == nullptr) {
-      errorText = Format("The set request for instance %lld carries no node list",
-                         static_cast<long long>(instanceId));
+      errorText = FXString::Format("The set request for instance %lld carries no node list",
+                                   static_cast<long long>(instanceId));
       return kBadRequest;
     }
     std::vector<std::string> nodeXmls;
     for (size_t i = 0; i < nodes->size(); ++i) {
       std::string text;
       if (!IsRecord(&(*nodes)[i], L::kCassandraNode) || (*nodes)[i].serialize(text) != 0) {
-        errorText = Format("Node %zu of the set request is not a CassandraNode record", i);
+        errorText =
+            FXString::Format("Node %zu of the set request is not a CassandraNode record", i);
         return kBadRequest;
       }
       nodeXmls.push_back(std::move(text));

@@ -1,21 +1,10 @@
 #include "platform/base/FXErrorUtil.h"
 
 #include <cstdarg>
-#include <cstdio>
+
+#include "platform/base/FXString.h"
 
 namespace {
-
-std::string FormatV(const char* format, va_list args) {
-  if (!format) return std::string();
-  va_list copy;
-  va_copy(copy, args);
-  int n = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  if (n <= 0) return std::string();
-  std::string out(static_cast<size_t>(n), '\0');
-  std::vsnprintf(&out[0], out.size() + 1, format, args);
-  return out;
-}
 
 CQiError Make(const FXCodeLocation& location, uint32_t code, std::string message) {
   auto detail = std::make_shared<CQiError::Detail>();
@@ -31,7 +20,7 @@ CQiError FXErrorUtil::ErrorWin32(const FXCodeLocation& location, uint32_t code, 
                                  ...) {
   va_list args;
   va_start(args, format);
-  std::string message = FormatV(format, args);
+  std::string message = FXString::FormatV(format, args);
   va_end(args);
   return Make(location, CQiError::MakeCode(CQiError::kWin32, code), std::move(message));
 }
@@ -39,7 +28,7 @@ CQiError FXErrorUtil::ErrorWin32(const FXCodeLocation& location, uint32_t code, 
 CQiError FXErrorUtil::ErrorErrNo(const FXCodeLocation& location, int err, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::string message = FormatV(format, args);
+  std::string message = FXString::FormatV(format, args);
   va_end(args);
   return Make(location, CQiError::MakeCode(CQiError::kErrNo, static_cast<uint32_t>(err)),
               std::move(message));

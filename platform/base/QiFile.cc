@@ -1,13 +1,16 @@
 #include "platform/base/QiFile.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <memory>
 
 #include "platform/base/FXErrorUtil.h"
+#include "platform/base/FXFile.h"
 
 namespace {
 
@@ -84,6 +87,41 @@ CQiError CQiFile::ReadWholeFile(const char* path, std::string& content) {
     data.append(chunk, got);
   }
   content.swap(data);
+  return CQiError::Success();
+}
+
+CQiError CQiFile::ReplaceWholeFile(const char* path, const std::string& content, unsigned mode) {
+  if (!path || !*path) return FXErrorUtil::ErrorErrNo(FXLOC, EINVAL, "Null path");
+  // A name of its own per process and call: writers of one file in other
+  // processes or threads never share a temporary file.
+  static std::atomic<unsigned long> calls{0};
+  const std::string temporary =
+      std::string(path) + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(++calls);
+  int fd =
+      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
+  if (fd < 0) {
+    int err = errno;
+    return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to create %s", temporary.c_str());
+  }
+  CQiError error = FXFile::TQWriteFile(fd, content.data(), content.size());
+  if (error.IsError()) {
+    error = FXErrorUtil::Restate(FXLOC, error, "Failed to write " + temporary);
+  } else if (::fsync(fd) != 0) {
+    int err = errno;
+    error = FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to flush %s", temporary.c_str());
+  }
+  if (::close(fd) != 0 && !error.IsError()) {
+    int err = errno;
+    error = FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to close %s", temporary.c_str());
+  }
+  if (!error.IsError() && ::rename(temporary.c_str(), path) != 0) {
+    int err = errno;
+    error = FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to replace %s", path);
+  }
+  if (error.IsError()) {
+    ::unlink(temporary.c_str());
+    return error.Push(FXLOC);
+  }
   return CQiError::Success();
 }
 

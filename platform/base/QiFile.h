@@ -34,6 +34,13 @@ class CQiFile {
   static CQiError ReadWholeFile(const char* path, char*& buffer, size_t& length);
   static CQiError ReadWholeFile(const char* path, std::string& content);
 
+  // Replaces the file at `path` by `content`: the content goes to a new
+  // temporary file beside it (created with `mode` less the umask), is synced
+  // and renamed over `path`, so that readers see the old file or the whole
+  // new one. A failure leaves the old file and no temporary file.
+  static CQiError ReplaceWholeFile(const char* path, const std::string& content,
+                                   unsigned mode = 0666);
+
   // Removes the file at `path`. A missing file is success unless
   // `errorIfMissing` is set.
   static CQiError Delete(const char* path, bool errorIfMissing = false);

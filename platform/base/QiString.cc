@@ -1,8 +1,9 @@
 #include "platform/base/QiString.h"
 
 #include <cstdarg>
-#include <cstdio>
 #include <cstring>
+
+#include "platform/base/FXString.h"
 
 void CQiString::Assign(const char* text, size_t length) {
   if (!text || length == 0) {
@@ -37,22 +38,10 @@ CQiString& CQiString::operator+=(const char* text) {
   return *this;
 }
 
-namespace {
-std::string Vformat(const char* format, va_list args) {
-  va_list copy;
-  va_copy(copy, args);
-  int n = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-  if (n > 0) std::vsnprintf(&out[0], out.size() + 1, format, args);
-  return out;
-}
-}  // namespace
-
 CQiString& CQiString::Format(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::string s = Vformat(format, args);
+  std::string s = FXString::FormatV(format, args);
   va_end(args);
   Assign(s.data(), s.size());
   return *this;
@@ -61,7 +50,7 @@ CQiString& CQiString::Format(const char* format, ...) {
 CQiString& CQiString::AppendFormat(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::string s = Vformat(format, args);
+  std::string s = FXString::FormatV(format, args);
   va_end(args);
   return *this += s.c_str();
 }

@@ -332,7 +332,7 @@ CQiError CIndexCatalog::ListArchiveFiles(int64_t jobId, std::vector<SArchiveFile
   return CQiError::Success();
 }
 
-CQiError CIndexCatalog::CommitFileRecord(SFileRecord& record, const PlaceContent& place) {
+CQiError CIndexCatalog::CommitFileRecord(SFileRecord& record) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   CQiError error = db_.InTransaction([&]() -> CQiError {
     CQiError error;
@@ -342,7 +342,7 @@ CQiError CIndexCatalog::CommitFileRecord(SFileRecord& record, const PlaceContent
           "is_directory, file_type, item_flags, object_flags, file_size, piece_offset, "
           "piece_length, "
           "modify_time, mode, metadata, content, sha256, backup_time) "
-          "VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?18,?16,?17)",
+          "VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18)",
           insertFileRecord_);
     }
     CSqliteStatement& s = insertFileRecord_;
@@ -366,22 +366,13 @@ CQiError CIndexCatalog::CommitFileRecord(SFileRecord& record, const PlaceContent
           .Bind(13, record.modifyTime)
           .Bind(14, static_cast<int64_t>(record.mode))
           .Bind(15, record.metadata)
-          .Bind(16, record.sha256)
-          .Bind(17, record.backupTime)
-          .Bind(18, record.content);
+          .Bind(16, record.content)
+          .Bind(17, record.sha256)
+          .Bind(18, record.backupTime);
       error = s.Run();
       s.Reset();
     }
-    const std::string inserted = record.content;
-    if (!error.IsError()) {
-      record.recordId = db_.LastInsertId();
-      if (place) error = place(record.recordId, record.content);
-    }
-    if (!error.IsError() && record.content != inserted) {
-      error = db_.Execute(
-          "UPDATE file_records SET content=?2 WHERE record_id=?1",
-          [&](CSqliteStatement& u) { u.Bind(1, record.recordId).Bind(2, record.content); });
-    }
+    if (!error.IsError()) record.recordId = db_.LastInsertId();
     return error;
   });
   if (error.IsError()) {

@@ -36,8 +36,6 @@
 // number of processes, may use the same file.
 class CIndexCatalog {
  public:
-  using PlaceContent = std::function<CQiError(int64_t recordId, std::string& content)>;
-
   // The catalog file under a suite home, and under the current one.
   static std::string PathUnder(const std::string& home);
   static std::string DefaultPath();
@@ -66,11 +64,9 @@ class CIndexCatalog {
   // The job's archive files, lowest id (the first made) first.
   CQiError ListArchiveFiles(int64_t jobId, std::vector<SArchiveFileRecord>& afiles);
 
-  // Inserts the record, naming the content the record already gives, and,
-  // inside the same transaction, lets `place` (when given) move the content
-  // into place and name it; a failing `place` leaves no record. When the
-  // commit itself fails the caller must undo what `place` did.
-  CQiError CommitFileRecord(SFileRecord& record, const PlaceContent& place);
+  // Inserts and commits the record, which names content already in place;
+  // `record` gets its id.
+  CQiError CommitFileRecord(SFileRecord& record);
   // A job's file records in commit order.
   CQiError ListFileRecords(int64_t jobId, std::vector<SFileRecord>& records);
   CQiError FindFileRecords(int64_t jobId, const std::string& headerPath,

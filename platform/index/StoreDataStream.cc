@@ -188,7 +188,7 @@ CQiError CStoreDataStream::CommitItem() {
     record.sha256 = empty.FinishHex();
   }
 
-  error = catalog_.CommitFileRecord(record, nullptr);
+  error = catalog_.CommitFileRecord(record);
   if (error.IsError()) {
     if (writer) writer->Discard();
     return error.Push(FXLOC);

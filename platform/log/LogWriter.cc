@@ -35,7 +35,9 @@ bool CLogWriter::SetLogFile(const std::string& path) {
   file_ = nullptr;
   path_.clear();
   if (path.empty()) return true;
-  file_ = std::fopen(path.c_str(), "a");
+  // Close-on-exec ("e"): commands and programs this process starts do not
+  // inherit the log file.
+  file_ = std::fopen(path.c_str(), "ae");
   if (!file_) return false;
   path_ = path;
   return true;

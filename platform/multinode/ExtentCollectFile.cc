@@ -1,12 +1,11 @@
 #include "platform/multinode/ExtentCollectFile.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <string>
 
 #include "platform/base/FXErrorUtil.h"
+#include "platform/base/QiPath.h"
 #include "platform/log/LogWriter.h"
 #include "platform/multinode/AtomicFileWriter.h"
 #include "platform/multinode/CollectFileEntry.h"
@@ -40,11 +39,6 @@ CQiError ReadValue(const char* name, int64_t& value, bool& found) {
   value = number;
   found = true;
   return CQiError::Success();
-}
-
-bool IsRegularFile(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 }  // namespace
@@ -81,7 +75,7 @@ CQiError CExtentCollectFile::Run() {
     if (error.IsError()) return error.Push(FXLOC);
     const bool large = !entry.isExtent && entry.size > 0 &&
                        static_cast<uint64_t>(entry.size) > largeFileThreshold_ &&
-                       IsRegularFile(entry.path);
+                       CQiPath::IsFile(entry.path.c_str());
     if (!large) {
       error = writer.Write(entry.FormatFlatLine() + "\n\n");
       if (error.IsError()) return error.Push(FXLOC);

@@ -1,6 +1,5 @@
 #include "platform/priam/CassandraConfig.h"
 
-#include <sys/stat.h>
 #include <yaml-cpp/yaml.h>
 
 #include <fstream>
@@ -8,25 +7,13 @@
 #include <sstream>
 
 #include "platform/base/FXErrorUtil.h"
+#include "platform/base/FXPath.h"
+#include "platform/base/QiFile.h"
+#include "platform/base/QiPath.h"
 
 namespace TqCassandra {
 
 namespace {
-
-bool IsDirectory(const std::string& path) {
-  struct stat st;
-  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool IsFile(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-std::string Join(const std::string& dir, const std::string& name) {
-  if (dir.empty()) return name;
-  return dir.back() == '/' ? dir + name : dir + "/" + name;
-}
 
 std::string Trim(const std::string& s) {
   size_t b = s.find_first_not_of(" \t\r\n");
@@ -42,7 +29,7 @@ std::string ScalarText(const YAML::Node& node) {
 
 // The JMX port as cassandra-env.sh sets it: JMX_PORT="7199".
 std::string ReadJmxPort(const std::string& confDir) {
-  std::ifstream in(Join(confDir, "cassandra-env.sh"));
+  std::ifstream in(FXPath::Join(confDir, "cassandra-env.sh"));
   if (!in) return std::string();
   static const std::regex kLine(R"(^\s*JMX_PORT=["']?([0-9]+)["']?\s*$)");
   std::string line, port;
@@ -63,11 +50,12 @@ void CassandraConfig::ResolveLocation(const std::string& location, std::string& 
     path = location.substr(0, colon);
   }
   while (path.size() > 1 && path.back() == '/') path.pop_back();
-  if (IsDirectory(path)) {
+  if (CQiPath::IsDirectory(path.c_str())) {
     confDir = path;
-    confFile = Join(path, "cassandra.yaml");
-    if (!IsFile(confFile) && IsFile(Join(path, "scylla.yaml")))
-      confFile = Join(path, "scylla.yaml");
+    confFile = FXPath::Join(path, "cassandra.yaml");
+    if (!CQiPath::IsFile(confFile.c_str()) &&
+        CQiPath::IsFile(FXPath::Join(path, "scylla.yaml").c_str()))
+      confFile = FXPath::Join(path, "scylla.yaml");
     return;
   }
   confFile = path;
@@ -95,16 +83,14 @@ CQiError CassandraConfig::Load(const std::string& location) {
   if (location.empty()) {
     return FXErrorUtil::ErrorWin32(FXLOC, 87, "No Cassandra configuration location given");
   }
-  std::ifstream in(confFile);
-  if (!in) {
+  std::string text;
+  if (CQiFile::ReadWholeFile(confFile.c_str(), text).IsError()) {
     return FXErrorUtil::ErrorWin32(FXLOC, 2, "Cannot read the Cassandra configuration file %s",
                                    confFile.c_str());
   }
-  std::stringstream text;
-  text << in.rdbuf();
   YAML::Node root;
   try {
-    root = YAML::Load(text.str());
+    root = YAML::Load(text);
   } catch (const YAML::Exception& e) {
     return FXErrorUtil::ErrorWin32(FXLOC, 13,
                                    "Cassandra configuration file %s is not valid YAML: %s",

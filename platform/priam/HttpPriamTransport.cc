@@ -10,10 +10,11 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "platform/base/FXErrorUtil.h"
+#include "platform/base/FXPath.h"
+#include "platform/base/QiFile.h"
 #include "platform/log/LogWriter.h"
 #include "platform/priam/ChildLauncher.h"
 #include "platform/suite/PlatformInfo.h"
@@ -33,11 +34,6 @@ int64_t RegistryNumber(const char* name, int64_t preset) {
   int64_t value = preset;
   TQPlatformInfo().getNumber("Cassandra", name, value);
   return value;
-}
-
-std::string Join(const std::string& dir, const std::string& name) {
-  if (dir.empty()) return name;
-  return dir.back() == '/' ? dir + name : dir + "/" + name;
 }
 
 // Percent-encodes the bytes that may not stand in a request target; the
@@ -113,11 +109,8 @@ void HttpPriamTransport::KillAndReap() {
 }
 
 std::string HttpPriamTransport::StderrText() const {
-  std::ifstream in(stderrPath_, std::ios::binary);
-  if (!in) return std::string();
-  std::stringstream text;
-  text << in.rdbuf();
-  std::string s = text.str();
+  std::string s;
+  if (CQiFile::ReadWholeFile(stderrPath_.c_str(), s).IsError()) return std::string();
   if (s.size() > kStderrTail) s = "..." + s.substr(s.size() - kStderrTail);
   while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
   return s;
@@ -132,8 +125,8 @@ CQiError HttpPriamTransport::start(const PriamStartSpec& spec) {
   std::string command = DefaultCommand();
   TQPlatformInfo().getString("Cassandra", "sPriamCommand", command);
   workingDir_ = spec.workingDir;
-  stderrPath_ = Join(workingDir_, "priam.stderr");
-  std::string portFile = Join(workingDir_, "priam.port");
+  stderrPath_ = FXPath::Join(workingDir_, "priam.stderr");
+  std::string portFile = FXPath::Join(workingDir_, "priam.port");
   ::unlink(portFile.c_str());
 
   ChildLauncher::Spec child;
@@ -141,7 +134,7 @@ CQiError HttpPriamTransport::start(const PriamStartSpec& spec) {
                 "--properties",  spec.propertiesFile, "--java",     spec.javaPath, "--jvm-options",
                 spec.jvmOptions, "--base-dir",        spec.baseDir, "--port-file", portFile};
   child.workingDir = workingDir_;
-  child.stdoutPath = Join(workingDir_, "priam.stdout");
+  child.stdoutPath = FXPath::Join(workingDir_, "priam.stdout");
   child.stderrPath = stderrPath_;
   int error = 0;
   pid_t pid = ChildLauncher::Launch(child, error);

@@ -1,12 +1,8 @@
 #include "platform/priam/PriamUtil.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-
 #include "platform/base/FXErrorUtil.h"
+#include "platform/base/FXPath.h"
+#include "platform/base/QiFile.h"
 #include "platform/log/LogWriter.h"
 #include "platform/priam/CassandraConfig.h"
 #include "platform/priam/HttpPriamTransport.h"
@@ -23,11 +19,6 @@ std::mutex& FactoryMutex() {
 PriamTransportFactory& Factory() {
   static PriamTransportFactory factory;
   return factory;
-}
-
-std::string Join(const std::string& dir, const std::string& name) {
-  if (dir.empty()) return name;
-  return dir.back() == '/' ? dir + name : dir + "/" + name;
 }
 
 // Java properties escaping: keys also escape the separators.
@@ -86,7 +77,7 @@ PriamUtil::PriamUtil(int mode, const CQiString& javaPath, const std::string& bas
   context_.baseDir = baseDir;
   context_.workingDir = workingDir;
   context_.confLocation = confLocation;
-  propertiesFile_ = Join(workingDir, "priam.properties");
+  propertiesFile_ = FXPath::Join(workingDir, "priam.properties");
 
   CassandraConfig config;
   CQiError e = config.Load(confLocation);
@@ -127,21 +118,10 @@ CQiError PriamUtil::writePriamProperties(std::map<std::string, std::string> prop
   std::string text = "# Priam properties\n";
   for (const auto& p : properties)
     text += Escape(p.first, true) + "=" + Escape(p.second, false) + "\n";
-  std::string tmp = propertiesFile_ + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::trunc | std::ios::binary);
-    if (!out || !(out << text) || !out.flush()) {
-      int err = errno;
-      ::unlink(tmp.c_str());
-      return FXErrorUtil::ErrorErrNo(FXLOC, err ? err : EIO, "Failed to write Priam properties %s",
-                                     propertiesFile_.c_str());
-    }
-  }
-  if (std::rename(tmp.c_str(), propertiesFile_.c_str()) != 0) {
-    int err = errno;
-    ::unlink(tmp.c_str());
-    return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to write Priam properties %s",
-                                   propertiesFile_.c_str());
+  CQiError error = CQiFile::ReplaceWholeFile(propertiesFile_.c_str(), text);
+  if (error.IsError()) {
+    return FXErrorUtil::Restate(FXLOC, error,
+                                "Failed to write Priam properties " + propertiesFile_);
   }
   properties_ = std::move(properties);
   transport_->propertiesWritten(propertiesFile_, properties_);

@@ -2,12 +2,10 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "platform/base/FXErrorUtil.h"
-#include "platform/multinode/AtomicFileWriter.h"
+#include "platform/base/QiFile.h"
 #include "platform/suite/ClientContext.h"
 
 namespace TqRunner {
@@ -170,28 +168,20 @@ CQiError CJobRecordStore::Write(const JobResult& result) const {
   // with the invalid bytes replaced.
   std::string text = ToJson(result).dump(2, ' ', false, json::error_handler_t::replace);
   text += '\n';
-  MultiNodeBackupOps::CAtomicFileWriter writer;
-  CQiError error = writer.Open(PathOf(result.jobId));
-  if (!error.IsError()) error = writer.Write(text);
-  if (!error.IsError()) error = writer.Commit();
-  if (error.IsError()) {
-    writer.Abort();
-    return error.Push(FXLOC);
-  }
+  CQiError error = CQiFile::ReplaceWholeFile(PathOf(result.jobId).c_str(), text);
+  if (error.IsError()) return error.Push(FXLOC);
   return CQiError::Success();
 }
 
 CQiError CJobRecordStore::Read(int64_t jobId, JobResult& result) const {
   const std::string path = PathOf(jobId);
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  std::string text;
+  if (CQiFile::ReadWholeFile(path.c_str(), text).IsError()) {
     return FXErrorUtil::ErrorWin32(FXLOC, 2, "Job %lld has no record",
                                    static_cast<long long>(jobId));
   }
-  std::stringstream buffer;
-  buffer << in.rdbuf();
   try {
-    result = FromJson(json::parse(buffer.str()));
+    result = FromJson(json::parse(text));
   } catch (const std::exception& e) {
     return FXErrorUtil::ErrorWin32(FXLOC, 13, "Job record %s cannot be read: %s", path.c_str(),
                                    e.what());

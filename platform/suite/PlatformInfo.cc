@@ -1,12 +1,11 @@
 #include "platform/suite/PlatformInfo.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
-#include <unistd.h>
+#include "platform/base/QiFile.h"
 
 CRegistry& CRegistry::Instance() {
   static CRegistry registry;
@@ -58,15 +57,8 @@ bool CRegistry::SaveLocked() const {
     out << '[' << s.first << "]\n";
     for (const auto& v : s.second) out << v.first << '=' << v.second << '\n';
   }
-  // Write beside the file, then rename, so a reader never sees half a file.
-  std::string tmp = path_ + ".tmp." + std::to_string(getpid());
-  {
-    std::ofstream f(tmp, std::ios::trunc);
-    if (!f) return false;
-    f << out.str();
-    if (!f.flush()) return false;
-  }
-  return std::rename(tmp.c_str(), path_.c_str()) == 0;
+  // Replaced whole, so that a reader never sees half a file.
+  return !CQiFile::ReplaceWholeFile(path_.c_str(), out.str()).IsError();
 }
 
 bool CRegistry::Get(const std::string& section, const std::string& name, std::string& value) const {

@@ -169,19 +169,6 @@ CQiError LoadAll(const std::string& path, std::vector<R>& records) {
   return CQiError::Success();
 }
 
-CQiError WriteAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return FXErrorUtil::ErrorErrNo(FXLOC, errno, "Failed to write suite records");
-    }
-    done += static_cast<size_t>(n);
-  }
-  return CQiError::Success();
-}
-
 // Writes every record as a new file that then replaces `path`.
 template <typename R>
 CQiError StoreAll(const std::string& path, const std::vector<R>& records) {
@@ -191,25 +178,8 @@ CQiError StoreAll(const std::string& path, const std::vector<R>& records) {
   document[ListKey(static_cast<const R*>(nullptr))] = std::move(list);
   const std::string text = document.dump(2) + "\n";
 
-  const std::string temporary = path + ".tmp";
-  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    return FXErrorUtil::ErrorErrNo(FXLOC, errno, "Failed to create %s", temporary.c_str());
-  }
-  CQiError error = WriteAll(fd, text);
-  if (!error.IsError() && ::fsync(fd) != 0) {
-    error = FXErrorUtil::ErrorErrNo(FXLOC, errno, "Failed to flush %s", temporary.c_str());
-  }
-  if (::close(fd) != 0 && !error.IsError()) {
-    error = FXErrorUtil::ErrorErrNo(FXLOC, errno, "Failed to close %s", temporary.c_str());
-  }
-  if (!error.IsError() && ::rename(temporary.c_str(), path.c_str()) != 0) {
-    error = FXErrorUtil::ErrorErrNo(FXLOC, errno, "Failed to replace %s", path.c_str());
-  }
-  if (error.IsError()) {
-    ::unlink(temporary.c_str());
-    return error.Push(FXLOC);
-  }
+  CQiError error = CQiFile::ReplaceWholeFile(path.c_str(), text, 0600);
+  if (error.IsError()) return error.Push(FXLOC);
   return CQiError::Success();
 }
 

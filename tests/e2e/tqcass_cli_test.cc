@@ -119,9 +119,13 @@ TEST_F(TqcassCli, FailuresEndWithNonZeroStatus) {
            {"frobnicate", 2, "unknown command \"frobnicate\""},
            {"backup --level weekly", 2, "--level is full or incremental"},
            {"cluster --nodes zero", 2, "--nodes needs a whole number"},
+           // Beyond the range of a count: refused, not wrapped round to 1.
+           {"cluster --nodes 4294967297", 2, "--nodes needs a whole number"},
+           {"cluster --size 99999999999999999999", 2, "--size needs a whole number"},
            {"show", 2, "name one job"},
            {"show 7", 1, "Job 7 has no record"},
            {"verify x", 2, "\"x\" is not a job number"},
+           {"verify 99999999999999999999", 2, "is not a job number"},
        }) {
     Outcome o = Run(c.arguments);
     EXPECT_EQ(o.status, c.status) << c.arguments << "\n" << o.output;

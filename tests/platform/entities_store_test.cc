@@ -13,6 +13,7 @@
 #include "common/CassandraNodeRecords.h"
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/FXPath.h"
+#include "platform/base/QiDirectory.h"
 #include "platform/base/QiFile.h"
 #include "platform/suite/TQClient.h"
 #include "tests/platform/EntitiesFixture.h"
@@ -83,7 +84,15 @@ TEST_F(StoreTest, RecordsSurviveAReloadInANewStoreObject) {
     const std::string path = FXPath::Join(directory, name);
     ASSERT_TRUE(FXPath::DoesPathExist(path.c_str())) << name;
     EXPECT_FALSE(nlohmann::json::parse(ReadText(path), nullptr, false).is_discarded()) << name;
-    EXPECT_FALSE(FXPath::DoesPathExist((path + ".tmp").c_str())) << name;
+  }
+  // Every file was replaced whole: no temporary file is left beside them.
+  CQiDirectory listing;
+  ASSERT_FALSE(listing.Open(directory.c_str()).IsError());
+  SQiDirEntry entry;
+  bool done = false;
+  while (!listing.GetEntry(entry, done).IsError() && !done) {
+    EXPECT_EQ(std::string(entry.name.c_str()).find(".tmp"), std::string::npos)
+        << entry.name.c_str();
   }
 
   CSuiteStore reloaded(directory);

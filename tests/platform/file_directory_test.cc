@@ -69,6 +69,43 @@ TEST_F(FileTest, ReadWholeFileOfAMissingFileIsAnErrnoError) {
   EXPECT_NE(error.AsString(2).find("key_file"), std::string::npos);
 }
 
+// Names in the test's folder, for spotting temporary files left behind.
+static std::vector<std::string> NamesIn(const std::string& directory) {
+  std::vector<std::string> names;
+  CQiDirectory listing;
+  EXPECT_FALSE(listing.Open(directory.c_str()).IsError());
+  SQiDirEntry entry;
+  bool done = false;
+  while (!listing.GetEntry(entry, done).IsError() && !done) names.push_back(entry.name.c_str());
+  return names;
+}
+
+TEST_F(FileTest, ReplaceWholeFileSwapsTheContentAndLeavesNoTemporaryFile) {
+  const std::string path = dir_.Sub("clients.json");
+  WriteText(path, "old content that is longer than the new one\n");
+  ASSERT_FALSE(CQiFile::ReplaceWholeFile(path.c_str(), "{}\n", 0600).IsError());
+  EXPECT_EQ(ReadText(path), "{}\n");
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(NamesIn(dir_.path()), std::vector<std::string>{"clients.json"});
+}
+
+TEST_F(FileTest, ReplaceWholeFileFailureKeepsWhatWasThere) {
+  // A folder in the way: the rename fails after the content was written.
+  const std::string blocked = dir_.Sub("harness.json");
+  ASSERT_FALSE(CQiDirectory::Create(FXPath::Join(blocked, "inside").c_str(), true).IsError());
+  CQiError error = CQiFile::ReplaceWholeFile(blocked.c_str(), "{}\n");
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(error, EISDIR)) << error.AsString(2);
+  EXPECT_NE(error.AsString(2).find("Failed to replace " + blocked), std::string::npos);
+  EXPECT_TRUE(CQiPath::IsDirectory(FXPath::Join(blocked, "inside").c_str()));
+  EXPECT_EQ(NamesIn(dir_.path()), std::vector<std::string>{"harness.json"});
+
+  // A missing folder: nothing can be created.
+  error = CQiFile::ReplaceWholeFile(dir_.Sub("no/such/dir/f").c_str(), "x");
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(error, ENOENT)) << error.AsString(2);
+}
+
 TEST_F(FileTest, OperationsOnAClosedFileFail) {
   CQiFile file;
   EXPECT_TRUE(file.Write("x", 1).IsError());

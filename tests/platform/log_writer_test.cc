@@ -12,6 +12,7 @@
 
 #include "TempDir.h"
 #include "platform/log/LogWriter.h"
+#include "platform/suite/TqProcess.h"
 
 namespace {
 
@@ -79,6 +80,14 @@ TEST_F(LogFile, AnUnwritableFileIsRefusedAndNothingIsWritten) {
   EXPECT_EQ(g_ptrLogWriter->GetLogFile(), "");
   TQLOG(-1, "goes nowhere");
   EXPECT_TRUE(Lines(path_).empty());
+}
+
+TEST_F(LogFile, CommandsRunByTheProcessDoNotInheritTheLogFile) {
+  TQLOG(-1, "before the command");
+  std::string out, err;
+  ASSERT_EQ(TqProcess::system("ls -l /proc/$$/fd", out, err), 0) << err;
+  EXPECT_NE(out.find("/dev/null"), std::string::npos) << out;  // the listing is real
+  EXPECT_EQ(out.find(path_), std::string::npos) << out;
 }
 
 }  // namespace

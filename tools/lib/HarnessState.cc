@@ -1,13 +1,9 @@
 #include "tools/lib/HarnessState.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "platform/base/FXErrorUtil.h"
+#include "platform/base/QiFile.h"
 
 namespace TqHarness {
 
@@ -15,12 +11,10 @@ std::string CHarnessState::PathIn(const std::string& home) { return home + "/har
 
 CQiError CHarnessState::Load(const std::string& home) {
   *this = CHarnessState();
-  std::ifstream in(PathIn(home), std::ios::binary);
-  if (!in) return CQiError();
-  std::stringstream text;
-  text << in.rdbuf();
+  std::string text;
+  if (CQiFile::ReadWholeFile(PathIn(home).c_str(), text).IsError()) return CQiError();
   try {
-    nlohmann::json doc = nlohmann::json::parse(text.str());
+    nlohmann::json doc = nlohmann::json::parse(text);
     clusterRoot = doc.value("clusterRoot", "");
     clusterFile = doc.value("clusterFile", "");
     clusterName = doc.value("clusterName", "");
@@ -73,15 +67,8 @@ CQiError CHarnessState::Save(const std::string& home) const {
                             {"clientId", node.clientId}});
   }
   const std::string path = PathIn(home);
-  const std::string tmp = path + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    out << doc.dump(2) << "\n";
-    if (!out.flush()) return FXErrorUtil::ErrorWin32(FXLOC, 29, "Cannot write %s", tmp.c_str());
-  }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-    return FXErrorUtil::ErrorErrNo(FXLOC, errno, "Cannot write %s", path.c_str());
-  }
+  CQiError error = CQiFile::ReplaceWholeFile(path.c_str(), doc.dump(2) + "\n");
+  if (error.IsError()) return FXErrorUtil::Restate(FXLOC, error, "Cannot write " + path);
   return CQiError();
 }
 

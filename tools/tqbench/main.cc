@@ -7,6 +7,7 @@
 // removed at the end.
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/base/FXString.h"
 #include "platform/index/Sha256.h"
 #include "platform/log/LogWriter.h"
 #include "platform/suite/PlatformInfo.h"
@@ -81,17 +84,12 @@ struct Options {
   bool skipCollect = false;
 };
 
-bool ParseNumber(const std::string& text, long long minimum, long long& value) {
-  char* end = nullptr;
-  value = std::strtoll(text.c_str(), &end, 10);
-  return !text.empty() && *end == '\0' && value >= minimum;
-}
-
 bool ParseOptions(int argc, char** argv, Options& o) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    auto value = [&](long long minimum, long long& out) {
-      if (i + 1 >= argc || !ParseNumber(argv[i + 1], minimum, out)) {
+    // Counts fit an int; sizes and file numbers may be larger.
+    auto value = [&](long long minimum, long long& out, long long maximum = INT_MAX) {
+      if (i + 1 >= argc || !FXString::ParseDecimal(argv[i + 1], minimum, maximum, out)) {
         std::fprintf(stderr, "tqbench: %s needs a whole number of at least %lld\n", arg.c_str(),
                      minimum);
         return false;
@@ -106,13 +104,13 @@ bool ParseOptions(int argc, char** argv, Options& o) {
       o.collectFiles = 4000;
       o.nodes = 1;
     } else if (arg == "--bytes") {
-      if (!value(1, n)) return false;
+      if (!value(1, n, LLONG_MAX)) return false;
       o.bytes = static_cast<uint64_t>(n);
     } else if (arg == "--files") {
-      if (!value(1, n)) return false;
+      if (!value(1, n, LLONG_MAX)) return false;
       o.files = static_cast<long>(n);
     } else if (arg == "--collect-files") {
-      if (!value(1, n)) return false;
+      if (!value(1, n, LLONG_MAX)) return false;
       o.collectFiles = static_cast<long>(n);
     } else if (arg == "--nodes") {
       if (!value(1, n)) return false;
@@ -160,22 +158,25 @@ bool Check(const CQiError& error) {
 }
 
 // Runs a program with its standard output sent to `output` ("" keeps it);
-// true when it exits with 0.
+// true when it exits with 0. The program is spawned, not forked by hand: by
+// then the job harness has started threads, and a forked child of a threaded
+// process may not allocate before its exec.
 bool RunProgram(const std::vector<std::string>& args, const std::string& output) {
-  pid_t pid = fork();
-  if (pid < 0) return false;
-  if (pid == 0) {
-    if (!output.empty()) {
-      int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (fd < 0 || dup2(fd, 1) < 0) _exit(127);
-      close(fd);
-    }
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
+  if (args.empty()) return false;
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  if (posix_spawn_file_actions_init(&actions) != 0) return false;
+  int rc = 0;
+  if (!output.empty()) {
+    rc = posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                          0644);
   }
+  pid_t pid = -1;
+  if (rc == 0) rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return false;
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return false;

@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/base/FXString.h"
 #include "platform/framework/FrameworkTypes.h"
 #include "platform/index/ArchiveStore.h"
 #include "platform/log/EventJournal.h"
@@ -66,13 +68,14 @@ struct Args {
     auto it = values.find(name);
     return it == values.end() ? fallback : it->second;
   }
-  // A non-negative whole number option; sets `error` when malformed.
-  long Number(const std::string& name, long fallback, long minimum) {
+  // A whole number option within [minimum, maximum] (counts fit an int);
+  // sets `error` when malformed or out of range.
+  long long Number(const std::string& name, long long fallback, long long minimum,
+                   long long maximum = INT_MAX) {
     if (!Has(name)) return fallback;
     const std::string text = Get(name);
-    char* end = nullptr;
-    long value = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end || value < minimum) {
+    long long value = 0;
+    if (!FXString::ParseDecimal(text, minimum, maximum, value)) {
       error = "--" + name + " needs a whole number of at least " + std::to_string(minimum) +
               ", not \"" + text + "\"";
       return fallback;
@@ -114,12 +117,12 @@ bool ParseJobId(const Args& args, int64_t& jobId) {
     std::fprintf(stderr, "tqcass: name one job\n");
     return false;
   }
-  char* end = nullptr;
-  jobId = std::strtoll(args.words[0].c_str(), &end, 10);
-  if (args.words[0].empty() || *end || jobId <= 0) {
+  long long value = 0;
+  if (!FXString::ParseDecimal(args.words[0], 1, LLONG_MAX, value)) {
     std::fprintf(stderr, "tqcass: \"%s\" is not a job number\n", args.words[0].c_str());
     return false;
   }
+  jobId = value;
   return true;
 }
 
@@ -215,7 +218,7 @@ int CmdCluster(TqHarness::CJobHarness& harness, Args args) {
   options.keyspaces = static_cast<int>(args.Number("keyspaces", 2, 1));
   options.tablesPerKeyspace = static_cast<int>(args.Number("tables", 2, 1));
   options.sstablesPerTable = static_cast<int>(args.Number("sstables", 1, 1));
-  options.sstableSize = static_cast<uint64_t>(args.Number("size", 4096, 1));
+  options.sstableSize = static_cast<uint64_t>(args.Number("size", 4096, 1, LLONG_MAX));
   options.flavour = args.Get("flavour", "cassandra");
   options.incrementalBackups = true;
   options.docker = args.Has("docker");
@@ -374,7 +377,7 @@ int CmdVerify(TqHarness::CJobHarness& harness, const Args& args) {
 
 int CmdChange(TqHarness::CJobHarness& harness, Args args) {
   int perTable = static_cast<int>(args.Number("sstables", 1, 1));
-  uint64_t size = static_cast<uint64_t>(args.Number("size", 2048, 1));
+  uint64_t size = static_cast<uint64_t>(args.Number("size", 2048, 1, LLONG_MAX));
   if (!args.error.empty()) {
     std::fprintf(stderr, "tqcass: %s\n", args.error.c_str());
     return kUsage;
