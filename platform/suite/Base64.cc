@@ -2,6 +2,7 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <vector>
@@ -13,7 +14,9 @@ void base64Encode(const void* bytes, size_t length, std::string& text) {
   std::string out;
   out.reserve((length + 2) / 3 * 4);
   const size_t chunk = 3 * 1024 * 1024;
-  std::vector<unsigned char> buffer(chunk / 3 * 4 + 1);
+  // Room for one encoded chunk (or the whole text when it is shorter) and
+  // the terminator EVP_EncodeBlock writes.
+  std::vector<unsigned char> buffer((std::min(chunk, length) + 2) / 3 * 4 + 1);
   for (size_t done = 0; done < length; done += chunk) {
     size_t n = length - done < chunk ? length - done : chunk;
     int written = EVP_EncodeBlock(buffer.data(), in + done, static_cast<int>(n));
