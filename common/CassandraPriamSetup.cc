@@ -60,9 +60,10 @@ CQiError MakeWorkingDirectory(std::initializer_list<std::string> components, std
 }
 
 PriamUtilPtr NewPriamUtil(const std::string& javaPath, const std::string& baseDirectory,
-                          const std::string& workingDirectory, const std::string& confLocation) {
+                          const std::string& workingDirectory, const std::string& confLocation,
+                          bool restoreMode = false) {
   return PriamUtilPtr(new (std::nothrow) TqCassandra::PriamUtil(
-      0, CQiString(javaPath), baseDirectory, workingDirectory, confLocation, false));
+      0, CQiString(javaPath), baseDirectory, workingDirectory, confLocation, restoreMode));
 }
 
 // A registry switch of section "Cassandra", 0 when absent; `absentLog` (when
@@ -80,29 +81,15 @@ int64_t ReadSwitch(const char* name, const char* absentLog) {
 // happens without an authentication text or with SSL off.
 CQiError AddSslSettings(CassandraPriamSetup::Variant variant, const std::string& authConfigXml,
                         Properties& properties, std::string& parameters) {
-  if (authConfigXml.empty()) return CQiError::Success();
   const bool coordinator = variant == CassandraPriamSetup::kCoordinator;
-  App::AuthConfig auth;
-  int parsed = auth.unserialize(authConfigXml);
-  if (parsed != 0) TQLOG(1, "Authentication configuration not readable (%d)", parsed);
-  std::optional<App::CassandraSSLConfig> ssl = auth.getSsl();
-  if (!ssl || ssl->getSslEnabled() == 0) return CQiError::Success();
-
-  const std::string keystorePath = ssl->getKeystorePath();
-  std::string token;
-  if (!CassandraPriamSetup::DecryptToBase64(ssl->getKeystorePassword().getPlainPassword(), token)) {
-    return DecryptFailure(FXLOC, variant, "Keystore password",
-                          "Failed to decrypt the keystore password");
-  }
-  properties["priam.keystore.password"] = token;
-
-  const std::string truststorePath = ssl->getTruststorePath();
-  if (!CassandraPriamSetup::DecryptToBase64(ssl->getTruststorePassword().getPlainPassword(),
-                                            token)) {
-    return DecryptFailure(FXLOC, variant, "Truststore password",
-                          "Failed to decrypt the truststore password");
-  }
-  properties["priam.truststore.password"] = token;
+  PriamSslStores stores;
+  CQiError e = CassandraPriamSetup::ReadSslStores(variant, authConfigXml, stores);
+  if (e.IsError()) return e;
+  if (!stores.enabled) return CQiError::Success();
+  properties["priam.keystore.password"] = stores.keystoreToken;
+  properties["priam.truststore.password"] = stores.truststoreToken;
+  const std::string& keystorePath = stores.keystorePath;
+  const std::string& truststorePath = stores.truststorePath;
 
   const bool cqlSslDisabled =
       ReadSwitch("nCassandraCqlSslDisabled", "Failed to check if SSL is disabled for CQL") != 0;
@@ -155,6 +142,30 @@ NodePriamInstance NodePriamInstance::FromNode(const App::CassandraNode& node) {
   return instance;
 }
 
+CQiError CassandraPriamSetup::ReadSslStores(Variant variant, const std::string& authConfigXml,
+                                            PriamSslStores& stores) {
+  stores = PriamSslStores();
+  if (authConfigXml.empty()) return CQiError::Success();
+  App::AuthConfig auth;
+  int parsed = auth.unserialize(authConfigXml);
+  if (parsed != 0) TQLOG(1, "Authentication configuration not readable (%d)", parsed);
+  std::optional<App::CassandraSSLConfig> ssl = auth.getSsl();
+  if (!ssl || ssl->getSslEnabled() == 0) return CQiError::Success();
+
+  stores.keystorePath = ssl->getKeystorePath();
+  if (!DecryptToBase64(ssl->getKeystorePassword().getPlainPassword(), stores.keystoreToken)) {
+    return DecryptFailure(FXLOC, variant, "Keystore password",
+                          "Failed to decrypt the keystore password");
+  }
+  stores.truststorePath = ssl->getTruststorePath();
+  if (!DecryptToBase64(ssl->getTruststorePassword().getPlainPassword(), stores.truststoreToken)) {
+    return DecryptFailure(FXLOC, variant, "Truststore password",
+                          "Failed to decrypt the truststore password");
+  }
+  stores.enabled = true;
+  return CQiError::Success();
+}
+
 bool CassandraPriamSetup::DecryptToBase64(const std::string& encrypted, std::string& base64) {
   char buffer[1024];
   unsigned int length = sizeof buffer;
@@ -202,7 +213,8 @@ CQiError CassandraPriamSetup::MakeCoordinatorPriam(const CoordinatorPriamInputs&
   e = MakeWorkingDirectory({inputs.jobResultsPath, TQPI_Focus::getFocusClientName(true).str()},
                            workingDirectory);
   if (e.IsError()) return e.Push(FXLOC);
-  priam = NewPriamUtil(javaPath, baseDirectory, workingDirectory, inputs.cassandraConfigFile);
+  priam = NewPriamUtil(javaPath, baseDirectory, workingDirectory, inputs.cassandraConfigFile,
+                       inputs.restoreMode);
   if (!priam) return FXErrorUtil::ErrorWin32(FXLOC, 8, "Failed to create PriamUtil object");
   return CQiError::Success();
 }

@@ -46,6 +46,21 @@ struct CoordinatorPriamInputs {
   std::string jmxPassword;
   // An App::AuthConfig record as XML text (may be empty).
   std::string authConfigXml;
+  // The utility is made in restore mode (the restore coordinators).
+  bool restoreMode = false;
+};
+
+// The SSL settings of an App::AuthConfig text with both store passwords
+// decrypted.
+struct PriamSslStores {
+  // SSL is on; nothing else is set otherwise.
+  bool enabled = false;
+  std::string keystorePath;
+  // Base64 of the decrypted keystore password.
+  std::string keystoreToken;
+  std::string truststorePath;
+  // Base64 of the decrypted truststore password.
+  std::string truststoreToken;
 };
 
 // A node record's configuration field names a directory, a file, or, as
@@ -95,6 +110,14 @@ class CassandraPriamSetup {
   // event 0x6000478 with "JMX password"; node, error 13.
   static CQiError ReadJmxConfig(Variant variant, const std::string& jmxConfigXml,
                                 PriamJmxSettings& jmx, std::string& priamAdditionalParameters);
+
+  // Reads the SSL section of an App::AuthConfig text (nothing happens when
+  // the text is empty or SSL is off) and decrypts both store passwords. A
+  // password that does not decrypt fails: coordinator, an error carrying
+  // event 0x6000478 with "Keystore password" or "Truststore password"; node,
+  // error 13.
+  static CQiError ReadSslStores(Variant variant, const std::string& authConfigXml,
+                                PriamSslStores& stores);
 
   // Coordinator: Java path, base directory, working directory and a new
   // utility in `priam` (not started).

@@ -27,17 +27,94 @@ class CassandraCoordinatorClientConfig;
 
 // The coordinator of a restore job phase of kind "restore". The framework
 // base is a virtual base, so that the point-in-time coordinator shares it.
+//
+// The framework calls getClientConfigObject, loadNodeConfiguration (restore
+// task record, cross-instance option, node map and node registration),
+// initialize (every other option, cluster details, the coordinator's own
+// Priam), PrepareRestoreParameters (which makes the client restore launcher),
+// then per node getCommandArgumentsForNode.
 class CCassandraRestores : public virtual TQDC_FileSystem::CRestore {
  public:
+  // Job events raised at start-up.
+  static constexpr uint32_t kEvPriamStartFailed = 0x60003D4;
+  static constexpr uint32_t kEvPriamAccessDenied = 0x6000485;
+  static constexpr uint32_t kEvPasswordDecryptFailed = 0x6000478;
+  static constexpr uint32_t kEvStageFreeMaUnsupported = 0x6000475;
+
   // `cleanupRestore` builds the framework base when this is the most-derived
   // class.
   explicit CCassandraRestores(bool cleanupRestore);
   // Releases the restore task record, the remote session and the file-server
-  // client first, then the other members. The coordinator's Priam is never
-  // stopped here.
+  // client first, then the other members. A coordinator's Priam that still
+  // runs is stopped, so that no Priam outlives its job.
   ~CCassandraRestores() override;
 
+  // Start-up (CassandraRestoresCoordinatorStart.cc). Makes the configuration
+  // on the first call (and hands it out then only).
+  CQiError getClientConfigObject(DistributedQEL::CClientConfigPtr& config) override;
+  // Job results directory, instance ids, restore options, cluster details,
+  // staging path, the media agent of a stage-free restore, the coordinator's
+  // Priam (with recover), then the framework's initialize.
+  CQiError initialize(DistributedQEL::CClientConfigPtr& config, CProgramArgumentsPtr& arguments,
+                      TQJobClientPtr jobClient, TQJobCtrlClientPtr jobCtrlClient) override;
+  // The framework's arguments followed by the restore node arguments.
+  CQiError getCommandArgumentsForNode(DistributedQEL::CNodeInfoPtr& node,
+                                      std::string& arguments) override;
+  // Cluster details (CassandraRestoresCoordinatorDetails.cc): the destination
+  // (true) or the source instance into destConfig or sourceConfig.
+  virtual CQiError getClusterDetails(bool destination);
+  // Makes the client restore launcher and stores it in the framework base.
+  virtual CQiError initailizeStartClientRestoreObject(TQJobClientPtr jobClient,
+                                                      TQJobCtrlClientPtr jobCtrlClient);
+  // Node map (CassandraRestoresCoordinatorNodeMap.cc): restore task record,
+  // cross-instance option, the map from source to target nodes, and the
+  // registration of the target nodes by client name. Nothing but the restore
+  // task record once the job has nodes.
+  CQiError loadNodeConfiguration() override;
+  // A stage-free restore makes and assigns no tasks: the policies come back
+  // empty. Otherwise the framework's.
+  CQiError CreateTaskCreatePolicy(TQDC_FileSystem::CTaskCreatePolicyPtr& policy) override;
+  CQiError CreateTaskAssignPolicy(TQDC_FileSystem::CTaskAssignPolicyPtr& policy) override;
+
+  // The restore node arguments appended to every controller's command line;
+  // the staging path is quoted only when it holds a blank or a quote.
+  std::string restoreNodeArguments() const;
+
  protected:
+  // Raises EV_PRIAM_ACCESS_DENIED for an access-denied error (Win32 5) and
+  // returns a copy of `error` in every case.
+  CQiError handlePriamError(const CQiError& error);
+
+  // Job results directory of the restore (job results store): 0 success, 1
+  // failure.
+  int CreateJobResultsDirectory();
+  // The default subclient of the restore task's backup set; `id` stays when
+  // there is none.
+  CQiError getDefaultSubclientId(int64_t& id);
+  // Source data centre -> client names of its nodes, from sourceConfig.
+  void fillSourceDCmap();
+  // Nothing to read; succeeds.
+  CQiError GetCassandraConfigParams() { return CQiError::Success(); }
+
+  // The job's Cassandra restore options, read afresh from the job's XML
+  // options (the four 1627 errors of a job without them).
+  CQiError readRestoreOptions(App::CassandraRestoreOptions& options);
+  // Makes (or remakes) the restore task record of the job.
+  CQiError makeRestoreTask();
+  // The entries of a subclient-level restore, from the cluster node lists.
+  CQiError buildSubclientNodeMap();
+  // Registers the target nodes of nodeMap by client name.
+  void registerNodeMap();
+  // The media agent that serves a stage-free restore, and its check.
+  CQiError findStageFreeMediaAgent();
+  // Makes, configures and starts the coordinator's Priam, then reads the
+  // destination's Cassandra version.
+  CQiError startCoordinatorPriam();
+  // The SSL part of the coordinator's Priam start: keystore and truststore
+  // passwords into `properties`, the SSL JVM options into
+  // priamAdditionalParameters.
+  CQiError addSslSettings(std::map<std::string, std::string>& properties);
+
   // The coordinator's own Priam (made only with recover).
   boost::shared_ptr<TqCassandra::PriamUtil> priamUtil;
   // The job's restore task record; sole owner.

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/CassandraNodeRecords.h"
+#include "platform/framework/StartClientRestoreDistributed.h"
+
+namespace TQCassandra {
+
+// The client restore launcher of a Cassandra restore: turns the user's
+// selections into browse paths of the index layout
+// /cluster/data centre/node/keyspace/table/file (commit logs under
+// "#COMMITLOG#" in place of keyspace and table), widens the browse's to-time
+// so that commit logs archived after it are found, and groups the browse
+// results into one restore record per archive file, counting and skipping
+// the commit logs, which the point-in-time phase restores.
+class CStartClientRestoreCassandra : public TQDC_FileSystem::CStartClientRestoreDistributed {
+ public:
+  CStartClientRestoreCassandra(TQRstJobClient* jobClient, TQJobCtrlClient* jobCtrlClient,
+                               bool baseFlag, bool subclientRestore, bool stageFreeRestore,
+                               const std::map<std::string, std::list<std::string>>& sourceDCmap);
+  ~CStartClientRestoreCassandra() override;
+
+  // Subclient restore: one path per node of the instance for each keyspace
+  // or table selection ("/**/*" for everything), then one commit-log path
+  // per node. Otherwise the suite's paths.
+  bool fillBrowsePaths(databrowse::BrowseRequest& request) override;
+  // The suite's to-time plus nCommitlogBackupInterval minutes (default 30).
+  CQiError getToTime(long& toTime, bool flag) override;
+  // Subclient restore: the browse paths become the source paths with their
+  // strip levels ("cleanup" alone for a clean-up).
+  CQiError prepareScPaths() override;
+  // The commit-log path of each selected instance, and a cluster or data
+  // centre selection expanded to its data centres and nodes.
+  CQiError CreateBrowseRequest() override;
+  // One restore record per archive file; commit-log items are counted, not
+  // restored.
+  CQiError ProcessBrowseResponse(databrowse::BrowseResponseList& responses) override;
+
+  // "/<cluster>/<dc>/<client>/#COMMITLOG#" for every node of clusterNodes.
+  void fillCommitLogBrowsePaths(databrowse::BrowseRequest& request);
+  // Commit-log files met in browse results, summed over all calls.
+  int64_t getNumberOfCommitLogItems() const { return commitLogItemCount; }
+
+ protected:
+  // Adds `path` to the request's browse paths by the browse path rule.
+  void addBrowsePath(databrowse::BrowseRequest& request, const std::string& path);
+  // Reads the destination instance's nodes and cluster name.
+  bool loadClusterNodes();
+
+  // The destination instance's nodes (subclient restore only).
+  std::vector<App::CassandraNode> clusterNodes;
+  // Every browse path of the request after fillBrowsePaths (subclient
+  // restore only): the source paths of prepareScPaths.
+  std::vector<std::string> browsePathList;
+  std::string clusterName;
+  int64_t commitLogItemCount = 0;
+  bool subclientRestore;
+  bool stageFreeRestore;
+  // Source data centre -> client names of its nodes.
+  std::map<std::string, std::list<std::string>> sourceDCmap;
+};
+
+}  // namespace TQCassandra

@@ -1,0 +1,244 @@
+#pragma once
+
+// The restore coordinator against a suite of its own: clients, instances and
+// subclients registered in a per-test suite home, in-memory framework
+// services, and the scripted Priam or the Priam stand-in.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "backup/CassandraBackupCoordinator.h"
+#include "common/CassandraNodeRecords.h"
+#include "common/CassandraRestoreClientConfig.h"
+#include "platform/app/App_ExecuteSP.h"
+#include "platform/app/SuiteRegistration.h"
+#include "platform/framework/InMemoryFrameworkServices.h"
+#include "platform/framework/NodeInfo.h"
+#include "platform/log/EventJournal.h"
+#include "platform/log/LogWriter.h"
+#include "platform/priam/PriamUtil.h"
+#include "platform/priam/ScriptedPriam.h"
+#include "platform/suite/ClientContext.h"
+#include "platform/suite/ClientContextScope.h"
+#include "platform/suite/ClientDirectory.h"
+#include "platform/suite/PlatformInfo.h"
+#include "platform/suite/SuiteStore.h"
+#include "platform/suite/TQPassword.h"
+#include "restore/CassandraRestoresCoordinator.h"
+#include "support/SimTestSupport.h"
+
+namespace restoretest {
+
+constexpr uint32_t kEvPriamStartFailed = 0x60003D4;
+constexpr uint32_t kEvPriamAccessDenied = 0x6000485;
+constexpr uint32_t kEvPasswordDecryptFailed = 0x6000478;
+constexpr uint32_t kEvStageFreeMaUnsupported = 0x6000475;
+const char* const kNotEncrypted = "this is not a cipher text";
+
+// Opens the coordinator's members to the tests.
+class RestoresProbe : public TQCassandra::CCassandraRestores {
+ public:
+  RestoresProbe() : TQDC_FileSystem::CRestore(false), CCassandraRestores(false) {}
+
+  using CCassandraRestores::authConfigXml;
+  using CCassandraRestores::cassandraConfigFile;
+  using CCassandraRestores::cassandraVersion;
+  using CCassandraRestores::crossInstance;
+  using CCassandraRestores::destConfig;
+  using CCassandraRestores::destInstanceId;
+  using CCassandraRestores::destInstanceVersion;
+  using CCassandraRestores::handlePriamError;
+  using CCassandraRestores::isLogRestore;
+  using CCassandraRestores::nodeMap;
+  using CCassandraRestores::priamAdditionalParameters;
+  using CCassandraRestores::priamUtil;
+  using CCassandraRestores::recover;
+  using CCassandraRestores::replaceDeadNode;
+  using CCassandraRestores::restoreClientConfig;
+  using CCassandraRestores::restoreTask;
+  using CCassandraRestores::runDR;
+  using CCassandraRestores::sourceClientNames;
+  using CCassandraRestores::sourceConfig;
+  using CCassandraRestores::sourceDCmap;
+  using CCassandraRestores::sourceInstanceId;
+  using CCassandraRestores::stageFreeRestore;
+  using CCassandraRestores::stagePath;
+  using CCassandraRestores::subclientRestore;
+  using CCassandraRestores::truncateTables;
+  using CCassandraRestores::useSSTableLoader;
+};
+
+class RestoreCoordinatorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CClientContext::SetSuiteHome(home_.path());
+    App_ExecuteSP::ClearFailures();
+    App_ExecuteSP::ClearCalls();
+    CEventJournal::Instance().Clear();
+    CRegistry::Instance().Set("Base", "dBASEHOME", home_.Sub("base"));
+    CRegistry::Instance().Set("Cassandra", "sPriamCommand",
+                              std::string(TQ_BINARY_DIR) + "/sim/priam-standin");
+    SClientIdentity identity;
+    identity.clientName = "coordinator1";
+    identity.clientId = 1;
+    identity.jobResultsDirectory = home_.Sub("coordinator1/JobResults");
+    scope_.reset(new CClientContextScope(identity));
+    services_.reset(new DistributedQEL::CInMemoryFrameworkServices());
+    coordinatorClientId_ = Client("coordinator1");
+  }
+
+  void TearDown() override {
+    coordinator_.reset();
+    scripted_.reset();
+    scope_.reset();
+    for (pid_t pid : simtest::ChildrenOf(::getpid())) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+      ADD_FAILURE() << "process " << pid << " was left running";
+    }
+    for (const char* name : kSwitches) CRegistry::Instance().Remove("Cassandra", name);
+    CRegistry::Instance().Remove("Cassandra", "sPriamCommand");
+    CRegistry::Instance().Remove("Base", "dBASEHOME");
+    App_ExecuteSP::ClearFailures();
+    App_ExecuteSP::ClearCalls();
+    CEventJournal::Instance().Clear();
+    CClientDirectory::Instance().Clear();
+    CClientContext::SetSuiteHome("");
+  }
+
+  static constexpr const char* kSwitches[] = {
+      "nCassandraRemoteJMXEnabled", "nCassandraCqlSslDisabled", "nCassandraJmxSslDisabled",
+      "nCommitlogBackupInterval"};
+  static void SetSwitch(const char* name, const std::string& value) {
+    if (value.empty()) {
+      CRegistry::Instance().Remove("Cassandra", name);
+    } else {
+      CRegistry::Instance().Set("Cassandra", name, value);
+    }
+  }
+
+  // ---- the suite ----
+
+  uint64_t Client(const std::string& name) {
+    uint64_t id = 0;
+    CQiError e = registration_.registerClient(name, name + ".sim", {}, id);
+    EXPECT_FALSE(e.IsError()) << e.AsString(2);
+    services_->registerClient(static_cast<uint32_t>(id), name, name + ".sim");
+    clientIds_[name] = id;
+    return id;
+  }
+
+  // A stored node run by the client of that name (registered when new).
+  SNodeSettings Node(const std::string& clientName, const std::string& address,
+                     const std::string& dataCenter, const std::string& configDirectory = "") {
+    SNodeSettings node;
+    node.address = address;
+    node.clientId = clientIds_.count(clientName) ? clientIds_[clientName] : Client(clientName);
+    node.dataCenter = dataCenter;
+    node.rack = "r1";
+    node.configDirectory = configDirectory.empty() ? "/etc/" + clientName : configDirectory;
+    return node;
+  }
+
+  SInstanceSettings InstanceSettings(const std::string& name,
+                                     const std::vector<SNodeSettings>& nodes) {
+    if (clientIds_.count("cluster-" + name) == 0) Client("cluster-" + name);
+    SInstanceSettings settings;
+    settings.name = name;
+    settings.clientId = clientIds_["cluster-" + name];
+    settings.javaHome = "/usr/lib/jvm/java-11";
+    settings.gatewayHost = "10.0.1.1";
+    settings.gatewayCqlPort = 9042;
+    settings.clusterName = "Cluster-" + name;
+    settings.version = "4.0.11";
+    settings.nodes = nodes;
+    return settings;
+  }
+  uint64_t Instance(const SInstanceSettings& settings) {
+    uint64_t id = 0;
+    CQiError e = registration_.registerInstance(settings, id);
+    EXPECT_FALSE(e.IsError()) << e.AsString(2);
+    return id;
+  }
+  // Changes the stored instance record as it is.
+  void EditInstance(uint64_t id, const std::function<void(SInstanceRecord&)>& change) {
+    CQiError e = CSuiteStore(home_.Sub("central")).UpdateInstance(id, change);
+    ASSERT_FALSE(e.IsError()) << e.AsString(2);
+  }
+  uint64_t Subclient(uint64_t instanceId, const std::vector<SContentRow>& content, bool isDefault) {
+    SSubclientSettings settings;
+    settings.name = "sc" + std::to_string(++subclients_);
+    settings.instanceId = instanceId;
+    settings.isDefault = isDefault;
+    settings.content = content;
+    uint64_t id = 0;
+    CQiError e = registration_.registerSubclient(settings, id);
+    EXPECT_FALSE(e.IsError()) << e.AsString(2);
+    return id;
+  }
+
+  static std::string Encrypt(const std::string& plain) {
+    char buffer[1024];
+    unsigned int length = sizeof buffer;
+    EXPECT_NE(TQPassword().encrypt(plain.c_str(), buffer, length), 0);
+    return std::string(buffer, length);
+  }
+
+  // ---- the coordinator ----
+
+  RestoresProbe& NewCoordinator() {
+    coordinator_.reset(new RestoresProbe());
+    coordinator_->setFrameworkServices(services_);
+    return *coordinator_;
+  }
+  // A coordinator with both cluster configurations, as initialize makes
+  // them.
+  RestoresProbe& CoordinatorWithConfigs() {
+    RestoresProbe& c = NewCoordinator();
+    c.destConfig.reset(new TQCassandra::CassandraCoordinatorClientConfig());
+    c.sourceConfig.reset(new TQCassandra::CassandraCoordinatorClientConfig());
+    return c;
+  }
+
+  // Answers every Priam request from a script instead of the stand-in.
+  TqCassandra::ScriptedPriam& Scripted() {
+    if (!scripted_) {
+      priamScript_ = std::make_shared<TqCassandra::ScriptedPriam>();
+      scripted_.reset(new TqCassandra::ScopedPriamTransportFactory(priamScript_->Factory()));
+      priamScript_->SetReply("clusterDetails", R"({"ClusterName":"Scripted","Version":"4.0.11"})");
+    }
+    return *priamScript_;
+  }
+
+  std::vector<std::string> RegisteredNames() const {
+    std::vector<std::string> names;
+    for (const auto& node : coordinator_->getNodes()) names.push_back(node->getClientName());
+    return names;
+  }
+
+  static std::vector<std::vector<std::string>> Events(uint32_t id) {
+    std::vector<std::vector<std::string>> out;
+    for (const auto& e : CEventJournal::Instance().Find(id)) out.push_back(e.args);
+    return out;
+  }
+
+  simtest::TempDir home_;
+  CSuiteRegistration registration_{CSuiteStore(home_.Sub("central"))};
+  std::unique_ptr<CClientContextScope> scope_;
+  boost::shared_ptr<DistributedQEL::CInMemoryFrameworkServices> services_;
+  std::unique_ptr<RestoresProbe> coordinator_;
+  std::shared_ptr<TqCassandra::ScriptedPriam> priamScript_;
+  std::unique_ptr<TqCassandra::ScopedPriamTransportFactory> scripted_;
+  std::map<std::string, uint64_t> clientIds_;
+  uint64_t coordinatorClientId_ = 0;
+  int subclients_ = 0;
+};
+
+}  // namespace restoretest
