@@ -4,6 +4,7 @@
 #include "common/CassandraRestoreClientConfig.h"
 #include "platform/log/LogWriter.h"
 #include "platform/priam/PriamUtil.h"
+#include "platform/suite/EvRstTask.h"
 
 namespace TQCassandra {
 

@@ -8,7 +8,11 @@
 #include "platform/app/ClientApplicationList.h"
 #include "platform/base/FXErrorUtil.h"
 #include "platform/framework/Subclient.h"
+#include "platform/index/ArMgrClientAPI.h"
 #include "platform/log/LogWriter.h"
+#include "platform/suite/DemangleHostName.h"
+#include "platform/suite/EvRstTask.h"
+#include "platform/suite/StoreResults.h"
 #include "platform/suite/TQClient.h"
 #include "platform/suite/TQJobClient.h"
 #include "restore/CassandraRestoresCoordinator.h"
@@ -33,13 +37,14 @@ const std::set<uint32_t>& StageFreeOperatingSystems() {
 int CCassandraRestores::CreateJobResultsDirectory() {
   const int64_t jobId = restoreClientConfig->getJobId();
   StoreResults storeResults(2, jobId, true, nullptr);
-  std::string directory;
-  if (!storeResults.getDirectory(directory) || directory.empty()) {
+  const char* directory = storeResults.getDirectory();
+  if (!directory) {
     TQLOG(-1, "storeResults->getDirectory() failed");
     return 1;
   }
   restoreClientConfig->setJobResultsDirectory(directory);
-  if (storeResults.openRaw(2, std::string()).IsError()) {
+  std::string name;
+  if (storeResults.openRaw(2, name) != 0) {
     TQLOG(-1, "Failed to open restore job results directorry for Job=%lld",
           static_cast<long long>(jobId));
     return 1;
@@ -67,7 +72,7 @@ CQiError CCassandraRestores::getDefaultSubclientId(int64_t& id) {
 
 CQiError CCassandraRestores::findStageFreeMediaAgent() {
   TQ_DEBUG_FUNCTION();
-  uint64_t clientId = static_cast<uint64_t>(restoreTask->getMediaAgentClientId());
+  uint64_t clientId = static_cast<uint64_t>(restoreTask->getMediaAgent());
   if (clientId == 0) {
     TQLOG(0, "Fetching default MA details");
     int64_t subclientId = restoreTask->getSubclientId();
@@ -85,7 +90,9 @@ CQiError CCassandraRestores::findStageFreeMediaAgent() {
                                      "Failed to fetch Media Agent details to run Zelk server");
     }
     std::string hostName, clientName;
-    DemangleHostName(answer.mediaAgentName, hostName, clientName);
+    if (!DemangleHostName(answer.mediaAgentName, hostName, clientName)) {
+      return FXErrorUtil::ErrorWin32(FXLOC, 1359, "Failed to fetch MA Client ID from ClientName");
+    }
     mediaAgentHostName = hostName;
     TQClient byName(clientName.c_str(), TQ_NAME_TYPE_CLIENT);
     if (byName.getClientId(clientId).IsError()) {

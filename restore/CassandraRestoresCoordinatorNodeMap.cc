@@ -13,6 +13,7 @@
 #include "platform/framework/NodeInfo.h"
 #include "platform/framework/Subclient.h"
 #include "platform/log/LogWriter.h"
+#include "platform/suite/EvRstTask.h"
 #include "restore/CassandraRestoresCoordinator.h"
 
 namespace TQCassandra {

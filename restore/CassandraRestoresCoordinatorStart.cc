@@ -17,6 +17,7 @@
 #include "platform/log/EvEvent.h"
 #include "platform/log/LogWriter.h"
 #include "platform/priam/PriamUtil.h"
+#include "platform/suite/EvRstTask.h"
 #include "platform/suite/PlatformInfo.h"
 #include "platform/suite/TQJobClient.h"
 #include "restore/CassandraRestoresCoordinator.h"

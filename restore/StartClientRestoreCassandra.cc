@@ -106,7 +106,7 @@ CQiError CStartClientRestoreCassandra::CreateBrowseRequest() {
 
   TQLOG(2, "Data restore");
   EvRstTask* task = GetRestoreTask();
-  std::vector<std::string> selected = task ? task->getPathList(1) : std::vector<std::string>();
+  std::vector<std::string> selected = task ? task->getPaths(1) : std::vector<std::string>();
   std::vector<std::string> additional;
   auto push = [&](const std::string& path) {
     // A path the selection or the list already holds would be browsed twice.
@@ -196,8 +196,7 @@ bool CStartClientRestoreCassandra::fillBrowsePaths(databrowse::BrowseRequest& re
   if (!loadClusterNodes()) return false;
 
   EvRstTask* task = GetRestoreTask();
-  const std::vector<std::string> selected =
-      task ? task->getPathList(1) : std::vector<std::string>();
+  const std::vector<std::string> selected = task ? task->getPaths(1) : std::vector<std::string>();
   for (const std::string& path : selected) {
     if (path.empty()) continue;
     std::string keyspace, table;
@@ -269,7 +268,7 @@ CQiError CStartClientRestoreCassandra::prepareScPaths() {
   }
   if (sourcePaths.empty()) return FXErrorUtil::ErrorWin32(FXLOC, 1627, "srcpaths is empty");
   std::vector<std::string>& filters = getFilterList();
-  if (filters.empty() && GetRestoreTask()) filters = GetRestoreTask()->getPathList(2);
+  if (filters.empty() && GetRestoreTask()) filters = GetRestoreTask()->getPaths(2);
   return CQiError::Success();
 }
 

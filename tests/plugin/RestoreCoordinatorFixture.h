@@ -25,9 +25,11 @@
 #include "platform/log/LogWriter.h"
 #include "platform/priam/PriamUtil.h"
 #include "platform/priam/ScriptedPriam.h"
+#include "platform/runner/JobRecordStore.h"
 #include "platform/suite/ClientContext.h"
 #include "platform/suite/ClientContextScope.h"
 #include "platform/suite/ClientDirectory.h"
+#include "platform/suite/EvRstTask.h"
 #include "platform/suite/PlatformInfo.h"
 #include "platform/suite/SuiteStore.h"
 #include "platform/suite/TQPassword.h"
@@ -56,6 +58,9 @@ class RestoresProbe : public TQCassandra::CCassandraRestores {
   using CCassandraRestores::destInstanceVersion;
   using CCassandraRestores::handlePriamError;
   using CCassandraRestores::isLogRestore;
+  using CCassandraRestores::mediaAgentClientId;
+  using CCassandraRestores::mediaAgentClientName;
+  using CCassandraRestores::mediaAgentHostName;
   using CCassandraRestores::nodeMap;
   using CCassandraRestores::priamAdditionalParameters;
   using CCassandraRestores::priamUtil;
@@ -189,6 +194,54 @@ class RestoreCoordinatorTest : public ::testing::Test {
     unsigned int length = sizeof buffer;
     EXPECT_NE(TQPassword().encrypt(plain.c_str(), buffer, length), 0);
     return std::string(buffer, length);
+  }
+
+  // ---- the job ----
+
+  // The job's description as the runner stores it before a restore runs:
+  // the restore task and the job's options.
+  TqRunner::JobDescription Description(int64_t jobId) const {
+    TqRunner::JobDescription d;
+    d.jobId = jobId;
+    d.jobType = "restore";
+    d.ombrelId = 2;
+    d.clientName = "coordinator1";
+    d.subclientId = -1;
+    return d;
+  }
+  void StoreDescription(const TqRunner::JobDescription& description) {
+    CQiError e = TqRunner::CJobRecordStore().WriteDescription(description);
+    ASSERT_FALSE(e.IsError()) << e.AsString(2);
+  }
+  // The XML text of a job option record, with or without the restore options
+  // and the distributed-apps restore options.
+  static std::string JobOptionXml(bool restoreOptions, bool distributedOptions,
+                                  const App::CassandraRestoreOptions* cassandra = nullptr) {
+    TMMsg::JobOption job;
+    if (restoreOptions) {
+      TMMsg::RestoreOptions restore;
+      if (distributedOptions) {
+        App::DistributedAppsRestoreOptions distributed;
+        if (cassandra) distributed.setCassandraRestoreOptions(*cassandra);
+        restore.setDistributedAppsRestoreOptions(distributed);
+      }
+      job.setRestoreOptions(restore);
+    }
+    std::string xml;
+    EXPECT_EQ(job.serialize(xml), 0);
+    return xml;
+  }
+  void StoreJobOptionsXml(int64_t jobId, const std::string& xml) {
+    TqRunner::JobDescription d = Description(jobId);
+    d.xmlOptions = xml;
+    StoreDescription(d);
+  }
+  void StoreJobOptions(int64_t jobId, const App::CassandraRestoreOptions& options,
+                       int64_t subclientId = -1) {
+    TqRunner::JobDescription d = Description(jobId);
+    d.subclientId = subclientId;
+    d.xmlOptions = JobOptionXml(true, true, &options);
+    StoreDescription(d);
   }
 
   // ---- the coordinator ----
