@@ -124,6 +124,9 @@ CQiError CCassandraRestores::loadNodeConfiguration() {
 }
 
 CQiError CCassandraRestores::buildSubclientNodeMap() {
+  if (!sourceConfig || !destConfig) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 87, "The cluster node lists were not loaded");
+  }
   int64_t subclientId = restoreTask->getSubclientId();
   TQLOG(0, "Subclient id received: %ld", static_cast<long>(subclientId));
 

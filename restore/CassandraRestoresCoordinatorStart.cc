@@ -20,6 +20,7 @@
 #include "platform/suite/EvRstTask.h"
 #include "platform/suite/PlatformInfo.h"
 #include "platform/suite/TQJobClient.h"
+#include "platform/suite/TQRstJobClient.h"
 #include "restore/CassandraRestoresCoordinator.h"
 #include "restore/StartClientRestoreCassandra.h"
 

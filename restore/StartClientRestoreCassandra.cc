@@ -7,8 +7,10 @@
 
 #include "common/ClusterInstanceProcedure.h"
 #include "platform/base/FXErrorUtil.h"
+#include "platform/framework/FSSubclientConf.h"
 #include "platform/log/LogWriter.h"
 #include "platform/msg/BrowseRecords.h"
+#include "platform/suite/EvRstTask.h"
 #include "platform/suite/PlatformInfo.h"
 
 namespace TQCassandra {
@@ -53,8 +55,8 @@ CStartClientRestoreCassandra::CStartClientRestoreCassandra(
       subclientRestore(subclientRestore),
       stageFreeRestore(stageFreeRestore),
       sourceDCmap(sourceDCmap) {
-  setLauncherSwitch1(true);
-  setLauncherSwitch2(true);
+  distributedRestore = true;
+  perArchiveFileRecords = true;
 }
 
 CStartClientRestoreCassandra::~CStartClientRestoreCassandra() = default;
@@ -83,7 +85,7 @@ void CStartClientRestoreCassandra::addBrowsePath(databrowse::BrowseRequest& requ
       size_t third = second == std::string::npos ? std::string::npos : text.find(';', second + 1);
       if (third != std::string::npos) text = text.substr(third + 1);
     }
-    if (getAlternatePathDelimiter()) {
+    if (useAlternatePathDelimiter) {
       size_t cut = text.find(TQ_ALTERNATE_PATH_DELIMITER);
       if (cut != std::string::npos) text = text.substr(0, cut);
     }
@@ -97,7 +99,7 @@ CQiError CStartClientRestoreCassandra::CreateBrowseRequest() {
   TQ_DEBUG_FUNCTION();
   if (stageFreeRestore) {
     if (!subclientRestore) return CQiError::Success();
-    if (!fillBrowsePaths(getBrowseRequest())) {
+    if (!fillBrowsePaths(browseRequest)) {
       return FXErrorUtil::ErrorWin32(FXLOC, 1627,
                                      "Failed to set browse paths for launching browse/find");
     }
@@ -106,7 +108,8 @@ CQiError CStartClientRestoreCassandra::CreateBrowseRequest() {
 
   TQLOG(2, "Data restore");
   EvRstTask* task = GetRestoreTask();
-  std::vector<std::string> selected = task ? task->getPaths(1) : std::vector<std::string>();
+  std::vector<std::string> selected =
+      task ? task->getPaths(EvRstTask::kSourcePaths) : std::vector<std::string>();
   std::vector<std::string> additional;
   auto push = [&](const std::string& path) {
     // A path the selection or the list already holds would be browsed twice.
@@ -143,14 +146,13 @@ CQiError CStartClientRestoreCassandra::CreateBrowseRequest() {
     }
   }
   if (task) {
-    for (const std::string& path : additional) task->addPath(1, path);
+    for (const std::string& path : additional) task->addPath(EvRstTask::kSourcePaths, path);
   }
 
-  databrowse::BrowseRequest& request = getBrowseRequest();
-  std::optional<databrowse::BrowseOptions> found = request.getOptions();
+  std::optional<databrowse::BrowseOptions> found = browseRequest.getOptions();
   databrowse::BrowseOptions options = found ? *found : databrowse::BrowseOptions();
   options.setField62(1);
-  request.setOptions(options);
+  browseRequest.setOptions(options);
 
   CQiError e = CStartClientRestoreDistributed::CreateBrowseRequest();
   if (e.IsError()) return e.Push(FXLOC);
@@ -158,7 +160,6 @@ CQiError CStartClientRestoreCassandra::CreateBrowseRequest() {
 }
 
 bool CStartClientRestoreCassandra::loadClusterNodes() {
-  const int64_t instanceId = getInstanceId();
   TQLOG(2, "Instance Id: %ld", static_cast<long>(instanceId));
   const ClusterInstanceConfig reply = ClusterInstanceConfig::Get(static_cast<int32_t>(instanceId));
   switch (reply.step) {
@@ -196,7 +197,8 @@ bool CStartClientRestoreCassandra::fillBrowsePaths(databrowse::BrowseRequest& re
   if (!loadClusterNodes()) return false;
 
   EvRstTask* task = GetRestoreTask();
-  const std::vector<std::string> selected = task ? task->getPaths(1) : std::vector<std::string>();
+  const std::vector<std::string> selected =
+      task ? task->getPaths(EvRstTask::kSourcePaths) : std::vector<std::string>();
   for (const std::string& path : selected) {
     if (path.empty()) continue;
     std::string keyspace, table;
@@ -248,49 +250,57 @@ void CStartClientRestoreCassandra::fillCommitLogBrowsePaths(databrowse::BrowseRe
 CQiError CStartClientRestoreCassandra::prepareScPaths() {
   TQ_DEBUG_FUNCTION();
   if (!subclientRestore) return CStartClientRestoreDistributed::prepareScPaths();
-  FSSubclientConf subclientConf(getSubclientId());
-  std::vector<std::string>& sourcePaths = getSourcePathList();
+  FSSubclientConf subclientConf(subclientId);
   if (getDoCleanup()) {
-    sourcePaths.push_back("cleanup");
-  } else if (getSkipSourcePaths() == 0) {
+    srcPathList.assign(1, "cleanup");
+  } else if (skipSourcePathsFromBrowse == 0) {
     for (const std::string& browsePath : browsePathList) {
       TQLOG(2, " Data path [%s]", browsePath.c_str());
       std::string path = browsePath;
       subclientConf.fixPath(path, path, true);
-      sourcePaths.push_back(path);
+      srcPathList.push_back(path);
       const int level = CStartClientRestore::computeStripLevelSuper(GetRestoreTask(), path);
       if (level < 0) {
         return FXErrorUtil::ErrorWin32(FXLOC, 1627, "computeStripLevel failed for %s",
                                        path.c_str());
       }
-      getStripLevelList().push_back(level);
+      stripLevelList.push_back(level);
     }
   }
-  if (sourcePaths.empty()) return FXErrorUtil::ErrorWin32(FXLOC, 1627, "srcpaths is empty");
-  std::vector<std::string>& filters = getFilterList();
-  if (filters.empty() && GetRestoreTask()) filters = GetRestoreTask()->getPaths(2);
+  if (srcPathList.empty()) return FXErrorUtil::ErrorWin32(FXLOC, 1627, "srcpaths is empty");
+  if (filterList.empty() && GetRestoreTask()) {
+    for (const std::string& path : GetRestoreTask()->getPaths(EvRstTask::kFilterPaths)) {
+      filterList.push_back(path);
+    }
+  }
   return CQiError::Success();
 }
 
 CQiError CStartClientRestoreCassandra::ProcessBrowseResponse(
     databrowse::BrowseResponseList& responses) {
   TQ_DEBUG_FUNCTION();
-  // Archive file id -> the file count and flag of the record made for it.
+  // Archive file id -> what the record made for it in this call holds.
   struct Made {
     int64_t archiveGroup = 0;
     int64_t fileCount = 0;
-    bool flag = false;
+    bool hasExtents = false;
   };
   std::map<int32_t, Made> made;
-  uint64_t fileCount = 0;
-  uint64_t commitLogs = 0;
+  // This browse's own figures.
+  bool haveExpected = false;
+  unsigned long long expected = 0;
+  unsigned long long fileCount = 0;
+  unsigned long long commitLogs = 0;
 
   for (const databrowse::BrowseResponse& response : responses.getResponses()) {
     if (response.getStatus() != 0) continue;
     std::optional<databrowse::BrowseResult> result = response.getResult();
     if (!result) continue;
     const std::vector<databrowse::AggregateResult> aggregates = result->getAggregates();
-    if (!aggregates.empty()) setExpectedItemTotal(aggregates.front().getExpectedItemTotal());
+    if (!aggregates.empty()) {
+      haveExpected = true;
+      expected = static_cast<unsigned long long>(aggregates.front().getExpectedItemTotal());
+    }
     for (const databrowse::BrowseData& item : result->getData()) {
       std::optional<databrowse::BrowseItemDetails> details = item.getDetails();
       if (!details) continue;
@@ -299,27 +309,35 @@ CQiError CStartClientRestoreCassandra::ProcessBrowseResponse(
       const std::string keyspace = parts.size() > 4 ? parts[4] : std::string();
       TQLOG(3, "Keyspace Name [%s] ", keyspace.c_str());
       if (keyspace == kCommitLogComponent) {
-        commitLogs += static_cast<uint64_t>(details->getFileCount());
+        commitLogs += static_cast<unsigned long long>(details->getFileCount());
         TQLOG(3, "Skipping commit log afiles for this phase");
         continue;
       }
       const int32_t archiveFileId = static_cast<int32_t>(details->getArchiveFileId());
+      const int64_t files = details->getFileCount();
       const int64_t extents = details->getExtentCount();
-      const bool flag = extents > 0;
+      const bool hasExtents = extents > 0;
+      // The same archive file answered again with the same figures is one
+      // record, whatever its extent count.
       auto known = made.find(archiveFileId);
       if (known != made.end() && known->second.archiveGroup == details->getArchiveGroup() &&
-          known->second.fileCount == details->getFileCount() && known->second.flag == flag) {
+          known->second.fileCount == files && known->second.hasExtents == hasExtents) {
         continue;
       }
       RestoreRecord record;
       record.archiveFileId = archiveFileId;
       record.archiveGroupId = static_cast<uint32_t>(details->getArchiveGroup());
-      record.flag = flag;
-      record.itemCount = details->getFileCount() + extents;
-      addExtentItemCount(extents);
-      fileCount += static_cast<uint64_t>(details->getFileCount());
+      record.hasExtents = hasExtents;
+      record.fileCount = files;
+      record.extentCount = extents;
+      record.itemCount = files + extents;
+      extentItemsCounted += static_cast<unsigned long long>(extents);
+      fileCount += static_cast<unsigned long long>(files);
       std::optional<TqEntities::OmbrelEntity> ombrel = details->getOmbrel();
-      if (ombrel) record.ombrelId = static_cast<uint32_t>(ombrel->getOmbrelId());
+      if (ombrel) {
+        record.installationDomainId = ombrel->getOmbrelId();
+        record.ombrelId = static_cast<uint32_t>(ombrel->getOmbrelId());
+      }
       record.archiveFileType = I2::RESTORE_AFILE_TYPES::TAPE;
       std::optional<databrowse::BrowseFlags> flags = details->getFlags();
       std::optional<databrowse::AdditionalFlagList> additional;
@@ -338,23 +356,23 @@ CQiError CStartClientRestoreCassandra::ProcessBrowseResponse(
       if (path.empty()) continue;
       record.strNodeName = parts.size() > 3 ? parts[3] : std::string();
       TQLOG(3, "Node Name [%s] ", record.strNodeName.c_str());
-      getRestoreRecords().push_back(record);
-      made[archiveFileId] = Made{details->getArchiveGroup(), details->getFileCount(), flag};
+      restoreRecordList.push_back(record);
+      made[archiveFileId] = Made{details->getArchiveGroup(), files, hasExtents};
     }
   }
 
   commitLogItemCount += static_cast<int64_t>(commitLogs);
+  if (haveExpected) totalItemsExpected += expected;
   TQLOG(2, "Commit log items: %llu", static_cast<unsigned long long>(commitLogItemCount));
-  // This browse's total against this browse's own items: a paged browse
-  // checks each page by itself.
-  const uint64_t expected = static_cast<uint64_t>(getExpectedItemTotal());
-  if (expected != fileCount + commitLogs && !isItemTotalCheckWaived()) {
+  // This browse's total against this browse's own items, so that every page
+  // of a paged answer passes on its own.
+  if (expected != fileCount + commitLogs && !isTotalCheckWaived()) {
     return FXErrorUtil::ErrorWin32(
         FXLOC, 1627,
         "Total aggregate %llu is not equal to total aggregate of files per AFile value %llu",
-        static_cast<unsigned long long>(expected), static_cast<unsigned long long>(fileCount));
+        expected, fileCount);
   }
-  for (const RestoreRecord& record : getRestoreRecords()) {
+  for (const RestoreRecord& record : restoreRecordList) {
     TQLOG(2, "%s", record.AsString().c_str());
   }
   return CQiError::Success();
