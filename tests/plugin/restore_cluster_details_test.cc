@@ -206,7 +206,7 @@ TEST_F(ClusterDetailsTest, ProcedureFailuresAreReportedWithTheirTexts) {
   CLogCapture log;
   CQiError e = c.getClusterDetails(true);
   ASSERT_TRUE(e.IsError());
-  EXPECT_TRUE(FXErrorUtil::IsErrNo(e, -1)) << e.AsString();
+  EXPECT_EQ(e.GetFacility(), CQiError::kErrNo) << e.AsString();
   EXPECT_EQ(e.GetMessage(),
             "Stored procedure to save instance properties failed with an error [7], response Str "
             "[central server down]");

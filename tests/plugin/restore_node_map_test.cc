@@ -53,8 +53,9 @@ class NodeMapTest : public RestoreCoordinatorTest {
 
   // A coordinator of job kJobId whose job carries these Cassandra restore
   // options.
-  RestoresProbe& CoordinatorFor(const App::CassandraRestoreOptions& options) {
-    StoreJobOptions(kJobId, options);
+  RestoresProbe& CoordinatorFor(const App::CassandraRestoreOptions& options,
+                                int64_t subclientId = -1) {
+    StoreJobOptions(kJobId, options, subclientId);
     RestoresProbe& c = NewCoordinator();
     DistributedQEL::CClientConfigPtr config;
     EXPECT_FALSE(c.getClientConfigObject(config).IsError());
@@ -221,8 +222,7 @@ class SubclientNodeMapTest : public NodeMapTest {
     App::CassandraRestoreOptions options;
     options.setCrossInstance(crossInstance ? 1 : 0);
     options.setSubclientRestore(1);
-    StoreJobOptions(kJobId, options, subclientId);
-    RestoresProbe& c = CoordinatorFor(options);
+    RestoresProbe& c = CoordinatorFor(options, subclientId);
     c.subclientRestore = true;
     c.destConfig.reset(new TQCassandra::CassandraCoordinatorClientConfig());
     c.sourceConfig = crossInstance
