@@ -142,18 +142,24 @@ class LauncherTest : public RestoreCoordinatorTest {
 TEST_F(LauncherTest, ToTimeIsWidenedByTheCommitLogBackupInterval) {
   struct Case {
     const char* interval;
+    long toTime;
     long expected;
-  } cases[] = {{"", 1000 + 1800}, {"5", 1000 + 300}, {"0", 1000}};
+  } cases[] = {{"", 1000, 1000 + 1800},
+               {"5", 1000, 1000 + 300},
+               {"0", 1000, 1000},
+               {"5", 0, 0}};  // an open to-time stays open
   for (const Case& k : cases) {
-    SCOPED_TRACE(k.interval);
+    SCOPED_TRACE(std::string(k.interval) + " " + std::to_string(k.toTime));
     SetSwitch("nCommitlogBackupInterval", k.interval);
     LauncherProbe& l = Launcher(false);
-    long toTime = 1000;
+    long toTime = k.toTime;
     CLogCapture log;
     ASSERT_FALSE(l.getToTime(toTime, false).IsError());
     EXPECT_EQ(toTime, k.expected);
-    EXPECT_EQ(log.Contains("Unable to fetch registry value name for Commit log backup interval"),
-              std::string(k.interval).empty());
+    if (k.toTime != 0) {
+      EXPECT_EQ(log.Contains("Unable to fetch registry value name for Commit log backup interval"),
+                std::string(k.interval).empty());
+    }
   }
 }
 
