@@ -115,12 +115,14 @@ CQiError CStartClientRestore::ProcessBrowseResponse(databrowse::BrowseResponseLi
         if (auto ombrel = details->getOmbrel())
           made.ombrelId = static_cast<uint32_t>(ombrel->getOmbrelId());
         made.archiveFileType = I2::RESTORE_AFILE_TYPES::TAPE;
-        if (distributedRestore) {
-          std::vector<std::string> parts = Components(item.getPath());
-          if (parts.size() >= 3) made.strNodeName = parts[2];
-        }
         restoreRecordList.push_back(made);
         record = &restoreRecordList.back();
+      }
+      // The node is the instance of the record's items; an item above the
+      // instances ("/cluster", "/cluster/dc") names none.
+      if (distributedRestore && record->strNodeName.empty()) {
+        std::vector<std::string> parts = Components(item.getPath());
+        if (parts.size() >= 3) record->strNodeName = parts[2];
       }
       record->fileCount += files;
       record->extentCount += extents;
