@@ -64,6 +64,7 @@ struct Expected {
 };
 
 bool Under(const std::string& path, const std::string& selection) {
+  if (selection == "/**/*") return path != "/";
   return path == selection || path.compare(0, selection.size() + 1, selection + "/") == 0;
 }
 
