@@ -16,6 +16,7 @@
 #include "platform/framework/Restore.h"
 #include "platform/framework/RestoreClientConfig.h"
 #include "platform/framework/StartClientRestore.h"
+#include "platform/framework/StartClientRestoreDistributed.h"
 #include "platform/framework/TaskBase.h"
 #include "platform/index/ArMgrClientAPI.h"
 #include "platform/log/EventJournal.h"
@@ -497,6 +498,155 @@ TEST_F(RestoreCoordinatorBase, KeepsTheRestartEntriesOfAResumedJob) {
   ASSERT_EQ(restore.getRestartInfo().size(), 2u);
   EXPECT_EQ(restore.getRestartInfo().back().taskId, 4);
   EXPECT_EQ(restore.getRestartInfo().back().offset, 4096);
+}
+
+}  // namespace
+
+namespace {
+
+// The launcher base's own steps and failures over an empty index.
+class LauncherBase : public RestoreServices {
+ protected:
+  struct Launcher : public CStartClientRestore {
+    Launcher() : CStartClientRestore(nullptr, nullptr, false, false) {}
+    using CStartClientRestore::filterList;
+    using CStartClientRestore::srcPathList;
+    using CStartClientRestore::stripLevelList;
+    CQiError getToTime(long& toTime, bool) override {
+      toTime += widen;
+      return CQiError::Success();
+    }
+    long widen = 0;
+  };
+
+  CQiError Run(Launcher& launcher, int64_t jobId) {
+    launcher.setJobId(jobId);
+    FSRFIRInitData init;
+    std::list<FSRSrcPath> srcPaths;
+    std::list<RestoreRecord> records;
+    unsigned long long count = 0;
+    CQiError error = launcher.getRestoreParameters(init, srcPaths, records, count);
+    init_ = init;
+    srcPaths_ = srcPaths;
+    return error;
+  }
+
+  FSRFIRInitData init_;
+  std::list<FSRSrcPath> srcPaths_;
+};
+
+TEST_F(LauncherBase, FailuresOfItsSteps) {
+  Launcher noJob;
+  CQiError error = Run(noJob, 0);
+  EXPECT_EQ(error.GetValue(), 1627u);
+  EXPECT_EQ(Run(noJob, 50).GetValue(), 1627u);  // no description
+
+  TqRunner::JobDescription d = Description(51);
+  d.pathList1.clear();
+  ASSERT_FALSE(TqRunner::CJobRecordStore().WriteDescription(d).IsError());
+  Launcher noPaths;
+  error = Run(noPaths, 51);
+  EXPECT_EQ(error.GetValue(), 1627u);
+  EXPECT_EQ(error.GetMessage(), "Failed to set browse paths for launching browse/find");
+
+  d = Description(52);
+  d.pathList1 = {"relative/path"};
+  ASSERT_FALSE(TqRunner::CJobRecordStore().WriteDescription(d).IsError());
+  Launcher relative;
+  error = Run(relative, 52);
+  EXPECT_EQ(error.GetValue(), 1627u);
+  EXPECT_EQ(error.GetMessage(), "computeStripLevel failed for relative/path");
+}
+
+TEST_F(LauncherBase, HandsBackPathsFiltersAndTheWidenedTime) {
+  ASSERT_FALSE(TqRunner::CJobRecordStore().WriteDescription(Description(53)).IsError());
+  Launcher launcher;
+  launcher.widen = 1800;
+  CQiError error = Run(launcher, 53);
+  ASSERT_FALSE(error.IsError()) << error.AsString(2);
+  EXPECT_EQ(launcher.getBrowseToTime(), 1700000100 + 1800);
+  EXPECT_EQ(init_.toTime, 1700000100 + 1800);
+  EXPECT_EQ(init_.fromTime, 1600000000);
+  EXPECT_EQ(init_.numberOfSrcPaths, 2u);
+  EXPECT_EQ(init_.copyPrecedence, 1u);
+  EXPECT_EQ(init_.instanceId, 11u);
+  EXPECT_EQ(srcPaths_, (std::list<FSRSrcPath>{{"/c/dc1/n1/ks1", 3}, {"/c/dc1/n2", 2}}));
+  EXPECT_EQ(launcher.filterList, (std::list<std::string>{"/c/dc1/n1/ks1/t9"}));
+
+  ASSERT_FALSE(TqRunner::CJobRecordStore().WriteDescription(Description(54)).IsError());
+  Launcher cleanup;
+  cleanup.setDoCleanup(true);
+  ASSERT_FALSE(Run(cleanup, 54).IsError());
+  EXPECT_EQ(cleanup.srcPathList, (std::list<std::string>{"cleanup"}));
+}
+
+}  // namespace
+
+namespace {
+
+databrowse::BrowseData Item(const std::string& path, int64_t afile, int64_t files,
+                            int64_t extents) {
+  databrowse::BrowseData item;
+  item.setPath(path);
+  databrowse::BrowseItemDetails details;
+  details.setArchiveFileId(afile);
+  details.setArchiveGroup(3);
+  details.setFileCount(files);
+  details.setExtentCount(extents);
+  item.setDetails(details);
+  return item;
+}
+
+databrowse::BrowseResponse Response(int64_t status, int64_t total,
+                                    const std::vector<databrowse::BrowseData>& items) {
+  databrowse::BrowseResult result;
+  databrowse::AggregateResult aggregate;
+  aggregate.setExpectedItemTotal(total);
+  result.setAggregates({aggregate});
+  result.setData(items);
+  databrowse::BrowseResponse response;
+  response.setStatus(status);
+  response.setResult(result);
+  return response;
+}
+
+struct RecordingLauncher : public TQDC_FileSystem::CStartClientRestoreDistributed {
+  RecordingLauncher() : CStartClientRestoreDistributed(nullptr, nullptr, false, false) {
+    distributedRestore = true;
+  }
+  using CStartClientRestore::restoreRecordList;
+  using CStartClientRestore::totalItemsExpected;
+};
+
+TEST(LauncherRecords, OneRecordPerArchiveFileOverThePagesOfAnAnswer) {
+  RecordingLauncher launcher;
+  databrowse::BrowseResponseList page1;
+  page1.setResponses(
+      {Response(0, 4,
+                {Item("/c", 7, 1, 0), Item("/c/dc1/n1/ks1/t1/f", 7, 2, 3), Item("", 9, 5, 0)}),
+       // A failed response adds nothing.
+       Response(1, 100, {Item("/c/dc1/n9/ks", 8, 1, 0)})});
+  ASSERT_FALSE(launcher.ProcessBrowseResponse(page1).IsError());
+  databrowse::BrowseResponseList page2;
+  page2.setResponses({Response(0, 1, {Item("/c/dc1/n2/ks1", -2, 1, 0)})});
+  ASSERT_FALSE(launcher.ProcessBrowseResponse(page2).IsError());
+
+  EXPECT_EQ(launcher.totalItemsExpected, 5u);
+  ASSERT_EQ(launcher.restoreRecordList.size(), 2u);
+  const RestoreRecord& first = launcher.restoreRecordList.front();
+  EXPECT_EQ(first.archiveFileId, 7);
+  EXPECT_EQ(first.archiveGroupId, 3);
+  EXPECT_EQ(first.fileCount, 3);
+  EXPECT_EQ(first.extentCount, 3);
+  EXPECT_EQ(first.itemCount, 6);
+  EXPECT_TRUE(first.hasExtents);
+  EXPECT_EQ(first.archiveFileType, I2::RESTORE_AFILE_TYPES::TAPE);
+  // Named by the instance of its items, not by the cluster item before them.
+  EXPECT_EQ(first.strNodeName, "n1");
+  const RestoreRecord& second = launcher.restoreRecordList.back();
+  EXPECT_EQ(second.archiveFileId, -2);
+  EXPECT_EQ(second.strNodeName, "n2");
+  EXPECT_FALSE(second.hasExtents);
 }
 
 }  // namespace
