@@ -42,8 +42,12 @@ std::string IndexNameOf(const App::CassandraNode& node) {
   return client ? client->getClientName() : std::string();
 }
 
-void AddUnique(std::vector<std::string>& list, const std::string& path) {
-  if (std::find(list.begin(), list.end(), path) == list.end()) list.push_back(path);
+// "/<cluster>/<data centre>/<node>" of a split path (as much of it as the
+// path has).
+std::string NodePrefix(const std::vector<std::string>& parts) {
+  std::string prefix;
+  for (size_t i = 1; i < parts.size() && i < 4; ++i) prefix += "/" + parts[i];
+  return prefix;
 }
 
 }  // namespace
@@ -284,13 +288,15 @@ CQiError CStartClientRestoreCassandra::prepareScPaths() {
 CQiError CStartClientRestoreCassandra::ProcessBrowseResponse(
     databrowse::BrowseResponseList& responses) {
   TQ_DEBUG_FUNCTION();
-  // Archive file id -> what the record made for it in this call holds.
+  // Archive file id -> what the records made for it in this call hold.
   struct Made {
     int64_t archiveGroup = 0;
     int64_t fileCount = 0;
     bool hasExtents = false;
+    // Cluster, data centre and node of the items.
+    std::string node;
   };
-  std::map<int32_t, Made> made;
+  std::multimap<int32_t, Made> made;
   // This browse's own figures.
   bool haveExpected = false;
   unsigned long long expected = 0;
@@ -322,11 +328,15 @@ CQiError CStartClientRestoreCassandra::ProcessBrowseResponse(
       const int64_t files = details->getFileCount();
       const int64_t extents = details->getExtentCount();
       const bool hasExtents = extents > 0;
-      // The same archive file answered again with the same figures is one
-      // record, whatever its extent count.
-      auto known = made.find(archiveFileId);
-      if (known != made.end() && known->second.archiveGroup == details->getArchiveGroup() &&
-          known->second.fileCount == files && known->second.hasExtents == hasExtents) {
+      // The same archive file answered again for the same node with the same
+      // figures is one record, whatever its extent count.
+      const std::string node = NodePrefix(parts);
+      const auto known = made.equal_range(archiveFileId);
+      if (std::any_of(known.first, known.second, [&](const auto& entry) {
+            return entry.second.archiveGroup == details->getArchiveGroup() &&
+                   entry.second.fileCount == files && entry.second.hasExtents == hasExtents &&
+                   entry.second.node == node;
+          })) {
         continue;
       }
       RestoreRecord record;
@@ -362,7 +372,7 @@ CQiError CStartClientRestoreCassandra::ProcessBrowseResponse(
       record.strNodeName = parts.size() > 3 ? parts[3] : std::string();
       TQLOG(3, "Node Name [%s] ", record.strNodeName.c_str());
       restoreRecordList.push_back(record);
-      made[archiveFileId] = Made{details->getArchiveGroup(), files, hasExtents};
+      made.emplace(archiveFileId, Made{details->getArchiveGroup(), files, hasExtents, node});
     }
   }
 

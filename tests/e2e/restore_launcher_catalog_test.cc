@@ -56,11 +56,12 @@ class LauncherCatalogTest : public E2eTest {
     return e;
   }
 
-  // Stored files of the backup whose header path lies below `prefix`.
-  int64_t FilesBelow(const std::string& prefix) const {
+  // Stored items of the backup (directories included) at or below `prefix`.
+  int64_t ItemsUnder(const std::string& prefix) const {
     int64_t count = 0;
     for (const auto& item : items_) {
-      if (!item.isDirectory && item.headerPath.compare(0, prefix.size() + 1, prefix + "/") == 0) {
+      if (item.headerPath == prefix ||
+          item.headerPath.compare(0, prefix.size() + 1, prefix + "/") == 0) {
         ++count;
       }
     }
@@ -86,7 +87,11 @@ class LauncherCatalogTest : public E2eTest {
   }
   static std::set<std::string> NodesOf(const std::list<RestoreRecord>& records) {
     std::set<std::string> nodes;
-    for (const auto& r : records) nodes.insert(r.strNodeName);
+    // Items above the node level (the cluster's and data centres' folders)
+    // name no node.
+    for (const auto& r : records) {
+      if (!r.strNodeName.empty()) nodes.insert(r.strNodeName);
+    }
     return nodes;
   }
   static int64_t FileCount(const std::list<RestoreRecord>& records) {
@@ -134,7 +139,7 @@ TEST_F(LauncherCatalogTest, EachSelectionGivesTheRecordsOfItsNodes) {
     CQiError e = Launch(k.selections, false, records, itemCount, &taskPaths);
     ASSERT_FALSE(e.IsError()) << e.AsString();
     EXPECT_EQ(NodesOf(records), k.nodes);
-    EXPECT_EQ(FileCount(records), FilesBelow(k.prefix));
+    EXPECT_EQ(FileCount(records), ItemsUnder(k.prefix));
     EXPECT_GT(FileCount(records), 0);
     if (k.selections.front().size() > nodePath.size()) {
       // A keyspace-level selection brings its instance's commit-log path.
@@ -153,7 +158,7 @@ TEST_F(LauncherCatalogTest, ASubclientRestoreOfAKeyspaceBrowsesEveryNode) {
   EXPECT_EQ(NodesOf(records), (std::set<std::string>{"node1", "node2", "node3"}));
   int64_t expected = 0;
   for (const auto& node : harness_->State().nodes) {
-    expected += FilesBelow("/" + harness_->State().clusterName + "/" + node.dataCenter + "/" +
+    expected += ItemsUnder("/" + harness_->State().clusterName + "/" + node.dataCenter + "/" +
                            node.name + "/" + keyspace);
   }
   EXPECT_EQ(FileCount(records), expected);

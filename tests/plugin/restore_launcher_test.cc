@@ -349,6 +349,12 @@ TEST_F(LauncherTest, BrowseAnswersBecomeRecordsAndTheirTotalsAreChecked) {
        true,
        2,
        0},
+      {"the same figures of one archive file for two nodes are two records",
+       8,
+       {Item("/c/dc1/n1/ks/t/f1", 5, 1, 4), Item("/c/dc1/n2/ks/t/f1", 5, 1, 4)},
+       true,
+       2,
+       0},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
