@@ -55,8 +55,7 @@ CQiError MoveInto(const std::string& from, const std::string& to, bool replace) 
   if (replace) {
     if (rename(from.c_str(), to.c_str()) == 0) return CQiError::Success();
     int err = errno;
-    return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to move %s to %s", from.c_str(),
-                                   to.c_str());
+    return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to move %s to %s", from.c_str(), to.c_str());
   }
   // A hard link fails when the name exists, so nothing is ever replaced.
   if (link(from.c_str(), to.c_str()) != 0) {
@@ -64,8 +63,7 @@ CQiError MoveInto(const std::string& from, const std::string& to, bool replace) 
     if (err == EEXIST) {
       return FXErrorUtil::ErrorWin32(FXLOC, 80, "%s exists; it is not overwritten", to.c_str());
     }
-    return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to move %s to %s", from.c_str(),
-                                   to.c_str());
+    return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to move %s to %s", from.c_str(), to.c_str());
   }
   unlink(from.c_str());
   return CQiError::Success();
@@ -74,7 +72,8 @@ CQiError MoveInto(const std::string& from, const std::string& to, bool replace) 
 }  // namespace
 
 CRestoreDataMover::CRestoreDataMover(
-    const SDataMoverSetup& setup, const boost::shared_ptr<TQDC_FileSystem::CFSRestoreWorker>& worker)
+    const SDataMoverSetup& setup,
+    const boost::shared_ptr<TQDC_FileSystem::CFSRestoreWorker>& worker)
     : setup_(setup), worker_(worker), store_(setup.home) {}
 
 CRestoreDataMover::~CRestoreDataMover() { Finish(); }

@@ -86,8 +86,7 @@ class CRestoreDataMover {
     int64_t archiveFileId = 0;
   };
 
-  CQiError Browse(const DistributedQEL::RestoreTaskInfo& task,
-                  std::vector<CNMessageBase>& items);
+  CQiError Browse(const DistributedQEL::RestoreTaskInfo& task, std::vector<CNMessageBase>& items);
   CQiError PlaceItem(const CRestorePlacement& placement, const SItem& item);
   CQiError WriteFile(const SStoredItem& stored, const SItemTarget& target);
   CQiError JobOfArchiveFile(int64_t archiveFileId, int64_t& jobId);

@@ -33,7 +33,8 @@ bool IsSet(const CExtendedOptions& options, const char* name) {
 // A component that stays inside the folder it is joined to.
 bool SafeComponent(const std::string& part) {
   return !part.empty() && part != "." && part != ".." &&
-         part.find_first_of("/\n\r", 0) == std::string::npos && part.find('\0') == std::string::npos;
+         part.find_first_of("/\n\r", 0) == std::string::npos &&
+         part.find('\0') == std::string::npos;
 }
 
 CQiError Refuse(const char* what, const std::string& path) {
@@ -68,8 +69,8 @@ CQiError CRestorePlacement::ParseNodePathList(const std::string& text,
 
 CQiError CRestorePlacement::ParseTableMeta(
     const std::string& text, std::map<std::string, std::map<std::string, std::string>>& meta) {
-  static const std::string kKeyspace = "~KEYSPACE~", kBegin = "~BEGIN~",
-                           kTable = "~TABLEMETA~", kId = "~TABLEID~";
+  static const std::string kKeyspace = "~KEYSPACE~", kBegin = "~BEGIN~", kTable = "~TABLEMETA~",
+                           kId = "~TABLEID~";
   meta.clear();
   size_t at = 0;
   std::map<std::string, std::string>* keyspace = nullptr;
@@ -125,7 +126,8 @@ CQiError CRestorePlacement::FromOptions(const std::string& extendedOptions,
   }
   for (const auto& folder : placement.folderByNode_) {
     if (folder.second.empty() || folder.second[0] != '/') {
-      return FXErrorUtil::ErrorWin32(FXLOC, 87, "The folder of node %s is not an absolute path: [%s]",
+      return FXErrorUtil::ErrorWin32(FXLOC, 87,
+                                     "The folder of node %s is not an absolute path: [%s]",
                                      folder.first.c_str(), folder.second.c_str());
     }
   }
@@ -160,9 +162,8 @@ CQiError CRestorePlacement::InPlaceTarget(const std::vector<std::string>& parts,
                                    kDataDirectoryOption);
   }
   if (keyspace == kCommitLogComponent) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 87,
-                                   "Commit log items of node %s are not restored in place",
-                                   node.c_str());
+    return FXErrorUtil::ErrorWin32(
+        FXLOC, 87, "Commit log items of node %s are not restored in place", node.c_str());
   }
   auto tables = tableIds_.find(keyspace);
   if (tables == tableIds_.end()) {

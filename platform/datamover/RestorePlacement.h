@@ -1,8 +1,8 @@
 #pragma once
 
 #include <map>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "platform/base/QiError.h"
 
@@ -54,8 +54,8 @@ class CRestorePlacement {
   static CQiError FromOptions(const std::string& extendedOptions, const std::string& destination,
                               CRestorePlacement& placement);
 
-  CQiError TargetOf(const std::string& headerPath, const std::string& sourcePath,
-                    bool isDirectory, SItemTarget& target) const;
+  CQiError TargetOf(const std::string& headerPath, const std::string& sourcePath, bool isDirectory,
+                    SItemTarget& target) const;
 
   Mode mode() const { return mode_; }
   // NodePathList ("<node>:<path>##..."); error 87 for an entry without ":".

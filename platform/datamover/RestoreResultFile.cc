@@ -20,8 +20,9 @@ constexpr int kRestoreResultsNumber = 2;
 }  // namespace
 
 std::string CRestoreResultFile::FolderOf(const std::string& jobResultsDirectory, int64_t jobId) {
-  return FXPath::Join(jobResultsDirectory, "TQ_JobResults/" + std::to_string(kRestoreResultsNumber) +
-                                               "/0/" + std::to_string(jobId));
+  return FXPath::Join(
+      jobResultsDirectory,
+      "TQ_JobResults/" + std::to_string(kRestoreResultsNumber) + "/0/" + std::to_string(jobId));
 }
 
 CRestoreResultFile::~CRestoreResultFile() {

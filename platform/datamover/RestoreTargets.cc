@@ -54,9 +54,8 @@ CQiError CRestoreTargets::ClaimTableFile(int64_t jobId, const std::string& folde
   if (!isSSTable) {
     const std::string path = folder + "/" + name;
     if (names.count(name) && !written_.count({jobId, path})) {
-      return FXErrorUtil::ErrorWin32(FXLOC, 80,
-                                     "%s is already in the table folder; it is not overwritten",
-                                     path.c_str());
+      return FXErrorUtil::ErrorWin32(
+          FXLOC, 80, "%s is already in the table folder; it is not overwritten", path.c_str());
     }
     finalName = name;
     return CQiError::Success();
