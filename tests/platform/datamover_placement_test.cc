@@ -45,7 +45,7 @@ struct PlacementCase {
   const char* source;
   bool directory;
   SItemTarget::Kind kind;
-  const char* path;  // "" when refused
+  const char* path;  // null when refused
   bool tableFile;
 };
 
@@ -58,7 +58,7 @@ TEST_P(Placement, ItemGoesWhereItsOptionsSay) {
   ASSERT_FALSE(CRestorePlacement::FromOptions(options, c.destination, placement).IsError());
   SItemTarget target;
   CQiError error = placement.TargetOf(c.header, c.source, c.directory, target);
-  if (std::string(c.path).empty()) {
+  if (c.path == nullptr) {
     ASSERT_TRUE(error.IsError()) << target.path;
     EXPECT_TRUE(FXErrorUtil::IsWin32(error, 87)) << error.AsString();
     return;
@@ -86,20 +86,20 @@ INSTANTIATE_TEST_SUITE_P(
         PlacementCase{"InPlaceNodeLevelPlacesNothing", 1, "", "/c1/dc1/node1", "/x", true,
                       SItemTarget::kNothing, "", false},
         PlacementCase{"InPlaceUnknownNode", 1, "", "/c1/dc1/node3/ks1/t1/nb-1-big-Data.db", "/x",
-                      false, SItemTarget::kFile, "", false},
+                      false, SItemTarget::kFile, nullptr, false},
         PlacementCase{"InPlaceUnknownKeyspace", 1, "", "/c1/dc1/node1/ks9/t1/nb-1-big-Data.db",
-                      "/x", false, SItemTarget::kFile, "", false},
+                      "/x", false, SItemTarget::kFile, nullptr, false},
         PlacementCase{"InPlaceUnknownTable", 1, "", "/c1/dc1/node1/ks1/t9/nb-1-big-Data.db", "/x",
-                      false, SItemTarget::kFile, "", false},
+                      false, SItemTarget::kFile, nullptr, false},
         PlacementCase{"InPlaceCommitLogRefused", 1, "",
                       "/c1/dc1/node1/#COMMITLOG#/CommitLog-7-1.log", "/x", false,
-                      SItemTarget::kFile, "", false},
+                      SItemTarget::kFile, nullptr, false},
         PlacementCase{"InPlaceDotDotRefused", 1, "", "/c1/dc1/node1/ks1/t1/..", "/x", false,
-                      SItemTarget::kFile, "", false},
+                      SItemTarget::kFile, nullptr, false},
         PlacementCase{"InPlaceTooDeepRefused", 1, "", "/c1/dc1/node1/ks1/t1/a/b", "/x", false,
-                      SItemTarget::kFile, "", false},
+                      SItemTarget::kFile, nullptr, false},
         PlacementCase{"InPlaceEmptyComponentRefused", 1, "", "/c1/dc1/node1//t1/f", "/x", false,
-                      SItemTarget::kFile, "", false},
+                      SItemTarget::kFile, nullptr, false},
         // Staged: keyspace and table by name, commit logs in their own folder.
         PlacementCase{"StagedFile", 2, "", kData, "/x", false, SItemTarget::kFile,
                       "/stage/a/ks1/t1/nb-4-big-Data.db", true},
@@ -110,9 +110,9 @@ INSTANTIATE_TEST_SUITE_P(
         PlacementCase{"StagedCommitLogFolder", 2, "", "/c1/dc1/node1/#COMMITLOG#", "/x", true,
                       SItemTarget::kDirectory, "/stage/a/#COMMITLOG#", false},
         PlacementCase{"StagedUnknownNode", 2, "", "/c1/dc1/node7/ks1/t1/f", "/x", false,
-                      SItemTarget::kFile, "", false},
+                      SItemTarget::kFile, nullptr, false},
         PlacementCase{"StagedLineBreakRefused", 2, "", "/c1/dc1/node1/ks1/t1/a\nb", "/x", false,
-                      SItemTarget::kFile, "", false},
+                      SItemTarget::kFile, nullptr, false},
         // File system: the source path, under the destination when one is named.
         PlacementCase{"FileSystemAtSource", 0, "", kData, "/var/lib/c/ks1/t1-1/nb-4-big-Data.db",
                       false, SItemTarget::kFile, "/var/lib/c/ks1/t1-1/nb-4-big-Data.db", false},
@@ -122,9 +122,9 @@ INSTANTIATE_TEST_SUITE_P(
         PlacementCase{"FileSystemFolder", 0, "/restore", "/c1/dc1/node1", "/var/lib/c/", true,
                       SItemTarget::kDirectory, "/restore/var/lib/c", false},
         PlacementCase{"FileSystemDotDotRefused", 0, "/restore", kData, "/var/../../etc/passwd",
-                      false, SItemTarget::kFile, "", false},
+                      false, SItemTarget::kFile, nullptr, false},
         PlacementCase{"FileSystemRelativeRefused", 0, "/restore", kData, "var/x", false,
-                      SItemTarget::kFile, "", false}),
+                      SItemTarget::kFile, nullptr, false}),
     [](const ::testing::TestParamInfo<PlacementCase>& info) { return info.param.name; });
 
 TEST(PlacementOptions, NodePathListAndTableMetaRead) {
