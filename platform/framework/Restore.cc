@@ -51,7 +51,10 @@ CQiError CRestore::CreateTaskAssignPolicy(CTaskAssignPolicyPtr& policy) {
   return CQiError::Success();
 }
 
-CQiError CRestore::ProcessRestartString(std::list<RestartInfo>&) { return CQiError::Success(); }
+CQiError CRestore::ProcessRestartString(std::list<RestartInfo>& restartInfo) {
+  restartInfo_ = restartInfo;
+  return CQiError::Success();
+}
 
 bool CRestore::IsAllTaskCompletedForCurrentPhase() { return IsAllTaskDone(); }
 

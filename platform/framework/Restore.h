@@ -40,6 +40,7 @@ class CRestore : public DistributedQEL::ICoordinator {
   // The framework's default policies.
   virtual CQiError CreateTaskCreatePolicy(CTaskCreatePolicyPtr& policy);
   virtual CQiError CreateTaskAssignPolicy(CTaskAssignPolicyPtr& policy);
+  // Keeps the restart entries (getRestartInfo).
   virtual CQiError ProcessRestartString(std::list<RestartInfo>& restartInfo);
   virtual bool ShouldCreateWaitTask() { return false; }
   // True when every task is final (5, 6 or 8); an empty list gives true.
@@ -73,6 +74,9 @@ class CRestore : public DistributedQEL::ICoordinator {
   // The nodes come from a node map.
   bool getNodeMapFlag() const { return nodeMapFlag_; }
   void setNodeMapFlag(bool flag) { nodeMapFlag_ = flag; }
+  // The restart entries of a resumed phase, as ProcessRestartString kept
+  // them; the framework leaves the tasks they name complete as complete.
+  const std::list<RestartInfo>& getRestartInfo() const { return restartInfo_; }
   // The client restore launcher of the phase.
   const CStartClientRestorePtr& getStartClientRestore() const { return launcher_; }
   void setStartClientRestore(const CStartClientRestorePtr& launcher) { launcher_ = launcher; }
@@ -90,6 +94,7 @@ class CRestore : public DistributedQEL::ICoordinator {
   int statusSetFlag_ = 0;
   bool nodeMapFlag_ = false;
   CStartClientRestorePtr launcher_;
+  std::list<RestartInfo> restartInfo_;
 };
 
 }  // namespace TQDC_FileSystem

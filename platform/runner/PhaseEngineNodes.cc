@@ -7,6 +7,7 @@
 #include "platform/framework/MultiNodeBackupOpsController.h"
 #include "platform/framework/NodeInfo.h"
 #include "platform/framework/ProgramArguments.h"
+#include "platform/framework/RestoreController.h"
 #include "platform/log/LogWriter.h"
 #include "platform/msg/FrameworkRecords.h"
 #include "platform/runner/Guarded.h"
@@ -73,6 +74,11 @@ CQiError CPhaseEngine::StartController(NodeSlot& slot) {
   auto* backupController =
       dynamic_cast<MultiNodeBackupOps::MultiNodeBackupOpsController*>(controller.get());
   if (backupController != nullptr) backupController->setJobCtrlClient(setup_.jobCtrlClient);
+  auto* restoreController = dynamic_cast<DistributedQEL::CRestoreController*>(controller.get());
+  if (restoreController != nullptr) {
+    restoreController->setJobCtrlClient(setup_.jobCtrlClient);
+    restoreController->setMultiNode(true);
+  }
   controller->OnAgentStarted();
   return CQiError::Success();
 }
@@ -187,6 +193,7 @@ void CPhaseEngine::DeliverToController(NodeSlot& slot, const std::string& xml) {
     }
     if (start) {
       error = Guarded("OnControllerStarted", [&] { return controller->OnControllerStarted(); });
+      ControllerStartReturned(slot);
     }
     if (error.IsError()) {
       // The controller cannot work without its start: it stops and reports
@@ -231,6 +238,10 @@ void CPhaseEngine::StopController(const NodeSlotPtr& slot) {
     }
   }
   if (!controller) return;
+  // A restore controller finishes its nodes when its data agent stops, and
+  // what it reports then reaches the coordinator before its done report.
+  const bool restore = IsRestorePhase();
+  if (restore) AgentStopped(*slot, *controller);
   DistributedQEL::ControllerDone done;
   done.setResult(failed ? DistributedQEL::ControllerDone::kResultInitFailed : 0);
   CQiError error = Guarded("SetAdditionalCtrlDoneValues",
@@ -255,11 +266,17 @@ void CPhaseEngine::StopController(const NodeSlotPtr& slot) {
     report.text = std::move(text);
     PostToCoordinator(report);
   }
-  error = Guarded("OnAgentStopped", [&] {
-    controller->OnAgentStopped();
+  if (!restore) AgentStopped(*slot, *controller);
+}
+
+void CPhaseEngine::AgentStopped(NodeSlot& slot, DistributedQEL::CController& controller) {
+  CQiError error = Guarded("OnAgentStopped", [&] {
+    controller.OnAgentStopped();
     return CQiError::Success();
   });
-  if (error.IsError()) TQLOG(-1, "%s", error.AsString().c_str());
+  if (error.IsError()) {
+    TQLOG(-1, "OnAgentStopped of node %s: %s", slot.clientName.c_str(), error.AsString().c_str());
+  }
 }
 
 void CPhaseEngine::PostToCoordinator(InboxItem item) {
