@@ -223,19 +223,41 @@ CQiError CJobHarness::Register(const RegisterOptions& options) {
 }
 
 TqRunner::JobSpec CJobHarness::MakeSpec(const BackupRequest& request) const {
-  TqRunner::JobSpec spec;
-  spec.jobId = state_.nextJobId;
-  spec.pluginPath = paths_.pluginPath;
+  TqRunner::JobSpec spec = BaseSpec();
   spec.jobType = "backup";
   spec.phases = {"scan", "backup", "postop"};
   spec.backupLevel = request.level;
   spec.commitLogJob = request.commitLog;
+  spec.numberOfStreams = request.numberOfStreams;
+  spec.observer = request.observer;
+  return spec;
+}
+
+TqRunner::JobSpec CJobHarness::MakeRestoreSpec(const RestoreRequest& request) const {
+  TqRunner::JobSpec spec = BaseSpec();
+  spec.jobType = "restore";
+  spec.phases = request.phases;
+  spec.numberOfStreams = request.numberOfStreams;
+  spec.restoreDestination = request.destination;
+  spec.observer = request.observer;
+  return spec;
+}
+
+CQiError CJobHarness::RunRestore(const RestoreRequest& request, TqRunner::JobResult& result) {
+  CQiError error = NeedRegistered();
+  if (error.IsError()) return error;
+  return Run(MakeRestoreSpec(request), result);
+}
+
+TqRunner::JobSpec CJobHarness::BaseSpec() const {
+  TqRunner::JobSpec spec;
+  spec.jobId = state_.nextJobId;
+  spec.pluginPath = paths_.pluginPath;
   spec.ombrelId = kOmbrelId;
   spec.applicationId = static_cast<uint32_t>(state_.subclientId);
   spec.instanceId = state_.instanceId;
   spec.backupSetId = 1;  // registered subclients belong to backup set 1
   spec.appType = kAppType;
-  spec.numberOfStreams = request.numberOfStreams;
   spec.mediaAgent = "MA1";
   spec.coordinatorClient = {state_.coordinatorClient,
                             static_cast<uint32_t>(state_.coordinatorClientId),
@@ -244,7 +266,6 @@ TqRunner::JobSpec CJobHarness::MakeSpec(const BackupRequest& request) const {
     spec.nodeClients.push_back(
         {node.name, static_cast<uint32_t>(node.clientId), node.name + ".sim", 0});
   }
-  spec.observer = request.observer;
   spec.limits.pollInterval = std::chrono::milliseconds(10);
   spec.limits.phaseTimeout = std::chrono::minutes(10);
   spec.limits.stopGrace = std::chrono::seconds(30);
