@@ -234,6 +234,7 @@ CQiError CRestoreDataMover::PlaceItem(const CRestorePlacement& placement, const 
   if (error.IsError()) return error.Push(FXLOC);
   switch (target.kind) {
     case SItemTarget::kNothing:
+      ++progress_.directories;
       break;
     case SItemTarget::kDirectory:
       error = CQiDirectory::Create(target.path.c_str(), true);

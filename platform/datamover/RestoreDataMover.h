@@ -21,7 +21,7 @@ namespace TqDataMover {
 // What one data-mover stream has done so far.
 struct SRestoreProgress {
   int64_t files = 0;        // files placed
-  int64_t directories = 0;  // folders created
+  int64_t directories = 0;  // folders created, and items above a node's folders
   int64_t bytes = 0;        // bytes of the files placed
   int64_t skipped = 0;      // items the worker's item callback skipped
   int64_t failed = 0;       // items that could not be placed
