@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "platform/base/FXErrorUtil.h"
+#include "platform/base/FXFile.h"
 #include "platform/base/FXPath.h"
 #include "platform/base/QiDirectory.h"
 #include "platform/datamover/RestoreTargets.h"
@@ -32,21 +33,6 @@ bool Filtered(const std::string& path, const std::vector<std::string>& filters) 
     if (path.compare(0, prefix.size(), prefix) == 0) return true;
   }
   return false;
-}
-
-CQiError WriteAll(int fd, const char* data, size_t length, uint64_t offset,
-                  const std::string& path) {
-  size_t done = 0;
-  while (done < length) {
-    ssize_t n = pwrite(fd, data + done, length - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      int err = n < 0 ? errno : EIO;
-      return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to write %s", path.c_str());
-    }
-    done += static_cast<size_t>(n);
-  }
-  return CQiError::Success();
 }
 
 // Moves `from` to `to`; with `replace` false an existing `to` is kept and the
@@ -275,7 +261,7 @@ CQiError CRestoreDataMover::WriteFile(const SStoredItem& stored, const SItemTarg
       CQiError hook = setup_.beforeWrite(stored.headerPath, offset);
       if (hook.IsError()) return hook;
     }
-    return WriteAll(fd, data, length, offset, temp);
+    return FXFile::TQWriteFileAt(fd, data, length, offset, temp);
   });
   if (!error.IsError() && !stored.pieces.empty()) {
     uint32_t mode = stored.pieces.front().mode & 07777;

@@ -208,18 +208,27 @@ std::string CPhaseEngine::ControllerArguments(const std::string& jobResultsDirec
   return arguments.Format();
 }
 
-CQiError CPhaseEngine::StartCoordinator() {
-  DistributedQEL::CClientConfigPtr config;
-  CProgramArgumentsPtr arguments;
+CQiError CPhaseEngine::ConfigureCoordinator(DistributedQEL::CClientConfigPtr& config,
+                                            CProgramArgumentsPtr& arguments) {
   CQiError error = CProgramArguments::Parse(CoordinatorArguments(), arguments);
   if (error.IsError()) return error.Push(FXLOC);
-  CoordinatorScope scope(*this);
   error = coordinator_->getClientConfigObject(config);
   if (error.IsError()) return error.Push(FXLOC);
+  // A coordinator may hand its configuration out only once; the base has it.
+  if (!config) config = coordinator_->getClientConfig();
   if (!config) {
     return FXErrorUtil::ErrorWin32(FXLOC, 1359, "The coordinator made no client configuration");
   }
   error = config->parseArguments(arguments);
+  if (error.IsError()) return error.Push(FXLOC);
+  return CQiError::Success();
+}
+
+CQiError CPhaseEngine::StartCoordinator() {
+  DistributedQEL::CClientConfigPtr config;
+  CProgramArgumentsPtr arguments;
+  CoordinatorScope scope(*this);
+  CQiError error = ConfigureCoordinator(config, arguments);
   if (error.IsError()) return error.Push(FXLOC);
   error = coordinator_->initialize(config, arguments, setup_.jobClient, setup_.jobCtrlClient);
   if (error.IsError()) return error.Push(FXLOC);

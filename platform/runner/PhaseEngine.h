@@ -179,6 +179,10 @@ class CPhaseEngine : public std::enable_shared_from_this<CPhaseEngine> {
   // The coordinator thread (PhaseEngine.cc).
   PhaseResult Execute();
   CQiError StartCoordinator();
+  // The coordinator's argument line, its configuration and the
+  // configuration's parseArguments (with the coordinator lock held).
+  CQiError ConfigureCoordinator(DistributedQEL::CClientConfigPtr& config,
+                                CProgramArgumentsPtr& arguments);
   void PlanNodes();
   void LaunchControllers();
   std::string MainLoop();

@@ -43,16 +43,8 @@ constexpr int kMaxRestoreAttempts = 4;
 CQiError CPhaseEngine::StartRestoreCoordinator() {
   DistributedQEL::CClientConfigPtr config;
   CProgramArgumentsPtr arguments;
-  CQiError error = CProgramArguments::Parse(CoordinatorArguments(), arguments);
-  if (error.IsError()) return error.Push(FXLOC);
   CoordinatorScope scope(*this);
-  error = coordinator_->getClientConfigObject(config);
-  if (error.IsError()) return error.Push(FXLOC);
-  if (!config) config = coordinator_->getClientConfig();
-  if (!config) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 1359, "The coordinator made no client configuration");
-  }
-  error = config->parseArguments(arguments);
+  CQiError error = ConfigureCoordinator(config, arguments);
   if (error.IsError()) return error.Push(FXLOC);
   // A restore reads its node maps before initialize; a subclient restore
   // registers its nodes only once initialize has run.
