@@ -1,5 +1,6 @@
 #include "platform/framework/Restore.h"
 
+#include "platform/base/FXMutex.h"
 #include "platform/framework/RestoreClientConfig.h"
 #include "platform/framework/StartClientRestore.h"
 #include "platform/framework/TaskBase.h"
@@ -21,6 +22,43 @@ CQiError CRestore::getClientConfigObject(DistributedQEL::CClientConfigPtr& confi
   }
   config = getClientConfig();
   return CQiError::Success();
+}
+
+CQiError CRestore::initialize(DistributedQEL::CClientConfigPtr& config,
+                              CProgramArgumentsPtr& arguments, TQJobClientPtr jobClient,
+                              TQJobCtrlClientPtr jobCtrlClient) {
+  CQiError error = ICoordinator::initialize(config, arguments, jobClient, jobCtrlClient);
+  if (error.IsError()) return error.Push(FXLOC);
+  const DistributedQEL::CClientConfigPtr& own = getClientConfig();
+  if (stateFile_.empty() && own && !own->getJobResultsDirectory().empty()) {
+    stateFile_ = own->getJobResultsDirectory() + "/DistributedQELState_" +
+                 std::to_string(own->getJobId()) + ".tqf";
+  }
+  return CQiError::Success();
+}
+
+CQiError CRestore::GetReportsObject(DistributedQEL::CCoordinatorReportsPtr& reports) {
+  reports = reports_;
+  return CQiError::Success();
+}
+
+void CRestore::AddRestoreStatistics(const DistributedQEL::CRestoreStatistics& statistics) {
+  auto_lock lock(getCoordinatorLock(), true);
+  DistributedQEL::ReportData totals;
+  reports_->getTotalData(totals);
+  totals.counters[DistributedQEL::ReportData::kBytesRestored] += statistics.bytesRestored;
+  totals.counters[DistributedQEL::ReportData::kItemsFailed] += statistics.itemsFailed;
+  totals.counters[DistributedQEL::ReportData::kItemsRestored] += statistics.itemsRestored;
+  reports_->setTotalData(totals);
+  auto config = boost::dynamic_pointer_cast<CRestoreClientConfig>(getClientConfig());
+  if (config && statistics.skippedFilesCount > 0) {
+    config->addSkippedItems(static_cast<uint64_t>(statistics.skippedFilesCount));
+  }
+}
+
+uint64_t CRestore::getSkippedItemCount() const {
+  auto config = boost::dynamic_pointer_cast<CRestoreClientConfig>(getClientConfig());
+  return config ? config->getSkippedItemCount() : 0;
 }
 
 CQiError CRestore::onStreamChange(const DistributedQEL::CStreamInfoPtr&,
@@ -52,6 +90,7 @@ CQiError CRestore::CreateTaskAssignPolicy(CTaskAssignPolicyPtr& policy) {
 }
 
 CQiError CRestore::ProcessRestartString(std::list<RestartInfo>& restartInfo) {
+  auto_lock lock(getCoordinatorLock(), true);
   restartInfo_ = restartInfo;
   return CQiError::Success();
 }

@@ -22,6 +22,15 @@ class CRestoreClientConfig : public DistributedQEL::CClientConfig {
   // Reads the job's restore options; nothing to read by default.
   virtual CQiError processJobOptions() { return CQiError::Success(); }
 
+  // The kind of results folder the restore's data movers write to
+  // (StoreResults kind 2: "TQ_JobResults/2/0/<job id>").
+  virtual uint32_t getRestoreResultsNumber() { return 2; }
+
+  // Items the workers' item filters skipped on purpose, summed over the
+  // phase (CRestore::AddRestoreStatistics adds to it).
+  uint64_t getSkippedItemCount() const { return skippedItemCount_; }
+  void addSkippedItems(uint64_t count) { skippedItemCount_ += count; }
+
   int64_t getApplicationType() const { return applicationType_; }
   void setApplicationType(int64_t type) { applicationType_ = type; }
   // The flag the coordinator hands its client restore launcher.
@@ -31,6 +40,7 @@ class CRestoreClientConfig : public DistributedQEL::CClientConfig {
  private:
   int64_t applicationType_ = 0;
   bool launcherFlag_ = false;
+  uint64_t skippedItemCount_ = 0;
 };
 typedef boost::shared_ptr<CRestoreClientConfig> CRestoreClientConfigPtr;
 

@@ -5,7 +5,7 @@ namespace TQDC_FileSystem {
 CQiError CStartClientRestoreDistributed::Initialize(int appType, long long jobId, std::string text,
                                                     CProgramArgumentsPtr arguments) {
   setAppType(appType);
-  jobId_ = jobId;
+  setJobId(jobId);
   initText_ = std::move(text);
   arguments_ = arguments;
   return CQiError::Success();

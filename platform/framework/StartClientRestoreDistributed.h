@@ -13,16 +13,15 @@ class CStartClientRestoreDistributed : public CStartClientRestore {
                                  bool baseFlag, bool optionFlag)
       : CStartClientRestore(jobClient, jobCtrlClient, baseFlag, optionFlag) {}
 
-  // Keeps the application type, the job id, the text and the arguments.
+  // Keeps the application type, the job id (also the base's), the text and
+  // the arguments.
   virtual CQiError Initialize(int appType, long long jobId, std::string text,
                               CProgramArgumentsPtr arguments);
 
-  long long getJobId() const { return jobId_; }
   const std::string& getInitText() const { return initText_; }
   const CProgramArgumentsPtr& getProgramArguments() const { return arguments_; }
 
  private:
-  long long jobId_ = 0;
   std::string initText_;
   CProgramArgumentsPtr arguments_;
 };

@@ -2,6 +2,8 @@
 
 #include "platform/index/IndexCatalog.h"
 #include "platform/log/LogWriter.h"
+#include "platform/suite/ClientContext.h"
+#include "platform/suite/PlatformInfo.h"
 
 int ArMgrClientAPI::getArchFileListForJob(const GetArchFileListForJobArgsCC_t& args,
                                           std::vector<GetArchFileListForJobRetCC_t>& list) {
@@ -43,4 +45,18 @@ ArchiveFileId_t ArMgrClientAPI::ArchiveFileIdOf(const GetArchFileListForJobRetCC
   id.archiveGroupId = static_cast<uint32_t>(entry.archiveGroupId);
   id.archiveFileId = static_cast<uint32_t>(entry.archiveFileId);
   return id;
+}
+
+int ArMgrClientAPI::getMediaAgent(const GetMediaAgentArgs_t& args, GetMediaAgentRet_t& ret) {
+  if (args.param2 != kMediaAgentOfSubclient || args.param4 < 1) {
+    TQLOG(-1, "Media agent lookup of kind %lld for subclient %lld is not served",
+          static_cast<long long>(args.param2), static_cast<long long>(args.param4));
+    return kFailed;
+  }
+  std::string name;
+  if (!TQPlatformInfo().getString("ArchiveStore", "sMediaAgent", name) || name.empty()) {
+    name = CClientContext::ClientName() + "*" + CClientContext::HostName();
+  }
+  ret.mediaAgentName = name;
+  return kSuccess;
 }

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/framework/ValueTypes.h"
+
 // Arguments of the archive manager's archive-file list of a job.
 struct GetArchFileListForJobArgsCC_t {
   int64_t ombrelId = 0;  // 0: any
@@ -44,6 +46,15 @@ class ArMgrClientAPI {
   static int getArchFileListForJob(const GetArchFileListForJobArgsCC_t& args,
                                    std::vector<GetArchFileListForJobRetCC_t>& list);
 
+  // The media agent that serves a subclient's data, in `ret` as "<client
+  // name>*<host name>" (DemangleHostName splits it). `args.param2` is the
+  // lookup kind, kMediaAgentOfSubclient the only one, and `args.param4` the
+  // subclient id (above 0). The archive store of this suite lives on one
+  // machine: the registry value "ArchiveStore"/"sMediaAgent" names its media
+  // agent, else it is this machine's client. kFailed for another kind or
+  // subclient id (ret untouched).
+  enum { kMediaAgentOfSubclient = 4 };
+  static int getMediaAgent(const GetMediaAgentArgs_t& args, GetMediaAgentRet_t& ret);
   // The archive file id of a list entry (values cut to 32 bits).
   static ArchiveFileId_t ArchiveFileIdOf(const GetArchFileListForJobRetCC_t& entry);
 };

@@ -148,6 +148,50 @@ JobResult FromJson(const json& j) {
   return r;
 }
 
+json DescriptionToJson(const JobDescription& d) {
+  return json{{"jobId", d.jobId},
+              {"jobType", d.jobType},
+              {"startTime", d.startTime},
+              {"ombrelId", d.ombrelId},
+              {"clientName", d.clientName},
+              {"sourceInstanceId", d.sourceInstanceId},
+              {"destInstanceId", d.destInstanceId},
+              {"sourceAppType", d.sourceAppType},
+              {"sourceClientId", d.sourceClientId},
+              {"backupSetId", d.backupSetId},
+              {"subclientId", d.subclientId},
+              {"mediaAgentClientId", d.mediaAgentClientId},
+              {"copyPrecedence", d.copyPrecedence},
+              {"fromTime", d.fromTime},
+              {"toTime", d.toTime},
+              {"pathList1", d.pathList1},
+              {"pathList2", d.pathList2},
+              {"xmlOptions", d.xmlOptions}};
+}
+
+JobDescription DescriptionFromJson(const json& j) {
+  JobDescription d;
+  d.jobId = j.at("jobId").get<int64_t>();
+  d.jobType = j.at("jobType").get<std::string>();
+  d.startTime = j.at("startTime").get<int64_t>();
+  d.ombrelId = j.at("ombrelId").get<uint32_t>();
+  d.clientName = j.at("clientName").get<std::string>();
+  d.sourceInstanceId = j.at("sourceInstanceId").get<uint64_t>();
+  d.destInstanceId = j.at("destInstanceId").get<uint64_t>();
+  d.sourceAppType = j.at("sourceAppType").get<int64_t>();
+  d.sourceClientId = j.at("sourceClientId").get<uint64_t>();
+  d.backupSetId = j.at("backupSetId").get<uint64_t>();
+  d.subclientId = j.at("subclientId").get<int64_t>();
+  d.mediaAgentClientId = j.at("mediaAgentClientId").get<int32_t>();
+  d.copyPrecedence = j.at("copyPrecedence").get<uint32_t>();
+  d.fromTime = j.at("fromTime").get<int64_t>();
+  d.toTime = j.at("toTime").get<int64_t>();
+  d.pathList1 = j.at("pathList1").get<std::vector<std::string>>();
+  d.pathList2 = j.at("pathList2").get<std::vector<std::string>>();
+  d.xmlOptions = j.at("xmlOptions").get<std::string>();
+  return d;
+}
+
 }  // namespace
 
 CJobRecordStore::CJobRecordStore(const std::string& directory)
@@ -170,6 +214,55 @@ CQiError CJobRecordStore::Write(const JobResult& result) const {
   text += '\n';
   CQiError error = CQiFile::ReplaceWholeFile(PathOf(result.jobId).c_str(), text);
   if (error.IsError()) return error.Push(FXLOC);
+  return CQiError::Success();
+}
+
+std::string CJobRecordStore::DescriptionPathOf(int64_t jobId) const {
+  return directory_ + "/" + std::to_string(jobId) + ".description.json";
+}
+
+CQiError CJobRecordStore::WriteDescription(const JobDescription& description) const {
+  if (description.jobId <= 0) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 87, "A job description needs a job id");
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(directory_, ec);
+  if (ec) {
+    return FXErrorUtil::ErrorErrNo(FXLOC, ec.value(), "Cannot create the job records folder %s",
+                                   directory_.c_str());
+  }
+  // The options are XML text and kept byte for byte: a text that is not
+  // UTF-8 cannot be stored in JSON and is refused rather than altered.
+  std::string text;
+  try {
+    text = DescriptionToJson(description).dump(2);
+  } catch (const std::exception& e) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 87, "The description of job %lld cannot be stored: %s",
+                                   static_cast<long long>(description.jobId), e.what());
+  }
+  text += '\n';
+  CQiError error = CQiFile::ReplaceWholeFile(DescriptionPathOf(description.jobId).c_str(), text);
+  if (error.IsError()) return error.Push(FXLOC);
+  return CQiError::Success();
+}
+
+CQiError CJobRecordStore::ReadDescription(int64_t jobId, JobDescription& description) const {
+  const std::string path = DescriptionPathOf(jobId);
+  std::string text;
+  if (jobId <= 0 || CQiFile::ReadWholeFile(path.c_str(), text).IsError()) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 2, "Job %lld has no description",
+                                   static_cast<long long>(jobId));
+  }
+  try {
+    description = DescriptionFromJson(json::parse(text));
+  } catch (const std::exception& e) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 13, "Job description %s cannot be read: %s", path.c_str(),
+                                   e.what());
+  }
+  if (description.jobId != jobId) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 13, "Job description %s is of job %lld", path.c_str(),
+                                   static_cast<long long>(description.jobId));
+  }
   return CQiError::Success();
 }
 

@@ -28,6 +28,13 @@ class CJobRecordStore {
   CQiError Write(const JobResult& result) const;
   // Error 2 when the job has no record, 13 when the record cannot be read.
   CQiError Read(int64_t jobId, JobResult& result) const;
+  // A job's description (RunnerTypes.h), "<job id>.description.json" beside
+  // the job's record, replaced whole. Written before the job runs, read by
+  // the job's processes (EvTask, EvRstTask, TQRstJobClient).
+  CQiError WriteDescription(const JobDescription& description) const;
+  // Error 2 when the job has no description, 13 when it cannot be read.
+  CQiError ReadDescription(int64_t jobId, JobDescription& description) const;
+  std::string DescriptionPathOf(int64_t jobId) const;
   // The job ids that have a record, ascending.
   std::vector<int64_t> List() const;
 

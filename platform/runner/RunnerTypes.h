@@ -236,6 +236,34 @@ struct JobResult {
   bool Completed() const { return status == PHASE_COMPLETE; }
 };
 
+// What the suite knows of a job before it runs, as the job manager hands it
+// to the job's processes: its identity, and for a restore what is restored
+// from where (the restore task, EvRstTask) and the job's options as XML
+// (TMMsg::JobOption text, EvTask::getXMLOptions). The runner stores it with
+// CJobRecordStore::WriteDescription before the first phase starts.
+struct JobDescription {
+  int64_t jobId = 0;
+  std::string jobType;    // "restore", "backup"
+  int64_t startTime = 0;  // seconds since 1970
+  uint32_t ombrelId = 0;
+  std::string clientName;  // the client that runs the job's coordinator
+  // The restore task.
+  uint64_t sourceInstanceId = 0;
+  uint64_t destInstanceId = 0;
+  int64_t sourceAppType = 0;
+  uint64_t sourceClientId = 0;
+  uint64_t backupSetId = 0;
+  int64_t subclientId = 0;         // -1: every subclient of the backup set
+  int32_t mediaAgentClientId = 0;  // 0: the subclient's default media agent
+  uint32_t copyPrecedence = 0;
+  int64_t fromTime = 0;                // seconds since 1970, 0 = open
+  int64_t toTime = 0;                  // seconds since 1970, 0 = open
+  std::vector<std::string> pathList1;  // selected source paths
+  std::vector<std::string> pathList2;  // filter paths
+  // The job's options: the XML text of a TMMsg::JobOption.
+  std::string xmlOptions;
+};
+
 // "Completed", "Completed w/ one or more errors", "Failed", "Skipped" or
 // "Unknown".
 const char* PhaseStatusName(int status);

@@ -2,10 +2,12 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
 #include "platform/base/QiFile.h"
+#include "platform/suite/ClientContext.h"
 
 CRegistry& CRegistry::Instance() {
   static CRegistry registry;
@@ -118,3 +120,18 @@ int TQPlatformInfo::getString(const char* section, const char* name, CQiString& 
 int TQPlatformInfo::getString(const char* section, const char* name, std::string& out) const {
   return CRegistry::Instance().Get(section ? section : "", name ? name : "", out) ? 1 : 0;
 }
+
+int TQPlatformInfo::getTQPlatformType() {
+  int64_t type = 1;
+  TQPlatformInfo().getNumber("Base", "nPlatformType", type);
+  return static_cast<int>(type);
+}
+
+int TQPlatformInfo::getZentorerClientName(char* buffer, size_t size) {
+  const std::string name = CClientContext::ClientName();
+  if (!buffer || name.empty() || name.size() + 1 > size) return 0;
+  std::memcpy(buffer, name.c_str(), name.size() + 1);
+  return 1;
+}
+
+std::string TQPlatformInfo::getPhysicalMachine() { return CClientContext::HostName(); }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -47,4 +48,13 @@ class TQPlatformInfo {
   int getNumber(const char* section, const char* name, uint32_t& out) const;
   int getString(const char* section, const char* name, CQiString& out) const;
   int getString(const char* section, const char* name, std::string& out) const;
+
+  // The kind of installation: bit 0 set for a suite client, whose client
+  // name is known (registry "Base"/"nPlatformType", else 1).
+  static int getTQPlatformType();
+  // This machine's suite client name into `buffer` (at most `size` bytes
+  // with the terminator); 0 when the buffer is null or too small.
+  static int getZentorerClientName(char* buffer, size_t size);
+  // This machine's host name.
+  static std::string getPhysicalMachine();
 };

@@ -36,6 +36,9 @@ class TQJobClient : public EvEvent {
 
   int64_t getJobId() const { return jobId_; }
 
+ protected:
+  void setJobId(int64_t jobId) { jobId_ = jobId; }
+
  private:
   int64_t jobId_ = 0;
   mutable std::mutex mutex_;
