@@ -135,6 +135,7 @@ CQiError CRestoreDataMover::RunTask(DistributedQEL::TaskInfo& task) {
   statistics.bytesRestored = progress_.bytes;
   statistics.itemsRestored = progress_.files + progress_.directories;
   statistics.itemsFailed = progress_.failed;
+  statistics.skippedFilesCount = progress_.skipped;
   CQiError updated = worker_->UpdateProgress(statistics);
   if (updated.IsError()) TQLOG(-1, "UpdateProgress failed: %s", updated.AsString().c_str());
   if (first.IsError()) return first.Push(FXLOC);

@@ -84,9 +84,6 @@ class CRestore : public DistributedQEL::ICoordinator {
   // The nodes come from a node map.
   bool getNodeMapFlag() const { return nodeMapFlag_; }
   void setNodeMapFlag(bool flag) { nodeMapFlag_ = flag; }
-  // The restart entries of a resumed phase, as ProcessRestartString kept
-  // them; the framework leaves the tasks they name complete as complete.
-  const std::list<RestartInfo>& getRestartInfo() const { return restartInfo_; }
   // The client restore launcher of the phase.
   const CStartClientRestorePtr& getStartClientRestore() const { return launcher_; }
   void setStartClientRestore(const CStartClientRestorePtr& launcher) { launcher_ = launcher; }

@@ -466,6 +466,9 @@ void CPhaseEngine::HandleStartup(const NodeSlotPtr& slot, const std::string& xml
         slot, "No start acknowledgement for node " + slot->clientName + ": " + error.AsString());
     return;
   }
+  // A restore controller is always handed its node start message, empty
+  // when the coordinator has nothing to say (the framework's own restore).
+  if (!answer && IsRestorePhase()) answer.reset(new DistributedQEL::NodeInit());
   if (!answer) return;
   std::string text;
   error = CMessageCarrier::Serialize(*answer, text);

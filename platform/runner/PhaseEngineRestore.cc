@@ -22,6 +22,7 @@
 #include "platform/runner/Guarded.h"
 #include "platform/runner/PhaseEngine.h"
 #include "platform/suite/ClientContext.h"
+#include "platform/suite/EvRstTask.h"
 #include "platform/suite/TQJobCtrlClient.h"
 
 namespace TqRunner {
@@ -97,6 +98,27 @@ CQiError CPhaseEngine::StartRestoreCoordinator() {
 
 CQiError CPhaseEngine::RestoreSources(std::vector<SRestoreSource>& sources) {
   sources.clear();
+  // The selection's filter paths are the restore task's second path list.
+  EvRstTask restoreTask(spec_.jobId, 0, nullptr, false, false);
+  const std::vector<std::string> filters = restoreTask.getPaths(EvRstTask::kFilterPaths);
+  auto_lock lock(coordinator_->getCoordinatorLock());
+  const FSRFIRInitData& init = restore_->getRestoreInitData();
+  std::vector<std::string> paths;
+  for (const FSRSrcPath& path : restore_->getSourcePaths()) {
+    if (!path.path.empty()) paths.push_back(path.path);
+  }
+  for (const RestoreRecord& record : restore_->getRestoreRecords()) {
+    SRestoreSource source;
+    source.nodeName = record.strNodeName;
+    source.archiveFileId = record.archiveFileId;
+    source.archiveGroup = record.archiveGroupId;
+    source.fromTime = record.fromTime ? record.fromTime : init.fromTime;
+    source.toTime = record.toTime ? record.toTime : init.toTime;
+    source.sourcePaths = paths;
+    source.filterPaths = filters;
+    source.destination = spec_.restoreDestination;
+    sources.push_back(source);
+  }
   return CQiError::Success();
 }
 
@@ -237,6 +259,17 @@ CQiError CPhaseEngine::RunRestoreWorker(NodeSlot& slot, StreamSlot& stream,
     stream.mover.reset(new TqDataMover::CRestoreDataMover(setup, fsWorker));
   }
   CQiError error = stream.mover->RunTask(task);
+  // The task's figures reach the coordinator base before the task is
+  // reported ended, so that its idle pass compares complete counters.
+  const TqDataMover::SRestoreProgress& now = stream.mover->Progress();
+  DistributedQEL::CRestoreStatistics delta;
+  delta.bytesRestored = now.bytes - stream.reported.bytes;
+  delta.itemsRestored =
+      now.files + now.directories - stream.reported.files - stream.reported.directories;
+  delta.itemsFailed = now.failed - stream.reported.failed;
+  delta.skippedFilesCount = now.skipped - stream.reported.skipped;
+  stream.reported = now;
+  restore_->AddRestoreStatistics(delta);
   if (error.IsError()) return error.Push(FXLOC);
   return CQiError::Success();
 }

@@ -233,20 +233,44 @@ TqRunner::JobSpec CJobHarness::MakeSpec(const BackupRequest& request) const {
   return spec;
 }
 
-TqRunner::JobSpec CJobHarness::MakeRestoreSpec(const RestoreRequest& request) const {
-  TqRunner::JobSpec spec = BaseSpec();
+CQiError CJobHarness::MakeRestoreSpec(const RestoreRequest& request,
+                                      TqRunner::JobSpec& spec) const {
+  CQiError error = NeedRegistered();
+  if (error.IsError()) return error;
+  spec = BaseSpec();
   spec.jobType = "restore";
   spec.phases = request.phases;
   spec.numberOfStreams = request.numberOfStreams;
   spec.restoreDestination = request.destination;
   spec.observer = request.observer;
-  return spec;
+
+  TqRunner::JobDescription description;
+  description.jobId = spec.jobId;
+  description.jobType = spec.jobType;
+  description.startTime = static_cast<int64_t>(std::time(nullptr));
+  description.ombrelId = spec.ombrelId;
+  description.clientName = spec.coordinatorClient.clientName;
+  description.sourceInstanceId = state_.instanceId;
+  description.destInstanceId = state_.instanceId;
+  description.sourceAppType = kAppType;
+  description.sourceClientId = state_.coordinatorClientId;
+  description.backupSetId = spec.backupSetId;
+  description.subclientId = static_cast<int64_t>(state_.subclientId);
+  description.fromTime = request.fromTime;
+  description.toTime = request.toTime;
+  description.pathList1 = request.paths;
+  if (description.pathList1.empty()) description.pathList1.push_back("/" + state_.clusterName);
+  description.pathList2 = request.filterPaths;
+  error = TqRunner::CJobRecordStore(spec.recordsDirectory).WriteDescription(description);
+  if (error.IsError()) return error.Push(FXLOC);
+  return CQiError::Success();
 }
 
 CQiError CJobHarness::RunRestore(const RestoreRequest& request, TqRunner::JobResult& result) {
-  CQiError error = NeedRegistered();
+  TqRunner::JobSpec spec;
+  CQiError error = MakeRestoreSpec(request, spec);
   if (error.IsError()) return error;
-  return Run(MakeRestoreSpec(request), result);
+  return Run(spec, result);
 }
 
 TqRunner::JobSpec CJobHarness::BaseSpec() const {

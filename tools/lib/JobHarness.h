@@ -74,7 +74,10 @@ class CJobHarness {
   TqRunner::JobSpec MakeSpec(const BackupRequest& request) const;
   // The job spec of the next restore job (numbered like a backup's): every
   // node client takes part, the coordinator runs on the cluster's client.
-  TqRunner::JobSpec MakeRestoreSpec(const RestoreRequest& request) const;
+  // The job's description (what the job manager hands the job: the restore
+  // task with the selection, the instance and the time range) is written
+  // for the job id the spec takes.
+  CQiError MakeRestoreSpec(const RestoreRequest& request, TqRunner::JobSpec& spec) const;
   CQiError RunRestore(const RestoreRequest& request, TqRunner::JobResult& result);
 
   // A stream factory whose streams write into this home's archive store
