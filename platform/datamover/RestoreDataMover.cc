@@ -65,6 +65,7 @@ CRestoreDataMover::CRestoreDataMover(
 CRestoreDataMover::~CRestoreDataMover() { Finish(); }
 
 CQiError CRestoreDataMover::RunTask(DistributedQEL::TaskInfo& task) {
+  taskStatistics_ = DistributedQEL::CRestoreStatistics();
   if (!worker_) return FXErrorUtil::ErrorWin32(FXLOC, 1359, "The stream has no restore worker");
   if (!storeOpen_) {
     CQiError error = store_.Open();
@@ -101,6 +102,7 @@ CQiError CRestoreDataMover::RunTask(DistributedQEL::TaskInfo& task) {
   if (error.IsError()) return error.Push(FXLOC);
 
   CQiError first;
+  const SRestoreProgress before = progress_;
   for (auto it = items.begin(); it != items.end(); ++it) {
     if (setup_.jobCtrlClient && setup_.jobCtrlClient->checkQuitFlag()) {
       first = FXErrorUtil::ErrorWin32(FXLOC, 1223, "The job was asked to stop");
@@ -131,13 +133,16 @@ CQiError CRestoreDataMover::RunTask(DistributedQEL::TaskInfo& task) {
     Report();
   }
 
+  // The task's own figures; a worker whose item filter counts what it
+  // skipped adds that count itself.
   DistributedQEL::CRestoreStatistics statistics;
-  statistics.bytesRestored = progress_.bytes;
-  statistics.itemsRestored = progress_.files + progress_.directories;
-  statistics.itemsFailed = progress_.failed;
-  statistics.skippedFilesCount = progress_.skipped;
+  statistics.bytesRestored = progress_.bytes - before.bytes;
+  statistics.itemsRestored =
+      progress_.files + progress_.directories - before.files - before.directories;
+  statistics.itemsFailed = progress_.failed - before.failed;
   CQiError updated = worker_->UpdateProgress(statistics);
   if (updated.IsError()) TQLOG(-1, "UpdateProgress failed: %s", updated.AsString().c_str());
+  taskStatistics_ = worker_->getLastStatistics();
   if (first.IsError()) return first.Push(FXLOC);
   return CQiError::Success();
 }

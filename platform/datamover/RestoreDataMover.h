@@ -10,6 +10,7 @@
 #include "platform/datamover/RestorePlacement.h"
 #include "platform/datamover/RestoreResultFile.h"
 #include "platform/framework/FrameworkTypes.h"
+#include "platform/framework/ValueTypes.h"
 #include "platform/index/ArchiveStore.h"
 
 namespace TQDC_FileSystem {
@@ -63,8 +64,8 @@ struct SDataMoverSetup {
 // item a failed run of the same task already placed is not placed again.
 //
 // Each restored file gets its line in the stream's result file
-// (CRestoreResultFile); the worker's UpdateProgress gets the figures after
-// each task.
+// (CRestoreResultFile); the worker's UpdateProgress gets each task's own
+// figures (items restored, failed, bytes) when its items have been looked at.
 class CRestoreDataMover {
  public:
   CRestoreDataMover(const SDataMoverSetup& setup,
@@ -78,6 +79,10 @@ class CRestoreDataMover {
   CQiError Finish();
 
   const SRestoreProgress& Progress() const { return progress_; }
+  // What the worker's UpdateProgress made of the last task's figures (its
+  // items restored, failed, skipped and bytes); empty when the task ended
+  // before its items were looked at.
+  const DistributedQEL::CRestoreStatistics& TaskStatistics() const { return taskStatistics_; }
   const std::string& ResultFilePath() const { return resultFile_.Path(); }
 
  private:
@@ -99,6 +104,7 @@ class CRestoreDataMover {
   std::map<int64_t, int64_t> jobOfArchiveFile_;
   CRestoreResultFile resultFile_;
   SRestoreProgress progress_;
+  DistributedQEL::CRestoreStatistics taskStatistics_;
 };
 
 }  // namespace TqDataMover

@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/datamover/RestoreTargets.h"
 #include "platform/framework/RestartString.h"
 #include "platform/index/IndexCatalog.h"
 #include "platform/log/LogWriter.h"
@@ -192,6 +193,8 @@ JobResult CJobRunner::Run() {
       result.phases.push_back(std::move(phaseResult));
     }
     journal.Stop();
+    // What the job's restore phases placed is remembered only while it runs.
+    TqDataMover::CRestoreTargets::Instance().ForgetJob(spec_.jobId);
     for (const auto& entry : journal.Entries()) {
       if (entry.kind == CEventJournal::kPendingCause) {
         result.pendingCauses.push_back(entry);

@@ -7,7 +7,6 @@
 
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/FXMutex.h"
-#include "platform/datamover/RestoreTargets.h"
 #include "platform/framework/Backup.h"
 #include "platform/framework/ClientConfig.h"
 #include "platform/framework/Controller.h"
@@ -129,9 +128,6 @@ PhaseResult CPhaseEngine::Execute() {
         result.message += "some workers or controllers did not return and were left running";
       }
       if (Complete(result, threadsReturned)) Collect(result);
-      if (IsRestorePhase() && threadsReturned) {
-        TqDataMover::CRestoreTargets::Instance().ForgetJob(spec_.jobId);
-      }
     }
   }
   result.endTime = std::time(nullptr);

@@ -118,7 +118,6 @@ class CPhaseEngine : public std::enable_shared_from_this<CPhaseEngine> {
     // Used by the stream's own thread only.
     MultiNodeBackupOps::IBackupWorkerPtr worker;
     std::unique_ptr<TqDataMover::CRestoreDataMover> mover;  // a restore stream's
-    TqDataMover::SRestoreProgress reported;                 // what the coordinator base was given
   };
 
   // One node of the phase and its controller. Fields below `inbox` are

@@ -259,17 +259,10 @@ CQiError CPhaseEngine::RunRestoreWorker(NodeSlot& slot, StreamSlot& stream,
     stream.mover.reset(new TqDataMover::CRestoreDataMover(setup, fsWorker));
   }
   CQiError error = stream.mover->RunTask(task);
-  // The task's figures reach the coordinator base before the task is
-  // reported ended, so that its idle pass compares complete counters.
-  const TqDataMover::SRestoreProgress& now = stream.mover->Progress();
-  DistributedQEL::CRestoreStatistics delta;
-  delta.bytesRestored = now.bytes - stream.reported.bytes;
-  delta.itemsRestored =
-      now.files + now.directories - stream.reported.files - stream.reported.directories;
-  delta.itemsFailed = now.failed - stream.reported.failed;
-  delta.skippedFilesCount = now.skipped - stream.reported.skipped;
-  stream.reported = now;
-  restore_->AddRestoreStatistics(delta);
+  // The task's figures, as its worker reported them, reach the coordinator
+  // base before the task is reported ended, so that an idle pass never
+  // compares counters a finished task has not added to yet.
+  restore_->AddRestoreStatistics(stream.mover->TaskStatistics());
   if (error.IsError()) return error.Push(FXLOC);
   return CQiError::Success();
 }

@@ -266,12 +266,19 @@ class FakeRestoreController : public TQDC_FileSystem::CFSRestoreController {
 
 }  // namespace
 
+namespace {
+bool IsRestoreKind(const char* kind) {
+  const std::string k = kind ? kind : "";
+  return k == "restore" || k == "CassandraLogRestore";
+}
+}  // namespace
+
 ICoordinator* CreateRestoreCoordinator(const char* kind) {
-  return std::string(kind ? kind : "") == "restore" ? new FakeRestoreCoordinator() : nullptr;
+  return IsRestoreKind(kind) ? new FakeRestoreCoordinator() : nullptr;
 }
 
 CController* CreateRestoreController(const char* kind) {
-  return std::string(kind ? kind : "") == "restore" ? new FakeRestoreController() : nullptr;
+  return IsRestoreKind(kind) ? new FakeRestoreController() : nullptr;
 }
 
 }  // namespace runner_test

@@ -56,6 +56,7 @@ class RestoreWorld {
   std::vector<std::string> allCalls_;
 };
 
+// Both for "restore" and "CassandraLogRestore"; null for other kinds.
 DistributedQEL::ICoordinator* CreateRestoreCoordinator(const char* kind);
 DistributedQEL::CController* CreateRestoreController(const char* kind);
 

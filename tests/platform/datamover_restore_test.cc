@@ -289,6 +289,16 @@ TEST_F(DataMover, FileSystemRestoreUnderADestinationKeepsSourcePaths) {
   EXPECT_TRUE(Exists(destination + "/src/n1/archive"));
   EXPECT_EQ(mover.Progress().skipped, 2);
   EXPECT_EQ(mover.Progress().files, 1);
+  // The task's figures: 4 folders and one file; what the callback skipped is
+  // the worker's to report.
+  EXPECT_EQ(mover.TaskStatistics().itemsRestored, 5);
+  EXPECT_EQ(mover.TaskStatistics().skippedFilesCount, 0);
+
+  // A second task reports only its own figures.
+  DistributedQEL::TaskInfo again = Task({"/c1/dc1/node1/ks1"}, destination);
+  ASSERT_FALSE(mover.RunTask(again).IsError());
+  EXPECT_EQ(mover.TaskStatistics().itemsRestored, 0);
+  EXPECT_EQ(mover.TaskStatistics().bytesRestored, 0);
 }
 
 TEST_F(DataMover, ExtentsArePutBackWhole) {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -178,6 +179,38 @@ TEST_F(RunnerRestore, RerunLeavesTheTasksItsRestartEntriesCompleteAlone) {
   EXPECT_EQ(Staged("nodeA", "nb-11-big-Data.db"), "");
   EXPECT_EQ(Staged("nodeA", "nb-21-big-Data.db"), "nodeAnb-21-big-Data.db");
   EXPECT_EQ(result.restartString, "-o 1|-1 -o 2|-1 -o 3|-1 -o 4|-1");
+}
+
+TEST_F(RunnerRestore, LogRestorePhaseFollowsInTheSameJobWithTasksNumberedOn) {
+  TqRunner::JobSpec spec = RestoreSpec();
+  spec.phases = {"restore", "CassandraLogRestore"};
+  JobResult result = CJobRunner(spec).Run();
+  ASSERT_EQ(result.error, "");
+  ASSERT_EQ(result.phases.size(), 2u);
+  std::vector<int> ids;
+  for (const auto& phase : result.phases) {
+    EXPECT_EQ(phase.status, PHASE_COMPLETE) << phase.name << ": " << phase.message;
+    for (const auto& task : phase.tasks) ids.push_back(task.taskId);
+  }
+  EXPECT_EQ(ids, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8}));
+  EXPECT_EQ(result.restartString,
+            "-o 1|-1 -o 2|-1 -o 3|-1 -o 4|-1 -o 5|-1 -o 6|-1 -o 7|-1 -o 8|-1");
+  // Both phases leave their result files in the node's one results folder;
+  // what the first placed, the second does not place again.
+  std::error_code ec;
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(
+           JobResults("nodeA", 4712) + "/TQ_JobResults/2/0/4712", ec)) {
+    EXPECT_EQ(entry.path().filename().string().rfind("restore.", 0), 0u);
+    ++files;
+  }
+  EXPECT_GE(files, 2);
+  EXPECT_EQ(Staged("nodeA", "nb-11-big-Data.db"), "nodeAnb-11-big-Data.db");
+  std::error_code none;
+  EXPECT_EQ(
+      std::distance(std::filesystem::directory_iterator(restore().staging + "/nodeA/ks/t", none),
+                    std::filesystem::directory_iterator()),
+      4);
 }
 
 }  // namespace
