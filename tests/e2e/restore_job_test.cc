@@ -115,6 +115,12 @@ TEST_F(RestoreJob, FullAndIncrementalBackupsComeBackIntoAnEmptyFolder) {
 
   TqHarness::RestoreRequest request;
   request.destination = Destination();
+  // The last progress report of every stream: its files and bytes so far.
+  std::map<std::pair<std::string, int>, std::pair<int64_t, int64_t>> progress;
+  request.observer = [&progress](const TqRunner::RunnerEvent& event) {
+    if (event.kind != TqRunner::RunnerEvent::kProgress) return;
+    progress[{event.clientName, event.streamNumber}] = {event.items, event.bytes};
+  };
   TqRunner::JobResult restore;
   ASSERT_FALSE(harness_->RunRestore(request, restore).IsError());
   ASSERT_EQ(restore.phases.size(), 1u);
@@ -138,6 +144,15 @@ TEST_F(RestoreJob, FullAndIncrementalBackupsComeBackIntoAnEmptyFolder) {
     listedPaths.insert(entry.first);
   }
   EXPECT_EQ(listedPaths, files);
+  // The streams reported every file and byte they restored.
+  int64_t reportedFiles = 0, reportedBytes = 0, bytes = 0;
+  for (const auto& stream : progress) {
+    reportedFiles += stream.second.first;
+    reportedBytes += stream.second.second;
+  }
+  for (const auto& path : files) bytes += static_cast<int64_t>(fs::file_size(path));
+  EXPECT_EQ(reportedFiles, static_cast<int64_t>(files.size()));
+  EXPECT_EQ(reportedBytes, bytes);
 
   // The job record, read back, says complete; its kind is "restore".
   TqRunner::JobResult record;
