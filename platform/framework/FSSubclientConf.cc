@@ -10,7 +10,7 @@ bool FSSubclientConf::fixPath(const std::string& in, std::string& out, bool keep
   }
   auto endsWith = [&fixed](const char* tail) {
     const std::string t(tail);
-    return fixed.size() > t.size() && fixed.compare(fixed.size() - t.size(), t.size(), t) == 0;
+    return fixed.size() >= t.size() && fixed.compare(fixed.size() - t.size(), t.size(), t) == 0;
   };
   if (!keepWildcards) {
     if (endsWith("/**")) {

@@ -61,11 +61,7 @@ bool CStartClientRestore::fillBrowsePaths(databrowse::BrowseRequest& request) {
 
 CQiError CStartClientRestore::getToTime(long&, bool) { return CQiError::Success(); }
 
-CQiError CStartClientRestore::CreateBrowseRequest() {
-  EvRstTask* task = GetRestoreTask();
-  if (!task || !task->isLoaded()) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 1627, "No restore task for job %lld", jobId_);
-  }
+void CStartClientRestore::ScopeBrowseRequest(EvRstTask* task) {
   browseRequest.setRequestType(1);
   TqEntities::AppIdEntity app;
   app.setOmbrelId(task->getOmbrelId());
@@ -78,6 +74,14 @@ CQiError CStartClientRestore::CreateBrowseRequest() {
   range.setFromTime(task->getFromTime());
   range.setToTime(browseToTime_);
   browseRequest.setTimeRange(range);
+}
+
+CQiError CStartClientRestore::CreateBrowseRequest() {
+  EvRstTask* task = GetRestoreTask();
+  if (!task || !task->isLoaded()) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 1627, "No restore task for job %lld", jobId_);
+  }
+  ScopeBrowseRequest(task);
   databrowse::BrowseOptions options;
   if (auto existing = browseRequest.getOptions()) options = *existing;
   if (perArchiveFileRecords) options.setField62(1);
@@ -179,6 +183,9 @@ CQiError CStartClientRestore::getRestoreParameters(FSRFIRInitData& initData,
   if (error.IsError()) return error.Push(FXLOC);
   browseToTime_ = toTime;
 
+  // Scoped here as well, so that a launcher whose request building leaves
+  // out the base's still browses only this restore's backups.
+  ScopeBrowseRequest(task);
   error = CreateBrowseRequest();
   if (error.IsError()) return error.Push(FXLOC);
 

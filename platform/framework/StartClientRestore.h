@@ -123,6 +123,9 @@ class CStartClientRestore {
   bool useAlternatePathDelimiter = false;
 
  private:
+  // Request type 1, the restore task's scope and the time range.
+  void ScopeBrowseRequest(EvRstTask* task);
+
   TQRstJobClient* jobClient_;
   TQJobCtrlClient* jobCtrlClient_;
   bool baseFlag_;
