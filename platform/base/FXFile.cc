@@ -116,6 +116,22 @@ CQiError FXFile::TQWriteFile(int fd, const void* data, size_t length, size_t* wr
   return result;
 }
 
+CQiError FXFile::TQWriteFileAt(int fd, const void* data, size_t length, uint64_t offset,
+                               const std::string& name) {
+  const char* bytes = static_cast<const char*>(data);
+  size_t done = 0;
+  while (done < length) {
+    ssize_t n = ::pwrite(fd, bytes + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      int err = n < 0 ? errno : EIO;
+      return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to write %s", name.c_str());
+    }
+    done += static_cast<size_t>(n);
+  }
+  return CQiError::Success();
+}
+
 CQiError FXFile::TQCopyFile(const char* from, const char* to, bool failIfExists) {
   if (!from || !to) return NullPath(FXLOC);
   auto_handle in(::open(from, O_RDONLY | O_CLOEXEC));

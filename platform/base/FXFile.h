@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "platform/base/AutoHandle.h"
 #include "platform/base/QiError.h"
@@ -46,6 +47,11 @@ class FXFile {
                               size_t* written = nullptr) {
     return TQWriteFile(handle.get(), data, length, written);
   }
+
+  // Writes all `length` bytes to `fd` at `offset` (retrying short writes); a
+  // failure names `name`, the file being written.
+  static CQiError TQWriteFileAt(int fd, const void* data, size_t length, uint64_t offset,
+                                const std::string& name);
 
   // Copies the contents of `from` to `to` with the source's permission bits.
   // With `failIfExists` an existing target is error EEXIST.

@@ -4,11 +4,6 @@
 
 namespace TQDC_FileSystem {
 
-CQiError CFSRestoreWorker::UpdateProgress(DistributedQEL::CRestoreStatistics statistics) {
-  statistics_ = statistics;
-  return CQiError::Success();
-}
-
 CQiError CFSRestoreWorker::GetBrowseResponseCallBack(
     boost::shared_ptr<DistributedQEL::CRestoreItemCallBack>& callBack) {
   callBack.reset(new DistributedQEL::CRestoreItemCallBack(this));

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "platform/base/QiError.h"
-#include "platform/framework/RestoreWorker.h"
+#include "platform/framework/RestoreWorkerBase.h"
 #include "platform/framework/ValueTypes.h"
 
 namespace DistributedQEL {
@@ -13,13 +13,11 @@ class CRestoreController;
 namespace TQDC_FileSystem {
 
 // The file-system restore worker of the framework.
-class CFSRestoreWorker : public DistributedQEL::IRestoreWorker {
+class CFSRestoreWorker : public DistributedQEL::CRestoreWorker {
  public:
   explicit CFSRestoreWorker(DistributedQEL::CRestoreController* controller)
       : controller_(controller) {}
 
-  // Progress of the worker; kept for the framework's reports.
-  virtual CQiError UpdateProgress(DistributedQEL::CRestoreStatistics statistics);
   // The item filter the worker applies to browse results.
   virtual CQiError GetBrowseResponseCallBack(
       boost::shared_ptr<DistributedQEL::CRestoreItemCallBack>& callBack);
@@ -29,13 +27,11 @@ class CFSRestoreWorker : public DistributedQEL::IRestoreWorker {
   virtual void SetRestoreOptions(DistributedQEL::RestoreTaskInfoPtr task, long& size);
 
   DistributedQEL::CRestoreController* getController() const { return controller_; }
-  const DistributedQEL::CRestoreStatistics& getLastStatistics() const { return statistics_; }
   const DistributedQEL::RestoreTaskInfoPtr& getRestoreTask() const { return restoreTask_; }
   long getRestoreTaskSize() const { return restoreTaskSize_; }
 
  private:
   DistributedQEL::CRestoreController* controller_;
-  DistributedQEL::CRestoreStatistics statistics_;
   DistributedQEL::RestoreTaskInfoPtr restoreTask_;
   long restoreTaskSize_ = 0;
 };

@@ -48,9 +48,8 @@ class CRestore : public DistributedQEL::ICoordinator {
   // The framework's default policies.
   virtual CQiError CreateTaskCreatePolicy(CTaskCreatePolicyPtr& policy);
   virtual CQiError CreateTaskAssignPolicy(CTaskAssignPolicyPtr& policy);
-  // Keeps the restart entries of a resumed job (getRestartInfo): the task
-  // builder leaves out tasks whose offset is -1 and resumes the others from
-  // their offset.
+  // Keeps the restart entries of a resumed job (getRestartInfo): the tasks
+  // the framework makes for entries whose offset is -1 start complete.
   virtual CQiError ProcessRestartString(std::list<RestartInfo>& restartInfo);
   virtual bool ShouldCreateWaitTask() { return false; }
   // True when every task is final (5, 6 or 8); an empty list gives true.

@@ -13,6 +13,12 @@ class CRestoreClientConfig : public DistributedQEL::CClientConfig {
 
   // The number of restore streams: the configuration's stream count.
   virtual int32_t getNumberOfRestoreStreams() { return getNumberOfStreams(); }
+  // Sizes the restore streams for `nodes` nodes; the framework's keeps the
+  // configuration's count.
+  virtual CQiError CalculateStreams(size_t nodes) {
+    (void)nodes;
+    return CQiError::Success();
+  }
   // Reads the job's restore options; nothing to read by default.
   virtual CQiError processJobOptions() { return CQiError::Success(); }
 

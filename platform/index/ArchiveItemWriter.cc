@@ -10,6 +10,7 @@
 #include <iterator>
 
 #include "platform/base/FXErrorUtil.h"
+#include "platform/base/FXFile.h"
 #include "platform/base/FXPath.h"
 
 CArchiveItemWriter::CArchiveItemWriter(const std::string& directory, bool syncData)
@@ -52,17 +53,8 @@ CQiError CArchiveItemWriter::Write(uint64_t fileOffset, const void* data, size_t
                                    static_cast<unsigned long long>(pieceLength_));
   }
   uint64_t start = fileOffset - pieceOffset_;
-  const char* bytes = static_cast<const char*>(data);
-  size_t done = 0;
-  while (done < length) {
-    ssize_t n = pwrite(fd_, bytes + done, length - done, static_cast<off_t>(start + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      int err = n < 0 ? errno : EIO;
-      return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to write the item %s", tempPath_.c_str());
-    }
-    done += static_cast<size_t>(n);
-  }
+  CQiError written = FXFile::TQWriteFileAt(fd_, data, length, start, "the item " + tempPath_);
+  if (written.IsError()) return written.Push(FXLOC);
   bytesWritten_ += length;
   if (inOrder_ && start == hashedUpTo_) {
     digest_.Update(data, length);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/base/FXErrorUtil.h"
+#include "platform/base/FXFile.h"
 #include "platform/base/FXPath.h"
 #include "platform/base/FXString.h"
 #include "platform/base/QiDirectory.h"
@@ -247,18 +248,8 @@ CQiError CArchiveStore::RestoreItem(int64_t jobId, const std::string& headerPath
     int err = errno;
     return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to create %s", temp.c_str());
   }
-  error = ReadItem(item, [&](uint64_t offset, const char* data, size_t length) -> CQiError {
-    size_t done = 0;
-    while (done < length) {
-      ssize_t n = pwrite(fd, data + done, length - done, static_cast<off_t>(offset + done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        int err = n < 0 ? errno : EIO;
-        return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to write %s", temp.c_str());
-      }
-      done += static_cast<size_t>(n);
-    }
-    return CQiError::Success();
+  error = ReadItem(item, [&](uint64_t offset, const char* data, size_t length) {
+    return FXFile::TQWriteFileAt(fd, data, length, offset, temp);
   });
   if (!error.IsError() && item.pieces.size() > 0) {
     uint32_t mode = item.pieces.front().mode & 07777;

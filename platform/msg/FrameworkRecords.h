@@ -137,6 +137,20 @@ class RestoreTaskInfo : public CNMessageBase {
   static constexpr uint32_t kClassId = 34;
   RestoreTaskInfo() : CNMessageBase(kNamespaceId, kClassId) {}
 
+  // What the data mover needs of the task beyond its paths: the archive file
+  // whose items it restores, the job's time range (seconds, 0 = open) and the
+  // destination folder of a file-system restore ("" = the source paths).
+  int64_t getArchiveFileId() const { return getint64(1); }
+  void setArchiveFileId(int64_t v) { setint64(1, 1, v); }
+  int64_t getFromTime() const { return getint64(2); }
+  void setFromTime(int64_t v) { setint64(2, 2, v); }
+  int64_t getToTime() const { return getint64(4); }
+  void setToTime(int64_t v) { setint64(4, 4, v); }
+  int64_t getArchiveGroup() const { return getint64(5); }
+  void setArchiveGroup(int64_t v) { setint64(5, 5, v); }
+  std::string getDestinationPath() const { return getstring(7, 7); }
+  void setDestinationPath(const std::string& v) { setstring(7, 7, v); }
+
   std::vector<std::string> getSourcePaths() const { return getStringList(3, 3); }
   void setSourcePaths(const std::vector<std::string>& v) { setliststring(3, 3, v); }
   std::vector<std::string> getFilterPaths() const { return getStringList(6, 6); }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <nlohmann/json.hpp>
 
 #include "platform/base/FXErrorUtil.h"
@@ -192,6 +193,40 @@ JobDescription DescriptionFromJson(const json& j) {
   return d;
 }
 
+// Replaces the file at `path` in the job records folder `directory` with
+// `text` and a line end.
+CQiError WriteJobFile(const std::string& directory, const std::string& path, std::string text) {
+  std::error_code ec;
+  std::filesystem::create_directories(directory, ec);
+  if (ec) {
+    return FXErrorUtil::ErrorErrNo(FXLOC, ec.value(), "Cannot create the job records folder %s",
+                                   directory.c_str());
+  }
+  text += '\n';
+  CQiError error = CQiFile::ReplaceWholeFile(path.c_str(), text);
+  if (error.IsError()) return error.Push(FXLOC);
+  return CQiError::Success();
+}
+
+// Reads the job's file at `path` (`what`: "record" or "description") and
+// hands its JSON to `parse`: error 2 when there is none, 13 when it does not
+// parse.
+CQiError ReadJobFile(const std::string& path, int64_t jobId, const char* what,
+                     const std::function<void(const json&)>& parse) {
+  std::string text;
+  if (CQiFile::ReadWholeFile(path.c_str(), text).IsError()) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 2, "Job %lld has no %s", static_cast<long long>(jobId),
+                                   what);
+  }
+  try {
+    parse(json::parse(text));
+  } catch (const std::exception& e) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 13, "Job %s %s cannot be read: %s", what, path.c_str(),
+                                   e.what());
+  }
+  return CQiError::Success();
+}
+
 }  // namespace
 
 CJobRecordStore::CJobRecordStore(const std::string& directory)
@@ -202,17 +237,10 @@ std::string CJobRecordStore::PathOf(int64_t jobId) const {
 }
 
 CQiError CJobRecordStore::Write(const JobResult& result) const {
-  std::error_code ec;
-  std::filesystem::create_directories(directory_, ec);
-  if (ec) {
-    return FXErrorUtil::ErrorErrNo(FXLOC, ec.value(), "Cannot create the job records folder %s",
-                                   directory_.c_str());
-  }
   // Texts that are not UTF-8 (event arguments may carry any bytes) are kept
   // with the invalid bytes replaced.
-  std::string text = ToJson(result).dump(2, ' ', false, json::error_handler_t::replace);
-  text += '\n';
-  CQiError error = CQiFile::ReplaceWholeFile(PathOf(result.jobId).c_str(), text);
+  CQiError error = WriteJobFile(directory_, PathOf(result.jobId),
+                                ToJson(result).dump(2, ' ', false, json::error_handler_t::replace));
   if (error.IsError()) return error.Push(FXLOC);
   return CQiError::Success();
 }
@@ -225,12 +253,6 @@ CQiError CJobRecordStore::WriteDescription(const JobDescription& description) co
   if (description.jobId <= 0) {
     return FXErrorUtil::ErrorWin32(FXLOC, 87, "A job description needs a job id");
   }
-  std::error_code ec;
-  std::filesystem::create_directories(directory_, ec);
-  if (ec) {
-    return FXErrorUtil::ErrorErrNo(FXLOC, ec.value(), "Cannot create the job records folder %s",
-                                   directory_.c_str());
-  }
   // The options are XML text and kept byte for byte: a text that is not
   // UTF-8 cannot be stored in JSON and is refused rather than altered.
   std::string text;
@@ -240,45 +262,29 @@ CQiError CJobRecordStore::WriteDescription(const JobDescription& description) co
     return FXErrorUtil::ErrorWin32(FXLOC, 87, "The description of job %lld cannot be stored: %s",
                                    static_cast<long long>(description.jobId), e.what());
   }
-  text += '\n';
-  CQiError error = CQiFile::ReplaceWholeFile(DescriptionPathOf(description.jobId).c_str(), text);
+  CQiError error = WriteJobFile(directory_, DescriptionPathOf(description.jobId), text);
   if (error.IsError()) return error.Push(FXLOC);
   return CQiError::Success();
 }
 
 CQiError CJobRecordStore::ReadDescription(int64_t jobId, JobDescription& description) const {
   const std::string path = DescriptionPathOf(jobId);
-  std::string text;
-  if (jobId <= 0 || CQiFile::ReadWholeFile(path.c_str(), text).IsError()) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 2, "Job %lld has no description",
-                                   static_cast<long long>(jobId));
-  }
-  try {
-    description = DescriptionFromJson(json::parse(text));
-  } catch (const std::exception& e) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 13, "Job description %s cannot be read: %s", path.c_str(),
-                                   e.what());
-  }
-  if (description.jobId != jobId) {
+  JobDescription read;
+  CQiError error = ReadJobFile(path, jobId, "description",
+                               [&read](const json& j) { read = DescriptionFromJson(j); });
+  if (error.IsError()) return error.Push(FXLOC);
+  if (read.jobId != jobId) {
     return FXErrorUtil::ErrorWin32(FXLOC, 13, "Job description %s is of job %lld", path.c_str(),
-                                   static_cast<long long>(description.jobId));
+                                   static_cast<long long>(read.jobId));
   }
+  description = read;
   return CQiError::Success();
 }
 
 CQiError CJobRecordStore::Read(int64_t jobId, JobResult& result) const {
-  const std::string path = PathOf(jobId);
-  std::string text;
-  if (CQiFile::ReadWholeFile(path.c_str(), text).IsError()) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 2, "Job %lld has no record",
-                                   static_cast<long long>(jobId));
-  }
-  try {
-    result = FromJson(json::parse(text));
-  } catch (const std::exception& e) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 13, "Job record %s cannot be read: %s", path.c_str(),
-                                   e.what());
-  }
+  CQiError error = ReadJobFile(PathOf(jobId), jobId, "record",
+                               [&result](const json& j) { result = FromJson(j); });
+  if (error.IsError()) return error.Push(FXLOC);
   return CQiError::Success();
 }
 

@@ -1,10 +1,12 @@
 #include "platform/runner/JobRunner.h"
 
+#include <algorithm>
 #include <ctime>
 #include <list>
 #include <map>
 #include <mutex>
 
+#include "platform/datamover/RestoreTargets.h"
 #include "platform/framework/RestartString.h"
 #include "platform/index/IndexCatalog.h"
 #include "platform/log/LogWriter.h"
@@ -159,6 +161,8 @@ JobResult CJobRunner::Run() {
 
     auto spec = std::make_shared<const JobSpec>(spec_);
     CJournalRecorder journal;
+    int nextTaskId = 1;
+    std::vector<PhaseResult> withTasks;
     for (const std::string& phase : spec_.phases) {
       CPhaseEngine::Setup setup;
       setup.spec = spec;
@@ -169,16 +173,28 @@ JobResult CJobRunner::Run() {
       setup.jobCtrlClient = jobCtrlClient;
       setup.commitOffsets = offsets;
       setup.phaseParams = result.phaseParams;
+      setup.firstTaskId = nextTaskId;
       PhaseResult phaseResult = CPhaseEngine::Run(setup);
+      for (const TaskRecord& task : phaseResult.tasks) {
+        nextTaskId = std::max(nextTaskId, task.taskId + 1);
+      }
       const TQBkpJobClient::JobManagerState state = jobClient->getJobManagerState();
       if (state.hasReferenceTime) result.referenceTime = state.referenceTime;
       result.phaseParams = state.phaseParams;
       TQLOG(0, "Phase %s: %s (%s) %s", phase.c_str(), PhaseStatusName(phaseResult.status),
             phaseResult.endReason.c_str(), phaseResult.message.c_str());
-      if (!phaseResult.tasks.empty()) result.restartString = RestartEntries(phaseResult);
+      // The restart entries cover the tasks of every phase (their numbers
+      // differ: a restore's phases number on from each other).
+      if (!phaseResult.tasks.empty()) {
+        PhaseResult& all = withTasks.empty() ? withTasks.emplace_back() : withTasks.front();
+        all.tasks.insert(all.tasks.end(), phaseResult.tasks.begin(), phaseResult.tasks.end());
+        result.restartString = RestartEntries(all);
+      }
       result.phases.push_back(std::move(phaseResult));
     }
     journal.Stop();
+    // What the job's restore phases placed is remembered only while it runs.
+    TqDataMover::CRestoreTargets::Instance().ForgetJob(spec_.jobId);
     for (const auto& entry : journal.Entries()) {
       if (entry.kind == CEventJournal::kPendingCause) {
         result.pendingCauses.push_back(entry);

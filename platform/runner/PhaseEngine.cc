@@ -14,6 +14,7 @@
 #include "platform/framework/FrameworkArguments.h"
 #include "platform/framework/NodeInfo.h"
 #include "platform/framework/ProgramArguments.h"
+#include "platform/framework/Restore.h"
 #include "platform/framework/StreamInfo.h"
 #include "platform/framework/TaskBase.h"
 #include "platform/log/LogWriter.h"
@@ -30,15 +31,6 @@ namespace TqRunner {
 using DistributedQEL::CNodeInfo;
 using DistributedQEL::CNodeInfoPtr;
 using DistributedQEL::TaskBasePtr;
-
-namespace {
-
-bool IsFinalTaskStatus(int status) {
-  return status == DistributedQEL::TASK_COMPLETE || status == DistributedQEL::TASK_FAILED ||
-         status == DistributedQEL::TASK_FINAL;
-}
-
-}  // namespace
 
 CPhaseEngine::CoordinatorScope::CoordinatorScope(CPhaseEngine& engine)
     : context_(engine.coordinatorIdentity_), lock_(engine.coordinator_->getCoordinatorLock()) {}
@@ -103,9 +95,13 @@ PhaseResult CPhaseEngine::Execute() {
       result.endReason = "skipped";
     } else {
       coordinator_->setFrameworkServices(services_);
+      restore_ = dynamic_cast<TQDC_FileSystem::CRestore*>(coordinator_.get());
       CQiError error = skipError;
-      if (!error.IsError())
-        error = Guarded("The coordinator", [this] { return StartCoordinator(); });
+      if (!error.IsError()) {
+        error = Guarded("The coordinator", [this] {
+          return IsRestorePhase() ? StartRestoreCoordinator() : StartCoordinator();
+        });
+      }
       std::string reason;
       if (error.IsError()) {
         reason = "start failed";
@@ -113,6 +109,9 @@ PhaseResult CPhaseEngine::Execute() {
         TQLOG(-1, "%s", result.message.c_str());
       } else {
         PlanNodes();
+        // A restore's first idle pass (where a restore without tasks
+        // truncates its tables) comes before any controller starts loading.
+        if (IsRestorePhase()) Idle();
         LaunchControllers();
         reason = MainLoop();
         if (reason == "no progress") result.message = DescribeStall();
@@ -183,7 +182,8 @@ std::string CPhaseEngine::CoordinatorArguments() const {
   arguments.instanceId = spec_.instanceId;
   arguments.jobId = spec_.jobId;
   arguments.jobToken = spec_.jobToken;
-  arguments.backupLevel = spec_.backupLevel;
+  // A restore has no backup level.
+  if (!IsRestorePhase()) arguments.backupLevel = spec_.backupLevel;
   arguments.numberOfStreams = spec_.numberOfStreams;
   arguments.mediaAgent = spec_.mediaAgent;
   arguments.jobResultsDirectory = coordinatorIdentity_->jobResultsDirectory;
@@ -199,22 +199,32 @@ std::string CPhaseEngine::ControllerArguments(const std::string& jobResultsDirec
   arguments.jobId = spec_.jobId;
   arguments.jobToken = spec_.jobToken;
   arguments.jobResultsDirectory = jobResultsDirectory;
+  if (setup_.phase == kPostOperationsPhase) arguments.backupLevel = spec_.backupLevel;
   if (spec_.commitLogJob) arguments.flags.push_back(CFrameworkArguments::kCommitLogFlag);
   return arguments.Format();
+}
+
+CQiError CPhaseEngine::ConfigureCoordinator(DistributedQEL::CClientConfigPtr& config,
+                                            CProgramArgumentsPtr& arguments) {
+  CQiError error = CProgramArguments::Parse(CoordinatorArguments(), arguments);
+  if (error.IsError()) return error.Push(FXLOC);
+  error = coordinator_->getClientConfigObject(config);
+  if (error.IsError()) return error.Push(FXLOC);
+  // A coordinator may hand its configuration out only once; the base has it.
+  if (!config) config = coordinator_->getClientConfig();
+  if (!config) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 1359, "The coordinator made no client configuration");
+  }
+  error = config->parseArguments(arguments);
+  if (error.IsError()) return error.Push(FXLOC);
+  return CQiError::Success();
 }
 
 CQiError CPhaseEngine::StartCoordinator() {
   DistributedQEL::CClientConfigPtr config;
   CProgramArgumentsPtr arguments;
-  CQiError error = CProgramArguments::Parse(CoordinatorArguments(), arguments);
-  if (error.IsError()) return error.Push(FXLOC);
   CoordinatorScope scope(*this);
-  error = coordinator_->getClientConfigObject(config);
-  if (error.IsError()) return error.Push(FXLOC);
-  if (!config) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 1359, "The coordinator made no client configuration");
-  }
-  error = config->parseArguments(arguments);
+  CQiError error = ConfigureCoordinator(config, arguments);
   if (error.IsError()) return error.Push(FXLOC);
   error = coordinator_->initialize(config, arguments, setup_.jobClient, setup_.jobCtrlClient);
   if (error.IsError()) return error.Push(FXLOC);
@@ -270,7 +280,10 @@ void CPhaseEngine::LaunchControllers() {
   for (const auto& slot : slots_) {
     if (slot->finished) continue;
     slot->launched = true;
-    slot->node->setState(DistributedQEL::NODE_STARTING);
+    // A node the coordinator has already asked to stop keeps that state.
+    if (slot->node->getState() < DistributedQEL::NODE_STOPPING) {
+      slot->node->setState(DistributedQEL::NODE_STARTING);
+    }
     slot->thread = std::thread(&CPhaseEngine::ControllerMain, shared_from_this(), slot);
   }
 }
@@ -288,14 +301,7 @@ std::string CPhaseEngine::MainLoop() {
     if (QuitRaised()) return "quit";
     if (std::chrono::steady_clock::now() >= deadline) return "timeout";
     MaintainStreams();
-    {
-      CoordinatorScope scope(*this);
-      CQiError error = Guarded("OnIdle", [this] {
-        coordinator_->OnIdle();
-        return CQiError::Success();
-      });
-      if (error.IsError()) TQLOG(-1, "%s", error.AsString().c_str());
-    }
+    Idle();
     std::unique_lock<std::mutex> lock(mutex_);
     uint64_t now = progress_.load();
     if (now != lastProgress) {
@@ -318,6 +324,15 @@ std::string CPhaseEngine::MainLoop() {
     });
     mainNotified_ = false;
   }
+}
+
+void CPhaseEngine::Idle() {
+  CoordinatorScope scope(*this);
+  CQiError error = Guarded("OnIdle", [this] {
+    coordinator_->OnIdle();
+    return CQiError::Success();
+  });
+  if (error.IsError()) TQLOG(-1, "%s", error.AsString().c_str());
 }
 
 bool CPhaseEngine::QuietLocked() const {
@@ -430,7 +445,7 @@ void CPhaseEngine::HandleStartup(const NodeSlotPtr& slot, const std::string& xml
     slot->started = true;
   }
   CNodeInfoPtr node = slot->node;
-  if (first) {
+  if (first && node->getState() < DistributedQEL::NODE_STOPPING) {
     node->setState(DistributedQEL::NODE_RUNNING);
     NodeChanged(slot);
   }
@@ -447,6 +462,9 @@ void CPhaseEngine::HandleStartup(const NodeSlotPtr& slot, const std::string& xml
         slot, "No start acknowledgement for node " + slot->clientName + ": " + error.AsString());
     return;
   }
+  // A restore controller is always handed its node start message, empty
+  // when the coordinator has nothing to say (the framework's own restore).
+  if (!answer && IsRestorePhase()) answer.reset(new DistributedQEL::NodeInit());
   if (!answer) return;
   std::string text;
   error = CMessageCarrier::Serialize(*answer, text);
@@ -533,213 +551,6 @@ void CPhaseEngine::MaintainStreams() {
     target += slot->addedWorkers;
     while (slot->liveStreams < target) StartStreamLocked(slot);
   }
-}
-
-void CPhaseEngine::EndPhase(const std::string& reason) {
-  TQLOG(0, "Phase %s ends: %s", setup_.phase.c_str(), reason.c_str());
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ending_ = true;
-    streamWake_.notify_all();
-  }
-  if (reason == "timeout" && setup_.jobCtrlClient) setup_.jobCtrlClient->setQuitFlag(true);
-  const auto grace = spec_.limits.stopGrace;
-  WaitUntil(
-      [this] {
-        for (const auto& stream : streams_) {
-          if (!stream->threadDone) return false;
-        }
-        return true;
-      },
-      grace);
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& slot : slots_) {
-      if (slot->threadDone) continue;
-      slot->stopRequested = true;
-      slot->wake.notify_all();
-    }
-  }
-  WaitUntil(
-      [this] {
-        if (!AllNodesFinishedLocked()) return false;
-        for (const auto& slot : slots_) {
-          if (slot->launched && !slot->threadDone) return false;
-        }
-        return true;
-      },
-      grace);
-  ProcessInbox();
-}
-
-bool CPhaseEngine::WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (true) {
-    ProcessInbox();
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (done()) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    mainWake_.wait_for(lock, spec_.limits.pollInterval,
-                       [&] { return mainNotified_ || !inbox_.empty(); });
-    mainNotified_ = false;
-  }
-}
-
-bool CPhaseEngine::ReleaseThreads() {
-  std::vector<std::thread*> done;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& stream : streams_) {
-      if (stream->thread.joinable() && stream->threadDone) done.push_back(&stream->thread);
-    }
-    for (const auto& slot : slots_) {
-      if (slot->thread.joinable() && slot->threadDone) done.push_back(&slot->thread);
-    }
-  }
-  // A thread marks itself done as its last step; joining it waits for little.
-  for (std::thread* thread : done) thread->join();
-  bool all = true;
-  std::lock_guard<std::mutex> lock(mutex_);
-  for (const auto& stream : streams_) {
-    if (!stream->thread.joinable()) continue;
-    TQLOG(-1, "Stream %d did not return; it is left running", stream->info->getStreamNumber());
-    stream->thread.detach();
-    all = false;
-  }
-  for (const auto& slot : slots_) {
-    if (!slot->thread.joinable()) continue;
-    TQLOG(-1, "The controller of node %s did not return; it is left running",
-          slot->clientName.c_str());
-    slot->thread.detach();
-    all = false;
-  }
-  return all;
-}
-
-bool CPhaseEngine::Complete(PhaseResult& result, bool coordinatorFree) {
-  FXMutex& lock = coordinator_->getCoordinatorLock();
-  bool locked = false;
-  if (coordinatorFree) {
-    locked = lock.Lock();
-  } else {
-    // A thread left running may hold the coordinator; do not wait for it
-    // longer than the grace period.
-    const auto deadline = std::chrono::steady_clock::now() + spec_.limits.stopGrace;
-    while (!(locked = lock.TryLock()) && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(spec_.limits.pollInterval);
-    }
-  }
-  if (locked) {
-    CClientContextScope context(coordinatorIdentity_);
-    CQiError error = Guarded("OnComplete", [this] { return coordinator_->OnComplete(); });
-    if (error.IsError()) {
-      TQLOG(-1, "OnComplete failed: %s", error.AsString().c_str());
-      if (!result.message.empty()) result.message += "; ";
-      result.message += "OnComplete failed: " + error.AsString();
-    }
-    lock.Unlock();
-  } else {
-    if (!result.message.empty()) result.message += "; ";
-    result.message +=
-        "OnComplete was not called: the coordinator is held by a thread that did "
-        "not return";
-  }
-
-  auto* backup = dynamic_cast<TQDC_FileSystem::CBackup*>(coordinator_.get());
-  if (backup != nullptr) {
-    result.status = backup->getPhaseStatus();
-    result.statusWord = backup->getStatusWord();
-    result.completionCode = backup->getCompletionCode();
-  }
-  if (result.status == 0) {
-    // The coordinator left no status: decide from the tasks.
-    std::vector<TaskBasePtr> tasks;
-    if (locked) tasks = coordinator_->getTasks();
-    size_t complete = 0;
-    for (const auto& task : tasks) {
-      if (task && task->status == DistributedQEL::TASK_COMPLETE) ++complete;
-    }
-    if (result.endReason == "start failed" || !locked) {
-      result.status = PHASE_FAILED;
-    } else if (complete == tasks.size()) {
-      result.status = PHASE_COMPLETE;
-    } else if (complete > 0) {
-      result.status = PHASE_COMPLETE_WITH_WARNINGS;
-    } else {
-      result.status = PHASE_FAILED;
-    }
-  }
-  // A phase that was stopped never counts as a success, and one that ended
-  // with work left over never as a clean one.
-  if (result.endReason == "quit" || result.endReason == "timeout" || !locked) {
-    result.status = PHASE_FAILED;
-  } else if (result.endReason == "no progress" && result.status == PHASE_COMPLETE) {
-    result.status = PHASE_COMPLETE_WITH_WARNINGS;
-  }
-  return locked;
-}
-
-void CPhaseEngine::Collect(PhaseResult& result) {
-  std::map<std::string, NodeSlotPtr> byName;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& slot : slots_) byName[slot->clientName] = slot;
-  }
-  for (const CNodeInfoPtr& node : coordinator_->getNodes()) {
-    if (!node) continue;
-    NodeRecord record;
-    record.clientName = node->getClientName();
-    record.clientId = node->getClientID();
-    record.state = node->getState();
-    record.startFailed = node->isStartFailed();
-    record.aborted = node->isAborted();
-    auto it = byName.find(record.clientName);
-    if (it != byName.end()) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      record.arguments = it->second->arguments;
-      record.streams = it->second->streamsRun;
-      record.failure = it->second->failure;
-    }
-    result.nodes.push_back(record);
-  }
-  for (const TaskBasePtr& task : coordinator_->getTasks()) {
-    if (!task) continue;
-    TaskRecord record;
-    record.taskId = task->taskId;
-    record.status = task->status;
-    record.reservedNode = task->reservedNode;
-    record.runningNode = task->runningNode;
-    record.streamId = task->streamId;
-    record.attempts = task->attemptCount;
-    record.failedStreams = static_cast<int>(task->failedStreamCount());
-    record.commitOffset = GetTaskCommitOffset(task->taskId);
-    result.tasks.push_back(record);
-  }
-}
-
-std::string CPhaseEngine::DescribeStall() {
-  std::ostringstream text;
-  text << "No progress:";
-  bool any = false;
-  {
-    CoordinatorScope scope(*this);
-    for (const TaskBasePtr& task : coordinator_->getTaskList()) {
-      if (!task || task->status == DistributedQEL::TASK_COMPLETE) continue;
-      text << (any ? ";" : "") << " task " << task->taskId
-           << (IsFinalTaskStatus(task->status) ? " failed" : " waiting") << " (status "
-           << task->status << ", node " << task->reservedNode << ")";
-      any = true;
-    }
-  }
-  std::lock_guard<std::mutex> lock(mutex_);
-  for (const auto& slot : slots_) {
-    if (slot->finished) continue;
-    text << (any ? ";" : "") << " node " << slot->clientName
-         << (slot->started ? " still running" : " never reported its start");
-    any = true;
-  }
-  if (!any) text << " nothing left to run";
-  return text.str();
 }
 
 CPhaseEngine::NodeSlotPtr CPhaseEngine::FindSlotLocked(const std::string& clientName) const {

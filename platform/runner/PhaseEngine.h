@@ -15,12 +15,17 @@
 
 #include "platform/base/FXMutex.h"
 #include "platform/base/QiError.h"
+#include "platform/datamover/RestoreDataMover.h"
 #include "platform/framework/CommitOffsets.h"
 #include "platform/framework/FrameworkTypes.h"
 #include "platform/multinode/BackupWorker.h"
 #include "platform/runner/RunnerTypes.h"
 #include "platform/suite/ClientContext.h"
 #include "platform/suite/ClientContextScope.h"
+
+namespace TQDC_FileSystem {
+class CRestore;
+}
 
 namespace TqRunner {
 
@@ -81,6 +86,9 @@ class CPhaseEngine : public std::enable_shared_from_this<CPhaseEngine> {
     // Phase parameters the earlier phases gave the job manager; they end the
     // coordinator's argument line.
     std::string phaseParams;
+    // The number of the phase's first task when the runner makes the tasks
+    // (a restore), so that the task numbers of a job's phases differ.
+    int firstTaskId = 1;
   };
 
   static PhaseResult Run(const Setup& setup);
@@ -109,6 +117,7 @@ class CPhaseEngine : public std::enable_shared_from_this<CPhaseEngine> {
     uint64_t seenGeneration = 0;
     // Used by the stream's own thread only.
     MultiNodeBackupOps::IBackupWorkerPtr worker;
+    std::unique_ptr<TqDataMover::CRestoreDataMover> mover;  // a restore stream's
   };
 
   // One node of the phase and its controller. Fields below `inbox` are
@@ -124,14 +133,20 @@ class CPhaseEngine : public std::enable_shared_from_this<CPhaseEngine> {
     std::shared_ptr<DistributedQEL::CController> controller;
     std::string failure;
     int startupRequests = 0;
-    bool launched = false;       // its controller thread was started
-    bool busy = true;            // its controller thread is working
-    bool stopRequested = false;  // NodeStop arrived, or the phase ends
-    bool started = false;        // a start-up report reached the coordinator
-    bool failed = false;         // the node failed to start (the coordinator knows)
-    bool startAborted = false;   // its controller thread gave up starting
-    bool threadDone = false;     // its controller thread has ended
-    bool finished = false;       // ... and the coordinator was told
+    bool launched = false;                 // its controller thread was started
+    bool busy = true;                      // its controller thread is working
+    bool stopRequested = false;            // NodeStop arrived, or the phase ends
+    bool started = false;                  // a start-up report reached the coordinator
+    bool failed = false;                   // the node failed to start (the coordinator knows)
+    bool startAborted = false;             // its controller thread gave up starting
+    bool initFailed = false;               // processNodeInit or OnControllerStarted failed
+    bool controllerStarted = false;        // OnControllerStarted was called
+    bool controllerStartReturned = false;  // ... and has returned
+    // A restore's NodeStop that came before OnControllerStarted returned; it
+    // is delivered once it has.
+    std::deque<std::string> heldMessages;
+    bool threadDone = false;  // its controller thread has ended
+    bool finished = false;    // ... and the coordinator was told
     int addedWorkers = 0;
     int liveStreams = 0;    // streams that have not decided to end
     int streamThreads = 0;  // stream threads that have not returned
@@ -164,9 +179,15 @@ class CPhaseEngine : public std::enable_shared_from_this<CPhaseEngine> {
   // The coordinator thread (PhaseEngine.cc).
   PhaseResult Execute();
   CQiError StartCoordinator();
+  // The coordinator's argument line, its configuration and the
+  // configuration's parseArguments (with the coordinator lock held).
+  CQiError ConfigureCoordinator(DistributedQEL::CClientConfigPtr& config,
+                                CProgramArgumentsPtr& arguments);
   void PlanNodes();
   void LaunchControllers();
   std::string MainLoop();
+  // One OnIdle call of the coordinator.
+  void Idle();
   void EndPhase(const std::string& reason);
   bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
   void ProcessInbox();
@@ -194,7 +215,41 @@ class CPhaseEngine : public std::enable_shared_from_this<CPhaseEngine> {
   void SendStartupReport(const NodeSlotPtr& slot);
   void DeliverToController(NodeSlot& slot, const std::string& xml);
   void StopController(const NodeSlotPtr& slot);
+  void AgentStopped(NodeSlot& slot, DistributedQEL::CController& controller);
   void PostToCoordinator(InboxItem item);
+
+  // What one restore task restores: the items of one archive file, for one
+  // node.
+  struct SRestoreSource {
+    std::string nodeName;
+    int64_t archiveFileId = 0;
+    int64_t archiveGroup = 0;
+    int64_t fromTime = 0;
+    int64_t toTime = 0;
+    std::vector<std::string> sourcePaths;
+    std::vector<std::string> filterPaths;
+    std::string destination;
+  };
+
+  // The restore phase (PhaseEngineRestore.cc).
+  bool IsRestorePhase() const { return restore_ != nullptr; }
+  // One source per restore record of the coordinator base.
+  CQiError RestoreSources(std::vector<SRestoreSource>& sources);
+  CQiError StartRestoreCoordinator();
+  CQiError MakeRestoreTasks();
+  // With the coordinator lock held: the next task for the stream, or none.
+  DistributedQEL::TaskBasePtr TakeRestoreTask(NodeSlot& slot, StreamSlot& stream,
+                                              DistributedQEL::TaskInfoPtr& info);
+  CQiError RunRestoreWorker(NodeSlot& slot, StreamSlot& stream, DistributedQEL::TaskInfo& task);
+  // With the coordinator lock held: a failed restore task goes back to the
+  // other streams of its node unless they all failed it.
+  void RetryRestoreTask(const DistributedQEL::TaskBasePtr& task);
+  void FinishRestoreStream(NodeSlot& slot, StreamSlot& stream);
+  // Holds a restore's NodeStop until the controller's OnControllerStarted has
+  // returned; true when the message was held.
+  bool HoldNodeStopLocked(NodeSlot& slot, const std::string& xml, uint32_t ns, uint32_t cls);
+  void ControllerStartReturned(NodeSlot& slot);
+  void RestoreStatus(PhaseResult& result) const;
 
   // The stream threads (PhaseEngineStreams.cc).
   void StartStreamLocked(const NodeSlotPtr& slot);
@@ -223,6 +278,9 @@ class CPhaseEngine : public std::enable_shared_from_this<CPhaseEngine> {
   DistributedQEL::IFrameworkServicesPtr services_;
   CClientContext::Ptr coordinatorIdentity_;
   std::shared_ptr<DistributedQEL::ICoordinator> coordinator_;
+  // The coordinator as a restore coordinator; null in other phases.
+  TQDC_FileSystem::CRestore* restore_ = nullptr;
+  std::string restoreDestination_;  // of the job's options
   std::chrono::steady_clock::time_point started_;
   bool quitAtStart_ = false;
 

@@ -7,6 +7,7 @@
 #include "platform/framework/MultiNodeBackupOpsController.h"
 #include "platform/framework/NodeInfo.h"
 #include "platform/framework/ProgramArguments.h"
+#include "platform/framework/RestoreController.h"
 #include "platform/log/LogWriter.h"
 #include "platform/msg/FrameworkRecords.h"
 #include "platform/runner/Guarded.h"
@@ -73,6 +74,11 @@ CQiError CPhaseEngine::StartController(NodeSlot& slot) {
   auto* backupController =
       dynamic_cast<MultiNodeBackupOps::MultiNodeBackupOpsController*>(controller.get());
   if (backupController != nullptr) backupController->setJobCtrlClient(setup_.jobCtrlClient);
+  auto* restoreController = dynamic_cast<DistributedQEL::CRestoreController*>(controller.get());
+  if (restoreController != nullptr) {
+    restoreController->setJobCtrlClient(setup_.jobCtrlClient);
+    restoreController->setMultiNode(true);
+  }
   controller->OnAgentStarted();
   return CQiError::Success();
 }
@@ -179,6 +185,28 @@ void CPhaseEngine::DeliverToController(NodeSlot& slot, const std::string& xml) {
   } else if (ns == DistributedQEL::NodeInit::kNamespaceId &&
              cls == DistributedQEL::NodeInit::kClassId) {
     error = Guarded("processNodeInit", [&] { return controller->processNodeInit(message.get()); });
+    bool start = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      start = !error.IsError() && !slot.controllerStarted;
+      if (start) slot.controllerStarted = true;
+    }
+    if (start) {
+      error = Guarded("OnControllerStarted", [&] { return controller->OnControllerStarted(); });
+      ControllerStartReturned(slot);
+    }
+    if (error.IsError()) {
+      // The controller cannot work without its start: it stops and reports
+      // that it failed to initialise.
+      std::lock_guard<std::mutex> lock(mutex_);
+      slot.initFailed = true;
+      slot.stopRequested = true;
+      if (slot.failure.empty()) {
+        slot.failure = "The controller of node " + slot.clientName +
+                       " failed to initialise: " + error.AsString();
+      }
+      streamWake_.notify_all();
+    }
   } else {
     error = Guarded("OnMsgReceived", [&] { return controller->OnMsgReceived(message); });
   }
@@ -196,7 +224,7 @@ void CPhaseEngine::StopController(const NodeSlotPtr& slot) {
     std::unique_lock<std::mutex> lock(mutex_);
     slot->stopRequested = true;
     controller = slot->controller;
-    failed = slot->failed || slot->startAborted;
+    failed = slot->failed || slot->startAborted || slot->initFailed;
     // The node's streams end first (they see the stop); a stream still busy
     // gets the grace period.
     streamWake_.notify_all();
@@ -210,6 +238,10 @@ void CPhaseEngine::StopController(const NodeSlotPtr& slot) {
     }
   }
   if (!controller) return;
+  // A restore controller finishes its nodes when its data agent stops, and
+  // what it reports then reaches the coordinator before its done report.
+  const bool restore = IsRestorePhase();
+  if (restore) AgentStopped(*slot, *controller);
   DistributedQEL::ControllerDone done;
   done.setResult(failed ? DistributedQEL::ControllerDone::kResultInitFailed : 0);
   CQiError error = Guarded("SetAdditionalCtrlDoneValues",
@@ -234,11 +266,17 @@ void CPhaseEngine::StopController(const NodeSlotPtr& slot) {
     report.text = std::move(text);
     PostToCoordinator(report);
   }
-  error = Guarded("OnAgentStopped", [&] {
-    controller->OnAgentStopped();
+  if (!restore) AgentStopped(*slot, *controller);
+}
+
+void CPhaseEngine::AgentStopped(NodeSlot& slot, DistributedQEL::CController& controller) {
+  CQiError error = Guarded("OnAgentStopped", [&] {
+    controller.OnAgentStopped();
     return CQiError::Success();
   });
-  if (error.IsError()) TQLOG(-1, "%s", error.AsString().c_str());
+  if (error.IsError()) {
+    TQLOG(-1, "OnAgentStopped of node %s: %s", slot.clientName.c_str(), error.AsString().c_str());
+  }
 }
 
 void CPhaseEngine::PostToCoordinator(InboxItem item) {

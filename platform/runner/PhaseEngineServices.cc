@@ -87,12 +87,15 @@ CQiError CPhaseEngine::SendMessageToNode(const std::string& clientName,
   {
     std::lock_guard<std::mutex> lock(mutex_);
     NodeSlotPtr slot = FindSlotLocked(clientName);
-    if (!slot || !slot->launched || slot->threadDone) {
+    // A restore's node may be asked to stop before its controller runs.
+    if (!slot || (!slot->launched && !IsRestorePhase()) || slot->threadDone) {
       return FXErrorUtil::ErrorWin32(FXLOC, 1359, "Node %s has no running controller",
                                      clientName.c_str());
     }
-    slot->inbox.push_back(text);
-    slot->wake.notify_all();
+    if (!HoldNodeStopLocked(*slot, text, message->getNamespaceId(), message->getClassId())) {
+      slot->inbox.push_back(text);
+      slot->wake.notify_all();
+    }
   }
   EmitMessage(kCoordinatorEndpoint, clientName, text);
   Progress();

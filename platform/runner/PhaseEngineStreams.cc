@@ -7,6 +7,7 @@
 #include "platform/framework/Coordinator.h"
 #include "platform/framework/MultiNodeBackupOpsController.h"
 #include "platform/framework/NodeInfo.h"
+#include "platform/framework/RestoreController.h"
 #include "platform/framework/StreamInfo.h"
 #include "platform/framework/TaskBase.h"
 #include "platform/log/LogWriter.h"
@@ -100,11 +101,21 @@ void CPhaseEngine::StreamMain(NodeSlotPtr slot, std::shared_ptr<StreamSlot> stre
         }
         DistributedQEL::CNodeInfoPtr node = slot->node;
         DistributedQEL::CStreamInfoPtr streamInfo = stream->info;
-        CQiError error =
-            Guarded("getTask", [&] { return coordinator_->getTask(node, streamInfo, info); });
+        CQiError error;
         std::optional<DistributedQEL::TaskID> id;
-        if (!error.IsError() && info) id = info->getTaskId();
-        if (id) {
+        if (IsRestorePhase()) {
+          // The framework hands out restore tasks itself.
+          task = TakeRestoreTask(*slot, *stream, info);
+        } else {
+          error = Guarded("getTask", [&] { return coordinator_->getTask(node, streamInfo, info); });
+          if (!error.IsError() && info) id = info->getTaskId();
+        }
+        if (task) {
+          task->streamId = number;
+          task->runningNode = slot->clientName;
+          ++task->attemptCount;
+          ChangeTask(task, DistributedQEL::TASK_RUNNING, slot->clientName, number);
+        } else if (id) {
           task = FindTask(id->getTaskId());
           if (!task) {
             TQLOG(-1, "getTask handed out task %lld, which is not on the task list",
@@ -150,6 +161,7 @@ void CPhaseEngine::StreamMain(NodeSlotPtr slot, std::shared_ptr<StreamSlot> stre
       WakeStreamsLocked();
     }
 
+    FinishRestoreStream(*slot, *stream);
     if (stream->worker) {
       CQiError error = Guarded("Finalize", [&] { return stream->worker->Finalize(); });
       if (error.IsError()) {
@@ -193,6 +205,15 @@ CQiError CPhaseEngine::RunTask(NodeSlot& slot, StreamSlot& stream,
   bool flag = false;
   error = controller->OnTask(&nodeTask, flag);
   if (error.IsError()) return error.Push(FXLOC);
+  if (IsRestorePhase()) {
+    if (dynamic_cast<DistributedQEL::CRestoreController*>(controller.get()) == nullptr) {
+      return FXErrorUtil::ErrorWin32(FXLOC, 1359, "The controller of node %s restores nothing",
+                                     slot.clientName.c_str());
+    }
+    error = RunRestoreWorker(slot, stream, nodeTask);
+    if (error.IsError()) return error.Push(FXLOC);
+    return CQiError::Success();
+  }
   // A controller without backup workers has done the task in OnTask.
   if (dynamic_cast<MultiNodeBackupOps::MultiNodeBackupOpsController*>(controller.get()) ==
       nullptr) {
@@ -298,6 +319,9 @@ void CPhaseEngine::ChangeTask(const TaskBasePtr& task, int status, const std::st
     task->status = DistributedQEL::TASK_REASSIGN;
   } else if (action.action == kTaskActionFail && task->status == DistributedQEL::TASK_REASSIGN) {
     task->status = DistributedQEL::TASK_FAILED;
+  } else if (IsRestorePhase() && status == DistributedQEL::TASK_FAILED &&
+             task->status == DistributedQEL::TASK_FAILED && action.action != kTaskActionFail) {
+    RetryRestoreTask(task);
   }
   RunnerEvent event;
   event.kind = RunnerEvent::kTask;

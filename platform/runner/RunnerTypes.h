@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/base/QiError.h"
 #include "platform/framework/FrameworkTypes.h"
 #include "platform/log/EventJournal.h"
 
@@ -69,12 +70,14 @@ struct RunnerLimits {
 // Something the runner did, for progress lines and for tests.
 struct RunnerEvent {
   enum Kind {
-    kPhase,    // a phase started or ended (text: "start", "skipped" or its end reason)
-    kMessage,  // a message travelled: from, to, recordName, xml
-    kNode,     // a node changed state: clientName, status (node state), text
-    kTask,     // a task changed status: taskId, clientName, streamNumber, status,
-               // tasksComplete and tasksTotal of the phase
-    kStream,   // a stream started or ended: clientName, streamNumber, text
+    kPhase,     // a phase started or ended (text: "start", "skipped" or its end reason)
+    kMessage,   // a message travelled: from, to, recordName, xml
+    kNode,      // a node changed state: clientName, status (node state), text
+    kTask,      // a task changed status: taskId, clientName, streamNumber, status,
+                // tasksComplete and tasksTotal of the phase
+    kStream,    // a stream started or ended: clientName, streamNumber, text
+    kProgress,  // a restore stream placed or skipped an item: clientName, streamNumber,
+                // and its totals so far: items (files), bytes, skipped
   };
   Kind kind = kPhase;
   std::string phase;
@@ -88,8 +91,15 @@ struct RunnerEvent {
   int status = 0;
   int tasksComplete = 0;
   int tasksTotal = 0;
+  int64_t items = 0;
+  int64_t bytes = 0;
+  int64_t skipped = 0;
   std::string text;
 };
+
+// Job kind of the post-operations phase; its controllers get the job's
+// backup level ("-t <level>") on their argument line.
+constexpr const char* kPostOperationsPhase = "postop";
 
 // Sender names of RunnerEvent::kMessage.
 constexpr const char* kCoordinatorEndpoint = "coordinator";
@@ -131,6 +141,15 @@ struct JobSpec {
   // the directory does not know yet are added to it for the process).
   NodeClient coordinatorClient;
   std::vector<NodeClient> nodeClients;
+
+  // A restore: the destination folder of a file-system restore ("" puts
+  // files back at their source paths), and a hook called before each piece
+  // of a restored file is written (an error fails the item there; tests
+  // use it as a failing disk).
+  std::string restoreDestination;
+  std::function<CQiError(const std::string& clientName, int streamNumber,
+                         const std::string& headerPath, uint64_t offset)>
+      restoreWriteHook;
 
   // Restart entries of an earlier run of the same job ("-o 9|-1 -o 10|4096";
   // JobResult::restartString).

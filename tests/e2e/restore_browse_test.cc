@@ -256,3 +256,43 @@ TEST_F(RestoreBrowse, ASelectionWithNothingStoredBrowsesNoItems) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(RestoreBrowse, CommitLogPathsGiveTheArchivedSegmentsOfTheirNode) {
+  TqSim::FixtureOptions options = e2e::SmallCluster();
+  options.docker = true;
+  options.commitLogSegments = 2;
+  ASSERT_FALSE(harness_->CreateCluster(options).IsError());
+  TqHarness::RegisterOptions registration;
+  registration.commitLogBackup = true;
+  ASSERT_FALSE(harness_->Register(registration).IsError());
+  TqRunner::JobResult full = Backup(TQBkpLevel_Full);
+  ASSERT_TRUE(full.Completed());
+  TqHarness::BackupRequest request;
+  request.commitLog = true;
+  TqRunner::JobResult log;
+  ASSERT_FALSE(harness_->RunBackup(request, log).IsError());
+  ASSERT_TRUE(log.Completed());
+
+  // The commit-log folder of each node that archived segments.
+  std::set<std::string> logFolders;
+  CArchiveStore store(harness_->SuiteHome());
+  ASSERT_FALSE(store.Open().IsError());
+  std::vector<SStoredItem> stored;
+  ASSERT_FALSE(store.ListItems(log.jobId, stored).IsError());
+  for (const auto& item : stored) {
+    const size_t at = item.headerPath.find("/#COMMITLOG#");
+    if (at != std::string::npos) logFolders.insert(item.headerPath.substr(0, at + 12));
+  }
+  ASSERT_EQ(logFolders.size(), 3u);
+  int64_t restoreJob = 3000;
+  for (const auto& folder : logFolders) {
+    ExpectSelection(restoreJob++, folder, log.endTime, {full.jobId, log.jobId});
+  }
+  // A node's data selection holds no commit logs of the node.
+  const std::string node = logFolders.begin()->substr(0, logFolders.begin()->size() - 12);
+  ExpectSelection(restoreJob++, node + "/ks1", log.endTime, {full.jobId, log.jobId});
+}
+
+}  // namespace

@@ -57,6 +57,28 @@ struct BackupRequest {
   std::function<void(const TqRunner::RunnerEvent&)> observer;
 };
 
+// A restore job to run.
+struct RestoreRequest {
+  // The job kinds of its phases: {"ifrestore"} restores files into folders
+  // with the framework's own file-system restore; {"restore"} or
+  // {"restore", "CassandraLogRestore"} run the plug-in's restore.
+  std::vector<std::string> phases{"ifrestore"};
+  // Index paths of the selection ("/<cluster>", "/<cluster>/<dc>/<node>/<ks>",
+  // ...); none selects the whole cluster.
+  std::vector<std::string> paths;
+  // Index paths left out.
+  std::vector<std::string> filterPaths;
+  // A file-system restore's destination folder ("" puts files back at their
+  // source paths).
+  std::string destination;
+  // The backups restored: the newest version of every item backed up
+  // within [fromTime, toTime] (seconds since 1970, 0 = open).
+  int64_t fromTime = 0;
+  int64_t toTime = 0;
+  int numberOfStreams = 6;
+  std::function<void(const TqRunner::RunnerEvent&)> observer;
+};
+
 // One problem found while verifying a job.
 struct VerifyProblem {
   std::string client;

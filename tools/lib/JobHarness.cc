@@ -223,19 +223,65 @@ CQiError CJobHarness::Register(const RegisterOptions& options) {
 }
 
 TqRunner::JobSpec CJobHarness::MakeSpec(const BackupRequest& request) const {
-  TqRunner::JobSpec spec;
-  spec.jobId = state_.nextJobId;
-  spec.pluginPath = paths_.pluginPath;
+  TqRunner::JobSpec spec = BaseSpec();
   spec.jobType = "backup";
   spec.phases = {"scan", "backup", "postop"};
   spec.backupLevel = request.level;
   spec.commitLogJob = request.commitLog;
+  spec.numberOfStreams = request.numberOfStreams;
+  spec.observer = request.observer;
+  return spec;
+}
+
+CQiError CJobHarness::MakeRestoreSpec(const RestoreRequest& request,
+                                      TqRunner::JobSpec& spec) const {
+  CQiError error = NeedRegistered();
+  if (error.IsError()) return error;
+  spec = BaseSpec();
+  spec.jobType = "restore";
+  spec.phases = request.phases;
+  spec.numberOfStreams = request.numberOfStreams;
+  spec.restoreDestination = request.destination;
+  spec.observer = request.observer;
+
+  TqRunner::JobDescription description;
+  description.jobId = spec.jobId;
+  description.jobType = spec.jobType;
+  description.startTime = static_cast<int64_t>(std::time(nullptr));
+  description.ombrelId = spec.ombrelId;
+  description.clientName = spec.coordinatorClient.clientName;
+  description.sourceInstanceId = state_.instanceId;
+  description.destInstanceId = state_.instanceId;
+  description.sourceAppType = kAppType;
+  description.sourceClientId = state_.coordinatorClientId;
+  description.backupSetId = spec.backupSetId;
+  description.subclientId = static_cast<int64_t>(state_.subclientId);
+  description.fromTime = request.fromTime;
+  description.toTime = request.toTime;
+  description.pathList1 = request.paths;
+  if (description.pathList1.empty()) description.pathList1.push_back("/" + state_.clusterName);
+  description.pathList2 = request.filterPaths;
+  error = TqRunner::CJobRecordStore(spec.recordsDirectory).WriteDescription(description);
+  if (error.IsError()) return error.Push(FXLOC);
+  return CQiError::Success();
+}
+
+CQiError CJobHarness::RunRestore(const RestoreRequest& request, TqRunner::JobResult& result) {
+  TqRunner::JobSpec spec;
+  CQiError error = MakeRestoreSpec(request, spec);
+  if (error.IsError()) return error;
+  return Run(spec, result);
+}
+
+TqRunner::JobSpec CJobHarness::BaseSpec() const {
+  TqRunner::JobSpec spec;
+  spec.jobId = state_.nextJobId;
+  spec.pluginPath = paths_.pluginPath;
   spec.ombrelId = kOmbrelId;
   spec.applicationId = static_cast<uint32_t>(state_.subclientId);
   spec.instanceId = state_.instanceId;
   spec.backupSetId = 1;  // registered subclients belong to backup set 1
   spec.appType = kAppType;
-  spec.numberOfStreams = request.numberOfStreams;
   spec.mediaAgent = "MA1";
   spec.coordinatorClient = {state_.coordinatorClient,
                             static_cast<uint32_t>(state_.coordinatorClientId),
@@ -244,7 +290,6 @@ TqRunner::JobSpec CJobHarness::MakeSpec(const BackupRequest& request) const {
     spec.nodeClients.push_back(
         {node.name, static_cast<uint32_t>(node.clientId), node.name + ".sim", 0});
   }
-  spec.observer = request.observer;
   spec.limits.pollInterval = std::chrono::milliseconds(10);
   spec.limits.phaseTimeout = std::chrono::minutes(10);
   spec.limits.stopGrace = std::chrono::seconds(30);

@@ -72,6 +72,14 @@ class CJobHarness {
   // an earlier job id for a rerun, quit flag, streams, limits) before
   // running it.
   TqRunner::JobSpec MakeSpec(const BackupRequest& request) const;
+  // The job spec of the next restore job (numbered like a backup's): every
+  // node client takes part, the coordinator runs on the cluster's client.
+  // The job's description (what the job manager hands the job: the restore
+  // task with the selection, the instance and the time range) is written
+  // for the job id the spec takes.
+  CQiError MakeRestoreSpec(const RestoreRequest& request, TqRunner::JobSpec& spec) const;
+  CQiError RunRestore(const RestoreRequest& request, TqRunner::JobResult& result);
+
   // A stream factory whose streams write into this home's archive store
   // for `spec`'s job.
   TqRunner::StreamFactory StoreStreams(const TqRunner::JobSpec& spec) const;
@@ -104,6 +112,8 @@ class CJobHarness {
   CQiError NeedCluster() const;
   void UseDockerWorld();
   CQiError NeedRegistered() const;
+  // What every job spec of this home has: plug-in, ids, clients, limits.
+  TqRunner::JobSpec BaseSpec() const;
 
   std::string home_;
   HarnessPaths paths_;

@@ -1,0 +1,312 @@
+#include "platform/datamover/RestoreDataMover.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/base/FXErrorUtil.h"
+#include "platform/base/FXFile.h"
+#include "platform/base/FXPath.h"
+#include "platform/base/QiDirectory.h"
+#include "platform/datamover/RestoreTargets.h"
+#include "platform/framework/FSRestoreWorker.h"
+#include "platform/framework/RestoreItemCallBack.h"
+#include "platform/index/IdxBrowseClient.h"
+#include "platform/log/LogWriter.h"
+#include "platform/msg/BrowseRecords.h"
+#include "platform/msg/FrameworkRecords.h"
+#include "platform/suite/TQJobCtrlClient.h"
+
+namespace TqDataMover {
+
+namespace {
+
+// Whether `path` lies at or below one of `filters` (by whole components).
+bool Filtered(const std::string& path, const std::vector<std::string>& filters) {
+  for (const std::string& filter : filters) {
+    if (filter.empty()) continue;
+    if (path == filter) return true;
+    const std::string prefix = filter.back() == '/' ? filter : filter + "/";
+    if (path.compare(0, prefix.size(), prefix) == 0) return true;
+  }
+  return false;
+}
+
+// Moves `from` to `to`; with `replace` false an existing `to` is kept and the
+// move fails with error 80.
+CQiError MoveInto(const std::string& from, const std::string& to, bool replace) {
+  if (replace) {
+    if (rename(from.c_str(), to.c_str()) == 0) return CQiError::Success();
+    int err = errno;
+    return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to move %s to %s", from.c_str(), to.c_str());
+  }
+  // A hard link fails when the name exists, so nothing is ever replaced.
+  if (link(from.c_str(), to.c_str()) != 0) {
+    int err = errno;
+    if (err == EEXIST) {
+      return FXErrorUtil::ErrorWin32(FXLOC, 80, "%s exists; it is not overwritten", to.c_str());
+    }
+    return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to move %s to %s", from.c_str(), to.c_str());
+  }
+  unlink(from.c_str());
+  return CQiError::Success();
+}
+
+}  // namespace
+
+CRestoreDataMover::CRestoreDataMover(
+    const SDataMoverSetup& setup,
+    const boost::shared_ptr<TQDC_FileSystem::CFSRestoreWorker>& worker)
+    : setup_(setup), worker_(worker), store_(setup.home) {}
+
+CRestoreDataMover::~CRestoreDataMover() { Finish(); }
+
+CQiError CRestoreDataMover::RunTask(DistributedQEL::TaskInfo& task) {
+  taskStatistics_ = DistributedQEL::CRestoreStatistics();
+  if (!worker_) return FXErrorUtil::ErrorWin32(FXLOC, 1359, "The stream has no restore worker");
+  if (!storeOpen_) {
+    CQiError error = store_.Open();
+    if (error.IsError()) return error.Push(FXLOC);
+    storeOpen_ = true;
+  }
+  if (!resultFile_.IsOpen()) {
+    CQiError error =
+        resultFile_.Open(setup_.jobResultsDirectory, setup_.jobId, setup_.streamNumber);
+    if (error.IsError()) return error.Push(FXLOC);
+  }
+  worker_->SetTaskInfo(&task);
+  std::string options;
+  CQiError error = worker_->GetExtendedOptions(options);
+  if (error.IsError()) return error.Push(FXLOC);
+
+  DistributedQEL::RestoreTaskInfoPtr restoreTask(new DistributedQEL::RestoreTaskInfo());
+  if (restoreTask->unserialize(task.getPayload()) != 0) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 13, "The task carries no readable restore task");
+  }
+  std::optional<DistributedQEL::RestoreTaskStats> stats = restoreTask->getStats();
+  long size = stats ? static_cast<long>(stats->getSourcePathCount()) : 0;
+  worker_->SetRestoreOptions(restoreTask, size);
+
+  CRestorePlacement placement;
+  error = CRestorePlacement::FromOptions(options, restoreTask->getDestinationPath(), placement);
+  if (error.IsError()) return error.Push(FXLOC);
+
+  std::vector<CNMessageBase> items;
+  error = Browse(*restoreTask, items);
+  if (error.IsError()) return error.Push(FXLOC);
+  boost::shared_ptr<DistributedQEL::CRestoreItemCallBack> callBack;
+  error = worker_->GetBrowseResponseCallBack(callBack);
+  if (error.IsError()) return error.Push(FXLOC);
+
+  CQiError first;
+  const SRestoreProgress before = progress_;
+  for (auto it = items.begin(); it != items.end(); ++it) {
+    if (setup_.jobCtrlClient && setup_.jobCtrlClient->checkQuitFlag()) {
+      first = FXErrorUtil::ErrorWin32(FXLOC, 1223, "The job was asked to stop");
+      break;
+    }
+    if (callBack && callBack->ShouldSkipItem(it)) {
+      ++progress_.skipped;
+      Report();
+      continue;
+    }
+    databrowse::BrowseData data;
+    data.unserialize([&] {
+      std::string xml;
+      it->serialize(xml);
+      return xml;
+    }());
+    SItem item;
+    item.headerPath = data.getPath();
+    std::optional<databrowse::BrowseItemDetails> details = data.getDetails();
+    item.archiveFileId = details ? details->getArchiveFileId() : 0;
+    CQiError placed = PlaceItem(placement, item);
+    if (placed.IsError()) {
+      ++progress_.failed;
+      TQLOG(-1, "Stream %d failed to restore %s: %s", setup_.streamNumber, item.headerPath.c_str(),
+            placed.AsString().c_str());
+      if (!first.IsError()) first = placed;
+    }
+    Report();
+  }
+
+  // The task's own figures; a worker whose item filter counts what it
+  // skipped adds that count itself.
+  DistributedQEL::CRestoreStatistics statistics;
+  statistics.bytesRestored = progress_.bytes - before.bytes;
+  statistics.itemsRestored =
+      progress_.files + progress_.directories - before.files - before.directories;
+  statistics.itemsFailed = progress_.failed - before.failed;
+  CQiError updated = worker_->UpdateProgress(statistics);
+  if (updated.IsError()) TQLOG(-1, "UpdateProgress failed: %s", updated.AsString().c_str());
+  taskStatistics_ = worker_->getLastStatistics();
+  if (first.IsError()) return first.Push(FXLOC);
+  return CQiError::Success();
+}
+
+CQiError CRestoreDataMover::Browse(const DistributedQEL::RestoreTaskInfo& task,
+                                   std::vector<CNMessageBase>& items) {
+  databrowse::BrowseRequest request;
+  request.setRequestType(1);
+  std::vector<databrowse::BrowsePath> paths;
+  for (const std::string& source : task.getSourcePaths()) {
+    databrowse::BrowsePath path;
+    path.setPath(source);
+    paths.push_back(path);
+  }
+  if (paths.empty()) return CQiError::Success();
+  request.setPaths(paths);
+  databrowse::TimeRange range;
+  range.setFromTime(task.getFromTime());
+  range.setToTime(task.getToTime());
+  request.setTimeRange(range);
+
+  IdxBrowseClient browse(setup_.home);
+  if (browse.Initialize(request, nullptr, 0, nullptr, nullptr) != 0) {
+    CQiError error = browse.getLastError();
+    if (!error.IsError()) error = FXErrorUtil::ErrorWin32(FXLOC, 1627, "The index cannot be read");
+    return error.Push(FXLOC);
+  }
+  databrowse::BrowseResponseList responses;
+  if (browse.Browse(nullptr, &responses) != 0) {
+    CQiError error = browse.getLastError();
+    if (!error.IsError()) error = FXErrorUtil::ErrorWin32(FXLOC, 1627, "The index browse failed");
+    return error.Push(FXLOC);
+  }
+  const std::vector<std::string> filters = task.getFilterPaths();
+  for (const databrowse::BrowseResponse& response : responses.getResponses()) {
+    if (response.getStatus() != 0) continue;
+    std::optional<databrowse::BrowseResult> result = response.getResult();
+    if (!result) continue;
+    for (const databrowse::BrowseData& data : result->getData()) {
+      std::optional<databrowse::BrowseItemDetails> details = data.getDetails();
+      const int64_t archiveFile = details ? details->getArchiveFileId() : 0;
+      if (task.getArchiveFileId() != 0 && archiveFile != task.getArchiveFileId()) continue;
+      if (Filtered(data.getPath(), filters)) continue;
+      items.push_back(data);
+    }
+  }
+  return CQiError::Success();
+}
+
+CQiError CRestoreDataMover::JobOfArchiveFile(int64_t archiveFileId, int64_t& jobId) {
+  auto known = jobOfArchiveFile_.find(archiveFileId);
+  if (known != jobOfArchiveFile_.end()) {
+    jobId = known->second;
+    return CQiError::Success();
+  }
+  SArchiveFileRecord afile;
+  bool found = false;
+  CQiError error = store_.Catalog().GetArchiveFile(archiveFileId, afile, found);
+  if (error.IsError()) return error.Push(FXLOC);
+  if (!found) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 1168, "Archive file %lld is not in the index",
+                                   static_cast<long long>(archiveFileId));
+  }
+  jobOfArchiveFile_[archiveFileId] = afile.jobId;
+  jobId = afile.jobId;
+  return CQiError::Success();
+}
+
+CQiError CRestoreDataMover::PlaceItem(const CRestorePlacement& placement, const SItem& item) {
+  const std::string key = item.headerPath + "|" + std::to_string(item.archiveFileId);
+  CRestoreTargets& targets = CRestoreTargets::Instance();
+  if (targets.IsPlaced(setup_.jobId, key)) return CQiError::Success();
+  int64_t jobId = 0;
+  CQiError error = JobOfArchiveFile(item.archiveFileId, jobId);
+  if (error.IsError()) return error.Push(FXLOC);
+  SStoredItem stored;
+  error = store_.FindItem(jobId, item.headerPath, stored);
+  if (error.IsError()) return error.Push(FXLOC);
+  SItemTarget target;
+  error = placement.TargetOf(stored.headerPath, stored.sourcePath, stored.isDirectory, target);
+  if (error.IsError()) return error.Push(FXLOC);
+  switch (target.kind) {
+    case SItemTarget::kNothing:
+      ++progress_.directories;
+      break;
+    case SItemTarget::kDirectory:
+      error = CQiDirectory::Create(target.path.c_str(), true);
+      if (error.IsError()) return error.Push(FXLOC);
+      ++progress_.directories;
+      break;
+    case SItemTarget::kFile:
+      error = WriteFile(stored, target);
+      if (error.IsError()) return error.Push(FXLOC);
+      break;
+  }
+  targets.MarkPlaced(setup_.jobId, key);
+  return CQiError::Success();
+}
+
+CQiError CRestoreDataMover::WriteFile(const SStoredItem& stored, const SItemTarget& target) {
+  std::string folder, name;
+  const size_t slash = target.path.rfind('/');
+  folder = target.path.substr(0, slash == 0 ? 1 : slash);
+  name = target.path.substr(slash + 1);
+  CQiError error = CQiDirectory::Create(folder.c_str(), true);
+  if (error.IsError()) return error.Push(FXLOC);
+  CRestoreTargets& targets = CRestoreTargets::Instance();
+  std::string finalName = name;
+  if (target.tableFile) {
+    error = targets.ClaimTableFile(setup_.jobId, folder, name, finalName);
+    if (error.IsError()) return error.Push(FXLOC);
+  }
+  const std::string path = FXPath::Join(folder, finalName);
+  std::string temp = FXPath::Join(folder, "." + finalName + ".tqrestore-XXXXXX");
+  int fd = mkostemp(&temp[0], O_CLOEXEC);
+  if (fd < 0) {
+    int err = errno;
+    return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to create a file in %s", folder.c_str());
+  }
+  error = store_.ReadItem(stored, [&](uint64_t offset, const char* data, size_t length) {
+    if (setup_.beforeWrite) {
+      CQiError hook = setup_.beforeWrite(stored.headerPath, offset);
+      if (hook.IsError()) return hook;
+    }
+    return FXFile::TQWriteFileAt(fd, data, length, offset, temp);
+  });
+  if (!error.IsError() && !stored.pieces.empty()) {
+    uint32_t mode = stored.pieces.front().mode & 07777;
+    if (mode) fchmod(fd, mode);
+  }
+  if (!error.IsError() && fsync(fd) != 0) {
+    int err = errno;
+    error = FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to flush %s", temp.c_str());
+  }
+  if (close(fd) != 0 && !error.IsError()) {
+    int err = errno;
+    error = FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to close %s", temp.c_str());
+  }
+  if (!error.IsError()) {
+    // Outside table folders a restore replaces what is there; inside them it
+    // only replaces what this job wrote itself.
+    const bool replace = !target.tableFile || targets.WrittenBy(setup_.jobId, path);
+    error = MoveInto(temp, path, replace);
+  }
+  if (error.IsError()) {
+    unlink(temp.c_str());
+    return error.Push(FXLOC);
+  }
+  targets.MarkWritten(setup_.jobId, path);
+  ++progress_.files;
+  progress_.bytes += static_cast<int64_t>(stored.size);
+  error = resultFile_.AddFile(path, stored.size);
+  if (error.IsError()) return error.Push(FXLOC);
+  return CQiError::Success();
+}
+
+void CRestoreDataMover::Report() {
+  if (setup_.progress) setup_.progress(progress_);
+}
+
+CQiError CRestoreDataMover::Finish() {
+  CQiError error = resultFile_.Close();
+  if (error.IsError()) return error.Push(FXLOC);
+  return CQiError::Success();
+}
+
+}  // namespace TqDataMover
