@@ -166,6 +166,24 @@ class RestoreCoordinatorTest : public ::testing::Test {
     settings.nodes = nodes;
     return settings;
   }
+  // JMX settings with credentials ("jmx.host", 7299, "jmx-user", "jmx-secret")
+  // and SSL settings ("/ks/k.jks" with "k-secret", "/ts/t.jks" with
+  // "t-secret"), SSL on or off.
+  static void AddJmxAndSsl(SInstanceSettings& settings, bool sslEnabled) {
+    SJmxSettings jmx;
+    jmx.host = "jmx.host";
+    jmx.port = 7299;
+    jmx.user = "jmx-user";
+    jmx.password = "jmx-secret";
+    settings.jmx = jmx;
+    SSslSettings ssl;
+    ssl.enabled = sslEnabled;
+    ssl.keystorePath = "/ks/k.jks";
+    ssl.keystorePassword = "k-secret";
+    ssl.truststorePath = "/ts/t.jks";
+    ssl.truststorePassword = "t-secret";
+    settings.ssl = ssl;
+  }
   uint64_t Instance(const SInstanceSettings& settings) {
     uint64_t id = 0;
     CQiError e = registration_.registerInstance(settings, id);

@@ -41,19 +41,7 @@ TEST_F(ClusterDetailsTest, DestinationFieldsComeFromTheInstanceAndTheProcedure) 
   settings.gatewayUser = "cql-user";
   settings.gatewayPassword = "cql-secret";
   settings.gatewayCqlPort = 9142;
-  SJmxSettings jmx;
-  jmx.host = "jmx.host";
-  jmx.port = 7299;
-  jmx.user = "jmx-user";
-  jmx.password = "jmx-secret";
-  settings.jmx = jmx;
-  SSslSettings ssl;
-  ssl.enabled = true;
-  ssl.keystorePath = "/ks";
-  ssl.keystorePassword = "k";
-  ssl.truststorePath = "/ts";
-  ssl.truststorePassword = "t";
-  settings.ssl = ssl;
+  AddJmxAndSsl(settings, true);
   RestoresProbe& c = CoordinatorWithConfigs();
   c.destInstanceId = Instance(settings);
 
@@ -78,7 +66,7 @@ TEST_F(ClusterDetailsTest, DestinationFieldsComeFromTheInstanceAndTheProcedure) 
   EXPECT_EQ(c.cassandraConfigFile, "/etc/cassandra/cassandra.yaml");
   App::AuthConfig auth;
   ASSERT_EQ(auth.unserialize(c.authConfigXml), 0) << c.authConfigXml;
-  EXPECT_EQ(auth.getSsl()->getKeystorePath(), "/ks");
+  EXPECT_EQ(auth.getSsl()->getKeystorePath(), "/ks/k.jks");
   // The source configuration is untouched by the destination call.
   EXPECT_TRUE(c.sourceConfig->clusterNodes.empty());
 }
