@@ -342,6 +342,46 @@ TEST_F(ItemBrowseTest, PerArchiveFileAnswerSumsItsItems) {
   EXPECT_EQ(Total(request), 6);
 }
 
+TEST_F(ItemBrowseTest, ItemsAboveTheInstancesCountWithTheirArchiveFilesInstance) {
+  auto dir = [](CStoreDataStream& stream, const std::string& path) {
+    OBJECTOPSAPI::StreamItemHeader header;
+    header.headerPath = path;
+    header.isDirectory = true;
+    ASSERT_FALSE(stream.BeginItem(header).IsError());
+    ASSERT_FALSE(stream.CommitItem().IsError());
+  };
+  int64_t withInstance = 0, withoutInstance = 0;
+  {
+    CStoreDataStream stream(Job(52));
+    dir(stream, "/c");
+    dir(stream, "/c/dc1");
+    dir(stream, "/c/dc1/n3");
+    ASSERT_FALSE(Store(stream, "/c/dc1/n3/ks/tbl/f5", "five").IsError());
+    withInstance = stream.GetArchiveFileId();
+  }
+  {
+    CStoreDataStream stream(Job(53));
+    dir(stream, "/c/dc2");
+    withoutInstance = stream.GetArchiveFileId();
+  }
+  databrowse::BrowseRequest request = Request("", {"/c"});
+  databrowse::BrowseOptions options = *request.getOptions();
+  options.setField62(1);
+  request.setOptions(options);
+  std::map<std::string, std::pair<int64_t, int64_t>> byPath;  // path -> (archive file, count)
+  int64_t files = 0;
+  for (const auto& g : BrowseAll(request)) {
+    byPath[g.getPath()] = {g.getDetails()->getArchiveFileId(), g.getDetails()->getFileCount()};
+    files += g.getDetails()->getFileCount();
+  }
+  // "/c" and "/c/dc1" count in n3's group, whose name is its own first item.
+  EXPECT_EQ(byPath["/c/dc1/n3"], std::make_pair(withInstance, int64_t{4}));
+  EXPECT_EQ(byPath["/c/dc2"], std::make_pair(withoutInstance, int64_t{1}));
+  EXPECT_EQ(byPath.count("/c"), 0u);
+  EXPECT_EQ(byPath.size(), 5u);  // and the three groups of the fixture
+  EXPECT_EQ(files, Total(request));
+}
+
 TEST_F(ItemBrowseTest, NewestJobOfEveryItemCounts) {
   int64_t later = 0;
   {
