@@ -299,6 +299,18 @@ void CPhaseEngine::ControllerStartReturned(NodeSlot& slot) {
 }
 
 void CPhaseEngine::RestoreStatus(PhaseResult& result) const {
+  // With the coordinator lock held (Complete).
+  DistributedQEL::ReportData totals;
+  restore_->getTotalData(totals);
+  result.itemsToRestore = restore_->getItemCount();
+  result.itemsRestored = totals.counters[DistributedQEL::ReportData::kItemsRestored];
+  result.itemsSkipped = restore_->getSkippedItemCount();
+  result.itemsFailed = totals.counters[DistributedQEL::ReportData::kItemsFailed];
+  TQLOG(0, "Restore phase %s: %lld items restored, %llu skipped, %lld failed of %llu",
+        setup_.phase.c_str(), static_cast<long long>(result.itemsRestored),
+        static_cast<unsigned long long>(result.itemsSkipped),
+        static_cast<long long>(result.itemsFailed),
+        static_cast<unsigned long long>(result.itemsToRestore));
   if (restore_->getStatusSetFlag() == 0) return;
   switch (restore_->getJobStatus()) {
     case 1:

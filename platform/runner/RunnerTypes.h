@@ -209,6 +209,13 @@ struct PhaseResult {
   int64_t endTime = 0;
   std::vector<NodeRecord> nodes;
   std::vector<TaskRecord> tasks;
+  // A restore phase's counters, as its coordinator base kept them: items to
+  // restore (the launcher's total), and items restored, skipped on purpose
+  // and failed.
+  uint64_t itemsToRestore = 0;
+  int64_t itemsRestored = 0;
+  uint64_t itemsSkipped = 0;
+  int64_t itemsFailed = 0;
 };
 
 struct JobResult {
