@@ -23,18 +23,8 @@ using TqRunner::JobResult;
 
 namespace {
 
-std::vector<std::string> Mentioning(const std::vector<std::string>& calls,
-                                    const std::string& text) {
-  std::vector<std::string> out;
-  for (const auto& call : calls) {
-    if (call.find(text) != std::string::npos) out.push_back(call);
-  }
-  return out;
-}
-
-size_t IndexOf(const std::vector<std::string>& calls, const std::string& call) {
-  return std::find(calls.begin(), calls.end(), call) - calls.begin();
-}
+using runner_test::IndexOf;
+using runner_test::Mentioning;
 
 class RunnerRestore : public RunnerTest {
  protected:
