@@ -187,7 +187,9 @@ class RestoreBrowse : public E2eTest {
         if (group.archiveFileId != record.archiveFileId) continue;
         std::vector<std::string> parts;
         FXString::Split(group.path, "/", parts);
-        if (parts.size() > 3) EXPECT_EQ(record.strNodeName, parts[3]) << group.path;
+        if (parts.size() > 3) {
+          EXPECT_EQ(record.strNodeName, parts[3]) << group.path;
+        }
       }
     }
     EXPECT_EQ(seen.size(), expected.size());
