@@ -244,8 +244,10 @@ CQiError CPhaseEngine::RunRestoreWorker(NodeSlot& slot, StreamSlot& stream,
         return hook(client, number, header, offset);
       };
     }
-    auto self = shared_from_this();
-    setup.progress = [self, client, number](const TqDataMover::SRestoreProgress& progress) {
+    std::weak_ptr<CPhaseEngine> weak = shared_from_this();
+    setup.progress = [weak, client, number](const TqDataMover::SRestoreProgress& progress) {
+      std::shared_ptr<CPhaseEngine> self = weak.lock();
+      if (!self) return;
       RunnerEvent event;
       event.kind = RunnerEvent::kProgress;
       event.clientName = client;

@@ -118,7 +118,7 @@ struct JobSpec {
   ControllerFactory controllerFactory = nullptr;
 
   int64_t jobId = 0;
-  // Recorded with the job ("backup").
+  // Recorded with the job ("backup", "restore").
   std::string jobType = "backup";
   // Job kinds of the phases, in order; each asks the factories by its kind.
   std::vector<std::string> phases{"scan", "backup"};
