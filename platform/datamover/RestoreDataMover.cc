@@ -256,6 +256,9 @@ CQiError CRestoreDataMover::WriteFile(const SStoredItem& stored, const SItemTarg
     if (error.IsError()) return error.Push(FXLOC);
   }
   const std::string path = FXPath::Join(folder, finalName);
+  // A file that could not be listed is not written either.
+  error = CRestoreResultFile::CheckListable(path);
+  if (error.IsError()) return error.Push(FXLOC);
   std::string temp = FXPath::Join(folder, "." + finalName + ".tqrestore-XXXXXX");
   int fd = mkostemp(&temp[0], O_CLOEXEC);
   if (fd < 0) {

@@ -16,6 +16,8 @@ namespace {
 // The restore-results number of the folder name (the one the restore client
 // configuration holds).
 constexpr int kRestoreResultsNumber = 2;
+// What separates a restored file's path from the rest of its line.
+constexpr const char* kDataMark = "  DATA  ";
 
 }  // namespace
 
@@ -58,11 +60,21 @@ CQiError CRestoreResultFile::Open(const std::string& jobResultsDirectory, int64_
   return CQiError::Success();
 }
 
-CQiError CRestoreResultFile::AddFile(const std::string& path, uint64_t size) {
+CQiError CRestoreResultFile::CheckListable(const std::string& path) {
   if (path.find_first_of("\n\r") != std::string::npos) {
     return FXErrorUtil::ErrorWin32(FXLOC, 87, "A restored path holds a line break");
   }
-  CQiError error = WriteLine(path + "  DATA  " + std::to_string(size));
+  if (path.find(kDataMark) != std::string::npos) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 87, "A restored path holds \"%s\": %s", kDataMark,
+                                   path.c_str());
+  }
+  return CQiError::Success();
+}
+
+CQiError CRestoreResultFile::AddFile(const std::string& path, uint64_t size) {
+  CQiError checked = CheckListable(path);
+  if (checked.IsError()) return checked.Push(FXLOC);
+  CQiError error = WriteLine(path + kDataMark + std::to_string(size));
   if (error.IsError()) return error.Push(FXLOC);
   return CQiError::Success();
 }

@@ -31,7 +31,10 @@ class CRestoreResultFile {
   // Creates the file and writes the opening line.
   CQiError Open(const std::string& jobResultsDirectory, int64_t jobId, int streamNumber);
   bool IsOpen() const { return file_ != nullptr; }
-  // Error 87 for a path with a line break (it would read as two lines).
+  // Whether `path` can be listed: error 87 for a path with a line break (it
+  // would read as two lines) or with "  DATA  " (it would be cut there).
+  static CQiError CheckListable(const std::string& path);
+  // Lists the file (CheckListable first).
   CQiError AddFile(const std::string& path, uint64_t size);
   // Writes the closing line and closes the file.
   CQiError Close();

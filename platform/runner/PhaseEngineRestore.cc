@@ -244,8 +244,10 @@ CQiError CPhaseEngine::RunRestoreWorker(NodeSlot& slot, StreamSlot& stream,
         return hook(client, number, header, offset);
       };
     }
-    auto self = shared_from_this();
-    setup.progress = [self, client, number](const TqDataMover::SRestoreProgress& progress) {
+    std::weak_ptr<CPhaseEngine> weak = shared_from_this();
+    setup.progress = [weak, client, number](const TqDataMover::SRestoreProgress& progress) {
+      std::shared_ptr<CPhaseEngine> self = weak.lock();
+      if (!self) return;
       RunnerEvent event;
       event.kind = RunnerEvent::kProgress;
       event.clientName = client;
@@ -299,6 +301,18 @@ void CPhaseEngine::ControllerStartReturned(NodeSlot& slot) {
 }
 
 void CPhaseEngine::RestoreStatus(PhaseResult& result) const {
+  // With the coordinator lock held (Complete).
+  DistributedQEL::ReportData totals;
+  restore_->getTotalData(totals);
+  result.itemsToRestore = restore_->getItemCount();
+  result.itemsRestored = totals.counters[DistributedQEL::ReportData::kItemsRestored];
+  result.itemsSkipped = restore_->getSkippedItemCount();
+  result.itemsFailed = totals.counters[DistributedQEL::ReportData::kItemsFailed];
+  TQLOG(0, "Restore phase %s: %lld items restored, %llu skipped, %lld failed of %llu",
+        setup_.phase.c_str(), static_cast<long long>(result.itemsRestored),
+        static_cast<unsigned long long>(result.itemsSkipped),
+        static_cast<long long>(result.itemsFailed),
+        static_cast<unsigned long long>(result.itemsToRestore));
   if (restore_->getStatusSetFlag() == 0) return;
   switch (restore_->getJobStatus()) {
     case 1:

@@ -118,7 +118,7 @@ struct JobSpec {
   ControllerFactory controllerFactory = nullptr;
 
   int64_t jobId = 0;
-  // Recorded with the job ("backup").
+  // Recorded with the job ("backup", "restore").
   std::string jobType = "backup";
   // Job kinds of the phases, in order; each asks the factories by its kind.
   std::vector<std::string> phases{"scan", "backup"};
@@ -209,6 +209,13 @@ struct PhaseResult {
   int64_t endTime = 0;
   std::vector<NodeRecord> nodes;
   std::vector<TaskRecord> tasks;
+  // A restore phase's counters, as its coordinator base kept them: items to
+  // restore (the launcher's total), and items restored, skipped on purpose
+  // and failed.
+  uint64_t itemsToRestore = 0;
+  int64_t itemsRestored = 0;
+  uint64_t itemsSkipped = 0;
+  int64_t itemsFailed = 0;
 };
 
 struct JobResult {

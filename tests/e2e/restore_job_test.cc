@@ -126,6 +126,11 @@ TEST_F(RestoreJob, FullAndIncrementalBackupsComeBackIntoAnEmptyFolder) {
   ASSERT_EQ(restore.phases.size(), 1u);
   EXPECT_EQ(restore.phases[0].endReason, "complete") << restore.phases[0].message;
   EXPECT_EQ(restore.status, PHASE_COMPLETE) << restore.phases[0].message;
+  // Every item the launcher counted was restored.
+  EXPECT_GT(restore.phases[0].itemsToRestore, 0u);
+  EXPECT_EQ(static_cast<uint64_t>(restore.phases[0].itemsRestored),
+            restore.phases[0].itemsToRestore);
+  EXPECT_EQ(restore.phases[0].itemsFailed, 0);
   // One task per archive file the two backups wrote, each complete.
   EXPECT_FALSE(restore.phases[0].tasks.empty());
   for (const auto& task : restore.phases[0].tasks) {
@@ -249,6 +254,10 @@ TEST_F(RestoreJob, WorkerThatFailsMidFileLeavesNoHalfFileAndAnotherStreamFinishe
     EXPECT_EQ(task.attempts, 2) << task.taskId;
   }
   EXPECT_EQ(retried, 1);
+  // The failed attempt counts its file failed once; every item is restored.
+  EXPECT_EQ(restore.phases[0].itemsFailed, 1);
+  EXPECT_EQ(static_cast<uint64_t>(restore.phases[0].itemsRestored),
+            restore.phases[0].itemsToRestore);
   ExpectRestored(Newest({full.jobId}), Destination());
   for (const auto& path : FilesBelow(Destination())) {
     EXPECT_EQ(path.find(".tqrestore-"), std::string::npos) << path;

@@ -18,6 +18,25 @@
 #include "platform/suite/ClientDirectory.h"
 #include "platform/suite/TQJobCtrlClient.h"
 
+namespace runner_test {
+
+// The calls of a log that mention `text`, in order.
+inline std::vector<std::string> Mentioning(const std::vector<std::string>& calls,
+                                           const std::string& text) {
+  std::vector<std::string> out;
+  for (const auto& call : calls) {
+    if (call.find(text) != std::string::npos) out.push_back(call);
+  }
+  return out;
+}
+
+// Where `call` is in the log; its size when it is not there.
+inline size_t IndexOf(const std::vector<std::string>& calls, const std::string& call) {
+  return static_cast<size_t>(std::find(calls.begin(), calls.end(), call) - calls.begin());
+}
+
+}  // namespace runner_test
+
 class RunnerTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -374,6 +374,9 @@ TEST_F(DataMover, RefusedItemsWriteNothingOutsideTheirFolder) {
     ASSERT_FALSE(Store(stream, "/c1/dc1/node1/ks1/../../../../escaped", "x", "/src/a").IsError());
     ASSERT_FALSE(
         Store(stream, "/c1/dc1/node1/ks1/t1/ok-file", "fine", "/src/../../escaped2").IsError());
+    // A name the result file could not list.
+    ASSERT_FALSE(
+        Store(stream, "/c1/dc1/node1/ks1/t1/a  DATA  b", "x", "/src/a  DATA  b").IsError());
     archiveFile_ = stream.GetArchiveFileId();
   }
   struct Case {
@@ -399,8 +402,10 @@ TEST_F(DataMover, RefusedItemsWriteNothingOutsideTheirFolder) {
   EXPECT_FALSE(Exists(DataPath("escaped")));
   EXPECT_FALSE(Exists(DataPath("escaped2")));
   EXPECT_FALSE(Exists("/escaped2"));
-  // The staged restore still placed the plain file.
+  // The staged restore still placed the plain file, and nothing else.
   EXPECT_EQ(ReadFile(root + "/stage/ks1/t1/ok-file"), "fine");
+  EXPECT_EQ(Tree(root + "/stage"), (std::set<std::string>{"ks1", "ks1/t1", "ks1/t1/ok-file"}));
+  EXPECT_FALSE(Exists(root + "/dest/src/a  DATA  b"));
 }
 
 }  // namespace

@@ -14,21 +14,8 @@ using TqRunner::JobResult;
 
 namespace {
 
-std::vector<std::string> Mentioning(const std::vector<std::string>& calls,
-                                    const std::string& text) {
-  std::vector<std::string> out;
-  for (const auto& call : calls) {
-    if (call.find(text) != std::string::npos) out.push_back(call);
-  }
-  return out;
-}
-
-size_t IndexOf(const std::vector<std::string>& calls, const std::string& call) {
-  for (size_t i = 0; i < calls.size(); ++i) {
-    if (calls[i] == call) return i;
-  }
-  return calls.size();
-}
+using runner_test::IndexOf;
+using runner_test::Mentioning;
 
 class RunnerPhaseOrder : public RunnerTest {};
 

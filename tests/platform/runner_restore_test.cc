@@ -9,32 +9,26 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "RunnerRestoreFakes.h"
 #include "RunnerTestSupport.h"
 #include "StoreTestSupport.h"
+#include "platform/base/FXErrorUtil.h"
 #include "platform/index/StoreDataStream.h"
 #include "platform/msg/FrameworkRecords.h"
+#include "platform/suite/TQJobCtrlClient.h"
 
 using TqRunner::CJobRunner;
 using TqRunner::JobResult;
 
 namespace {
 
-std::vector<std::string> Mentioning(const std::vector<std::string>& calls,
-                                    const std::string& text) {
-  std::vector<std::string> out;
-  for (const auto& call : calls) {
-    if (call.find(text) != std::string::npos) out.push_back(call);
-  }
-  return out;
-}
-
-size_t IndexOf(const std::vector<std::string>& calls, const std::string& call) {
-  return std::find(calls.begin(), calls.end(), call) - calls.begin();
-}
+using runner_test::IndexOf;
+using runner_test::Mentioning;
 
 class RunnerRestore : public RunnerTest {
  protected:
@@ -179,6 +173,55 @@ TEST_F(RunnerRestore, RerunLeavesTheTasksItsRestartEntriesCompleteAlone) {
   EXPECT_EQ(Staged("nodeA", "nb-11-big-Data.db"), "");
   EXPECT_EQ(Staged("nodeA", "nb-21-big-Data.db"), "nodeAnb-21-big-Data.db");
   EXPECT_EQ(result.restartString, "-o 1|-1 -o 2|-1 -o 3|-1 -o 4|-1");
+}
+
+TEST_F(RunnerRestore, FailedTaskOfANodeWithOneStreamGoesToAStreamAddedForIt) {
+  TqRunner::JobSpec spec = RestoreSpec();
+  spec.numberOfStreams = 2;  // one stream per node
+  std::mutex mutex;
+  std::set<int> failedOn;
+  spec.restoreWriteHook = [&](const std::string& client, int stream, const std::string& header,
+                              uint64_t) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (client != "nodeB" || header.find("nb-12-") == std::string::npos || !failedOn.empty()) {
+      return CQiError::Success();
+    }
+    failedOn.insert(stream);
+    return FXErrorUtil::ErrorWin32(FXLOC, 5, "Injected failure");
+  };
+  JobResult result = CJobRunner(spec).Run();
+  ASSERT_EQ(result.error, "");
+  const TqRunner::PhaseResult& phase = result.phases.at(0);
+  EXPECT_EQ(phase.status, PHASE_COMPLETE) << phase.message;
+  ASSERT_EQ(failedOn.size(), 1u);
+  const TqRunner::TaskRecord* retried = Task(phase, 3);
+  ASSERT_NE(retried, nullptr);
+  EXPECT_EQ(retried->status, DistributedQEL::TASK_COMPLETE);
+  EXPECT_EQ(retried->attempts, 2);
+  EXPECT_NE(retried->streamId, *failedOn.begin());
+  for (const auto& node : phase.nodes) {
+    EXPECT_EQ(node.streams, node.clientName == "nodeB" ? 2 : 1) << node.clientName;
+  }
+  EXPECT_EQ(Staged("nodeB", "nb-12-big-Data.db"), "nodeBnb-12-big-Data.db");
+}
+
+TEST_F(RunnerRestore, FailedTaskStaysFailedWhenTheJobIsAskedToStop) {
+  TqRunner::JobSpec spec = RestoreSpec();
+  TQJobCtrlClientPtr quit(new TQJobCtrlClient(spec.jobId));
+  spec.jobCtrlClient = quit;
+  spec.restoreWriteHook = [quit](const std::string&, int, const std::string&, uint64_t) {
+    quit->setQuitFlag(true);
+    return FXErrorUtil::ErrorWin32(FXLOC, 5, "Injected failure");
+  };
+  JobResult result = CJobRunner(spec).Run();
+  ASSERT_EQ(result.error, "");
+  const TqRunner::PhaseResult& phase = result.phases.at(0);
+  EXPECT_EQ(phase.endReason, "quit");
+  EXPECT_EQ(phase.status, PHASE_FAILED);
+  for (const auto& task : phase.tasks) EXPECT_LE(task.attempts, 1) << task.taskId;
+  for (const auto& node : phase.nodes) {
+    EXPECT_EQ(node.state, DistributedQEL::NODE_STOPPED) << node.clientName;
+  }
 }
 
 TEST_F(RunnerRestore, LogRestorePhaseFollowsInTheSameJobWithTasksNumberedOn) {

@@ -76,6 +76,10 @@ struct RestoreRequest {
   int64_t fromTime = 0;
   int64_t toTime = 0;
   int numberOfStreams = 6;
+  // The job's options as the suite hands them (the XML of a
+  // TMMsg::JobOption: the plug-in's restore options, node maps); "" for
+  // none.
+  std::string jobOptionsXml;
   std::function<void(const TqRunner::RunnerEvent&)> observer;
 };
 

@@ -261,6 +261,7 @@ CQiError CJobHarness::MakeRestoreSpec(const RestoreRequest& request,
   description.pathList1 = request.paths;
   if (description.pathList1.empty()) description.pathList1.push_back("/" + state_.clusterName);
   description.pathList2 = request.filterPaths;
+  description.xmlOptions = request.jobOptionsXml;
   error = TqRunner::CJobRecordStore(spec.recordsDirectory).WriteDescription(description);
   if (error.IsError()) return error.Push(FXLOC);
   return CQiError::Success();
