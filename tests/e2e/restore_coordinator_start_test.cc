@@ -9,7 +9,6 @@
 #include "common/RestoreOptionRecords.h"
 #include "platform/framework/ProgramArguments.h"
 #include "platform/log/LogWriter.h"
-#include "platform/runner/JobRecordStore.h"
 
 namespace e2e {
 namespace {
@@ -20,15 +19,6 @@ class RestoreCoordinatorStart : public E2eTest {
   // same instance, take the nodes from its node list and stage under
   // `stagingLocation`.
   TqRunner::JobResult Restore(const std::string& stagingLocation) {
-    TqHarness::RestoreRequest request;
-    request.phases = {"restore"};
-    TqRunner::JobSpec spec;
-    CQiError error = harness_->MakeRestoreSpec(request, spec);
-    EXPECT_FALSE(error.IsError()) << error.AsString(2);
-    TqRunner::CJobRecordStore records(spec.recordsDirectory);
-    TqRunner::JobDescription description;
-    error = records.ReadDescription(spec.jobId, description);
-    EXPECT_FALSE(error.IsError()) << error.AsString(2);
     App::CassandraRestoreOptions options;
     options.setRecover(1);
     options.setSubclientRestore(1);
@@ -39,12 +29,11 @@ class RestoreCoordinatorStart : public E2eTest {
     restore.setDistributedAppsRestoreOptions(distributed);
     TMMsg::JobOption job;
     job.setRestoreOptions(restore);
-    EXPECT_EQ(job.serialize(description.xmlOptions), 0);
-    error = records.WriteDescription(description);
-    EXPECT_FALSE(error.IsError()) << error.AsString(2);
-
+    TqHarness::RestoreRequest request;
+    request.phases = {"restore"};
+    EXPECT_EQ(job.serialize(request.jobOptionsXml), 0);
     TqRunner::JobResult result;
-    error = harness_->Run(spec, result);
+    CQiError error = harness_->RunRestore(request, result);
     EXPECT_FALSE(error.IsError()) << error.AsString(2);
     return result;
   }
