@@ -476,6 +476,48 @@ TEST_F(StageFreeTest, AnAllowedMediaAgentServesTheShare) {
   EXPECT_FALSE(assign);
 }
 
+// Without a media agent in the restore task the archive manager names the
+// one of the default subclient.
+TEST_F(StageFreeTest, TheDefaultSubclientsMediaAgentServesWhenNoneIsChosen) {
+  Scripted();
+  const uint64_t dest = Instance(DestSettings());
+  MediaAgent(2);
+  CRegistry::Instance().Set("ArchiveStore", "sMediaAgent", "ma1*ma1.host");
+  struct Case {
+    const char* name;
+    bool defaultSubclient;
+    bool started;
+  } cases[] = {{"no default subclient: the id stays -1", false, false},
+               {"the default subclient", true, true}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    if (k.defaultSubclient) Subclient(dest, {}, true);
+    TqRunner::JobDescription d = Description(kJobId);
+    d.sourceInstanceId = kSourceInstance;
+    d.destInstanceId = kDestInstance;
+    d.sourceAppType = kCassandraApplicationType;
+    d.backupSetId = 1;
+    d.subclientId = -1;
+    App::CassandraRestoreOptions options = StageFreeOptions();
+    d.xmlOptions = JobOptionXml(true, true, &options);
+    StoreDescription(d);
+    RestoresProbe& c = NewCoordinator();
+    CQiError e = Start(c);
+    if (!k.started) {
+      ASSERT_TRUE(e.IsError());
+      EXPECT_TRUE(FXErrorUtil::IsWin32(e, 1359)) << e.AsString();
+      EXPECT_EQ(e.GetMessage(), "Failed to fetch Media Agent details to run Zelk server");
+      continue;
+    }
+    ASSERT_FALSE(e.IsError()) << e.AsString();
+    EXPECT_EQ(c.mediaAgentClientId, 900);
+    EXPECT_EQ(c.mediaAgentClientName, "ma1");
+    // The client's network host name wins over the host part of the name.
+    EXPECT_EQ(c.mediaAgentHostName, "ma1.net");
+  }
+  CRegistry::Instance().Remove("ArchiveStore", "sMediaAgent");
+}
+
 TEST_F(StageFreeTest, APointInTimePhaseTurnsStageFreeOff) {
   Scripted();
   Instance(DestSettings());
