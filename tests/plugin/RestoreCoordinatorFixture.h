@@ -1,40 +1,26 @@
 #pragma once
 
-// The restore coordinator against a suite of its own: clients, instances and
-// subclients registered in a per-test suite home, in-memory framework
-// services, and the scripted Priam or the Priam stand-in.
+// The restore coordinator against a suite of its own: the backup job-start
+// fixture's suite home (clients, instances and subclients registered per
+// test, in-memory framework services, the scripted Priam or the Priam
+// stand-in, no child process left behind), the restore job's description
+// and a restore coordinator.
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "backup/CassandraBackupCoordinator.h"
-#include "common/CassandraNodeRecords.h"
+#include "BackupJobStartFixture.h"
 #include "common/CassandraRestoreClientConfig.h"
-#include "platform/app/App_ExecuteSP.h"
-#include "platform/app/SuiteRegistration.h"
-#include "platform/framework/InMemoryFrameworkServices.h"
-#include "platform/framework/NodeInfo.h"
-#include "platform/log/EventJournal.h"
-#include "platform/log/LogWriter.h"
-#include "platform/priam/PriamUtil.h"
-#include "platform/priam/ScriptedPriam.h"
+#include "common/RestoreOptionRecords.h"
 #include "platform/runner/JobRecordStore.h"
-#include "platform/suite/ClientContext.h"
-#include "platform/suite/ClientContextScope.h"
-#include "platform/suite/ClientDirectory.h"
 #include "platform/suite/EvRstTask.h"
-#include "platform/suite/PlatformInfo.h"
-#include "platform/suite/SuiteStore.h"
 #include "platform/suite/TQPassword.h"
 #include "restore/CassandraRestoresCoordinator.h"
-#include "support/SimTestSupport.h"
 
 namespace restoretest {
 
@@ -80,42 +66,17 @@ class RestoresProbe : public TQCassandra::CCassandraRestores {
   using CCassandraRestores::useSSTableLoader;
 };
 
-class RestoreCoordinatorTest : public ::testing::Test {
+class RestoreCoordinatorTest : public jobstart::JobStartTest {
  protected:
   void SetUp() override {
-    CClientContext::SetSuiteHome(home_.path());
-    App_ExecuteSP::ClearFailures();
-    App_ExecuteSP::ClearCalls();
-    CEventJournal::Instance().Clear();
-    CRegistry::Instance().Set("Base", "dBASEHOME", home_.Sub("base"));
-    CRegistry::Instance().Set("Cassandra", "sPriamCommand",
-                              std::string(TQ_BINARY_DIR) + "/sim/priam-standin");
-    SClientIdentity identity;
-    identity.clientName = "coordinator1";
-    identity.clientId = 1;
-    identity.jobResultsDirectory = home_.Sub("coordinator1/JobResults");
-    scope_.reset(new CClientContextScope(identity));
-    services_.reset(new DistributedQEL::CInMemoryFrameworkServices());
+    JobStartTest::SetUp();
     coordinatorClientId_ = Client("coordinator1");
   }
 
   void TearDown() override {
-    coordinator_.reset();
-    scripted_.reset();
-    scope_.reset();
-    for (pid_t pid : simtest::ChildrenOf(::getpid())) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, nullptr, 0);
-      ADD_FAILURE() << "process " << pid << " was left running";
-    }
+    restores_.reset();
     for (const char* name : kSwitches) CRegistry::Instance().Remove("Cassandra", name);
-    CRegistry::Instance().Remove("Cassandra", "sPriamCommand");
-    CRegistry::Instance().Remove("Base", "dBASEHOME");
-    App_ExecuteSP::ClearFailures();
-    App_ExecuteSP::ClearCalls();
-    CEventJournal::Instance().Clear();
-    CClientDirectory::Instance().Clear();
-    CClientContext::SetSuiteHome("");
+    JobStartTest::TearDown();
   }
 
   static constexpr const char* kSwitches[] = {
@@ -131,14 +92,7 @@ class RestoreCoordinatorTest : public ::testing::Test {
 
   // ---- the suite ----
 
-  uint64_t Client(const std::string& name) {
-    uint64_t id = 0;
-    CQiError e = registration_.registerClient(name, name + ".sim", {}, id);
-    EXPECT_FALSE(e.IsError()) << e.AsString(2);
-    services_->registerClient(static_cast<uint32_t>(id), name, name + ".sim");
-    clientIds_[name] = id;
-    return id;
-  }
+  uint64_t Client(const std::string& name) { return JobStartTest::Client(name, {}); }
 
   // A stored node run by the client of that name (registered when new).
   SNodeSettings Node(const std::string& clientName, const std::string& address,
@@ -184,27 +138,14 @@ class RestoreCoordinatorTest : public ::testing::Test {
     ssl.truststorePassword = "t-secret";
     settings.ssl = ssl;
   }
-  uint64_t Instance(const SInstanceSettings& settings) {
-    uint64_t id = 0;
-    CQiError e = registration_.registerInstance(settings, id);
-    EXPECT_FALSE(e.IsError()) << e.AsString(2);
-    return id;
-  }
   // Changes the stored instance record as it is.
   void EditInstance(uint64_t id, const std::function<void(SInstanceRecord&)>& change) {
     CQiError e = CSuiteStore(home_.Sub("central")).UpdateInstance(id, change);
     ASSERT_FALSE(e.IsError()) << e.AsString(2);
   }
   uint64_t Subclient(uint64_t instanceId, const std::vector<SContentRow>& content, bool isDefault) {
-    SSubclientSettings settings;
-    settings.name = "sc" + std::to_string(++subclients_);
-    settings.instanceId = instanceId;
-    settings.isDefault = isDefault;
-    settings.content = content;
-    uint64_t id = 0;
-    CQiError e = registration_.registerSubclient(settings, id);
-    EXPECT_FALSE(e.IsError()) << e.AsString(2);
-    return id;
+    instanceId_ = instanceId;
+    return JobStartTest::Subclient(content, 8, isDefault);
   }
 
   static std::string Encrypt(const std::string& plain) {
@@ -265,9 +206,9 @@ class RestoreCoordinatorTest : public ::testing::Test {
   // ---- the coordinator ----
 
   RestoresProbe& NewCoordinator() {
-    coordinator_.reset(new RestoresProbe());
-    coordinator_->setFrameworkServices(services_);
-    return *coordinator_;
+    restores_.reset(new RestoresProbe());
+    restores_->setFrameworkServices(services_);
+    return *restores_;
   }
   // A coordinator with both cluster configurations, as initialize makes
   // them.
@@ -278,38 +219,14 @@ class RestoreCoordinatorTest : public ::testing::Test {
     return c;
   }
 
-  // Answers every Priam request from a script instead of the stand-in.
-  TqCassandra::ScriptedPriam& Scripted() {
-    if (!scripted_) {
-      priamScript_ = std::make_shared<TqCassandra::ScriptedPriam>();
-      scripted_.reset(new TqCassandra::ScopedPriamTransportFactory(priamScript_->Factory()));
-      priamScript_->SetReply("clusterDetails", R"({"ClusterName":"Scripted","Version":"4.0.11"})");
-    }
-    return *priamScript_;
-  }
-
   std::vector<std::string> RegisteredNames() const {
     std::vector<std::string> names;
-    for (const auto& node : coordinator_->getNodes()) names.push_back(node->getClientName());
+    for (const auto& node : restores_->getNodes()) names.push_back(node->getClientName());
     return names;
   }
 
-  static std::vector<std::vector<std::string>> Events(uint32_t id) {
-    std::vector<std::vector<std::string>> out;
-    for (const auto& e : CEventJournal::Instance().Find(id)) out.push_back(e.args);
-    return out;
-  }
-
-  simtest::TempDir home_;
-  CSuiteRegistration registration_{CSuiteStore(home_.Sub("central"))};
-  std::unique_ptr<CClientContextScope> scope_;
-  boost::shared_ptr<DistributedQEL::CInMemoryFrameworkServices> services_;
-  std::unique_ptr<RestoresProbe> coordinator_;
-  std::shared_ptr<TqCassandra::ScriptedPriam> priamScript_;
-  std::unique_ptr<TqCassandra::ScopedPriamTransportFactory> scripted_;
-  std::map<std::string, uint64_t> clientIds_;
+  std::unique_ptr<RestoresProbe> restores_;
   uint64_t coordinatorClientId_ = 0;
-  int subclients_ = 0;
 };
 
 }  // namespace restoretest

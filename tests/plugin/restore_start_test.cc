@@ -238,7 +238,7 @@ TEST_F(StartTest, CrossInstanceReadsTheSourceAndMapsItsDataCentres) {
   std::map<std::string, std::list<std::string>> expected = {{"east", {"s1", "s3"}},
                                                             {"west", {"s2"}}};
   EXPECT_EQ(c.sourceDCmap, expected);
-  EXPECT_EQ(c.cassandraVersion, "4.0.11");
+  EXPECT_EQ(c.cassandraVersion, "4.0.1");
 }
 
 TEST_F(StartTest, NoRestoreTaskIsAClearError) {
@@ -385,7 +385,7 @@ TEST_F(StartTest, TheCoordinatorsPriamEndsWithTheCoordinator) {
   ASSERT_FALSE(Start(c).IsError());
   boost::shared_ptr<TqCassandra::PriamUtil> borrowed = c.priamUtil;  // as the replay does
   ASSERT_TRUE(borrowed->getIsConnected());
-  coordinator_.reset();
+  restores_.reset();
   EXPECT_EQ(priamScript_->LastSession().stops, 1);
   EXPECT_FALSE(borrowed->getIsConnected());
 }
