@@ -7,6 +7,7 @@
 
 #include "common/ClusterInstanceProcedure.h"
 #include "platform/base/FXErrorUtil.h"
+#include "platform/base/FXString.h"
 #include "platform/framework/FSSubclientConf.h"
 #include "platform/log/LogWriter.h"
 #include "platform/msg/BrowseRecords.h"
@@ -22,14 +23,7 @@ constexpr const char* kCommitLogComponent = "#COMMITLOG#";
 // `path` split on "/", the empty element before a leading "/" kept.
 std::vector<std::string> SplitPath(const std::string& path) {
   std::vector<std::string> parts;
-  size_t start = 0;
-  while (true) {
-    size_t slash = path.find('/', start);
-    parts.push_back(
-        path.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
-    if (slash == std::string::npos) break;
-    start = slash + 1;
-  }
+  FXString::Split(path, "/", parts);
   return parts;
 }
 
