@@ -252,13 +252,6 @@ class ItemBrowseTest : public IndexBrowseTest {
   void SetUp() override {
     IndexBrowseTest::SetUp();
     CStoreDataStream s1(Job(50, 1)), s2(Job(50, 2));
-    auto dir = [](CStoreDataStream& stream, const std::string& path) {
-      OBJECTOPSAPI::StreamItemHeader header;
-      header.headerPath = path;
-      header.isDirectory = true;
-      ASSERT_FALSE(stream.BeginItem(header).IsError());
-      ASSERT_FALSE(stream.CommitItem().IsError());
-    };
     dir(s1, "/c/dc1/n1/ks");
     dir(s1, "/c/dc1/n1/ks/tbl");
     ASSERT_FALSE(Store(s1, "/c/dc1/n1/ks/tbl/f1", "one", "/data/ks/tbl-1/f1").IsError());
@@ -285,6 +278,15 @@ class ItemBrowseTest : public IndexBrowseTest {
     ASSERT_FALSE(s2.CommitItem().IsError());
     afile1_ = s1.GetArchiveFileId();
     afile2_ = s2.GetArchiveFileId();
+  }
+
+  // Stores a directory item.
+  static void dir(CStoreDataStream& stream, const std::string& path) {
+    OBJECTOPSAPI::StreamItemHeader header;
+    header.headerPath = path;
+    header.isDirectory = true;
+    ASSERT_FALSE(stream.BeginItem(header).IsError());
+    ASSERT_FALSE(stream.CommitItem().IsError());
   }
 
   static int64_t Total(const databrowse::BrowseRequest& request) {
@@ -343,13 +345,6 @@ TEST_F(ItemBrowseTest, PerArchiveFileAnswerSumsItsItems) {
 }
 
 TEST_F(ItemBrowseTest, ItemsAboveTheInstancesCountWithTheirArchiveFilesInstance) {
-  auto dir = [](CStoreDataStream& stream, const std::string& path) {
-    OBJECTOPSAPI::StreamItemHeader header;
-    header.headerPath = path;
-    header.isDirectory = true;
-    ASSERT_FALSE(stream.BeginItem(header).IsError());
-    ASSERT_FALSE(stream.CommitItem().IsError());
-  };
   int64_t withInstance = 0, withoutInstance = 0;
   {
     CStoreDataStream stream(Job(52));
