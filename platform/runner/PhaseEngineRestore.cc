@@ -298,6 +298,9 @@ void CPhaseEngine::ControllerStartReturned(NodeSlot& slot) {
     slot.heldMessages.pop_front();
   }
   slot.wake.notify_all();
+  // Its streams may start now.
+  mainNotified_ = true;
+  mainWake_.notify_all();
 }
 
 void CPhaseEngine::RestoreStatus(PhaseResult& result) const {
