@@ -231,25 +231,22 @@ CQiError IdxBrowseClient::BrowseItems(std::vector<BrowseData>& data, int64_t& to
     }
   }
 
-  std::map<std::string, size_t> groups;  // group key -> index in data
-  for (const auto& item : items) {
+  std::map<std::string, size_t> groups;      // group key -> index in data
+  std::map<int64_t, size_t> firstDataGroup;  // archive file -> its first instance data group
+  auto add = [&](const SStoredItem& item, const std::string& key) {
     const SFileRecord& first = item.pieces.front();
     int64_t extents = item.pieces.size() > 1 ? static_cast<int64_t>(item.pieces.size()) : 0;
-    ++total;
-    if (perArchiveFile) {
-      std::string key = std::to_string(first.archiveFileId) + GroupKeyOf(item.headerPath);
-      auto group = groups.find(key);
-      if (group != groups.end()) {
-        BrowseData& existing = data[group->second];
-        BrowseItemDetails details = *existing.getDetails();
-        details.setFileCount(details.getFileCount() + 1);
-        details.setExtentCount(details.getExtentCount() + extents);
-        details.setBackupTime(std::max(details.getBackupTime(), item.backupTime));
-        existing.setDetails(details);
-        continue;
-      }
-      groups[key] = data.size();
+    auto group = key.empty() ? groups.end() : groups.find(key);
+    if (group != groups.end()) {
+      BrowseData& existing = data[group->second];
+      BrowseItemDetails details = *existing.getDetails();
+      details.setFileCount(details.getFileCount() + 1);
+      details.setExtentCount(details.getExtentCount() + extents);
+      details.setBackupTime(std::max(details.getBackupTime(), item.backupTime));
+      existing.setDetails(details);
+      return;
     }
+    if (!key.empty()) groups[key] = data.size();
     BrowseData entry;
     entry.setName(LastComponent(item.headerPath));
     entry.setDisplayName(LastComponent(item.headerPath));
@@ -257,6 +254,38 @@ CQiError IdxBrowseClient::BrowseItems(std::vector<BrowseData>& data, int64_t& to
     entry.setField8(item.sourcePath);
     entry.setDetails(Details(item.backupTime, first.archiveFileId, 1, extents));
     data.push_back(entry);
+  };
+  total = static_cast<int64_t>(items.size());
+  if (!perArchiveFile) {
+    for (const auto& item : items) add(item, std::string());
+    return CQiError::Success();
+  }
+  // Items of an instance or below first: one group per archive file,
+  // instance and data or commit logs, named by its first item. The items
+  // above the instances ("/cluster", "/cluster/dc") a stream stored with its
+  // instance's items count in the first data group of their archive file, so
+  // that an archive file's data answers as one entry of its instance; only
+  // where the archive file has no such group do they form one of their own.
+  for (const auto& item : items) {
+    if (Depth(item.headerPath) < 3) continue;
+    const std::string key = GroupKeyOf(item.headerPath);
+    const int64_t afile = item.pieces.front().archiveFileId;
+    const bool known = groups.count(std::to_string(afile) + key) != 0;
+    add(item, std::to_string(afile) + key);
+    if (!known && key.compare(key.size() - 5, 5, "|data") == 0 && !firstDataGroup.count(afile)) {
+      firstDataGroup[afile] = groups[std::to_string(afile) + key];
+    }
+  }
+  for (const auto& item : items) {
+    if (Depth(item.headerPath) >= 3) continue;
+    const int64_t afile = item.pieces.front().archiveFileId;
+    auto host = firstDataGroup.find(afile);
+    if (host != firstDataGroup.end()) {
+      groups["host|" + std::to_string(afile)] = host->second;
+      add(item, "host|" + std::to_string(afile));
+    } else {
+      add(item, std::to_string(afile) + "|above");
+    }
   }
   return CQiError::Success();
 }

@@ -32,7 +32,9 @@ class IdxBrowseClientInterrupt {};
 //   result (field 5) is the number of items. With BrowseOptions field 62 = 1
 //   the items are summed per archive file, instance ("/cluster/dc/instance")
 //   and commit-log or not: one BrowseData per group, named by its first item,
-//   with the group's file and extent counts.
+//   with the group's file and extent counts. Items above the instances
+//   ("/cluster", "/cluster/dc") count in the first data group of their
+//   archive file (a group of their own only when it has none).
 //
 // Paths (BrowsePath field 1): "p" is the entry at p (for items: p and
 // everything below it), "p/*" the entries directly below p, "p/**/*" (or

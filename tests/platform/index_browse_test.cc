@@ -252,13 +252,6 @@ class ItemBrowseTest : public IndexBrowseTest {
   void SetUp() override {
     IndexBrowseTest::SetUp();
     CStoreDataStream s1(Job(50, 1)), s2(Job(50, 2));
-    auto dir = [](CStoreDataStream& stream, const std::string& path) {
-      OBJECTOPSAPI::StreamItemHeader header;
-      header.headerPath = path;
-      header.isDirectory = true;
-      ASSERT_FALSE(stream.BeginItem(header).IsError());
-      ASSERT_FALSE(stream.CommitItem().IsError());
-    };
     dir(s1, "/c/dc1/n1/ks");
     dir(s1, "/c/dc1/n1/ks/tbl");
     ASSERT_FALSE(Store(s1, "/c/dc1/n1/ks/tbl/f1", "one", "/data/ks/tbl-1/f1").IsError());
@@ -285,6 +278,15 @@ class ItemBrowseTest : public IndexBrowseTest {
     ASSERT_FALSE(s2.CommitItem().IsError());
     afile1_ = s1.GetArchiveFileId();
     afile2_ = s2.GetArchiveFileId();
+  }
+
+  // Stores a directory item.
+  static void dir(CStoreDataStream& stream, const std::string& path) {
+    OBJECTOPSAPI::StreamItemHeader header;
+    header.headerPath = path;
+    header.isDirectory = true;
+    ASSERT_FALSE(stream.BeginItem(header).IsError());
+    ASSERT_FALSE(stream.CommitItem().IsError());
   }
 
   static int64_t Total(const databrowse::BrowseRequest& request) {
@@ -340,6 +342,39 @@ TEST_F(ItemBrowseTest, PerArchiveFileAnswerSumsItsItems) {
   EXPECT_EQ(byPath["/c/dc1/n1/ks"], std::make_pair(afile1_, int64_t{4}));
   EXPECT_EQ(byPath["/c/dc1/n2/ks/tbl/f3"], std::make_pair(afile2_, int64_t{1}));
   EXPECT_EQ(Total(request), 6);
+}
+
+TEST_F(ItemBrowseTest, ItemsAboveTheInstancesCountWithTheirArchiveFilesInstance) {
+  int64_t withInstance = 0, withoutInstance = 0;
+  {
+    CStoreDataStream stream(Job(52));
+    dir(stream, "/c");
+    dir(stream, "/c/dc1");
+    dir(stream, "/c/dc1/n3");
+    ASSERT_FALSE(Store(stream, "/c/dc1/n3/ks/tbl/f5", "five").IsError());
+    withInstance = stream.GetArchiveFileId();
+  }
+  {
+    CStoreDataStream stream(Job(53));
+    dir(stream, "/c/dc2");
+    withoutInstance = stream.GetArchiveFileId();
+  }
+  databrowse::BrowseRequest request = Request("", {"/c"});
+  databrowse::BrowseOptions options = *request.getOptions();
+  options.setField62(1);
+  request.setOptions(options);
+  std::map<std::string, std::pair<int64_t, int64_t>> byPath;  // path -> (archive file, count)
+  int64_t files = 0;
+  for (const auto& g : BrowseAll(request)) {
+    byPath[g.getPath()] = {g.getDetails()->getArchiveFileId(), g.getDetails()->getFileCount()};
+    files += g.getDetails()->getFileCount();
+  }
+  // "/c" and "/c/dc1" count in n3's group, whose name is its own first item.
+  EXPECT_EQ(byPath["/c/dc1/n3"], std::make_pair(withInstance, int64_t{4}));
+  EXPECT_EQ(byPath["/c/dc2"], std::make_pair(withoutInstance, int64_t{1}));
+  EXPECT_EQ(byPath.count("/c"), 0u);
+  EXPECT_EQ(byPath.size(), 5u);  // and the three groups of the fixture
+  EXPECT_EQ(files, Total(request));
 }
 
 TEST_F(ItemBrowseTest, NewestJobOfEveryItemCounts) {
