@@ -541,6 +541,9 @@ void CPhaseEngine::MaintainStreams() {
   for (const auto& slot : slots_) {
     if (!slot->started || slot->failed || slot->stopRequested || slot->threadDone) continue;
     if (slot->node->getState() != DistributedQEL::NODE_RUNNING) continue;
+    // A restore controller hands out workers only once processNodeInit and
+    // OnControllerStarted have set it up.
+    if (IsRestorePhase() && !slot->controllerStartReturned) continue;
     if (!unreserved && waiting.count(slot->clientName) == 0) continue;
     int target = slot->node->getMaxStreamsNeeded(1);
     if (target <= 0) target = 1;

@@ -74,7 +74,10 @@ CQiError CPhaseEngine::StartRestoreCoordinator() {
       nodes.empty() ? 1
                     : std::max<int>(1, (std::max(streams, 1) + nodes.size() - 1) / nodes.size());
   for (const auto& node : nodes) {
-    if (node && node->getMaxStreamsNeeded(1) <= 0) node->setMaxStreamsNeeded(1, share);
+    if (!node) continue;
+    if (node->getMaxStreamsNeeded(1) <= 0) node->setMaxStreamsNeeded(1, share);
+    // The workers a node hands on when it stops.
+    if (node->getNodeWorkersLimit() <= 0) node->setNodeWorkersLimit(node->getMaxStreamsNeeded(1));
   }
   TQDC_FileSystem::CTaskCreatePolicyPtr createPolicy;
   TQDC_FileSystem::CTaskAssignPolicyPtr assignPolicy;
@@ -298,6 +301,9 @@ void CPhaseEngine::ControllerStartReturned(NodeSlot& slot) {
     slot.heldMessages.pop_front();
   }
   slot.wake.notify_all();
+  // Its streams may start now.
+  mainNotified_ = true;
+  mainWake_.notify_all();
 }
 
 void CPhaseEngine::RestoreStatus(PhaseResult& result) const {

@@ -106,11 +106,12 @@ class RestoreJob : public E2eTest {
 
 TEST_F(RestoreJob, FullAndIncrementalBackupsComeBackIntoAnEmptyFolder) {
   MakeCluster();
-  TqRunner::JobResult full = Backup(TQBkpLevel_Full);
+  e2e::AfterBackup afterFull, afterIncremental;
+  TqRunner::JobResult full = Backup(TQBkpLevel_Full, &afterFull);
   ASSERT_TRUE(full.Completed());
   int added = 0;
   ASSERT_FALSE(harness_->ChangeData(1, 512, added).IsError());
-  TqRunner::JobResult incremental = Backup(TQBkpLevel_Incremental);
+  TqRunner::JobResult incremental = Backup(TQBkpLevel_Incremental, &afterIncremental);
   ASSERT_TRUE(incremental.Completed());
 
   TqHarness::RestoreRequest request;
@@ -139,6 +140,18 @@ TEST_F(RestoreJob, FullAndIncrementalBackupsComeBackIntoAnEmptyFolder) {
 
   const std::map<std::string, SStoredItem> newest = Newest({full.jobId, incremental.jobId});
   ExpectRestored(newest, Destination());
+  // The restored files hold what the nodes' disks held when they were backed
+  // up: the full job's snapshot files, the incremental job's backups files.
+  for (const auto* disk : {&afterFull.snapshotFiles, &afterIncremental.backupsFiles}) {
+    int compared = 0;
+    for (const auto& file : *disk) {
+      const std::string restored = Destination() + file.first;
+      if (!fs::exists(restored)) continue;
+      EXPECT_EQ(simtest::ReadFile(restored), file.second) << file.first;
+      ++compared;
+    }
+    EXPECT_GT(compared, 0);
+  }
   // Every restored file is listed once, under the path it was written to.
   std::map<std::string, int> listed = Listed(restore.jobId);
   std::set<std::string> files;

@@ -177,6 +177,13 @@ class FakeRestoreCoordinator : public TQDC_FileSystem::CRestore {
       node->setState(NODE_STOPPING);
     }
   }
+  CQiError OnNodeChange(const CNodeInfoPtr& node, TakeAction& action) override {
+    if (node->getState() == NODE_STOPPED) {
+      RestoreWorld::Get().Coordinator("stopped " + node->getClientName() + " workers " +
+                                      std::to_string(node->getNodeWorkersLimit()));
+    }
+    return CRestore::OnNodeChange(node, action);
+  }
   CQiError processMessage(const CNMessageBase& message) override {
     RestoreWorld::Get().Coordinator("processMessage " + message.getTagName() + " " +
                                     std::to_string(message.getint64(1)));

@@ -16,6 +16,16 @@ using TqDataMover::SSSTableName;
 
 namespace {
 
+// The encoded extended options of a staged restore with the staging list.
+std::string StagedOptions(const std::string& stagingList = "node1:/stage/a##node2:/stage/b##") {
+  CExtendedOptions options;
+  options.setOption("CassandraStagedRestore", 1);
+  options.setOption("CassandraStagedRestoreStagingLoc", stagingList);
+  std::string text;
+  options.getOptions(text);
+  return text;
+}
+
 std::string InPlaceOptions() {
   CExtendedOptions options;
   options.setOption("CassandraRestore", 1);
@@ -23,15 +33,6 @@ std::string InPlaceOptions() {
   options.setOption("CassandraMeta",
                     "~KEYSPACE~ks1~BEGIN~~TABLEMETA~t1~TABLEID~0b1c-22d3~TABLEMETA~t2~TABLEID~"
                     "ffee~KEYSPACE~empty~BEGIN~");
-  std::string text;
-  options.getOptions(text);
-  return text;
-}
-
-std::string StagedOptions() {
-  CExtendedOptions options;
-  options.setOption("CassandraStagedRestore", 1);
-  options.setOption("CassandraStagedRestoreStagingLoc", "node1:/stage/a##node2:/stage/b##");
   std::string text;
   options.getOptions(text);
   return text;
@@ -142,13 +143,9 @@ TEST(PlacementOptions, NodePathListAndTableMetaRead) {
   EXPECT_TRUE(CRestorePlacement::ParseTableMeta("garbage", meta).IsError());
 
   // A folder that is not absolute cannot anchor a restore.
-  CExtendedOptions options;
-  options.setOption("CassandraStagedRestore", 1);
-  options.setOption("CassandraStagedRestoreStagingLoc", "node1:relative##");
-  std::string text;
-  options.getOptions(text);
   CRestorePlacement placement;
-  EXPECT_TRUE(CRestorePlacement::FromOptions(text, "", placement).IsError());
+  EXPECT_TRUE(
+      CRestorePlacement::FromOptions(StagedOptions("node1:relative##"), "", placement).IsError());
 }
 
 TEST(SSTableNames, GenerationIsFoundInBothLayouts) {

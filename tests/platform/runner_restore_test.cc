@@ -118,6 +118,11 @@ TEST_F(RunnerRestore, CoordinatorIsStartedInTheFrameworkOrderAndEveryRecordIsRes
   // Truncation once every task had ended, then the stop; the counters add up.
   EXPECT_LT(IndexOf(calls, "truncate"), IndexOf(calls, "NodeStop nodeA"));
   EXPECT_EQ(Mentioning(calls, "restored 8 of").size(), 1u);
+  // Each node had its share of the 4 streams, which it hands on when it stops.
+  std::vector<std::string> stopped = Mentioning(calls, "stopped ");
+  std::sort(stopped.begin(), stopped.end());
+  EXPECT_EQ(stopped,
+            (std::vector<std::string>{"stopped nodeA workers 2", "stopped nodeB workers 2"}));
   EXPECT_EQ(calls[calls.size() - 2], "OnComplete");
 }
 
