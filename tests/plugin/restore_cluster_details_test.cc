@@ -215,6 +215,17 @@ TEST_F(ClusterDetailsTest, ProcedureFailuresAreReportedWithTheirTexts) {
   EXPECT_EQ(e.GetMessage(), "Null Cassandra config");
   EXPECT_TRUE(c.destConfig->clusterNodes.empty());
 
+  // A reply that does not parse.
+  App_ExecuteSP::ClearFailures();
+  App_ExecuteSP::ReplyProcedure(0x1E4FDD52, "<not a reply");
+  e = c.getClusterDetails(true);
+  ASSERT_TRUE(e.IsError());
+  EXPECT_EQ(e.GetMessage().rfind("Stored procedure to save instance properties failed with an "
+                                 "error [",
+                                 0),
+            0u)
+      << e.GetMessage();
+
   // An unknown instance.
   App_ExecuteSP::ClearFailures();
   c.destInstanceId = 999;
