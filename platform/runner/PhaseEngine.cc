@@ -199,6 +199,7 @@ std::string CPhaseEngine::ControllerArguments(const std::string& jobResultsDirec
   arguments.jobId = spec_.jobId;
   arguments.jobToken = spec_.jobToken;
   arguments.jobResultsDirectory = jobResultsDirectory;
+  if (setup_.phase == kPostOperationsPhase) arguments.backupLevel = spec_.backupLevel;
   if (spec_.commitLogJob) arguments.flags.push_back(CFrameworkArguments::kCommitLogFlag);
   return arguments.Format();
 }

@@ -124,14 +124,16 @@ class CPhaseEngine : public std::enable_shared_from_this<CPhaseEngine> {
     std::shared_ptr<DistributedQEL::CController> controller;
     std::string failure;
     int startupRequests = 0;
-    bool launched = false;       // its controller thread was started
-    bool busy = true;            // its controller thread is working
-    bool stopRequested = false;  // NodeStop arrived, or the phase ends
-    bool started = false;        // a start-up report reached the coordinator
-    bool failed = false;         // the node failed to start (the coordinator knows)
-    bool startAborted = false;   // its controller thread gave up starting
-    bool threadDone = false;     // its controller thread has ended
-    bool finished = false;       // ... and the coordinator was told
+    bool launched = false;           // its controller thread was started
+    bool busy = true;                // its controller thread is working
+    bool stopRequested = false;      // NodeStop arrived, or the phase ends
+    bool started = false;            // a start-up report reached the coordinator
+    bool failed = false;             // the node failed to start (the coordinator knows)
+    bool startAborted = false;       // its controller thread gave up starting
+    bool initFailed = false;         // processNodeInit or OnControllerStarted failed
+    bool controllerStarted = false;  // OnControllerStarted was called
+    bool threadDone = false;         // its controller thread has ended
+    bool finished = false;           // ... and the coordinator was told
     int addedWorkers = 0;
     int liveStreams = 0;    // streams that have not decided to end
     int streamThreads = 0;  // stream threads that have not returned

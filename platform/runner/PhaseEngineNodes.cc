@@ -179,6 +179,27 @@ void CPhaseEngine::DeliverToController(NodeSlot& slot, const std::string& xml) {
   } else if (ns == DistributedQEL::NodeInit::kNamespaceId &&
              cls == DistributedQEL::NodeInit::kClassId) {
     error = Guarded("processNodeInit", [&] { return controller->processNodeInit(message.get()); });
+    bool start = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      start = !error.IsError() && !slot.controllerStarted;
+      if (start) slot.controllerStarted = true;
+    }
+    if (start) {
+      error = Guarded("OnControllerStarted", [&] { return controller->OnControllerStarted(); });
+    }
+    if (error.IsError()) {
+      // The controller cannot work without its start: it stops and reports
+      // that it failed to initialise.
+      std::lock_guard<std::mutex> lock(mutex_);
+      slot.initFailed = true;
+      slot.stopRequested = true;
+      if (slot.failure.empty()) {
+        slot.failure = "The controller of node " + slot.clientName +
+                       " failed to initialise: " + error.AsString();
+      }
+      streamWake_.notify_all();
+    }
   } else {
     error = Guarded("OnMsgReceived", [&] { return controller->OnMsgReceived(message); });
   }
@@ -196,7 +217,7 @@ void CPhaseEngine::StopController(const NodeSlotPtr& slot) {
     std::unique_lock<std::mutex> lock(mutex_);
     slot->stopRequested = true;
     controller = slot->controller;
-    failed = slot->failed || slot->startAborted;
+    failed = slot->failed || slot->startAborted || slot->initFailed;
     // The node's streams end first (they see the stop); a stream still busy
     // gets the grace period.
     streamWake_.notify_all();

@@ -91,6 +91,10 @@ struct RunnerEvent {
   std::string text;
 };
 
+// Job kind of the post-operations phase; its controllers get the job's
+// backup level ("-t <level>") on their argument line.
+constexpr const char* kPostOperationsPhase = "postop";
+
 // Sender names of RunnerEvent::kMessage.
 constexpr const char* kCoordinatorEndpoint = "coordinator";
 

@@ -89,6 +89,7 @@ void World::Reset() {
   reassignAlways = false;
   actionFor.clear();
   noticeOnStop = false;
+  failPostOpStart.clear();
   barrier = 0;
   coordinatorCalls_.clear();
   nodeCalls_.clear();
@@ -717,6 +718,16 @@ class FakeController : public MultiNodeBackupOps::MultiNodeBackupOpsController {
     return CQiError::Success();
   }
 
+  CQiError processNodeInit(CNMessageBase* message) override {
+    World::Get().Node("processNodeInit");
+    return MultiNodeBackupOpsController::processNodeInit(message);
+  }
+
+  CQiError OnControllerStarted() override {
+    World::Get().Node("OnControllerStarted");
+    return MultiNodeBackupOpsController::OnControllerStarted();
+  }
+
   void OnAgentStopped() override {
     World& world = World::Get();
     world.Node("OnAgentStopped");
@@ -736,18 +747,87 @@ class FakeController : public MultiNodeBackupOps::MultiNodeBackupOpsController {
   bool startupSent_ = false;
 };
 
+// The post-operations phase: the coordinator registers the world's nodes and
+// answers each start-up with a NodeInit; the controller does its work in
+// OnControllerStarted and is done from then on, as the cleanup controller is.
+class FakePostOpCoordinator : public ICoordinator {
+ public:
+  CQiError loadNodeConfiguration() override {
+    World& world = World::Get();
+    world.Coordinator("postop loadNodeConfiguration");
+    for (const std::string& name : world.nodes) {
+      CQiError error = addNode(name);
+      if (error.IsError()) return error.Push(FXLOC);
+    }
+    return CQiError::Success();
+  }
+
+  CQiError getNodeStartAcknowledgeMessage(CNodeInfoPtr& node,
+                                          FrameworkMessagePtr& message) override {
+    World::Get().Coordinator("postop ack " + node->getClientName());
+    message.reset(new NodeInit());
+    return CQiError::Success();
+  }
+
+  void ControllerDone(CNodeInfoPtr& node, DistributedQEL::ControllerDone* done) override {
+    World::Get().Coordinator("postop ControllerDone " + node->getClientName() + " " +
+                             std::to_string(done->getResult()));
+  }
+};
+
+class FakePostOpController : public CController {
+ public:
+  void OnAgentStarted() override {
+    StartSeen seen;
+    seen.context = CClientContext::ClientName();
+    seen.controller = getClientName();
+    seen.arguments = getProgramArguments()->getArgumentLine();
+    World::Get().SeeStart(seen);
+    CController::OnAgentStarted();
+  }
+
+  CQiError processNodeInit(CNMessageBase* message) override {
+    World& world = World::Get();
+    world.Node("postop processNodeInit");
+    std::string level;
+    CQiError error = getProgramArguments()->getStringValue("t", level);
+    if (error.IsError()) return error.Push(FXLOC);
+    level_ = level;
+    if (world.failPostOpStart.count(getClientName())) {
+      return FXErrorUtil::ErrorWin32(FXLOC, 13, "Injected processNodeInit failure");
+    }
+    return CController::processNodeInit(message);
+  }
+
+  CQiError OnControllerStarted() override {
+    World::Get().Node("postop OnControllerStarted level " + level_);
+    done_ = true;
+    return CQiError::Success();
+  }
+
+  bool isControllerDone() override { return done_; }
+
+  void OnAgentStopped() override { World::Get().Node("postop OnAgentStopped"); }
+
+ private:
+  std::string level_;
+  bool done_ = false;
+};
+
 }  // namespace
 
 ICoordinator* CreateCoordinator(const char* kind) {
   std::string k = kind ? kind : "";
   if (k == "scan") return new FakeScan();
   if (k == "backup") return new FakeBackupCoordinator();
+  if (k == "postop") return new FakePostOpCoordinator();
   return nullptr;
 }
 
 CController* CreateController(const char* kind) {
   std::string k = kind ? kind : "";
   if (k == "backup") return new FakeController();
+  if (k == "postop") return new FakePostOpController();
   return nullptr;
 }
 

@@ -129,6 +129,7 @@ class World {
   std::map<int, int> actionFor;            // task -> TakeAction code its failure answers
   std::set<int> throwOnce;                 // tasks whose first OnTask throws
   bool noticeOnStop = false;               // controllers send a Notice when they stop
+  std::set<std::string> failPostOpStart;   // their post-operations processNodeInit fails
   int barrier = 0;                         // controllers that must all be in OnAgentStarted at once
 
   // Logs.
@@ -182,8 +183,8 @@ class World {
   int barrierIn_ = 0;
 };
 
-// The factories of the fakes: "scan" and "backup" coordinators, "backup"
-// controllers; null for other kinds.
+// The factories of the fakes: "scan", "backup" and "postop" coordinators,
+// "backup" and "postop" controllers; null for other kinds.
 DistributedQEL::ICoordinator* CreateCoordinator(const char* kind);
 DistributedQEL::CController* CreateController(const char* kind);
 

@@ -152,6 +152,71 @@ INSTANTIATE_TEST_SUITE_P(Jobs, RunnerArguments,
                            return info.param.name;
                          });
 
+TEST_F(RunnerPhaseOrder, EveryControllerIsStartedAfterItsFirstNodeInit) {
+  TqRunner::JobSpec spec = Spec();
+  spec.phases = {"scan", "backup", "postop"};
+  spec.backupLevel = 2;
+  JobResult result = CJobRunner(spec).Run();
+  ASSERT_EQ(result.error, "");
+  EXPECT_EQ(Phase(result, "backup")->status, PHASE_COMPLETE);
+  EXPECT_EQ(Phase(result, "postop")->status, PHASE_COMPLETE);
+  std::vector<std::string> nodeCalls = world().NodeCalls();
+  for (const std::string node : {"nodeA", "nodeB"}) {
+    std::vector<std::string> mine = Mentioning(nodeCalls, node + ": ");
+    // The backup controller gets NodeInit once its collect files are
+    // reported; OnControllerStarted follows it, once, before its tasks end.
+    std::vector<std::string> backup = Mentioning(mine, ": OnControllerStarted");
+    EXPECT_EQ(backup, std::vector<std::string>{node + ": OnControllerStarted"});
+    EXPECT_EQ(IndexOf(mine, node + ": processNodeInit") + 1,
+              IndexOf(mine, node + ": OnControllerStarted"));
+    // The post-operations controller reads its level from "-t" in
+    // processNodeInit and works in OnControllerStarted, which ends it.
+    std::vector<std::string> postop = Mentioning(mine, "postop");
+    EXPECT_EQ(postop, (std::vector<std::string>{node + ": postop processNodeInit",
+                                                node + ": postop OnControllerStarted level 2",
+                                                node + ": postop OnAgentStopped"}));
+  }
+  std::vector<runner_test::StartSeen> starts = world().StartsSeen();
+  ASSERT_EQ(starts.size(), 4u);
+  for (const auto& start : starts) {
+    const bool backupController = start.arguments.find("-collectFileStart") != std::string::npos;
+    // Only the post-operations controllers carry the level of their own.
+    EXPECT_EQ(start.arguments.rfind(" -jr ") > start.arguments.find(" -t 2 "), !backupController)
+        << start.arguments;
+    if (!backupController) {
+      EXPECT_EQ(start.arguments,
+                "-ombrel 2 -appid 57 -j 4711 -t 2 -jr " + JobResults(start.controller))
+          << start.arguments;
+    }
+  }
+  std::vector<std::string> calls = world().CoordinatorCalls();
+  EXPECT_EQ(Mentioning(calls, "postop ControllerDone").size(), 2u);
+  EXPECT_EQ(Mentioning(calls, "postop ControllerDone nodeA 0").size(), 1u);
+}
+
+TEST_F(RunnerPhaseOrder, ControllerWhoseStartFailsStopsAndReportsItFailedToInitialise) {
+  TqRunner::JobSpec spec = Spec();
+  spec.phases = {"postop"};
+  world().nodes = {"nodeA", "nodeB"};
+  world().failPostOpStart = {"nodeB"};
+  JobResult result = CJobRunner(spec).Run();
+  ASSERT_EQ(result.error, "");
+  std::vector<std::string> calls = world().CoordinatorCalls();
+  EXPECT_EQ(Mentioning(calls, "postop ControllerDone nodeA 0").size(), 1u);
+  EXPECT_EQ(Mentioning(calls, "postop ControllerDone nodeB 3").size(), 1u);
+  std::vector<std::string> nodeCalls = world().NodeCalls();
+  EXPECT_TRUE(Mentioning(nodeCalls, "nodeB: postop OnControllerStarted").empty());
+  EXPECT_EQ(Mentioning(nodeCalls, "nodeB: postop OnAgentStopped").size(), 1u);
+  const TqRunner::PhaseResult* phase = Phase(result, "postop");
+  ASSERT_NE(phase, nullptr);
+  EXPECT_EQ(phase->endReason, "complete");
+  for (const auto& node : phase->nodes) {
+    EXPECT_EQ(node.failure.find("Injected processNodeInit failure") != std::string::npos,
+              node.clientName == "nodeB")
+        << node.clientName;
+  }
+}
+
 TEST_F(RunnerPhaseOrder, CoordinatorThatFailsToStartStillCompletesAndStartsNoNode) {
   world().failLoad = true;
   JobResult result = CJobRunner(Spec()).Run();
