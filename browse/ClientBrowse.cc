@@ -11,6 +11,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "common/CassandraPriamOptionsBuilder.h"
 #include "common/CassandraPriamSetup.h"
 #include "platform/app/CassandraInstance.h"
 #include "platform/base/FXErrorUtil.h"
@@ -196,19 +197,7 @@ CQiError CClientBrowse::settingsFromInstance(int64_t instanceId, std::string& re
   std::string authXml;
   instance.getJMXConfig(jmxXml);
   instance.getAuthConfig(authXml);
-  std::optional<App::JMXConnection> jmx;
-  std::optional<App::AuthConfig> auth;
-  if (!jmxXml.empty()) {
-    jmx.emplace();
-    if (jmx->unserialize(jmxXml) != 0) TQLOG(1, "JMX configuration of the instance not readable");
-  }
-  if (!authXml.empty()) {
-    auth.emplace();
-    if (auth->unserialize(authXml) != 0) {
-      TQLOG(1, "Authentication configuration of the instance not readable");
-    }
-  }
-  e = addJmxAndSsl(jmx, auth, reason);
+  e = addJmxAndSsl(jmxXml, authXml, reason);
   if (e.IsError()) return e;
   javaHome.clear();
   instance.getJavaHome(javaHome);
@@ -240,61 +229,34 @@ CQiError CClientBrowse::settingsFromRequest(const App::DistributedAppsBrowseProp
   cassandraConfigFile = cassandra->hasConfigFilePath() ? cassandra->getConfigFilePath() : "";
   CQiError e = RequireConfigFile(cassandraConfigFile, !cassandra->hasConfigFilePath(), reason);
   if (e.IsError()) return e;
-  return addJmxAndSsl(node->getJmx(), node->getAuth(), reason);
+  // The request's records go the way of the stored instance's texts.
+  std::string jmxXml;
+  std::string authXml;
+  if (node->getJmx()) node->getJmx()->serialize(jmxXml);
+  if (node->getAuth()) node->getAuth()->serialize(authXml);
+  return addJmxAndSsl(jmxXml, authXml, reason);
 }
 
-CQiError CClientBrowse::addJmxAndSsl(const std::optional<App::JMXConnection>& jmx,
-                                     const std::optional<App::AuthConfig>& auth,
+CQiError CClientBrowse::addJmxAndSsl(const std::string& jmxXml, const std::string& authXml,
                                      std::string& reason) {
-  if (jmx) {
-    jmxHost = jmx->getJmxHost();
-    std::optional<UserCredentials> credentials = jmx->getCredentials();
-    if (credentials) jmxUser = credentials->getUserName();
-    if (!jmxUser.empty() && !CassandraPriamSetup::DecryptToBase64(
-                                credentials->getPassword().getPlainPassword(), jmxPassword)) {
-      TQLOG(-1, "Failed to decrypt the JMX password");
-      return Win32Failure(FXLOC, 13, "Failed to decrypt the JMX password", reason);
-    }
-    int64_t remoteJmx = 0;
-    if (!TQPlatformInfo().getNumber("Cassandra", "nCassandraRemoteJMXEnabled", remoteJmx)) {
-      TQLOG(-1, "Failed to check if remote JMX is enabled");
-    }
-    if (remoteJmx != 0) {
-      TQLOG(2, "Remote JMX access enabled");
-      priamAdditionalParameters += " -Dpriam.jmx.host=" + jmxHost;
-    }
+  PriamJmxSettings jmx;
+  CQiError e = CassandraPriamSetup::ReadJmxSettings(CassandraPriamSetup::kNode, jmxXml, jmx);
+  if (e.IsError()) return Win32Failure(FXLOC, 13, e.GetMessage().c_str(), reason);
+  CassandraPriamOptionsBuilder options(CassandraPriamOptionsBuilder::kServiceStyle,
+                                       priamAdditionalParameters);
+  if (!jmxXml.empty()) {
+    jmxHost = jmx.host;
+    jmxUser = jmx.user;
+    jmxPassword = jmx.token;
+    options.AddJmxHostOption(jmxHost);
   }
-  std::optional<App::CassandraSSLConfig> ssl;
-  if (auth) ssl = auth->getSsl();
-  if (!ssl || ssl->getSslEnabled() == 0) return CQiError::Success();
-  if (!CassandraPriamSetup::DecryptToBase64(ssl->getKeystorePassword().getPlainPassword(),
-                                            keystorePassword)) {
-    TQLOG(-1, "Failed to decrypt the keystore password");
-    return Win32Failure(FXLOC, 13, "Failed to decrypt the keystore password", reason);
-  }
-  if (!CassandraPriamSetup::DecryptToBase64(ssl->getTruststorePassword().getPlainPassword(),
-                                            truststorePassword)) {
-    TQLOG(-1, "Failed to decrypt the truststore password");
-    return Win32Failure(FXLOC, 13, "Failed to decrypt the truststore password", reason);
-  }
-  int64_t cqlOff = 0;
-  int64_t jmxOff = 0;
-  if (!TQPlatformInfo().getNumber("Cassandra", "nCassandraCqlSslDisabled", cqlOff)) {
-    TQLOG(-1, "Failed to check if SSL is disabled for CQL");
-  }
-  if (!TQPlatformInfo().getNumber("Cassandra", "nCassandraJmxSslDisabled", jmxOff)) {
-    TQLOG(-1, "Failed to check if SSL is disabled for JMX");
-  }
-  priamAdditionalParameters += cqlOff ? " -Dcql.ssl.enable=false " : " -Dcql.ssl.enable=true ";
-  priamAdditionalParameters += jmxOff ? " -Dssl.enable=false " : " -Dssl.enable=true ";
-  TQLOG(2, "Priam additional parameters: %s", priamAdditionalParameters.c_str());
-  if (!(cqlOff && jmxOff)) {
-    TQLOG(2, "Appending SSL keystore/truststore parameters");
-    priamAdditionalParameters += " -Djavax.net.ssl.keyStore=" + ssl->getKeystorePath() +
-                                 " -Djavax.net.ssl.trustStore=" + ssl->getTruststorePath() +
-                                 " -Dcom.sun.management.jmxremote.ssl.need.client.auth=true"
-                                 " -Dcom.sun.management.jmxremote.registry.ssl=true";
-  }
+  PriamSslSettings ssl;
+  e = CassandraPriamSetup::ReadSslSettings(CassandraPriamSetup::kNode, authXml, ssl);
+  if (e.IsError()) return Win32Failure(FXLOC, 13, e.GetMessage().c_str(), reason);
+  keystorePassword = ssl.keystorePassword;
+  truststorePassword = ssl.truststorePassword;
+  options.AddSsl(ssl);
+  priamAdditionalParameters = options.jvmOptions();
   return CQiError::Success();
 }
 
@@ -374,25 +336,13 @@ CQiError CClientBrowse::requestClusterDetails(CQiString& reply, std::string& clu
 
 CQiError CClientBrowse::setAdditionalPriamValues() {
   TQLOG(0, "Custom Priam property set. Writing priam properties");
-  const std::pair<const char*, const std::string*> members[] = {
-      {"priam.cqlhost", &cqlHost},
-      {"priam.cqlport", &cqlPort},
-      {"priam.cqlusername", &cqlUser},
-      {"priam.cqluserpassword", &cqlPassword},
-      {"priam.jmx.port", &jmxPort},
-      {"priam.jmx.user", &jmxUser},
-      {"priam.jmx.token", &jmxPassword},
-      {"priam.keystore.password", &keystorePassword},
-      {"priam.truststore.password", &truststorePassword},
-  };
-  std::map<std::string, std::string> properties;
-  for (const auto& member : members) {
-    if (!member.second->empty()) properties[member.first] = *member.second;
-  }
-  if (!properties.empty()) priamUtil->writePriamProperties(properties);
-  if (!priamAdditionalParameters.empty()) {
-    priamUtil->priamAdditionalParameters = priamAdditionalParameters;
-  }
+  CassandraPriamOptionsBuilder options(CassandraPriamOptionsBuilder::kServiceStyle,
+                                       priamAdditionalParameters);
+  options.AddCqlProperties(cqlHost, cqlPort, cqlUser, cqlPassword);
+  options.AddJmxProperties(jmxPort, jmxUser, jmxPassword);
+  options.AddProperty("priam.keystore.password", keystorePassword);
+  options.AddProperty("priam.truststore.password", truststorePassword);
+  options.ApplyTo(*priamUtil);
   return CQiError::Success();
 }
 

@@ -108,10 +108,10 @@ class CClientBrowse : public DistributedQEL::IClientBrowse {
   CQiError settingsFromInstance(int64_t instanceId, std::string& reason);
   CQiError settingsFromRequest(const App::DistributedAppsBrowseProperties& properties,
                                std::string& reason);
-  // The JMX host option, the SSL options and the JMX, keystore and
-  // truststore passwords of the gateway node.
-  CQiError addJmxAndSsl(const std::optional<App::JMXConnection>& jmx,
-                        const std::optional<App::AuthConfig>& auth, std::string& reason);
+  // The gateway node's JMX settings (App::JMXConnection text) and SSL
+  // settings (App::AuthConfig text), either may be empty: the JMX and store
+  // passwords, the JMX host option and the SSL options.
+  CQiError addJmxAndSsl(const std::string& jmxXml, const std::string& authXml, std::string& reason);
   CQiError subclientPriamDirectory(const App::MachineBrowseReq& request, int64_t subclientId,
                                    std::string& dir, std::string& reason);
   // Stops Priam and removes the browse's folder and the parents it made.
