@@ -319,19 +319,24 @@ void CClientBrowse::cleanUp() {
 CQiError CClientBrowse::requestClusterDetails(CQiString& reply, std::string& clusterName,
                                               std::string& version) {
   CQiError e = priamUtil->get(0, CQiString("clusterDetails"), reply, CQiString(""));
-  if (e.IsError()) return e;
   TqJson::Object details;
-  if (!TqJson::Unserialize(reply.str(), details)) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 13, "Priam reply to clusterDetails is not an object");
+  if (!e.IsError() && !TqJson::Unserialize(reply.str(), details)) {
+    e = FXErrorUtil::ErrorWin32(FXLOC, 13, "Priam reply to clusterDetails is not an object");
   }
-  try {
-    clusterName = TqJson::GetStringValue(details, "ClusterName");
-    version = TqJson::GetStringValue(details, "Version");
-  } catch (const std::runtime_error& typeError) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 13, "Priam reply to clusterDetails is not readable: %s",
-                                   typeError.what());
+  if (!e.IsError()) {
+    try {
+      clusterName = TqJson::GetStringValue(details, "ClusterName");
+      version = TqJson::GetStringValue(details, "Version");
+    } catch (const std::runtime_error& typeError) {
+      e = FXErrorUtil::ErrorWin32(FXLOC, 13, "Priam reply to clusterDetails is not readable: %s",
+                                  typeError.what());
+    }
   }
-  return CQiError::Success();
+  if (e.IsError()) {
+    TQLOG(-1, "%s Error: %s, Response: %s", kClusterDetailsFailed, e.AsString(2).c_str(),
+          reply.c_str());
+  }
+  return e;
 }
 
 CQiError CClientBrowse::setAdditionalPriamValues() {

@@ -36,7 +36,6 @@ class CClientBrowse : public DistributedQEL::IClientBrowse {
   static constexpr const char* kClusterDetailsFailed =
       "Error while getting cluster Details from the Cassandra cluster.";
   static constexpr uint32_t kEvPriamRequestFailed = 0x60003D3;
-  static constexpr uint32_t kSpGetClientsForIps = 0x1E122479;
 
   // Keeps `value`; no operation depends on it.
   explicit CClientBrowse(int value);

@@ -96,8 +96,6 @@ CQiError CClientBrowse::contentBrowse(App::MachineBrowseItem& item, std::string&
   std::string version;
   CQiError e = requestClusterDetails(reply, clusterName, version);
   if (e.IsError()) {
-    TQLOG(-1, "%s Error: %s, Response: %s", kClusterDetailsFailed, e.AsString(2).c_str(),
-          reply.c_str());
     reason = kClusterDetailsFailed;
     return e;
   }

@@ -6,12 +6,11 @@
 #include <vector>
 
 #include "browse/ClientBrowse.h"
-#include "platform/app/App_ExecuteSP.h"
+#include "common/CassandraClientLookup.h"
 #include "platform/base/FXErrorUtil.h"
 #include "platform/json/TqJson.h"
 #include "platform/log/EvEvent.h"
 #include "platform/log/LogWriter.h"
-#include "platform/msg/SuiteServiceRecords.h"
 #include "platform/priam/PriamUtil.h"
 
 namespace TQCassandra {
@@ -56,8 +55,6 @@ CQiError CClientBrowse::nodeBrowse(App::MachineBrowseItem& item, std::string& re
   CQiError e = requestClusterDetails(reply, clusterName, version);
   if (e.IsError()) {
     reason = kClusterDetailsFailed;
-    TQLOG(-1, "%s Error: %s, Response: %s", kClusterDetailsFailed, e.AsString(2).c_str(),
-          reply.c_str());
     EvEvent event;
     event << "clusterDetails" << e.AsString(2);
     event.MajorEvent(kEvPriamRequestFailed);
@@ -127,42 +124,12 @@ App::CassandraNodeState CClientBrowse::getStatus(const std::string& state) {
 
 CQiError CClientBrowse::getTQclientsForIPs(std::list<std::string> addresses,
                                            std::map<std::string, std::string>& clients) {
-  App::GetClientsForIPAddressRequest request;
-  std::vector<std::string> list;
-  for (const std::string& address : addresses) {
-    TQLOG(2, "Adding ip %s to the getClients request", address.c_str());
-    list.push_back(address);
-  }
-  request.setIpAddresses(list);
-  std::string requestXml;
-  if (request.serialize(requestXml) != 0) {
-    return FXErrorUtil::ErrorWin32(
-        FXLOC, 13,
-        "GetClientsForIPAddressRequest XML serialization failed with an error. Please check the "
-        "logs");
-  }
-  TQLOG(2, "GetClientsForIPAddressRequest input: %s", requestXml.c_str());
-  App_ExecuteSP procedure;
-  std::string responseXml;
-  int r = procedure.executeStoredProcedure(kSpGetClientsForIps, requestXml, responseXml, nullptr);
-  if (r != 0) {
-    return FXErrorUtil::ErrorWin32(
-        FXLOC, 13,
-        "Stored procedure to get Client entities for IP addresses failed with an error [%d], "
-        "response Str [%s]",
-        r, procedure.getErrorString().c_str());
-  }
-  TQLOG(2, "GetClientsForIPAddressRequest response: %s", responseXml.c_str());
-  App::GetClientsForIPAddressResponse response;
-  r = response.unserialize(responseXml);
-  if (r != 0) {
-    return FXErrorUtil::ErrorWin32(
-        FXLOC, 13, "Unserialize of Stored procedure response failed with an error %d", r);
-  }
+  std::vector<TqEntities::ClientEntity> entities;
+  CQiError e = CassandraClientLookup::ClientsForAddresses(addresses, entities);
+  if (e.IsError()) return e.Push(FXLOC);
 
   // An entity names its address as host name; one without names the address
   // at its own position. An address without a client has no entity.
-  const std::vector<TqEntities::ClientEntity> entities = response.getClients();
   const std::vector<std::string> ordered(addresses.begin(), addresses.end());
   const std::set<std::string> requested(addresses.begin(), addresses.end());
   for (size_t i = 0; i < entities.size(); ++i) {
