@@ -293,12 +293,9 @@ bool CassandraBackupCoordinator::nodeInNodeInfo(const std::vector<App::Cassandra
 }
 
 App::CassandraNodeState CassandraBackupCoordinator::getStatus(const std::string& state) {
-  if (state == "Normal") return App::CassandraNodeState::Normal;
-  if (state == "Leaving") return App::CassandraNodeState::Leaving;
-  if (state == "Joining") return App::CassandraNodeState::Joining;
-  if (state == "Moving") return App::CassandraNodeState::Moving;
-  TQLOG(-1, "Invalid Cassandra node status");
-  return App::CassandraNodeState::Normal;
+  App::CassandraNodeState value;
+  if (!App::NodeStateFromText(state, value)) TQLOG(-1, "Invalid Cassandra node status");
+  return value;
 }
 
 void CassandraBackupCoordinator::buildNodeRecords(ClusterDiscovery& run) {

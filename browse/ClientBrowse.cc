@@ -317,7 +317,7 @@ void CClientBrowse::cleanUp() {
 }
 
 CQiError CClientBrowse::requestClusterDetails(CQiString& reply, std::string& clusterName,
-                                              std::string& version) {
+                                              std::string& version, std::string& reason) {
   CQiError e = priamUtil->get(0, CQiString("clusterDetails"), reply, CQiString(""));
   TqJson::Object details;
   if (!e.IsError() && !TqJson::Unserialize(reply.str(), details)) {
@@ -333,6 +333,7 @@ CQiError CClientBrowse::requestClusterDetails(CQiString& reply, std::string& clu
     }
   }
   if (e.IsError()) {
+    reason = kClusterDetailsFailed;
     TQLOG(-1, "%s Error: %s, Response: %s", kClusterDetailsFailed, e.AsString(2).c_str(),
           reply.c_str());
   }

@@ -117,8 +117,10 @@ class CClientBrowse : public DistributedQEL::IClientBrowse {
   void cleanUp();
 
   // Asks Priam for "clusterDetails": its "ClusterName" and "Version". A
-  // failed request or a reply that is not an object of texts is an error.
-  CQiError requestClusterDetails(CQiString& reply, std::string& clusterName, std::string& version);
+  // failed request or a reply that is not an object of texts is an error,
+  // with kClusterDetailsFailed as the reason.
+  CQiError requestClusterDetails(CQiString& reply, std::string& clusterName, std::string& version,
+                                 std::string& reason);
   CQiError nodeBrowse(App::MachineBrowseItem& item, std::string& reason);
   CQiError contentBrowse(App::MachineBrowseItem& item, std::string& reason);
 

@@ -94,11 +94,9 @@ CQiError CClientBrowse::contentBrowse(App::MachineBrowseItem& item, std::string&
   CQiString reply;
   std::string clusterName;
   std::string version;
-  CQiError e = requestClusterDetails(reply, clusterName, version);
-  if (e.IsError()) {
-    reason = kClusterDetailsFailed;
-    return e;
-  }
+  // The request's own error goes back as it is.
+  CQiError e = requestClusterDetails(reply, clusterName, version, reason);
+  if (e.IsError()) return e;
 
   // The data centres matter only to keyspaces of other classes than the two
   // strategies; a failed "status" fails the browse only when one needs them.

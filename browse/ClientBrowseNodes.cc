@@ -52,9 +52,8 @@ CQiError CClientBrowse::nodeBrowse(App::MachineBrowseItem& item, std::string& re
   CQiString reply;
   std::string clusterName;
   std::string version;
-  CQiError e = requestClusterDetails(reply, clusterName, version);
+  CQiError e = requestClusterDetails(reply, clusterName, version, reason);
   if (e.IsError()) {
-    reason = kClusterDetailsFailed;
     EvEvent event;
     event << "clusterDetails" << e.AsString(2);
     event.MajorEvent(kEvPriamRequestFailed);
@@ -114,12 +113,9 @@ CQiError CClientBrowse::nodeBrowse(App::MachineBrowseItem& item, std::string& re
 }
 
 App::CassandraNodeState CClientBrowse::getStatus(const std::string& state) {
-  if (state == "Normal") return App::CassandraNodeState::Normal;
-  if (state == "Leaving") return App::CassandraNodeState::Leaving;
-  if (state == "Joining") return App::CassandraNodeState::Joining;
-  if (state == "Moving") return App::CassandraNodeState::Moving;
-  TQLOG(-1, "Invalid Cassandra node status");
-  return App::CassandraNodeState::Normal;
+  App::CassandraNodeState value;
+  if (!App::NodeStateFromText(state, value)) TQLOG(-1, "Invalid Cassandra node status");
+  return value;
 }
 
 CQiError CClientBrowse::getTQclientsForIPs(std::list<std::string> addresses,
