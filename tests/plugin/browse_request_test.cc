@@ -428,6 +428,25 @@ TEST_F(BrowseRequestTest, AnExistingSubclientRunsPriamInTheGatewayJobResultsAndL
   EXPECT_FALSE(std::filesystem::exists(TempFolder()));
 }
 
+TEST_F(BrowseRequestTest, AGatewayClientNameThatCannotNameAFolderIsRefused) {
+  Scripted();
+  GatewaySettings gateway = Gateway();
+  for (const std::string& name : {std::string(".."), std::string("a/../../b")}) {
+    SCOPED_TRACE(name);
+    const uint64_t id = Client(name, {});
+    App::MachineBrowseReq request = Request(5, std::nullopt, &gateway);
+    TqEntities::ClientEntity client;
+    client.setClientId(static_cast<int64_t>(id));
+    request.setGatewayClient(client);
+    Outcome outcome = Browse(request);
+    EXPECT_EQ(outcome.error.GetCode(), kWin32_87);
+    EXPECT_EQ(outcome.Message(),
+              std::string(kPrefix) + "Gateway client name [" + name + "] cannot name a folder");
+  }
+  EXPECT_TRUE(Scripted().Sessions().empty());
+  EXPECT_FALSE(std::filesystem::exists(TempFolder()));
+}
+
 TEST_F(BrowseRequestTest, AFailedBrowseAlsoStopsPriamAndRemovesItsFolder) {
   Scripted().SetError("status", FXErrorUtil::ErrorWin32(FXLOC, 1359, "ring unreadable"), "");
   GatewaySettings gateway = Gateway();
