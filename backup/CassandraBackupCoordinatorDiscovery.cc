@@ -19,6 +19,7 @@
 
 #include "backup/CassandraBackupCoordinator.h"
 #include "backup/CassandraNodeInfo.h"
+#include "common/CassandraClientLookup.h"
 #include "platform/app/App_ExecuteSP.h"
 #include "platform/app/CassandraSubclient.h"
 #include "platform/app/ClientApplicationList.h"
@@ -37,7 +38,6 @@ namespace {
 
 constexpr uint32_t EV_NODE_SKIPPED = 0x60003DB;
 constexpr uint32_t EV_NO_BACKUP_CONTENT = 0x600046E;
-constexpr uint32_t SP_GET_CLIENTS_FOR_IPS = 0x1E122479;
 constexpr uint32_t SP_DISTRIBUTED_CLUSTER_INSTANCE = 0x1E4FDD52;
 
 // The job event of a Priam request that failed or answered what cannot be
@@ -259,40 +259,7 @@ CQiError CassandraBackupCoordinator::readStoredNodes(unsigned long instanceId,
 
 CQiError CassandraBackupCoordinator::getTQclientsForIPs(
     std::list<std::string> addresses, std::vector<TqEntities::ClientEntity>& clients) {
-  App::GetClientsForIPAddressRequest request;
-  std::vector<std::string> ipAddresses;
-  for (const std::string& address : addresses) {
-    TQLOG(2, "Adding ip %s to the getClients request", address.c_str());
-    ipAddresses.push_back(address);
-  }
-  request.setIpAddresses(ipAddresses);
-  std::string requestXml;
-  if (request.serialize(requestXml) != 0) {
-    return FXErrorUtil::ErrorWin32(
-        FXLOC, 13,
-        "GetClientsForIPAddressRequest XML serialization failed with an error. Please check the "
-        "logs");
-  }
-  TQLOG(2, "GetClientsForIPAddressRequest input: %s", requestXml.c_str());
-  App_ExecuteSP executor;
-  std::string responseXml;
-  int r = executor.executeStoredProcedure(SP_GET_CLIENTS_FOR_IPS, requestXml, responseXml, nullptr);
-  TQLOG(2, "GetClientsForIPAddressRequest response: %s", responseXml.c_str());
-  if (r != 0) {
-    return FXErrorUtil::ErrorWin32(
-        FXLOC, 13,
-        "Stored procedure to get Client entities for IP addresses failed "
-        "with an error [%d], response Str [%s]",
-        r, executor.getErrorString().c_str());
-  }
-  App::GetClientsForIPAddressResponse response;
-  r = response.unserialize(responseXml);
-  if (r != 0) {
-    return FXErrorUtil::ErrorWin32(
-        FXLOC, 13, "Unserialize of Stored procedure response failed with an error %d", r);
-  }
-  clients = response.getClients();
-  return CQiError::Success();
+  return CassandraClientLookup::ClientsForAddresses(addresses, clients);
 }
 
 int CassandraBackupCoordinator::getClientObj(const std::vector<TqEntities::ClientEntity>& clients,
@@ -326,12 +293,9 @@ bool CassandraBackupCoordinator::nodeInNodeInfo(const std::vector<App::Cassandra
 }
 
 App::CassandraNodeState CassandraBackupCoordinator::getStatus(const std::string& state) {
-  if (state == "Normal") return App::CassandraNodeState::Normal;
-  if (state == "Leaving") return App::CassandraNodeState::Leaving;
-  if (state == "Joining") return App::CassandraNodeState::Joining;
-  if (state == "Moving") return App::CassandraNodeState::Moving;
-  TQLOG(-1, "Invalid Cassandra node status");
-  return App::CassandraNodeState::Normal;
+  App::CassandraNodeState value;
+  if (!App::NodeStateFromText(state, value)) TQLOG(-1, "Invalid Cassandra node status");
+  return value;
 }
 
 void CassandraBackupCoordinator::buildNodeRecords(ClusterDiscovery& run) {

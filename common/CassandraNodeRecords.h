@@ -31,6 +31,20 @@ namespace App {
 // Ring state of a node, from Priam's "state" text.
 enum class CassandraNodeState : int64_t { Normal = 0, Leaving = 1, Joining = 2, Moving = 3 };
 
+// The state a ring state text names, compared exactly; false for any other
+// text, which gives Normal.
+inline bool NodeStateFromText(const std::string& text, CassandraNodeState& state) {
+  static const char* const kNames[] = {"Normal", "Leaving", "Joining", "Moving"};
+  for (int64_t i = 0; i < 4; ++i) {
+    if (text == kNames[i]) {
+      state = static_cast<CassandraNodeState>(i);
+      return true;
+    }
+  }
+  state = CassandraNodeState::Normal;
+  return false;
+}
+
 class JMXConnection : public CNMessageBase {
  public:
   static constexpr uint32_t kNamespaceId = 30;

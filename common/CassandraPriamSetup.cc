@@ -22,8 +22,6 @@ namespace TQCassandra {
 
 namespace {
 
-using Properties = std::map<std::string, std::string>;
-
 // The failure of a stored password that does not decrypt. `what` names it in
 // the coordinator's event ("Keystore password"); `logText` is both the log
 // line and the node's error text.
@@ -35,6 +33,12 @@ CQiError DecryptFailure(const FXCodeLocation& location, CassandraPriamSetup::Var
                                           what);
   }
   return FXErrorUtil::ErrorWin32(location, 13, "%s", logText);
+}
+
+CassandraPriamOptionsBuilder::Style StyleOf(CassandraPriamSetup::Variant variant) {
+  return variant == CassandraPriamSetup::kCoordinator
+             ? CassandraPriamOptionsBuilder::kCoordinatorStyle
+             : CassandraPriamOptionsBuilder::kNodeStyle;
 }
 
 // The "java" program under the Java home; empty without a Java home.
@@ -66,65 +70,6 @@ PriamUtilPtr NewPriamUtil(const std::string& javaPath, const std::string& baseDi
       0, CQiString(javaPath), baseDirectory, workingDirectory, confLocation, restoreMode));
 }
 
-// A registry switch of section "Cassandra", 0 when absent; `absentLog` (when
-// given) is logged at level -1 for an absent value.
-int64_t ReadSwitch(const char* name, const char* absentLog) {
-  int64_t value = 0;
-  if (!TQPlatformInfo().getNumber("Cassandra", name, value) && absentLog) {
-    TQLOG(-1, "%s", absentLog);
-  }
-  return value;
-}
-
-// The SSL part of the recipe: keystore and truststore passwords into the
-// property set, the SSL switches and stores into the JVM options. Nothing
-// happens without an authentication text or with SSL off.
-CQiError AddSslSettings(CassandraPriamSetup::Variant variant, const std::string& authConfigXml,
-                        Properties& properties, std::string& parameters) {
-  const bool coordinator = variant == CassandraPriamSetup::kCoordinator;
-  PriamSslStores stores;
-  CQiError e = CassandraPriamSetup::ReadSslStores(variant, authConfigXml, stores);
-  if (e.IsError()) return e;
-  if (!stores.enabled) return CQiError::Success();
-  properties["priam.keystore.password"] = stores.keystoreToken;
-  properties["priam.truststore.password"] = stores.truststoreToken;
-  const std::string& keystorePath = stores.keystorePath;
-  const std::string& truststorePath = stores.truststorePath;
-
-  const bool cqlSslDisabled =
-      ReadSwitch("nCassandraCqlSslDisabled", "Failed to check if SSL is disabled for CQL") != 0;
-  const bool jmxSslDisabled =
-      ReadSwitch("nCassandraJmxSslDisabled", "Failed to check if SSL is disabled for JMX") != 0;
-
-  parameters += cqlSslDisabled ? " -Dcql.ssl.enable=false " : " -Dcql.ssl.enable=true ";
-  if (jmxSslDisabled) {
-    parameters += " -Dssl.enable=false ";
-  } else {
-    parameters += coordinator ? " -Dssl.enable=true\t" : " -Dssl.enable=true ";
-  }
-  if (coordinator) TQLOG(2, "Priam additional parameters: %s", parameters.c_str());
-  if (!(cqlSslDisabled && jmxSslDisabled)) {
-    if (coordinator) TQLOG(2, "Appending SSL keystore/truststore parameters");
-    parameters += " -Djavax.net.ssl.keyStore=";
-    parameters += keystorePath;
-    parameters += " -Djavax.net.ssl.trustStore=";
-    parameters += truststorePath;
-    parameters +=
-        " -Dcom.sun.management.jmxremote.ssl.need.client.auth=true"
-        " -Dcom.sun.management.jmxremote.registry.ssl=true";
-  }
-  if (!coordinator) TQLOG(2, "Priam additional parameters: %s", parameters.c_str());
-  return CQiError::Success();
-}
-
-// The property set is in effect for the next start; a failed write leaves
-// Priam with its defaults, which the start itself then reveals.
-void WriteProperties(TqCassandra::PriamUtil& priam, const Properties& properties) {
-  if (properties.empty()) return;
-  CQiError e = priam.writePriamProperties(properties);
-  if (e.IsError()) TQLOG(1, "Priam properties not written: %s", e.AsString(2).c_str());
-}
-
 }  // namespace
 
 std::string NodeConfigurationLocation(const std::string& configDirectory) {
@@ -142,30 +87,6 @@ NodePriamInstance NodePriamInstance::FromNode(const App::CassandraNode& node) {
   return instance;
 }
 
-CQiError CassandraPriamSetup::ReadSslStores(Variant variant, const std::string& authConfigXml,
-                                            PriamSslStores& stores) {
-  stores = PriamSslStores();
-  if (authConfigXml.empty()) return CQiError::Success();
-  App::AuthConfig auth;
-  int parsed = auth.unserialize(authConfigXml);
-  if (parsed != 0) TQLOG(1, "Authentication configuration not readable (%d)", parsed);
-  std::optional<App::CassandraSSLConfig> ssl = auth.getSsl();
-  if (!ssl || ssl->getSslEnabled() == 0) return CQiError::Success();
-
-  stores.keystorePath = ssl->getKeystorePath();
-  if (!DecryptToBase64(ssl->getKeystorePassword().getPlainPassword(), stores.keystoreToken)) {
-    return DecryptFailure(FXLOC, variant, "Keystore password",
-                          "Failed to decrypt the keystore password");
-  }
-  stores.truststorePath = ssl->getTruststorePath();
-  if (!DecryptToBase64(ssl->getTruststorePassword().getPlainPassword(), stores.truststoreToken)) {
-    return DecryptFailure(FXLOC, variant, "Truststore password",
-                          "Failed to decrypt the truststore password");
-  }
-  stores.enabled = true;
-  return CQiError::Success();
-}
-
 bool CassandraPriamSetup::DecryptToBase64(const std::string& encrypted, std::string& base64) {
   char buffer[1024];
   unsigned int length = sizeof buffer;
@@ -177,9 +98,8 @@ bool CassandraPriamSetup::DecryptToBase64(const std::string& encrypted, std::str
   return decrypted;
 }
 
-CQiError CassandraPriamSetup::ReadJmxConfig(Variant variant, const std::string& jmxConfigXml,
-                                            PriamJmxSettings& jmx,
-                                            std::string& priamAdditionalParameters) {
+CQiError CassandraPriamSetup::ReadJmxSettings(Variant variant, const std::string& jmxConfigXml,
+                                              PriamJmxSettings& jmx) {
   if (jmxConfigXml.empty()) return CQiError::Success();
   App::JMXConnection record;
   int parsed = record.unserialize(jmxConfigXml);
@@ -196,10 +116,61 @@ CQiError CassandraPriamSetup::ReadJmxConfig(Variant variant, const std::string& 
       jmx.service = record.getJmxService();
     }
   }
-  if (ReadSwitch("nCassandraRemoteJMXEnabled", "Failed to check if remote JMX is enabled") != 0) {
-    priamAdditionalParameters += " -Dpriam.jmx.host=";
-    priamAdditionalParameters += jmx.host;
+  return CQiError::Success();
+}
+
+CQiError CassandraPriamSetup::ReadJmxConfig(Variant variant, const std::string& jmxConfigXml,
+                                            PriamJmxSettings& jmx,
+                                            std::string& priamAdditionalParameters) {
+  if (jmxConfigXml.empty()) return CQiError::Success();
+  CQiError e = ReadJmxSettings(variant, jmxConfigXml, jmx);
+  if (e.IsError()) return e;
+  CassandraPriamOptionsBuilder options(StyleOf(variant), priamAdditionalParameters);
+  options.AddJmxHostOption(jmx.host);
+  priamAdditionalParameters = options.jvmOptions();
+  return CQiError::Success();
+}
+
+CQiError CassandraPriamSetup::ReadSslSettings(Variant variant, const std::string& authConfigXml,
+                                              PriamSslSettings& ssl) {
+  ssl = PriamSslSettings();
+  if (authConfigXml.empty()) return CQiError::Success();
+  App::AuthConfig auth;
+  int parsed = auth.unserialize(authConfigXml);
+  if (parsed != 0) TQLOG(1, "Authentication configuration not readable (%d)", parsed);
+  std::optional<App::CassandraSSLConfig> record = auth.getSsl();
+  if (!record || record->getSslEnabled() == 0) return CQiError::Success();
+
+  ssl.keystorePath = record->getKeystorePath();
+  if (!DecryptToBase64(record->getKeystorePassword().getPlainPassword(), ssl.keystorePassword)) {
+    return DecryptFailure(FXLOC, variant, "Keystore password",
+                          "Failed to decrypt the keystore password");
   }
+  ssl.truststorePath = record->getTruststorePath();
+  if (!DecryptToBase64(record->getTruststorePassword().getPlainPassword(),
+                       ssl.truststorePassword)) {
+    return DecryptFailure(FXLOC, variant, "Truststore password",
+                          "Failed to decrypt the truststore password");
+  }
+  ssl.enabled = true;
+  return CQiError::Success();
+}
+
+CQiError CassandraPriamSetup::ConfigureNodePriam(CassandraPriamOptionsBuilder::Style style,
+                                                 const std::string& jmxConfig,
+                                                 const std::string& authConfig,
+                                                 TqCassandra::PriamUtil& priam) {
+  PriamJmxSettings jmx;
+  CQiError e = ReadJmxSettings(kNode, jmxConfig, jmx);
+  if (e.IsError()) return e.Push(FXLOC);
+  CassandraPriamOptionsBuilder options(style);
+  if (!jmxConfig.empty()) options.AddJmxHostOption(jmx.host);
+  options.AddJmxProperties(priam.getJMXport(), jmx.user, jmx.token);
+  PriamSslSettings ssl;
+  e = ReadSslSettings(kNode, authConfig, ssl);
+  if (e.IsError()) return e.Push(FXLOC);
+  options.AddSsl(ssl);
+  options.ApplyTo(priam);
   return CQiError::Success();
 }
 
@@ -223,28 +194,33 @@ CQiError CassandraPriamSetup::SetCoordinatorPriamValues(const CoordinatorPriamIn
                                                         TqCassandra::PriamUtil& priam,
                                                         std::string& priamAdditionalParameters) {
   TQLOG(0, "Custom Priam property set. Writing priam properties");
-  Properties properties;
+  CassandraPriamOptionsBuilder options(CassandraPriamOptionsBuilder::kCoordinatorStyle,
+                                       priamAdditionalParameters);
   std::string cqlHost = priam.getCQLhost();
   std::string cqlPort = priam.getCQLport();
   if (cqlHost.empty() || cqlPort.empty()) {
     if (!inputs.gatewayHost.empty()) cqlHost = inputs.gatewayHost;
     if (inputs.gatewayCqlPort != 0) cqlPort = std::to_string(inputs.gatewayCqlPort);
   }
-  properties["priam.cqlhost"] = cqlHost;
-  properties["priam.cqlport"] = cqlPort;
-  if (!inputs.gatewayUser.empty()) properties["priam.cqlusername"] = inputs.gatewayUser;
-  if (!inputs.gatewayPassword.empty()) properties["priam.cqluserpassword"] = inputs.gatewayPassword;
-  properties["priam.jmx.port"] = priam.getJMXport();
-  if (!inputs.jmxUser.empty()) properties["priam.jmx.user"] = inputs.jmxUser;
-  if (!inputs.jmxPassword.empty()) properties["priam.jmx.token"] = inputs.jmxPassword;
-  if (ReadSwitch("nCaptureCassandraTypes", nullptr) != 0) {
+  // The coordinator always names its CQL endpoint and JMX port.
+  options.SetProperty("priam.cqlhost", cqlHost);
+  options.SetProperty("priam.cqlport", cqlPort);
+  options.AddProperty("priam.cqlusername", inputs.gatewayUser);
+  options.AddProperty("priam.cqluserpassword", inputs.gatewayPassword);
+  options.SetProperty("priam.jmx.port", priam.getJMXport());
+  options.AddProperty("priam.jmx.user", inputs.jmxUser);
+  options.AddProperty("priam.jmx.token", inputs.jmxPassword);
+  if (CassandraPriamOptionsBuilder::ReadSwitch("nCaptureCassandraTypes", nullptr) != 0) {
     TQLOG(0, "Enabling capture of Cassandra types");
-    properties["priam.capture.types"] = "true";
+    options.SetProperty("priam.capture.types", "true");
   }
-  CQiError e =
-      AddSslSettings(kCoordinator, inputs.authConfigXml, properties, priamAdditionalParameters);
+  PriamSslSettings ssl;
+  CQiError e = ReadSslSettings(kCoordinator, inputs.authConfigXml, ssl);
   if (e.IsError()) return e;
-  WriteProperties(priam, properties);
+  options.AddSsl(ssl);
+  priamAdditionalParameters = options.jvmOptions();
+  // The JVM options are handed over by SetPriamParameters.
+  options.WriteProperties(priam);
   return CQiError::Success();
 }
 
@@ -299,19 +275,8 @@ CQiError CassandraPriamSetup::InitializeNodePriams(
     priamByInstance[name] = priam;
     if (!start) continue;
 
-    std::string parameters;
-    PriamJmxSettings jmx;
-    e = ReadJmxConfig(kNode, jmxConfig, jmx, parameters);
+    e = ConfigureNodePriam(CassandraPriamOptionsBuilder::kNodeStyle, jmxConfig, authConfig, *priam);
     if (e.IsError()) return e.Push(FXLOC);
-    Properties properties;
-    const std::string jmxPort = priam->getJMXport();
-    if (!jmxPort.empty()) properties["priam.jmx.port"] = jmxPort;
-    if (!jmx.user.empty()) properties["priam.jmx.user"] = jmx.user;
-    if (!jmx.token.empty()) properties["priam.jmx.token"] = jmx.token;
-    e = AddSslSettings(kNode, authConfig, properties, parameters);
-    if (e.IsError()) return e.Push(FXLOC);
-    WriteProperties(*priam, properties);
-    priam->priamAdditionalParameters = parameters;
 
     e = priam->startPriam();
     if (e.IsError()) {

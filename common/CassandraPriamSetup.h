@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/CassandraNodeRecords.h"
+#include "common/CassandraPriamOptionsBuilder.h"
 #include "platform/base/QiError.h"
 
 namespace TqCassandra {
@@ -50,19 +51,6 @@ struct CoordinatorPriamInputs {
   bool restoreMode = false;
 };
 
-// The SSL settings of an App::AuthConfig text with both store passwords
-// decrypted.
-struct PriamSslStores {
-  // SSL is on; nothing else is set otherwise.
-  bool enabled = false;
-  std::string keystorePath;
-  // Base64 of the decrypted keystore password.
-  std::string keystoreToken;
-  std::string truststorePath;
-  // Base64 of the decrypted truststore password.
-  std::string truststoreToken;
-};
-
 // A node record's configuration field names a directory, a file, or, as
 // discovery may store it, "a:b" of which the first part counts: the location
 // the field stands for.
@@ -103,6 +91,27 @@ class CassandraPriamSetup {
   static bool DecryptToBase64(const std::string& encrypted, std::string& base64);
 
   // Reads a JMX configuration text (nothing happens when it is empty): host,
+  // port, user, and with a user the token and the service. A password that
+  // does not decrypt fails: coordinator, an error carrying event 0x6000478
+  // with "JMX password"; node, error 13.
+  static CQiError ReadJmxSettings(Variant variant, const std::string& jmxConfigXml,
+                                  PriamJmxSettings& jmx);
+
+  // Reads the SSL settings of an authentication text; `ssl.enabled` only
+  // when the text turns SSL on. A password that does not decrypt fails like
+  // the JMX password ("Keystore password", "Truststore password").
+  static CQiError ReadSslSettings(Variant variant, const std::string& authConfigXml,
+                                  PriamSslSettings& ssl);
+
+  // Sets up a node's Priam from the JMX and authentication texts: the JMX
+  // host option (when JMX settings are present), the JMX port the utility
+  // reports, the JMX user and token, the SSL settings; writes the property
+  // set and hands over the JVM options. Decryption failures as above (node).
+  static CQiError ConfigureNodePriam(CassandraPriamOptionsBuilder::Style style,
+                                     const std::string& jmxConfig, const std::string& authConfig,
+                                     TqCassandra::PriamUtil& priam);
+
+  // ReadJmxSettings (nothing happens when the text is empty): host,
   // port, user, and with a user the token and the service. Then, when the
   // registry switch "Cassandra"/nCassandraRemoteJMXEnabled is non-zero,
   // appends " -Dpriam.jmx.host=<host>" to `priamAdditionalParameters`.
@@ -110,14 +119,6 @@ class CassandraPriamSetup {
   // event 0x6000478 with "JMX password"; node, error 13.
   static CQiError ReadJmxConfig(Variant variant, const std::string& jmxConfigXml,
                                 PriamJmxSettings& jmx, std::string& priamAdditionalParameters);
-
-  // Reads the SSL section of an App::AuthConfig text (nothing happens when
-  // the text is empty or SSL is off) and decrypts both store passwords. A
-  // password that does not decrypt fails: coordinator, an error carrying
-  // event 0x6000478 with "Keystore password" or "Truststore password"; node,
-  // error 13.
-  static CQiError ReadSslStores(Variant variant, const std::string& authConfigXml,
-                                PriamSslStores& stores);
 
   // Coordinator: Java path, base directory, working directory and a new
   // utility in `priam` (not started).

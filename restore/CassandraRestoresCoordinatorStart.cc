@@ -231,13 +231,13 @@ CQiError CCassandraRestores::initialize(DistributedQEL::CClientConfigPtr& config
 }
 
 CQiError CCassandraRestores::addSslSettings(std::map<std::string, std::string>& properties) {
-  PriamSslStores stores;
-  CQiError e =
-      CassandraPriamSetup::ReadSslStores(CassandraPriamSetup::kCoordinator, authConfigXml, stores);
+  PriamSslSettings stores;
+  CQiError e = CassandraPriamSetup::ReadSslSettings(CassandraPriamSetup::kCoordinator,
+                                                    authConfigXml, stores);
   if (e.IsError()) return e.Push(FXLOC);
   if (!stores.enabled) return CQiError::Success();
-  properties["priam.keystore.password"] = stores.keystoreToken;
-  properties["priam.truststore.password"] = stores.truststoreToken;
+  properties["priam.keystore.password"] = stores.keystorePassword;
+  properties["priam.truststore.password"] = stores.truststorePassword;
   const bool cqlSslDisabled =
       ReadSwitch("nCassandraCqlSslDisabled", -1, "Failed to check if SSL is disabled for CQL") != 0;
   const bool jmxSslDisabled =

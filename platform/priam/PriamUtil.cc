@@ -118,7 +118,8 @@ CQiError PriamUtil::writePriamProperties(std::map<std::string, std::string> prop
   std::string text = "# Priam properties\n";
   for (const auto& p : properties)
     text += Escape(p.first, true) + "=" + Escape(p.second, false) + "\n";
-  CQiError error = CQiFile::ReplaceWholeFile(propertiesFile_.c_str(), text);
+  // The set holds passwords: only the owner reads the file.
+  CQiError error = CQiFile::ReplaceWholeFile(propertiesFile_.c_str(), text, 0600);
   if (error.IsError()) {
     return FXErrorUtil::Restate(FXLOC, error,
                                 "Failed to write Priam properties " + propertiesFile_);

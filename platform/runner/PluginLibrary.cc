@@ -21,8 +21,8 @@ std::map<std::string, void*>& Libraries() {
 
 }  // namespace
 
-CQiError CPluginLibrary::Load(const std::string& path, CoordinatorFactory& coordinatorFactory,
-                              ControllerFactory& controllerFactory) {
+CQiError CPluginLibrary::Resolve(const std::string& path, const std::vector<const char*>& names,
+                                 std::vector<void*>& addresses) {
   std::lock_guard<std::mutex> lock(g_libraryMutex);
   void*& handle = Libraries()[path];
   if (handle == nullptr) {
@@ -36,21 +36,36 @@ CQiError CPluginLibrary::Load(const std::string& path, CoordinatorFactory& coord
     }
     TQLOG(1, "Loaded plug-in %s", path.c_str());
   }
-  struct {
-    const char* name;
-    void* address;
-  } symbols[] = {{"createICoordinatorInstance", nullptr}, {"createIControllerInstance", nullptr}};
-  for (auto& symbol : symbols) {
+  addresses.clear();
+  for (const char* name : names) {
     dlerror();
-    symbol.address = dlsym(handle, symbol.name);
-    if (symbol.address == nullptr) {
+    void* address = dlsym(handle, name);
+    if (address == nullptr) {
       const char* text = dlerror();
       return FXErrorUtil::ErrorWin32(FXLOC, 127, "Plug-in %s does not export %s: %s", path.c_str(),
-                                     symbol.name, text ? text : "no such symbol");
+                                     name, text ? text : "no such symbol");
     }
+    addresses.push_back(address);
   }
-  coordinatorFactory = reinterpret_cast<CoordinatorFactory>(symbols[0].address);
-  controllerFactory = reinterpret_cast<ControllerFactory>(symbols[1].address);
+  return CQiError::Success();
+}
+
+CQiError CPluginLibrary::Load(const std::string& path, CoordinatorFactory& coordinatorFactory,
+                              ControllerFactory& controllerFactory) {
+  std::vector<void*> addresses;
+  CQiError e =
+      Resolve(path, {"createICoordinatorInstance", "createIControllerInstance"}, addresses);
+  if (e.IsError()) return e;
+  coordinatorFactory = reinterpret_cast<CoordinatorFactory>(addresses[0]);
+  controllerFactory = reinterpret_cast<ControllerFactory>(addresses[1]);
+  return CQiError::Success();
+}
+
+CQiError CPluginLibrary::LoadClientBrowse(const std::string& path, ClientBrowseFactory& factory) {
+  std::vector<void*> addresses;
+  CQiError e = Resolve(path, {"createClientBrowseInstance"}, addresses);
+  if (e.IsError()) return e;
+  factory = reinterpret_cast<ClientBrowseFactory>(addresses[0]);
   return CQiError::Success();
 }
 

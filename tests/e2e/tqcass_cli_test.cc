@@ -184,4 +184,48 @@ TEST_F(TqcassCli, DemoEndsWithBothBackupsVerified) {
   EXPECT_TRUE(Contains(o.output, "job 1 (backup full): Completed")) << o.output;
 }
 
+TEST_F(TqcassCli, BrowseListsTheDemoClusterAndAFailedBrowseSaysWhy) {
+  ASSERT_EQ(Run("demo").status, 0);
+
+  for (const char* command : {"browse nodes", "browse nodes --subclient 1"}) {
+    Outcome o = Run(command);
+    ASSERT_EQ(o.status, 0) << command << "\n" << o.output;
+    EXPECT_TRUE(Contains(o.output, "cluster TestCluster, Cassandra 3.11.4: 3 nodes")) << o.output;
+    for (const char* address : {"10.0.1.1", "10.0.1.2", "10.0.1.3"}) {
+      EXPECT_TRUE(Contains(o.output, address)) << o.output;
+    }
+    EXPECT_TRUE(Contains(o.output, "10.0.1.3  dc1          rack1  Normal  Up")) << o.output;
+  }
+
+  Outcome o;
+  for (const char* command : {"browse keyspaces", "browse keyspaces --subclient 1"}) {
+    o = Run(command);
+    ASSERT_EQ(o.status, 0) << command << "\n" << o.output;
+    EXPECT_TRUE(Contains(o.output, "cluster TestCluster: 2 keyspace rows")) << o.output;
+    EXPECT_TRUE(Contains(o.output, "ks2       -            3")) << o.output;
+  }
+
+  EXPECT_EQ(Run("browse").status, 2);
+  EXPECT_EQ(Run("browse keyspaces --subclient x").status, 2);
+  o = Run("browse keyspaces --subclient 99");
+  EXPECT_EQ(o.status, 1) << o.output;
+
+  // A Priam that fails the schema request: the reason, and a failure status.
+  const std::string clusterFile = Home() + "/cluster/cluster.json";
+  std::string cluster = simtest::ReadFile(clusterFile);
+  const std::string noFaults = "\"faults\": []";
+  const size_t faults = cluster.find(noFaults);
+  ASSERT_NE(faults, std::string::npos) << cluster;
+  cluster.replace(faults, noFaults.size(),
+                  "\"faults\": [{\"when\": \"request\", \"request\": \"getMeta\", "
+                  "\"action\": \"fail\"}]");
+  simtest::WriteFile(clusterFile, cluster);
+  o = Run("browse keyspaces");
+  EXPECT_EQ(o.status, 1) << o.output;
+  EXPECT_TRUE(Contains(o.output,
+                       "browse failed: Failed to fetch nodes/schemas from the Cassandra cluster: "
+                       "Failed to get Cassandra metadata from Priam service"))
+      << o.output;
+}
+
 }  // namespace

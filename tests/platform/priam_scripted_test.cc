@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -70,6 +71,10 @@ TEST_F(PriamScriptedTest, PropertiesFileHoldsTheLastSetWritten) {
             "priam.path=C:\\\\dir\\\\x y\n");
   EXPECT_EQ(priam_->LastSession().propertiesWrites, 2);
   EXPECT_EQ(priam_->LastSession().properties.count("a"), 0u);
+  // The file holds passwords: only its owner reads it.
+  const auto perms = std::filesystem::status(dir_.Sub("priam.properties")).permissions();
+  EXPECT_EQ(perms & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 TEST_F(PriamScriptedTest, PropertiesInAMissingWorkingDirectoryFail) {

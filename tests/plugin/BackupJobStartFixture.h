@@ -38,6 +38,7 @@
 #include "platform/suite/TQJobCtrlClient.h"
 #include "sim/lib/ClusterFixture.h"
 #include "sim/lib/SimClusterFile.h"
+#include "support/ClusterTestSupport.h"
 #include "support/SimTestSupport.h"
 
 namespace jobstart {
@@ -114,11 +115,7 @@ class JobStartTest : public ::testing::Test {
     coordinator_.reset();
     scripted_.reset();
     scope_.reset();
-    for (pid_t pid : simtest::ChildrenOf(::getpid())) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, nullptr, 0);
-      ADD_FAILURE() << "process " << pid << " was left running";
-    }
+    simtest::KillLeftChildren();
     CRegistry::Instance().Remove("Cassandra", "sPriamCommand");
     CRegistry::Instance().Remove("Base", "dBASEHOME");
     App_ExecuteSP::ClearFailures();
@@ -131,30 +128,16 @@ class JobStartTest : public ::testing::Test {
   // ---- the outside world ----
 
   void Generate(const TqSim::FixtureOptions& options) {
-    std::string error;
-    ASSERT_TRUE(TqSim::ClusterFixture::Generate(home_.Sub("cluster"), options, cluster_, error))
-        << error;
+    simtest::GenerateCluster(home_.Sub("cluster"), options, cluster_);
   }
   static TqSim::FixtureOptions Options(int nodes, int dataCenters = 1, int keyspaces = 2) {
-    TqSim::FixtureOptions options;
-    options.nodes = nodes;
-    options.dataCenters = dataCenters;
-    options.keyspaces = keyspaces;
-    options.tablesPerKeyspace = 1;
-    options.sstablesPerTable = 1;
-    options.sstableSize = 16;
-    return options;
+    return simtest::SmallClusterOptions(nodes, dataCenters, keyspaces);
   }
 
   // Changes the simulated ring.
   template <typename F>
   void EditCluster(F edit) {
-    TqSim::SimClusterFile file(cluster_.clusterFile);
-    TqSim::SimCluster cluster;
-    std::string error;
-    ASSERT_TRUE(file.Load(cluster, error)) << error;
-    edit(cluster);
-    ASSERT_TRUE(file.Save(cluster, error)) << error;
+    simtest::EditClusterFile(cluster_.clusterFile, edit);
   }
 
   // Answers every Priam request from a script instead of the stand-in.
@@ -176,9 +159,7 @@ class JobStartTest : public ::testing::Test {
   static std::string StatusRow(const std::string& address, const std::string& dataCenter,
                                const std::string& status = "Up",
                                const std::string& state = "Normal") {
-    return R"({"node":")" + address + R"(","data_center":")" + dataCenter + R"(","nodestatus":")" +
-           status + R"(","state":")" + state + R"(","rack":"r1","token":"42","hostid":"h-)" +
-           address + R"("})";
+    return simtest::StatusRowJson(address, dataCenter, status, state);
   }
 
   // ---- the suite ----

@@ -23,6 +23,7 @@
 #include "platform/runner/RunnerTypes.h"
 #include "tools/lib/JobHarness.h"
 #include "tools/lib/ProgressReporter.h"
+#include "tools/tqcass/BrowseCommand.h"
 
 namespace {
 
@@ -50,6 +51,9 @@ const char* const kUsageText =
     "  verify <job>            compare a job's stored items with their files\n"
     "  change [--sstables N] [--size BYTES]\n"
     "                          write new SSTables on every table of every node\n"
+    "  browse nodes|keyspaces [--subclient ID]\n"
+    "                          the cluster's nodes or keyspaces as the plug-in's\n"
+    "                          cluster browser lists them\n"
     "  demo                    a 3-node cluster, a full backup, a change, an\n"
     "                          incremental backup, both verified\n"
     "\n"
@@ -434,8 +438,8 @@ int main(int argc, char** argv) {
   }
   const std::string command = tokens[0];
   tokens.erase(tokens.begin());
-  static const std::vector<std::string> kCommands = {"cluster", "register", "backup", "jobs",
-                                                     "show",    "verify",   "change", "demo"};
+  static const std::vector<std::string> kCommands = {
+      "cluster", "register", "backup", "jobs", "show", "verify", "change", "browse", "demo"};
   bool known = false;
   for (const auto& c : kCommands) known = known || c == command;
   if (!known) {
@@ -472,5 +476,8 @@ int main(int argc, char** argv) {
   if (command == "show") return CmdShow(harness, args);
   if (command == "verify") return CmdVerify(harness, args);
   if (command == "change") return CmdChange(harness, args);
+  if (command == "browse") {
+    return CmdBrowse(harness, args.words.size() == 1 ? args.words[0] : "", args.Get("subclient"));
+  }
   return CmdDemo(harness);
 }
