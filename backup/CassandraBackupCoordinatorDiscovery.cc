@@ -164,8 +164,14 @@ CQiError CassandraBackupCoordinator::loadBackupContent(unsigned long instanceId,
   e = getTQclientsForIPs(run.statusAddresses, run.suiteClients);
   if (e.IsError()) return e.Push(FXLOC);
   buildNodeRecords(run);
-  e = writeStoredNodes(executor, run);
-  if (e.IsError()) return e.Push(FXLOC);
+  if (run.statusAddresses.empty()) {
+    // A ring without nodes tells nothing about the stored ones: the list
+    // stays as it is and the job fails for lack of nodes.
+    TQLOG(-1, "Priam's ring lists no node; the stored node list is kept");
+  } else {
+    e = writeStoredNodes(executor, run);
+    if (e.IsError()) return e.Push(FXLOC);
+  }
 
   // The subclient's own content; without any, the default-subclient content.
   TQLOG(2, "Fetching Cassandra node details");

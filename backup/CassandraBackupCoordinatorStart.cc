@@ -202,14 +202,24 @@ CQiError CassandraBackupCoordinator::loadNodeConfiguration() {
   e = priam->get(0, CQiString("clusterDetails"), reply, CQiString(""));
   std::string clusterName, version;
   if (!e.IsError()) {
+    // A reply that is not a JSON object holding both names changes nothing
+    // stored: blank names would reach the instance and every header path.
     TqJson::Object details;
-    TqJson::Unserialize(reply.str(), details);
-    try {
-      clusterName = TqJson::GetStringValue(details, "ClusterName");
-      version = TqJson::GetStringValue(details, "Version");
-    } catch (const std::runtime_error& typeError) {
-      e = FXErrorUtil::ErrorWin32(FXLOC, 13, "Priam reply to clusterDetails is not readable: %s",
-                                  typeError.what());
+    TqJson::Value name, number;
+    if (!TqJson::Unserialize(reply.str(), details) ||
+        !TqJson::FindValue(details, "ClusterName", name) ||
+        !TqJson::FindValue(details, "Version", number)) {
+      e = FXErrorUtil::ErrorWin32(FXLOC, 13,
+                                  "Priam reply to clusterDetails is not a JSON object holding "
+                                  "ClusterName and Version");
+    } else {
+      try {
+        clusterName = TqJson::GetStringValue(details, "ClusterName");
+        version = TqJson::GetStringValue(details, "Version");
+      } catch (const std::runtime_error& typeError) {
+        e = FXErrorUtil::ErrorWin32(FXLOC, 13, "Priam reply to clusterDetails is not readable: %s",
+                                    typeError.what());
+      }
     }
   }
   if (e.IsError()) {
