@@ -134,6 +134,48 @@ TEST_F(WorkerPaths, AFileOutsideEveryDataDirectoryFailsAlone) {
   EXPECT_FALSE(std::filesystem::exists(params_->failedFilePath));
 }
 
+// A name that is empty or holds a "/" would shift every later field of the
+// header path: each item it reaches is refused with a clear error, a failed
+// keyspace-level item is listed, and nothing is stored under a shifted path.
+TEST_F(WorkerPaths, ANameThatCannotBeAComponentRefusesTheItem) {
+  const struct {
+    const char* name;
+    std::string cluster, dataCenter, instance;
+    const char* field;
+  } cases[] = {
+      {"no data centre", "Cl", "", "inst1", "data centre"},
+      {"data centre with a slash", "Cl", "dc/1", "inst1", "data centre"},
+      {"no cluster", "", "dc1", "inst1", "cluster"},
+      {"no instance", "Cl", "dc1", "", "instance"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(params_->failedFilePath);
+    params_->clusterName = c.cluster;
+    params_->instanceParams = {
+        CassandraNodeInstanceParams(c.dataCenter, "rack1", c.instance, {dataDir_}, "")};
+    worker_.reset(new CassandraBackupWorker(3));
+    ASSERT_FALSE(worker_->Initialize(params_).IsError());
+    stream_.reset(new workertest::CInMemoryDataStream());
+    ASSERT_FALSE(worker_->SetupPipeline(stream_).IsError());
+    CLogCapture log;
+    CQiError error = Run({dataDir_, snapshotFiles_[0]});
+    EXPECT_TRUE(error.IsError());
+    // Only the levels above the bad name are stored.
+    for (const std::string& path : HeaderPaths()) {
+      EXPECT_TRUE(path == "/Cl" || path == "/Cl/dc1") << path;
+    }
+    EXPECT_TRUE(stream_->ItemsOf(snapshotFiles_[0]).empty());
+    EXPECT_TRUE(log.Contains("Cannot back up " + snapshotFiles_[0] + ": its " + c.field +
+                             " name \"" +
+                             (c.field == std::string("cluster")    ? c.cluster
+                              : c.field == std::string("instance") ? c.instance
+                                                                   : c.dataCenter) +
+                             "\" is empty or holds a \"/\""));
+    EXPECT_EQ(simtest::ReadFile(params_->failedFilePath), c.instance + " ks\n");
+  }
+}
+
 // Extents of a large file are recorded under the file's header path, each
 // with its range; every item starts from the worker's extent size.
 class ExtentSizeSpy : public CassandraBackupWorker {
