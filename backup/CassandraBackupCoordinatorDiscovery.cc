@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "backup/CassandraBackupCoordinator.h"
+#include "backup/CassandraMetaKeyspace.h"
 #include "backup/CassandraNodeInfo.h"
 #include "platform/app/App_ExecuteSP.h"
 #include "platform/app/CassandraSubclient.h"
@@ -433,15 +434,12 @@ CQiError CassandraBackupCoordinator::readKeyspaceReplication(
     std::vector<std::pair<std::string, std::string>>& keyspaces) {
   if (!priam) return NoPriam(FXLOC);
   CQiString reply;
-  CQiError e = ReadPriamRows(*priam, "getMeta", reply, [&keyspaces](const TqJson::Object& object) {
-    std::string keyspace = TqJson::GetStringValue(object, "KEYSPACE");
-    TqJson::Object replication;
-    std::string replicationClass;
-    if (TqJson::FindObjectValue(object, "REPLICATION", replication)) {
-      replicationClass = TqJson::GetStringValue(replication, "class");
-    }
-    keyspaces.emplace_back(keyspace, replicationClass);
-  });
+  CQiError e = priam->get(0, CQiString("getMeta"), reply, CQiString(""));
+  std::vector<CassandraMetaKeyspace> read;
+  if (!e.IsError()) e = CassandraMetaKeyspace::ReadReply(reply.str(), read);
+  for (const CassandraMetaKeyspace& keyspace : read) {
+    keyspaces.emplace_back(keyspace.name, keyspace.replicationClass);
+  }
   if (e.IsError()) {
     TQLOG(-1, "Error while getting metadata from the Cassandra cluster. Error: %s, Response: %s",
           e.AsString(2).c_str(), reply.c_str());

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "backup/CassandraBackupCoordinator.h"
+#include "backup/CassandraMetaKeyspace.h"
 #include "common/CassandraIndexBrowseRequest.h"
 #include "platform/app/ApplicationId.h"
 #include "platform/base/FXErrorUtil.h"
@@ -157,19 +158,6 @@ bool ObjectOf(const TqJson::Object& object, const std::string& name, TqJson::Obj
   if (!TqJson::FindValue(object, name, value) || !value.isObject()) return false;
   out = value.getObject();
   return true;
-}
-
-// "REPLICATION" of a getMeta keyspace: a JSON object, or a text that holds
-// one. False when it is neither.
-bool ReplicationOf(const TqJson::Object& keyspace, TqJson::Object& replication) {
-  replication.clear();
-  TqJson::Value value;
-  if (!TqJson::FindValue(keyspace, "REPLICATION", value)) return false;
-  if (value.isObject()) {
-    replication = value.getObject();
-    return true;
-  }
-  return value.isString() && TqJson::Unserialize(value.getStr(), replication);
 }
 
 std::vector<IdxMetadata::CassandraReplicationInfo> ReplicationRows(
@@ -528,21 +516,20 @@ CQiError CassandraBackupCoordinator::createCassandraMetadataInIndex() {
 
   // dse.yaml is read for the first encrypted table and serves every other.
   std::optional<std::string> keyDirectory;
-  TqJson::Array keyspaces;
-  if (!TqJson::Unserialize(metaJson.str(), keyspaces)) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 13, "The Cassandra metadata reply is not a JSON array");
+  std::vector<CassandraMetaKeyspace> keyspaces;
+  error = CassandraMetaKeyspace::ReadReply(metaJson.str(), keyspaces);
+  if (error.IsError()) {
+    TQLOG(-1, "Error while getting metadata from the Cassandra cluster. Error: %s, Response: %s",
+          error.AsString(2).c_str(), metaJson.c_str());
+    return handlePriamError(error, kEvPriamRequestFailed, "getMeta").Push(FXLOC);
   }
-  for (const auto& element : keyspaces) {
-    if (!element.isObject()) continue;
-    const TqJson::Object& keyspace = element.getObject();
-    const std::string keyspaceName = TextOf(keyspace, "KEYSPACE");
+  for (const CassandraMetaKeyspace& read : keyspaces) {
+    const TqJson::Object& keyspace = read.object;
+    const std::string& keyspaceName = read.name;
     if (!isKeyspaceBackedUp(keyspaceName)) continue;
 
-    TqJson::Object replication;
-    if (!ReplicationOf(keyspace, replication)) {
-      TQLOG(-1, "Replication of keyspace %s is not a JSON object", keyspaceName.c_str());
-    }
-    const std::string replicationClass = TextOf(replication, "class");
+    const TqJson::Object& replication = read.replication;
+    const std::string& replicationClass = read.replicationClass;
     IdxMetadata::CassandraKeyspaceMetadata keyspacePayload;
     keyspacePayload.setKeyspaceName(keyspaceName);
     keyspacePayload.setCql(TextOf(keyspace, "SCHEMA"));

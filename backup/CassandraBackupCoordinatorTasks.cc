@@ -11,6 +11,7 @@
 #include <set>
 
 #include "backup/CassandraBackupCoordinator.h"
+#include "backup/CassandraMetaKeyspace.h"
 #include "backup/CassandraNodeInfo.h"
 #include "backup/CollectFileMapping.h"
 #include "platform/base/FXErrorUtil.h"
@@ -59,48 +60,6 @@ std::string ClientPart(const std::string& nodeKey, bool dockerConfig) {
   if (!dockerConfig) return nodeKey;
   size_t underscore = nodeKey.rfind('_');
   return underscore == std::string::npos ? nodeKey : nodeKey.substr(0, underscore);
-}
-
-// One keyspace of the "getMeta" reply.
-struct MetaKeyspace {
-  std::string name;
-  std::string replicationClass;
-  std::vector<std::pair<std::string, std::string>> tables;  // name, id
-};
-
-// A string member: "" when absent; false when it has another type.
-bool StringMember(const TqJson::Object& object, const char* name, std::string& out) {
-  out.clear();
-  TqJson::Value value;
-  if (!TqJson::FindValue(object, name, value)) return true;
-  if (!value.isString()) return false;
-  out = value.getStr();
-  return true;
-}
-
-// Reads one keyspace object. False when a member it uses has the wrong type;
-// elements of "Tables" that are not objects are passed over.
-bool ReadMetaKeyspace(const TqJson::Object& object, MetaKeyspace& out) {
-  if (!StringMember(object, "KEYSPACE", out.name)) return false;
-  TqJson::Value member;
-  if (TqJson::FindValue(object, "REPLICATION", member)) {
-    if (!member.isObject()) return false;
-    if (!StringMember(member.getObject(), "class", out.replicationClass)) return false;
-  }
-  if (TqJson::FindValue(object, "Tables", member)) {
-    if (!member.isArray()) return false;
-    for (const TqJson::Value& table : member.getArray()) {
-      if (!table.isObject()) continue;
-      std::string tableName, tableId;
-      if (!StringMember(table.getObject(), "COLUMNSPACE", tableName) ||
-          !StringMember(table.getObject(), "ID", tableId)) {
-        return false;
-      }
-      tableId.erase(std::remove(tableId.begin(), tableId.end(), '-'), tableId.end());
-      out.tables.emplace_back(tableName, tableId);
-    }
-  }
-  return true;
 }
 
 bool Contains(const std::list<std::string>& list, const std::string& item) {
@@ -229,17 +188,15 @@ CQiError CassandraBackupCoordinator::getNodeStartAcknowledgeMessage(CNodeInfoPtr
   }
 
   if (!clientConfig->commitLogJob) {
-    TqJson::Array meta;
-    TqJson::Unserialize(metaJson.str(), meta);
-    std::vector<MetaKeyspace> keyspaces;
-    for (const TqJson::Value& element : meta) {
-      if (!element.isObject()) continue;
-      MetaKeyspace keyspace;
-      if (!ReadMetaKeyspace(element.getObject(), keyspace)) {
-        TQLOG(-1, "Skipping a keyspace of the metadata reply with a value of the wrong type");
-        continue;
-      }
-      keyspaces.push_back(keyspace);
+    std::vector<CassandraMetaKeyspace> keyspaces;
+    CQiError read = CassandraMetaKeyspace::ReadReply(metaJson.str(), keyspaces);
+    if (read.IsError()) {
+      // Every later node would meet the same reply.
+      metadataAvailable = false;
+      TQLOG(-1, "Error while getting metadata from the Cassandra cluster. Error: %s, Response: %s",
+            read.AsString(2).c_str(), metaJson.c_str());
+      handlePriamError(read, kEvPriamRequestFailed, "getMeta");
+      return read.Push(FXLOC);
     }
 
     for (auto& content : nodeKeyspaces) {
@@ -256,7 +213,7 @@ CQiError CassandraBackupCoordinator::getNodeStartAcknowledgeMessage(CNodeInfoPtr
       const bool wholeNode = selected.empty();
       const bool fullNodeKey = Contains(fullNodeKeys, nodeKey);
       std::vector<DistributedQEL::CassandraKeyspace> sent = entry->getKeyspaces();
-      for (const MetaKeyspace& keyspace : keyspaces) {
+      for (const CassandraMetaKeyspace& keyspace : keyspaces) {
         bool simpleStrategy = keyspace.replicationClass.find("SimpleStrategy") != std::string::npos;
         if (wholeNode && !fullClusterBackup && simpleStrategy) continue;
         if (!wholeNode && !Contains(selected, keyspace.name) && !fullNodeKey) continue;

@@ -261,8 +261,6 @@ TEST_F(IndexViews, ReplicationRowsPerStrategy) {
        {{"class", "org.apache.cassandra.locator.LocalStrategy"}},
        "org.apache.cassandra.locator.LocalStrategy",
        {}},
-      // Follows a keyspace with rows: its own (none) only.
-      {"unreadable", "not json", "", {}},
   };
   json meta = json::array();
   for (const auto& c : cases) {
@@ -270,9 +268,7 @@ TEST_F(IndexViews, ReplicationRowsPerStrategy) {
     coordinator_->nodeKeyspaces["node1"].push_back(c.keyspace);
   }
   Script(meta, {"dc2", "dc1", "dc2"});
-  CLogCapture log;
   ASSERT_FALSE(coordinator_->createCassandraMetadataInIndex().IsError());
-  EXPECT_TRUE(log.Contains("Replication of keyspace unreadable is not a JSON object"));
 
   auto entries = EntriesByPath();
   for (const auto& c : cases) {
@@ -281,6 +277,25 @@ TEST_F(IndexViews, ReplicationRowsPerStrategy) {
     ASSERT_TRUE(keyspace);
     EXPECT_EQ(keyspace->getReplicationClass(), c.replicationClass);
     EXPECT_EQ(Rows(*keyspace), c.rows);
+  }
+}
+
+// A keyspace the index cannot read as the node start-up read it fails the
+// write with the request's event instead of writing it without replication.
+TEST_F(IndexViews, AReplicationOfAnotherShapeFailsTheWrite) {
+  for (const json& replication : {json("not json"), json(3), json({{"class", 7}})}) {
+    SCOPED_TRACE(replication.dump());
+    TearDown();
+    SetUp();
+    coordinator_->nodeKeyspaces["node1"] = {"ks1"};
+    Script(json::array({Keyspace("ks1", replication, {})}));
+    CQiError error = coordinator_->createCassandraMetadataInIndex();
+    ASSERT_TRUE(error.IsError());
+    EXPECT_TRUE(FXErrorUtil::IsWin32(error, 13)) << error.AsString(2);
+    auto events = CEventJournal::Instance().Find(kPriamRequestFailed);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].args, std::vector<std::string>{"getMeta"});
+    EXPECT_EQ(Paths(), (std::vector<std::string>{"/node1", "/node2", "/node3"}));
   }
 }
 

@@ -325,8 +325,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ReplyCase{"Object", R"({"KEYSPACE":"ks1"})"},
                       ReplyCase{"KeyspaceNumber", R"([{"KEYSPACE":5}])"},
                       ReplyCase{"ReplicationText", R"([{"KEYSPACE":"ks1","REPLICATION":"x"}])"},
-                      ReplyCase{"ClassNumber",
-                                R"([{"KEYSPACE":"ks1","REPLICATION":{"class":7}}])"}),
+                      ReplyCase{"ClassNumber", R"([{"KEYSPACE":"ks1","REPLICATION":{"class":7}}])"},
+                      ReplyCase{"TablesObject", R"([{"KEYSPACE":"ks1","Tables":{}}])"},
+                      ReplyCase{"ReplicationNumber", R"([{"KEYSPACE":"ks1","REPLICATION":2}])"}),
     [](const ::testing::TestParamInfo<ReplyCase>& info) { return std::string(info.param.name); });
 
 TEST_F(Discovery, MetaElementsThatAreNotObjectsArePassedOver) {

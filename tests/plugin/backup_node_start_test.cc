@@ -426,8 +426,6 @@ TEST_F(NodeStart, OddMetadataElementsAddNothingAndNeverThrow) {
   coordinator.metaJson = R"([
     7, "text", null,
     {"KEYSPACE":"bare"},
-    {"KEYSPACE":5,"Tables":[]},
-    {"KEYSPACE":"badtables","Tables":{"COLUMNSPACE":"x"}},
     {"KEYSPACE":"mixed","REPLICATION":{"class":"NetworkTopologyStrategy"},
      "Tables":[3,{"COLUMNSPACE":"t","ID":"a-b"}]}
   ])";
@@ -443,6 +441,52 @@ TEST_F(NodeStart, OddMetadataElementsAddNothingAndNeverThrow) {
   ASSERT_EQ(keyspaces[1].getTables().size(), 1u);
   EXPECT_EQ(keyspaces[1].getTables()[0].getTableId(), "ab");
   EXPECT_EQ(MetaRequests(), 0u);  // a cached reply is never asked again
+}
+
+// "REPLICATION" given as a JSON text holding an object is read as the object:
+// a SimpleStrategy keyspace stays out of a whole-node backup either way.
+TEST_F(NodeStart, ReplicationAsTextIsReadAsItsObject) {
+  coordinator.metaJson = R"([
+    {"KEYSPACE":"simple","REPLICATION":"{\"class\":\"org.apache.cassandra.locator.SimpleStrategy\",\"replication_factor\":\"1\"}"},
+    {"KEYSPACE":"nts","REPLICATION":"{\"class\":\"NetworkTopologyStrategy\",\"dc1\":\"3\"}"}
+  ])";
+  CNodeInfoPtr node = AddNode(11, "node1", 1);
+  coordinator.nodeKeyspaces["node1"] = {};
+  EXPECT_EQ(KeyspaceNames(Request(node).getNodeKeyspaces()[0]), std::vector<std::string>{"nts"});
+}
+
+// A keyspace whose members have an unexpected shape fails the node's start
+// with the request's event, instead of being left out of the backup unseen.
+TEST_F(NodeStart, MetadataOfAnUnexpectedShapeFailsTheRequest) {
+  const struct {
+    const char* name;
+    const char* meta;
+  } cases[] = {
+      {"not an array", R"({"KEYSPACE":"ks1"})"},
+      {"not JSON", "<html>busy</html>"},
+      {"keyspace a number", R"([{"KEYSPACE":5,"Tables":[]}])"},
+      {"tables an object", R"([{"KEYSPACE":"ks1","Tables":{"COLUMNSPACE":"x"}}])"},
+      {"replication a number", R"([{"KEYSPACE":"ks1","REPLICATION":3}])"},
+      {"replication text not an object", R"([{"KEYSPACE":"ks1","REPLICATION":"x"}])"},
+      {"class a number", R"([{"KEYSPACE":"ks1","REPLICATION":{"class":7}}])"},
+      {"table id a number", R"([{"KEYSPACE":"ks1","Tables":[{"COLUMNSPACE":"t","ID":1}]}])"},
+  };
+  CNodeInfoPtr node1 = AddNode(11, "node1", 1);
+  coordinator.nodeKeyspaces["node1"] = {};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CEventJournal::Instance().Clear();
+    coordinator.metadataAvailable = true;
+    coordinator.metaJson = c.meta;
+    FrameworkMessagePtr message;
+    CQiError error = Acknowledge(node1, message);
+    EXPECT_TRUE(FXErrorUtil::IsWin32(error, 13)) << error.AsString(2);
+    EXPECT_FALSE(message);
+    EXPECT_FALSE(coordinator.metadataAvailable);
+    auto events = CEventJournal::Instance().Find(kPriamRequestFailed);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].args, std::vector<std::string>{"getMeta"});
+  }
 }
 
 }  // namespace
