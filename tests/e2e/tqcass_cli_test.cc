@@ -106,6 +106,30 @@ TEST_F(TqcassCli, ClusterRegisterBackupsChangeShowAndVerify) {
   }
 }
 
+// The job's stream count is shared over the nodes, whatever larger maximum
+// the subclient was registered with.
+TEST_F(TqcassCli, AJobsStreamsAreSharedOverTheNodes) {
+  Outcome o = Run("cluster --nodes 3 --size 256");
+  ASSERT_EQ(o.status, 0) << o.output;
+  o = Run("register --streams 16");
+  ASSERT_EQ(o.status, 0) << o.output;
+  o = Run("backup --level full --streams 3 --quiet");
+  ASSERT_EQ(o.status, 0) << o.output;
+  o = Run("show 1");
+  ASSERT_EQ(o.status, 0) << o.output;
+  const size_t phase = o.output.find("phase backup:");
+  ASSERT_NE(phase, std::string::npos) << o.output;
+  for (const char* node : {"node1", "node2", "node3"}) {
+    const size_t at = o.output.find(std::string("node ") + node, phase);
+    ASSERT_NE(at, std::string::npos) << node << "\n" << o.output;
+    const std::string line = o.output.substr(at, o.output.find('\n', at) - at);
+    EXPECT_TRUE(Contains(line, "streams 1")) << line;
+  }
+  o = Run("verify 1");
+  EXPECT_EQ(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output, ": verified")) << o.output;
+}
+
 TEST_F(TqcassCli, FailuresEndWithNonZeroStatus) {
   struct Case {
     const char* arguments;

@@ -2,6 +2,7 @@
 // application id, subclient list and stream handler.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -407,6 +408,33 @@ TEST_F(ApplicationTest, TheMaximumNumberOfStreamsIsTheSubclients) {
                      .IsError());
     EXPECT_EQ(streams, c.expected) << c.registered;
   }
+
+  // While a job runs for the subclient: the job's streams, never more than
+  // the subclient's maximum.
+  struct JobCase {
+    int registered;
+    int job;
+    int expected;
+  };
+  for (const JobCase& c : std::vector<JobCase>{{16, 3, 3}, {16, 16, 16}, {4, 9, 4}, {0, 5, 1}}) {
+    SSubclientSettings settings;
+    settings.id = 12;
+    settings.instanceId = 7;
+    settings.maxStreams = c.registered;
+    RegisterSubclient(settings);
+    CassandraSubclient subclient(12);
+    AutoStreamHandler::SetJobStreams(12, c.job);
+    int streams = 0;
+    ASSERT_FALSE(AutoStreamHandler::GetMaxNumberOfStreams(&subclient, streams, true, 3, 0, nullptr)
+                     .IsError());
+    EXPECT_EQ(streams, c.expected) << c.registered << " " << c.job;
+    EXPECT_EQ(AutoStreamHandler::CapToSubclient(12, c.job), c.expected);
+    AutoStreamHandler::SetJobStreams(12, 0);
+    ASSERT_FALSE(AutoStreamHandler::GetMaxNumberOfStreams(&subclient, streams, true, 3, 0, nullptr)
+                     .IsError());
+    EXPECT_EQ(streams, std::max(c.registered, 1));
+  }
+  EXPECT_EQ(AutoStreamHandler::CapToSubclient(77, 9), 9);  // not registered
 
   int streams = 4;
   EXPECT_TRUE(FXErrorUtil::IsWin32(
