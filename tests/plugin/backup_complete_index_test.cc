@@ -379,6 +379,55 @@ TEST_F(IndexViews, KeyFileTooLargeForItsBufferIsAnErrorForThatTable) {
   EXPECT_FALSE(IndexWritingClosed());
 }
 
+// Only a file inside the system key folder is read: a name that leads out of
+// it, directly, through "..", or through a link, ends the write with an
+// error naming the table, and nothing of the file reaches the index.
+TEST_F(IndexViews, KeyFileOutsideTheSystemKeyFolderIsRefused) {
+  const std::string secret = data_.Sub("secret");
+  std::ofstream(secret) << "not a key: private\n";
+  KeyFile("system_key", "AES:128:a2V5\n");
+  std::filesystem::create_directories(data_.Sub("keys/sub"));
+  std::ofstream(data_.Sub("keys/sub/nested_key")) << "AES:128:bmVzdGVk\n";
+  std::filesystem::create_symlink(secret, data_.Sub("keys/link"));
+  const struct {
+    std::string named;
+    bool refused;
+  } cases[] = {
+      {"../secret", true},
+      {secret, true},
+      {"sub/../../secret", true},
+      {"link", true},
+      {"", true},
+      {"system_key", false},
+      {"sub/nested_key", false},
+      {data_.Sub("keys/system_key"), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.named);
+    TearDown();
+    SetUp();
+    DseYaml(data_.Sub("keys"));
+    coordinator_->nodeKeyspaces = {{"node1", {"ks1"}}};
+    Script(json::array({Keyspace("ks1", {{"class", kSimple}, {"replication_factor", "1"}},
+                                 {Table("t1", "aaaaaaaa-0000-0000-0000-000000000001", true,
+                                        {{"key_file", c.named},
+                                         {"cipher", "AES"},
+                                         {"strength", 128},
+                                         {"key", "k"},
+                                         {"key_id", "i"}})})}));
+    CQiError error = coordinator_->createCassandraMetadataInIndex();
+    EXPECT_EQ(error.IsError(), c.refused) << error.AsString();
+    if (c.refused) {
+      EXPECT_TRUE(FXErrorUtil::IsWin32(error, 87)) << error.AsString();
+      EXPECT_NE(error.AsString().find("of table ks1.t1 is not inside the system key folder"),
+                std::string::npos)
+          << error.AsString();
+      EXPECT_EQ(Paths(), (std::vector<std::string>{"/node1", "/node2", "/node3", "/ks1"}));
+    }
+    EXPECT_EQ(IndexBytes().find("private"), std::string::npos);
+  }
+}
+
 TEST_F(IndexViews, EncryptedTableWithoutOptionsIsLeftOut) {
   DseYaml(data_.Sub("keys"));
   coordinator_->nodeKeyspaces = {{"node1", {"ks1", "ks2"}}};
