@@ -6,6 +6,7 @@
 
 #include "backup/CassandraControllerClientConfig.h"
 #include "common/CassandraPriamSetup.h"
+#include "platform/app/SuiteRegistration.h"
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/FXPath.h"
 #include "platform/base/QiFile.h"
@@ -261,6 +262,16 @@ CQiError CassandraBackupController::chooseBackupLevels(const std::string& lastBa
       }
       CQiError error = priam->getCassandraDataDir(properties.dataDirectories);
       if (error.IsError()) return error.Push(FXLOC);
+    }
+    // A relative directory would be read against the working directory, and
+    // one holding ";" would split in the lists that the cleanup and the
+    // restore read: the node's collect files are not made.
+    for (const std::string& directory : properties.dataDirectories) {
+      CQiError error = CSuiteRegistration::CheckDataDirectory(directory, name);
+      if (error.IsError()) {
+        TQLOG(-1, "%s", error.AsString(2).c_str());
+        return error.Push(FXLOC);
+      }
     }
     if (config->getBackupLevel() != TQBkpLevel_Incremental) continue;
 

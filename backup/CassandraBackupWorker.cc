@@ -184,7 +184,10 @@ CassandraBackupWorker::FindInstanceOfCurrentFile() {
   }
   const std::string path = WithoutFinalSlash(GetCurrentFilePath());
   const std::pair<const std::string, CassandraNodeInstanceParams>* best = nullptr;
+  // Only absolute paths: nothing is read relative to the working directory.
+  const bool absolute = !path.empty() && path[0] == '/';
   for (const auto& entry : nodePathCache) {
+    if (!absolute || entry.first.empty() || entry.first[0] != '/') continue;
     if (IsAtOrBelow(path, entry.first) && (!best || entry.first.size() > best->first.size())) {
       best = &entry;
     }

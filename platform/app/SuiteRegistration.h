@@ -97,6 +97,11 @@ class CSuiteRegistration {
   CQiError registerInstance(const SInstanceSettings& settings, uint64_t& instanceId);
   CQiError registerSubclient(const SSubclientSettings& settings, uint64_t& subclientId);
 
+  // A data directory of a node (`node` names it in the error): an absolute
+  // path without ";", which separates a node's directories in the lists that
+  // hold them. Anything else is error 87 naming the directory.
+  static CQiError CheckDataDirectory(const std::string& directory, const std::string& node);
+
   // The XML text of a content record holding the rows ("" for no rows).
   static std::string ContentXml(const std::vector<SContentRow>& rows);
 

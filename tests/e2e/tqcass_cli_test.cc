@@ -21,9 +21,9 @@ struct Outcome {
 
 class TqcassCli : public ::testing::Test {
  protected:
-  Outcome Run(const std::string& arguments) {
+  Outcome Run(const std::string& arguments, const std::string& home = "") {
     const std::string command = "cd '" + dir_.path() + "' && '" + TQ_TQCASS_PATH + "' --home '" +
-                                Home() + "' " + arguments + " 2>&1";
+                                (home.empty() ? Home() : home) + "' " + arguments + " 2>&1";
     Outcome outcome;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return outcome;
@@ -128,6 +128,18 @@ TEST_F(TqcassCli, AJobsStreamsAreSharedOverTheNodes) {
   o = Run("verify 1");
   EXPECT_EQ(o.status, 0) << o.output;
   EXPECT_TRUE(Contains(o.output, ": verified")) << o.output;
+}
+
+// A cluster whose data directories hold ";" cannot be registered: the
+// directory would split in the node's list into a relative one.
+TEST_F(TqcassCli, DataDirectoriesHoldingASemicolonAreRefusedAtRegistration) {
+  const std::string home = dir_.Sub("a;b");
+  Outcome o = Run("cluster --nodes 1 --size 64", home);
+  ASSERT_EQ(o.status, 0) << o.output;
+  o = Run("register", home);
+  EXPECT_NE(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output, "holds \";\", which separates a node's data directories"))
+      << o.output;
 }
 
 TEST_F(TqcassCli, FailuresEndWithNonZeroStatus) {

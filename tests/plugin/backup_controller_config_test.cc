@@ -147,6 +147,26 @@ TEST_F(ScriptedControllerTest, ARequestWithoutOptionsMakesCollectFiles) {
   }
 }
 
+// A data directory that is not absolute, or that holds ";" (from the node
+// record or from cassandra.yaml), fails the node's collect files with a clear
+// error; nothing is read relative to the working directory.
+TEST_F(ScriptedControllerTest, ADataDirectoryThatIsNotAbsoluteIsRefused) {
+  for (const std::string& directories : {std::string("data1"), std::string("/d1;data2")}) {
+    SCOPED_TRACE(directories);
+    services_.reset(new DistributedQEL::CInMemoryFrameworkServices());
+    bctest::Controller& controller = StartController(JobArguments());
+    App::CassandraNode record = NodeRecord(0);
+    record.setDataDirectories(directories);
+    CLogCapture log;
+    EXPECT_FALSE(Send(Request({Entry(record, Keyspaces())}, {})).IsError());
+    EXPECT_TRUE(controller.collectFileCreationFailed);
+    EXPECT_TRUE(log.Contains("is not an absolute path")) << directories;
+    EXPECT_FALSE(CollectFileNames().count("CollectTot1.tqf"));
+    controller_->uninitializePriam();
+    controller_.reset();
+  }
+}
+
 struct CreateCase {
   std::vector<const char*> values;  // "CreateCollectFiles" entries in order
   bool made;

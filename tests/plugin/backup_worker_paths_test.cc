@@ -176,6 +176,22 @@ TEST_F(WorkerPaths, ANameThatCannotBeAComponentRefusesTheItem) {
   }
 }
 
+// An entry that is not an absolute path is never read against the working
+// directory: it fails alone, also when a data directory is listed relative.
+TEST_F(WorkerPaths, ARelativeEntryFailsAlone) {
+  params_->instanceParams.push_back(
+      CassandraNodeInstanceParams("dc1", "rack1", "inst2", {"relative"}, ""));
+  worker_.reset(new CassandraBackupWorker(3));
+  ASSERT_FALSE(worker_->Initialize(params_).IsError());
+  ASSERT_FALSE(worker_->SetupPipeline(stream_).IsError());
+  CLogCapture log;
+  CQiError error = Run({"relative/ks/t-1/f.db", snapshotFiles_[0]});
+  EXPECT_TRUE(error.IsError());
+  EXPECT_EQ(HeaderPaths(), std::vector<std::string>{"/Cl/dc1/inst1/ks/tbl/na-1-big-Data.db"});
+  EXPECT_TRUE(log.Contains(
+      "relative/ks/t-1/f.db lies in no data directory of this node's Cassandra instances"));
+}
+
 // Extents of a large file are recorded under the file's header path, each
 // with its range; every item starts from the worker's extent size.
 class ExtentSizeSpy : public CassandraBackupWorker {

@@ -200,6 +200,9 @@ CQiError CJobHarness::Register(const RegisterOptions& options) {
     stored.clientId = node.clientId;
     stored.configDirectory = node.confDir;
     for (const std::string& dir : node.dataDirs) {
+      // Checked before the join, where a ";" would split the directory.
+      error = CSuiteRegistration::CheckDataDirectory(dir, node.name);
+      if (error.IsError()) return error;
       stored.dataDirectories += (stored.dataDirectories.empty() ? "" : ";") + dir;
     }
     instance.nodes.push_back(stored);
