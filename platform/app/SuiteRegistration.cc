@@ -169,8 +169,9 @@ CQiError CSuiteRegistration::registerInstance(const SInstanceSettings& settings,
   record.clusterName = settings.clusterName;
   record.version = settings.version;
 
-  CQiError error;
-  if (!settings.gatewayUser.empty()) {
+  CQiError error = CheckArchiveSetting(settings.archiveLogPath, "folder");
+  if (!error.IsError()) error = CheckArchiveSetting(settings.archiveCommand, "command");
+  if (!error.IsError() && !settings.gatewayUser.empty()) {
     error = Encrypt(settings.gatewayPassword, "CQL password", record.gatewayPassword);
   }
   if (!error.IsError() && settings.jmx) error = JmxXml(*settings.jmx, record.jmxConfigXml);
@@ -201,6 +202,16 @@ CQiError CSuiteRegistration::CheckDataDirectory(const std::string& directory,
     return FXErrorUtil::ErrorWin32(FXLOC, 87,
                                    "Data directory \"%s\" of node %s is not an absolute path",
                                    directory.c_str(), node.c_str());
+  }
+  return CQiError::Success();
+}
+
+CQiError CSuiteRegistration::CheckArchiveSetting(const std::string& value, const char* what) {
+  if (value.find_first_of(" \t\r\n\v\f") != std::string::npos) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 87,
+                                   "The commit log archive %s \"%s\" holds a blank; Cassandra "
+                                   "splits archive_command on blanks and runs it without a shell",
+                                   what, value.c_str());
   }
   return CQiError::Success();
 }

@@ -102,6 +102,11 @@ class CSuiteRegistration {
   // hold them. Anything else is error 87 naming the directory.
   static CQiError CheckDataDirectory(const std::string& directory, const std::string& node);
 
+  // A commit-log archive folder or command (`what` names it: "folder" or
+  // "command"): Cassandra splits "archive_command" on blanks and runs it
+  // without a shell, so a value holding a blank, tab or line end is error 87.
+  static CQiError CheckArchiveSetting(const std::string& value, const char* what);
+
   // The XML text of a content record holding the rows ("" for no rows).
   static std::string ContentXml(const std::vector<SContentRow>& rows);
 

@@ -35,7 +35,7 @@ TEST_F(InstanceEntityTest, GettersAnswerTheRegisteredProperties) {
   SInstanceSettings settings = ThreeNodeInstance();
   settings.enableCommitLogBackup = true;
   settings.archiveLogPath = "/var/lib/cassandra/archive";
-  settings.archiveCommand = "/bin/ln %path /var/lib/cassandra/archive/%name";
+  settings.archiveCommand = "/bin/ln";
   settings.jmx = SJmxSettings{"10.0.0.1", 7199, "jmxrmi", "jmxuser", "jmx-secret"};
   settings.ssl = SSslSettings{true, "/etc/ks.jks", "ks-secret", "/etc/ts.jks", "ts-secret"};
   RegisterInstance(settings);
@@ -58,8 +58,7 @@ TEST_F(InstanceEntityTest, GettersAnswerTheRegisteredProperties) {
       {"gateway host", &CassandraInstance::getGatewayHost, "10.0.0.1"},
       {"gateway user", &CassandraInstance::getGatewayUser, "cassandra"},
       {"archive path", &CassandraInstance::getCassArchiveLogPath, "/var/lib/cassandra/archive"},
-      {"archive command", &CassandraInstance::getCassArchiveCommand,
-       "/bin/ln %path /var/lib/cassandra/archive/%name"},
+      {"archive command", &CassandraInstance::getCassArchiveCommand, "/bin/ln"},
       {"cluster name", &CassandraInstance::getClusterName, "Test Cluster"},
       {"version", &CassandraInstance::getVersion, "4.0.11"},
   };

@@ -393,6 +393,21 @@ TEST_F(StoreTest, RegisteredNodesNameTheirClientByIdOrAddress) {
     SInstanceRecord none;
     EXPECT_TRUE(FXErrorUtil::IsWin32(CSuiteStore::Default().LoadInstance(8, none), 1168));
   }
+  // Cassandra splits archive_command on blanks: an archive folder or command
+  // holding one is refused.
+  for (const auto& archive : std::vector<std::pair<std::string, std::string>>{
+           {"/arch ive", "/bin/cp"}, {"/archive", "/opt/my tools/cp"}, {"/a\trch", "/bin/cp"}}) {
+    SInstanceSettings refused = settings;
+    refused.id = 10;
+    refused.enableCommitLogBackup = true;
+    refused.archiveLogPath = archive.first;
+    refused.archiveCommand = archive.second;
+    CQiError e = registration_.registerInstance(refused, id);
+    EXPECT_TRUE(FXErrorUtil::IsWin32(e, 87)) << archive.first << " " << archive.second;
+    EXPECT_NE(e.AsString().find("holds a blank; Cassandra splits archive_command on blanks"),
+              std::string::npos)
+        << e.AsString();
+  }
   CQiError error = CSuiteRegistration::CheckDataDirectory("/d;1", "node1");
   EXPECT_EQ(error.GetMessage(),
             "Data directory \"/d;1\" of node node1 holds \";\", which separates a node's data "

@@ -293,7 +293,7 @@ TEST_F(JobStart, CommitLogJobTakesTheInstancesArchiveSettings) {
   SInstanceSettings settings = ClusterInstance();
   settings.enableCommitLogBackup = true;
   settings.archiveLogPath = "/archive/commitlog";
-  settings.archiveCommand = "/bin/cp %path /archive/commitlog/%name";
+  settings.archiveCommand = "/usr/local/bin/archive-segment";
   Instance(settings);
   uint64_t subclient = Subclient({WholeCluster()});
   CoordinatorProbe& coordinator = Coordinator(subclient, "log");
@@ -301,7 +301,7 @@ TEST_F(JobStart, CommitLogJobTakesTheInstancesArchiveSettings) {
   ASSERT_FALSE(e.IsError()) << e.AsString(2);
   EXPECT_FALSE(coordinator.commitLogNotConfigured);
   EXPECT_EQ(coordinator.config()->archiveDirectory, "/archive/commitlog");
-  EXPECT_EQ(coordinator.config()->archiveCommand, "/bin/cp %path /archive/commitlog/%name");
+  EXPECT_EQ(coordinator.config()->archiveCommand, "/usr/local/bin/archive-segment");
 }
 
 TEST_F(JobStart, PreviousStatusIsKeptPerInstanceName) {
