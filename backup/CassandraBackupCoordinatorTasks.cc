@@ -16,6 +16,7 @@
 #include "backup/CollectFileMapping.h"
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/FXString.h"
+#include "platform/framework/FrameworkArguments.h"
 #include "platform/framework/NodeInfo.h"
 #include "platform/framework/RestartString.h"
 #include "platform/framework/StreamInfo.h"
@@ -118,10 +119,9 @@ CQiError CassandraBackupCoordinator::getCommandArgumentsForNode(CNodeInfoPtr& no
   int collectFileStart = info ? info->collectFileStart : 0;
   if (!info) TQLOG(-1, "No Cassandra node details for node %s", node->getClientName().c_str());
   const DistributedQEL::CClientConfigPtr& config = getClientConfig();
-  arguments = FXString::Format("-numstreams %d -t %d -d %s -collectFileStart %d",
-                               node->getMaxStreamsNeeded(kBackupStreams),
-                               config ? config->getBackupLevel() : 0,
-                               config ? config->getMediaAgentName().c_str() : "", collectFileStart);
+  arguments = CFrameworkArguments::FormatNodeLine(
+      node->getMaxStreamsNeeded(kBackupStreams), config ? config->getBackupLevel() : 0,
+      config ? config->getMediaAgentName() : std::string(), collectFileStart);
   return CQiError::Success();
 }
 

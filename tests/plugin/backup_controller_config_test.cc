@@ -21,12 +21,21 @@ struct ArgumentCase {
   bool withJobId;
   bool commitLog;
   const char* snapshotName;
+  std::string jobToken = "";
+  std::string mediaAgent = "MA1";
 };
 
+// The whole line is read by one parser: a job token or media agent that looks
+// like the flag stays a value and never makes a commit-log job.
 const ArgumentCase kArgumentCases[] = {
     {"JobIdNamesTheSnapshot", true, false, "12TQsnapshot205"},
     {"NoJobIdLeavesTheNumberOut", false, false, "12TQsnapshot"},
     {"CommitLogFlag", true, true, "12TQsnapshot205"},
+    {"TokenLikeTheFlag", true, false, "12TQsnapshot205", "--log"},
+    {"TokenLikeTheFlagInACommitLogJob", true, true, "12TQsnapshot205", "-log"},
+    {"MediaAgentWithBlanks", true, false, "12TQsnapshot205", "tok", "media agent --log"},
+    {"MediaAgentLikeAnOption", true, false, "12TQsnapshot205", "", "-collectFileStart"},
+    {"NoMediaAgent", true, false, "12TQsnapshot205", "", ""},
 };
 
 class ControllerArgumentsTest : public bctest::ControllerTest,
@@ -37,6 +46,8 @@ TEST_P(ControllerArgumentsTest, ReadsTheSnapshotNameAndTheCommitLogFlag) {
   JobArguments job;
   job.withJobId = c.withJobId;
   job.commitLog = c.commitLog;
+  job.jobToken = c.jobToken;
+  job.mediaAgent = c.mediaAgent;
   job.level = 2;
   job.streams = 3;
   job.collectFileStart = 17;
@@ -50,6 +61,8 @@ TEST_P(ControllerArgumentsTest, ReadsTheSnapshotNameAndTheCommitLogFlag) {
   EXPECT_EQ(config->getBackupLevel(), 2);
   EXPECT_EQ(config->getNumberOfStreams(), 3);
   EXPECT_EQ(config->getCollectFileStart(), 17u);
+  EXPECT_EQ(config->getMediaAgentName(), c.mediaAgent);
+  EXPECT_EQ(config->getJobToken(), c.jobToken);
   EXPECT_EQ(config->getFailuresFilePath(), JR("Failures.tqf"));
 }
 

@@ -11,6 +11,7 @@
 
 #include "common/BackupRecords.h"
 #include "platform/base/FXErrorUtil.h"
+#include "platform/framework/ProgramArguments.h"
 #include "platform/log/LogWriter.h"
 #include "platform/priam/PriamUtil.h"
 #include "platform/priam/ScriptedPriam.h"
@@ -146,6 +147,30 @@ TEST_F(NodeStart, ArgumentLineCarriesShareLevelMediaAgentAndFirstCollectFile) {
   ASSERT_FALSE(coordinator.getStreamReservationInfoForNode(third).IsError());
   ASSERT_FALSE(coordinator.getCommandArgumentsForNode(third, arguments).IsError());
   EXPECT_EQ(arguments, "-numstreams 4 -t 2 -d MA1 -collectFileStart 9");
+}
+
+// The node line is written with the quoting the controller's parser reads:
+// any media agent comes back as it was, and the options after it stay.
+TEST_F(NodeStart, ArgumentLineReadsBackWhateverTheMediaAgent) {
+  CNodeInfoPtr node = AddNode(11, "node1", 7);
+  ASSERT_FALSE(coordinator.getStreamReservationInfoForNode(node).IsError());
+  for (const std::string& agent :
+       {std::string("MA 1"), std::string(""), std::string("-collectFileStart"),
+        std::string("--log"), std::string("a\"b\\c"), std::string("log")}) {
+    SCOPED_TRACE(agent);
+    config_->setMediaAgentName(agent);
+    std::string arguments;
+    ASSERT_FALSE(coordinator.getCommandArgumentsForNode(node, arguments).IsError());
+    CProgramArgumentsPtr parsed;
+    ASSERT_FALSE(CProgramArguments::Parse("-j 4711 " + arguments, parsed).IsError());
+    std::string value;
+    ASSERT_FALSE(parsed->getStringValue("d", value).IsError());
+    EXPECT_EQ(value, agent);
+    int64_t start = 0;
+    ASSERT_FALSE(parsed->getNumberValue("collectFileStart", start).IsError());
+    EXPECT_EQ(start, 7);
+    EXPECT_FALSE(parsed->isFlagSet("log"));
+  }
 }
 
 // The node's share, and so its "-numstreams", is the one its range of
