@@ -278,7 +278,7 @@ CQiError CassandraBackupWorker::BackupItem(const std::string& filePath,
   std::string headerPath;
   CQiError error = HeaderPath(components, filePath, headerPath);
   if (!error.IsError()) {
-    TQLOG(1, "Filename: %s File Header string: %s", filePath.c_str(), headerPath.c_str());
+    TQLOG(3, "Filename: %s File Header string: %s", filePath.c_str(), headerPath.c_str());
     OBJECTOPSAPI::BackupCassandraItem item(filePath, headerPath, flags, GetItemExtentParams());
     error = item.backup(GetStreamHandler().get(), CassandraJobAbortCheck());
     if (!error.IsError()) return CQiError::Success();

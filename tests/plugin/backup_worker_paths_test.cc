@@ -192,6 +192,19 @@ TEST_F(WorkerPaths, ARelativeEntryFailsAlone) {
       "relative/ks/t-1/f.db lies in no data directory of this node's Cassandra instances"));
 }
 
+// At the default log level (2) a stored item writes no log line of its own:
+// the per-item lines are debug detail.
+TEST_F(WorkerPaths, StoredItemsWriteNoLineAtTheDefaultLevel) {
+  CLogCapture log;
+  g_ptrLogWriter->SetLevel(2);
+  ASSERT_FALSE(Run({dataDir_ + "/ks", tableDir_, snapshotFiles_[0], snapshotFiles_[1]}).IsError());
+  EXPECT_EQ(HeaderPaths().size(), 4u);
+  for (const auto& line : log.Lines()) {
+    EXPECT_EQ(line.text.find(snapshotFiles_[0]), std::string::npos) << line.text;
+    EXPECT_EQ(line.text.find("ks/tbl"), std::string::npos) << line.text;
+  }
+}
+
 // Extents of a large file are recorded under the file's header path, each
 // with its range; every item starts from the worker's extent size.
 class ExtentSizeSpy : public CassandraBackupWorker {
