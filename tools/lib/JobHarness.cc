@@ -273,6 +273,7 @@ TqRunner::StreamFactory CJobHarness::StoreStreams(const TqRunner::JobSpec& spec)
     auto it = clientIds.find(clientName);
     job.clientId = it == clientIds.end() ? 0 : it->second;
     job.streamNumber = streamNumber;
+    job.commitBatch = CJobHarness::kCommitBatch;
     return boost::shared_ptr<OBJECTOPSAPI::IDataStream>(new CStoreDataStream(job, home));
   };
 }
