@@ -18,8 +18,6 @@
 #include "platform/framework/FrameworkTypes.h"
 #include "platform/suite/TQJobCtrlClient.h"
 
-extern char** environ;
-
 namespace {
 
 using e2e::E2eTest;
@@ -51,34 +49,16 @@ class RerunNodesTest : public E2eTest, public ::testing::WithParamInterface<Reru
   // Runs the rerun in a process of its own over this test's home.
   void RerunInFreshProcess(int64_t jobId, const std::string& restart) {
     harness_.reset();
-    std::string self = simtest::ReadFile("/proc/self/cmdline");
-    self = self.substr(0, self.find('\0'));
-    std::vector<std::string> args = {self, "--gtest_also_run_disabled_tests",
-                                     "--gtest_filter=RerunNodes.DISABLED_RerunInFreshProcess"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
     ::setenv(kHomeVariable, dir_.Sub("home").c_str(), 1);
     ::setenv(kJobVariable, std::to_string(jobId).c_str(), 1);
     ::setenv(kRestartVariable, restart.c_str(), 1);
-    const std::string output = dir_.Sub("rerun.txt");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t pid = -1;
-    int rc = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    std::string text;
+    const bool passed = simtest::RunOwnTestInFreshProcess("RerunNodes.DISABLED_RerunInFreshProcess",
+                                                          dir_.Sub("rerun.txt"), text);
     ::unsetenv(kHomeVariable);
     ::unsetenv(kJobVariable);
     ::unsetenv(kRestartVariable);
-    ASSERT_EQ(rc, 0);
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    const std::string text = simtest::ReadFile(output);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << text;
-    EXPECT_NE(text.find("[  PASSED  ] 1 test"), std::string::npos) << text;
+    EXPECT_TRUE(passed) << text;
     harness_.reset(new TqHarness::CJobHarness(dir_.Sub("home"), e2e::Paths()));
     ASSERT_FALSE(harness_->Open().IsError());
   }

@@ -3,9 +3,6 @@
 // a restarted job, the commit-log check before Priam, the failures of the
 // start-up steps, and a phase that registers no node.
 
-#include <fcntl.h>
-#include <spawn.h>
-
 #include <fstream>
 
 #include "BackupJobStartFixture.h"
@@ -13,8 +10,6 @@
 #include "platform/app/CassandraInstance.h"
 #include "platform/app/CassandraSubclient.h"
 #include "platform/suite/Base64.h"
-
-extern char** environ;
 
 namespace jobstart {
 namespace {
@@ -62,27 +57,10 @@ TEST_F(JobStart, DISABLED_InFreshProcess) {
 }
 
 TEST_F(JobStart, FreshProcessNumbersFromOne) {
-  std::string self = simtest::ReadFile("/proc/self/cmdline");
-  self = self.substr(0, self.find('\0'));
-  std::vector<std::string> args = {self, "--gtest_also_run_disabled_tests",
-                                   "--gtest_filter=JobStart.DISABLED_InFreshProcess"};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const std::string output = home_.Sub("fresh.txt");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  pid_t pid = -1;
-  int rc = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ASSERT_EQ(rc, 0);
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  const std::string text = simtest::ReadFile(output);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << text;
-  EXPECT_NE(text.find("[  PASSED  ] 1 test"), std::string::npos) << text;
+  std::string text;
+  EXPECT_TRUE(simtest::RunOwnTestInFreshProcess("JobStart.DISABLED_InFreshProcess",
+                                                home_.Sub("fresh.txt"), text))
+      << text;
 }
 
 // In this process other phases may have run before: the numbers are
