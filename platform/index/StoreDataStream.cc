@@ -52,6 +52,9 @@ CStoreDataStream::~CStoreDataStream() {
 CQiError CStoreDataStream::Flush() {
   std::lock_guard<std::mutex> lock(mutex_);
   CQiError error = FlushPending();
+  if (!error.IsError() && batchLost_.IsError()) error = batchLost_;
+  // A lost batch is told once, to the flush that follows it.
+  batchLost_ = CQiError::Success();
   if (error.IsError()) return error.Push(FXLOC);
   return CQiError::Success();
 }
@@ -79,6 +82,9 @@ CQiError CStoreDataStream::FlushPending() {
     for (auto& piece : pendingPieces_) {
       if (piece) piece->Discard();
     }
+    // Items the caller was told were committed are gone: the next Flush
+    // says so, so that no offset is committed past them.
+    batchLost_ = error;
   } else {
     for (const SFileRecord& record : pendingRecords_) {
       ++itemsCommitted_;

@@ -68,8 +68,8 @@ class CStoreDataStream : public OBJECTOPSAPI::IDataStream {
 
  private:
   CQiError OpenArchiveFile();
-  // Confirms the pending batch; on failure its pieces are removed and its
-  // items are lost (their rows never existed).
+  // Confirms the pending batch; on failure its pieces are removed, its items
+  // are lost (their rows never existed) and the next Flush fails too.
   CQiError FlushPending();
 
   mutable std::mutex mutex_;
@@ -87,6 +87,8 @@ class CStoreDataStream : public OBJECTOPSAPI::IDataStream {
   // Committed items whose batch is not yet confirmed, and their pieces.
   std::vector<SFileRecord> pendingRecords_;
   std::vector<std::unique_ptr<CArchiveItemWriter>> pendingPieces_;
+  // The error of a batch that could not be confirmed, until Flush reports it.
+  CQiError batchLost_;
   uint64_t itemsCommitted_ = 0;
   uint64_t bytesCommitted_ = 0;
 };

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
@@ -149,6 +150,28 @@ TEST_F(StorePieceNamesTest, ABatchIsConfirmedWholeWhenFullOrFlushed) {
   std::string back;
   ASSERT_FALSE(store.ReadItem(8, "/e", back).IsError());
   EXPECT_EQ(back, "content e");
+}
+
+// A batch that cannot be confirmed leaves no row; the Flush that meets it
+// fails (its items had been handed over), and the next one has nothing left.
+TEST_F(StorePieceNamesTest, ALostBatchIsToldByTheNextFlush) {
+  SStreamJob job = Job(9, 1);
+  job.commitBatch = 3;
+  CStoreDataStream stream(job);
+  ASSERT_FALSE(Store(stream, "/a", "content a").IsError());
+  ASSERT_FALSE(Store(stream, "/b", "content b").IsError());
+  // The archive file's folder goes: the batch's flush cannot open it.
+  std::filesystem::remove_all(CArchiveStore::RootUnder(Home()) + "/9/" +
+                              std::to_string(stream.GetArchiveFileId()));
+  EXPECT_TRUE(Store(stream, "/c", "content c").IsError());  // no temporary file either
+  EXPECT_EQ(stream.PendingItems(), 2u);
+  EXPECT_TRUE(stream.Flush().IsError());
+  EXPECT_EQ(stream.PendingItems(), 0u);
+  EXPECT_FALSE(stream.Flush().IsError());
+  CArchiveStore store;
+  std::vector<SStoredItem> items;
+  ASSERT_FALSE(store.ListItems(9, items).IsError());
+  EXPECT_TRUE(items.empty());
 }
 
 // Ends a write transaction of one connection in `end`, then starts one on a
