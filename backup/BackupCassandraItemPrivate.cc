@@ -21,7 +21,7 @@ CQiError BackupCassandraItemPrivate::fillMetaDataList() {
   if (type != CASSANDRA_FILE_TYPE_DATA_FILE) setFlags(getFlags() | kCassandraNotDataFileFlag);
   const std::string text = IndexMetaDataHelper::encodeData(INDEXINGDATA_CASSANDRA_FILE_TYPE, &type);
   m_metaDataList.push_back(MetaDataInfo(INDEXINGDATA_CASSANDRA_FILE_TYPE, text));
-  TQLOG(0, "Sending Metadata [INDEXINGDATA_CASSANDRA_FILE_TYPE] = %d for file %s, as string: %s",
+  TQLOG(3, "Sending Metadata [INDEXINGDATA_CASSANDRA_FILE_TYPE] = %d for file %s, as string: %s",
         type, m_headerPath.c_str(), text.c_str());
   return CQiError::Success();
 }

@@ -6,6 +6,7 @@
 
 #include "backup/CassandraControllerClientConfig.h"
 #include "common/CassandraPriamSetup.h"
+#include "platform/app/SuiteRegistration.h"
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/FXPath.h"
 #include "platform/base/QiFile.h"
@@ -199,6 +200,19 @@ CQiError CassandraBackupController::handleCassandraCreateCollectFilesMsg(CNMessa
   }
 
   backupStartTime = static_cast<int64_t>(std::time(nullptr));
+  {
+    // Kept for a rerun, which makes no collect files and reports this time.
+    const std::string path = FXPath::Join(config->getJobResultsDirectory(), kBackupTimeFileName);
+    const std::string line = std::to_string(backupStartTime) + "\n";
+    CQiFile file;
+    CQiError written = file.Open(path.c_str(), "w");
+    if (!written.IsError()) written = file.Write(line.data(), line.size());
+    if (!written.IsError()) written = file.Close();
+    if (written.IsError()) {
+      TQLOG(-1, "Failed to keep the backup time in %s: %s", path.c_str(),
+            written.AsString(2).c_str());
+    }
+  }
   // The failures list starts empty for this job and keeps every line until
   // the done report has read it; a list that does not exist is no failure.
   const std::string failuresList = config->getFailuresFilePath();
@@ -261,6 +275,16 @@ CQiError CassandraBackupController::chooseBackupLevels(const std::string& lastBa
       }
       CQiError error = priam->getCassandraDataDir(properties.dataDirectories);
       if (error.IsError()) return error.Push(FXLOC);
+    }
+    // A relative directory would be read against the working directory, and
+    // one holding ";" would split in the lists that the cleanup and the
+    // restore read: the node's collect files are not made.
+    for (const std::string& directory : properties.dataDirectories) {
+      CQiError error = CSuiteRegistration::CheckDataDirectory(directory, name);
+      if (error.IsError()) {
+        TQLOG(-1, "%s", error.AsString(2).c_str());
+        return error.Push(FXLOC);
+      }
     }
     if (config->getBackupLevel() != TQBkpLevel_Incremental) continue;
 
@@ -328,7 +352,9 @@ void CassandraBackupController::recoverBackupStartTime() {
           static_cast<long long>(config->GetSCStateFileJobId()), stateFile.c_str());
     return;
   }
-  const std::string path = FXPath::Join(config->getJobResultsDirectory(), kCleanupInfoFileName);
+  // The time the first run took before its flush; the snapshot time, taken
+  // after it, would claim data written during the flush.
+  const std::string path = FXPath::Join(config->getJobResultsDirectory(), kBackupTimeFileName);
   std::string content;
   CQiError error = CQiFile::ReadWholeFile(path.c_str(), content);
   const std::string firstLine = content.substr(0, content.find('\n'));

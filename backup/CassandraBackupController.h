@@ -43,6 +43,9 @@ class CassandraBackupController : public MultiNodeBackupOps::MultiNodeBackupOpsC
   // Files in the job results directory.
   static constexpr const char* kCleanupInfoFileName = "CassandraCleanupInfoFile";
   static constexpr const char* kJRStateFileName = "SubclientdirState.tqf";
+  // The backup time of the node's data job (taken before the flush), in
+  // decimal seconds; a rerun of the job reports it again.
+  static constexpr const char* kBackupTimeFileName = "CassandraBackupTime";
 
   CassandraBackupController();
   // Releases the members; the Priams are stopped by OnAgentStopped, not here.

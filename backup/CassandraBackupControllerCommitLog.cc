@@ -10,6 +10,7 @@
 #include "backup/CassandraDockerHelper.h"
 #include "common/CassandraPriamSetup.h"
 #include "common/CommitLogArchivingProperties.h"
+#include "platform/app/SuiteRegistration.h"
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/FXPath.h"
 #include "platform/base/QiDirectory.h"
@@ -34,6 +35,14 @@ CQiError CassandraBackupController::configureCommitLogBackup() {
   boost::shared_ptr<CassandraControllerClientConfig> config = GetControllerConfig();
   if (!config) return FXErrorUtil::ErrorWin32(FXLOC, 87, "NULL CassandraControllerClientConfig");
 
+  CQiError checked = CSuiteRegistration::CheckArchiveSetting(config->commitLogBackupDir, "folder");
+  if (!checked.IsError()) {
+    checked = CSuiteRegistration::CheckArchiveSetting(config->commitLogBackupCmd, "command");
+  }
+  if (checked.IsError()) {
+    TQLOG(-1, "%s", checked.AsString(2).c_str());
+    return checked.Push(FXLOC);
+  }
   const std::string archiveValue =
       config->commitLogBackupCmd + " %path " + config->commitLogBackupDir + "/%name";
   // A line end in the value would add lines of its own to the file.

@@ -100,6 +100,13 @@ CQiError CassandraBackupCoordinator::OnComplete() {
     priam.reset();
   }
 
+  // A failed request of steps 6 and 7 is returned, but only after the failed
+  // phase's pending cause and the framework's end of the phase (8 and 9),
+  // which always happen.
+  CQiError firstError = CQiError::Success();
+  auto keep = [&firstError](const CQiError& error) {
+    if (!firstError.IsError()) firstError = error;
+  };
   const TQBkpJobClientPtr backupJobClient = boost::dynamic_pointer_cast<TQBkpJobClient>(jobClient);
   if (completed) {
     // 6.1 and 6.2: the keyspace statuses of this job's controllers, merged in
@@ -132,18 +139,16 @@ CQiError CassandraBackupCoordinator::OnComplete() {
     if (jobClient) {
       TQLOG(0, "Setting reference time for the completed job");
       const time_t now = time(nullptr);
-      if (!backupJobClient || !backupJobClient->setReferenceTime(static_cast<int64_t>(now))) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Failed to setReferenceTime");
-      }
       char param[64];
       snprintf(param, sizeof param, kReferenceTimeParam, static_cast<long>(now));
-      if (!backupJobClient->concatPhaseParams(param, TQBkpJobClient::kPhaseParamsAppend)) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774,
-                                       "Error adding reference time (-r) to phase params");
-      }
-      if (!backupJobClient->updateInfo(false, nullptr)) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774,
-                                       "Failed to update JobManager with the ReferenceTime");
+      if (!backupJobClient || !backupJobClient->setReferenceTime(static_cast<int64_t>(now))) {
+        keep(FXErrorUtil::ErrorWin32(FXLOC, 774, "Failed to setReferenceTime"));
+      } else if (!backupJobClient->concatPhaseParams(param, TQBkpJobClient::kPhaseParamsAppend)) {
+        keep(FXErrorUtil::ErrorWin32(FXLOC, 774,
+                                     "Error adding reference time (-r) to phase params"));
+      } else if (!backupJobClient->updateInfo(false, nullptr)) {
+        keep(FXErrorUtil::ErrorWin32(FXLOC, 774,
+                                     "Failed to update JobManager with the ReferenceTime"));
       }
     } else {
       TQLOG(0, "Job client object not initialized. Not updating reference time");
@@ -160,11 +165,10 @@ CQiError CassandraBackupCoordinator::OnComplete() {
     }
     if (!backupJobClient ||
         !backupJobClient->concatPhaseParams(kPostOpsParams, TQBkpJobClient::kPhaseParamsAppend)) {
-      return FXErrorUtil::ErrorWin32(FXLOC, 774, "Error adding post ops phase arguments");
-    }
-    if (!backupJobClient->updateInfo(false, nullptr)) {
-      return FXErrorUtil::ErrorWin32(FXLOC, 774,
-                                     "Failed to update JobManager with post ops phase arguments");
+      keep(FXErrorUtil::ErrorWin32(FXLOC, 774, "Error adding post ops phase arguments"));
+    } else if (!backupJobClient->updateInfo(false, nullptr)) {
+      keep(FXErrorUtil::ErrorWin32(FXLOC, 774,
+                                   "Failed to update JobManager with post ops phase arguments"));
     }
   }
 
@@ -179,6 +183,10 @@ CQiError CassandraBackupCoordinator::OnComplete() {
 
   // 9. The framework's end of the phase.
   CQiError error = TQDC_FileSystem::CBackup::OnComplete();
+  if (firstError.IsError()) {
+    if (error.IsError()) TQLOG(-1, "End of the phase failed: %s", error.AsString(2).c_str());
+    return firstError.Push(FXLOC);
+  }
   if (error.IsError()) return error.Push(FXLOC);
   return CQiError::Success();
 }

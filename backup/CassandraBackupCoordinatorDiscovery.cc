@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "backup/CassandraBackupCoordinator.h"
+#include "backup/CassandraMetaKeyspace.h"
 #include "backup/CassandraNodeInfo.h"
 #include "common/CassandraClientLookup.h"
 #include "platform/app/App_ExecuteSP.h"
@@ -164,8 +165,14 @@ CQiError CassandraBackupCoordinator::loadBackupContent(unsigned long instanceId,
   e = getTQclientsForIPs(run.statusAddresses, run.suiteClients);
   if (e.IsError()) return e.Push(FXLOC);
   buildNodeRecords(run);
-  e = writeStoredNodes(executor, run);
-  if (e.IsError()) return e.Push(FXLOC);
+  if (run.statusAddresses.empty()) {
+    // A ring without nodes tells nothing about the stored ones: the list
+    // stays as it is and the job fails for lack of nodes.
+    TQLOG(-1, "Priam's ring lists no node; the stored node list is kept");
+  } else {
+    e = writeStoredNodes(executor, run);
+    if (e.IsError()) return e.Push(FXLOC);
+  }
 
   // The subclient's own content; without any, the default-subclient content.
   TQLOG(2, "Fetching Cassandra node details");
@@ -391,15 +398,12 @@ CQiError CassandraBackupCoordinator::readKeyspaceReplication(
     std::vector<std::pair<std::string, std::string>>& keyspaces) {
   if (!priam) return NoPriam(FXLOC);
   CQiString reply;
-  CQiError e = ReadPriamRows(*priam, "getMeta", reply, [&keyspaces](const TqJson::Object& object) {
-    std::string keyspace = TqJson::GetStringValue(object, "KEYSPACE");
-    TqJson::Object replication;
-    std::string replicationClass;
-    if (TqJson::FindObjectValue(object, "REPLICATION", replication)) {
-      replicationClass = TqJson::GetStringValue(replication, "class");
-    }
-    keyspaces.emplace_back(keyspace, replicationClass);
-  });
+  CQiError e = priam->get(0, CQiString("getMeta"), reply, CQiString(""));
+  std::vector<CassandraMetaKeyspace> read;
+  if (!e.IsError()) e = CassandraMetaKeyspace::ReadReply(reply.str(), read);
+  for (const CassandraMetaKeyspace& keyspace : read) {
+    keyspaces.emplace_back(keyspace.name, keyspace.replicationClass);
+  }
   if (e.IsError()) {
     TQLOG(-1, "Error while getting metadata from the Cassandra cluster. Error: %s, Response: %s",
           e.AsString(2).c_str(), reply.c_str());

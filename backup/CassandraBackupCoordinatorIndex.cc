@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "backup/CassandraBackupCoordinator.h"
+#include "backup/CassandraMetaKeyspace.h"
 #include "common/CassandraIndexBrowseRequest.h"
 #include "platform/app/ApplicationId.h"
 #include "platform/base/FXErrorUtil.h"
@@ -159,19 +160,6 @@ bool ObjectOf(const TqJson::Object& object, const std::string& name, TqJson::Obj
   return true;
 }
 
-// "REPLICATION" of a getMeta keyspace: a JSON object, or a text that holds
-// one. False when it is neither.
-bool ReplicationOf(const TqJson::Object& keyspace, TqJson::Object& replication) {
-  replication.clear();
-  TqJson::Value value;
-  if (!TqJson::FindValue(keyspace, "REPLICATION", value)) return false;
-  if (value.isObject()) {
-    replication = value.getObject();
-    return true;
-  }
-  return value.isString() && TqJson::Unserialize(value.getStr(), replication);
-}
-
 std::vector<IdxMetadata::CassandraReplicationInfo> ReplicationRows(
     const std::string& replicationClass, const TqJson::Object& replication,
     const std::set<std::string>& dataCenters) {
@@ -224,6 +212,43 @@ class KeyFileContent {
   size_t length_ = 0;
 };
 
+// True when `path` is below `folder` by whole components.
+bool IsBelow(const std::string& path, const std::string& folder) {
+  if (folder == "/") return path.size() > 1 && path[0] == '/';
+  return path.size() > folder.size() + 1 && path.compare(0, folder.size(), folder) == 0 &&
+         path[folder.size()] == '/';
+}
+
+// The path of the key file `named` (a name below the system key folder, or a
+// path into it) in `keyFile`. False when it could lead elsewhere: empty, a
+// ".." component, an absolute path outside the folder, or an existing file
+// whose real path (links resolved) lies outside the folder's real path.
+bool KeyFileInFolder(const std::string& named, const std::string& folder, std::string& keyFile) {
+  if (named.empty() || folder.empty()) return false;
+  std::vector<std::string> parts;
+  FXString::Split(named, "/", parts, FXString::kKeepEmpty);
+  for (const std::string& part : parts) {
+    if (part == "..") return false;
+  }
+  std::string base = folder;
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  if (named.front() == '/') {
+    if (!IsBelow(named, base)) return false;
+    keyFile = named;
+  } else {
+    keyFile = base;
+    FXPath::Append(keyFile, named);
+  }
+  char* realFile = ::realpath(keyFile.c_str(), nullptr);
+  if (realFile == nullptr) return true;  // missing: reading it reports that
+  const std::string file = realFile;
+  std::free(realFile);
+  char* realFolder = ::realpath(base.c_str(), nullptr);
+  const std::string resolved = realFolder ? realFolder : std::string();
+  std::free(realFolder);
+  return !resolved.empty() && IsBelow(file, resolved);
+}
+
 // The encryption settings of a DSE-encrypted table: the system key file's
 // path, the strength, and the key file's content, "cipher", "key" and
 // "key_id" encrypted with the suite's password cipher. A key file that cannot
@@ -232,8 +257,13 @@ CQiError EncryptTableKey(const std::string& keyspace, const std::string& table,
                          const std::string& keyDirectory, const TqJson::Object& options,
                          const TQJobClientPtr& jobClient,
                          IdxMetadata::CassandraEncryptionInfo& encryption) {
-  std::string keyFile = keyDirectory;
-  FXPath::Append(keyFile, TextOf(options, "key_file"));
+  const std::string named = TextOf(options, "key_file");
+  std::string keyFile;
+  if (!KeyFileInFolder(named, keyDirectory, keyFile)) {
+    return FXErrorUtil::ErrorWin32(
+        FXLOC, 87, "The key file \"%s\" of table %s.%s is not inside the system key folder %s",
+        named.c_str(), keyspace.c_str(), table.c_str(), keyDirectory.c_str());
+  }
   KeyFileContent content;
   CQiError error = content.Read(keyFile);
   if (error.IsError()) {
@@ -528,21 +558,20 @@ CQiError CassandraBackupCoordinator::createCassandraMetadataInIndex() {
 
   // dse.yaml is read for the first encrypted table and serves every other.
   std::optional<std::string> keyDirectory;
-  TqJson::Array keyspaces;
-  if (!TqJson::Unserialize(metaJson.str(), keyspaces)) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 13, "The Cassandra metadata reply is not a JSON array");
+  std::vector<CassandraMetaKeyspace> keyspaces;
+  error = CassandraMetaKeyspace::ReadReply(metaJson.str(), keyspaces);
+  if (error.IsError()) {
+    TQLOG(-1, "Error while getting metadata from the Cassandra cluster. Error: %s, Response: %s",
+          error.AsString(2).c_str(), metaJson.c_str());
+    return handlePriamError(error, kEvPriamRequestFailed, "getMeta").Push(FXLOC);
   }
-  for (const auto& element : keyspaces) {
-    if (!element.isObject()) continue;
-    const TqJson::Object& keyspace = element.getObject();
-    const std::string keyspaceName = TextOf(keyspace, "KEYSPACE");
+  for (const CassandraMetaKeyspace& read : keyspaces) {
+    const TqJson::Object& keyspace = read.object;
+    const std::string& keyspaceName = read.name;
     if (!isKeyspaceBackedUp(keyspaceName)) continue;
 
-    TqJson::Object replication;
-    if (!ReplicationOf(keyspace, replication)) {
-      TQLOG(-1, "Replication of keyspace %s is not a JSON object", keyspaceName.c_str());
-    }
-    const std::string replicationClass = TextOf(replication, "class");
+    const TqJson::Object& replication = read.replication;
+    const std::string& replicationClass = read.replicationClass;
     IdxMetadata::CassandraKeyspaceMetadata keyspacePayload;
     keyspacePayload.setKeyspaceName(keyspaceName);
     keyspacePayload.setCql(TextOf(keyspace, "SCHEMA"));

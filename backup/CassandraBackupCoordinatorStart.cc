@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <new>
 #include <stdexcept>
@@ -202,14 +203,24 @@ CQiError CassandraBackupCoordinator::loadNodeConfiguration() {
   e = priam->get(0, CQiString("clusterDetails"), reply, CQiString(""));
   std::string clusterName, version;
   if (!e.IsError()) {
+    // A reply that is not a JSON object holding both names changes nothing
+    // stored: blank names would reach the instance and every header path.
     TqJson::Object details;
-    TqJson::Unserialize(reply.str(), details);
-    try {
-      clusterName = TqJson::GetStringValue(details, "ClusterName");
-      version = TqJson::GetStringValue(details, "Version");
-    } catch (const std::runtime_error& typeError) {
-      e = FXErrorUtil::ErrorWin32(FXLOC, 13, "Priam reply to clusterDetails is not readable: %s",
-                                  typeError.what());
+    TqJson::Value name, number;
+    if (!TqJson::Unserialize(reply.str(), details) ||
+        !TqJson::FindValue(details, "ClusterName", name) ||
+        !TqJson::FindValue(details, "Version", number)) {
+      e = FXErrorUtil::ErrorWin32(FXLOC, 13,
+                                  "Priam reply to clusterDetails is not a JSON object holding "
+                                  "ClusterName and Version");
+    } else {
+      try {
+        clusterName = TqJson::GetStringValue(details, "ClusterName");
+        version = TqJson::GetStringValue(details, "Version");
+      } catch (const std::runtime_error& typeError) {
+        e = FXErrorUtil::ErrorWin32(FXLOC, 13, "Priam reply to clusterDetails is not readable: %s",
+                                    typeError.what());
+      }
     }
   }
   if (e.IsError()) {
@@ -239,7 +250,9 @@ CQiError CassandraBackupCoordinator::loadNodeConfiguration() {
                                    "services are up");
   }
 
-  // 12. Mapping file of a restarted job.
+  // 12. Mapping file of a restarted job, and the highest number any of its
+  // lines holds.
+  int32_t recordedEnd = 0;
   const std::string mappingFile = mappingFilePath();
   struct stat info;
   if (::stat(mappingFile.c_str(), &info) == 0) {
@@ -253,6 +266,9 @@ CQiError CassandraBackupCoordinator::loadNodeConfiguration() {
       std::string status;
       if (CollectFileMapping::ParseLine(line, clientId, status)) {
         taskStatusByClient.emplace(clientId, status);
+        for (int number : CollectFileMapping::TaskNumbers(status)) {
+          recordedEnd = std::max(recordedEnd, number);
+        }
       }
     }
   }
@@ -269,21 +285,39 @@ CQiError CassandraBackupCoordinator::loadNodeConfiguration() {
   // 14. Collect-file ranges, reserved in one block for the nodes in list
   // order.
   // The numbers are shared by the whole process: a second backup phase run
-  // by the same process continues where the first stopped.
+  // by the same process continues where the first stopped. A rerun's block
+  // begins after every number the mapping file holds, so a node new to the
+  // rerun never takes a number of a node restored from its line.
   static std::atomic<int32_t> refId{1};
   const int32_t width = 2 * streamsPerNode;
-  int32_t next = refId.fetch_add(width * nodeCount);
+  int32_t next = refId.load();
+  int32_t blockStart = 0;
+  do {
+    blockStart = std::max(next, recordedEnd + 1);
+  } while (!refId.compare_exchange_weak(next, blockStart + width * nodeCount + 1));
+  next = blockStart;
   for (const DistributedQEL::CNodeInfoPtr& node : nodes) {
     const std::string& clientName = node->getClientName();
     CassandraNodeInfoPtr nodeInfo = CassandraNodeInfo::Of(findNodeInfoByNodeName(clientName));
     if (nodeInfo) {
       auto restarted = taskStatusByClient.find(node->getClientID());
       if (restarted != taskStatusByClient.end()) {
+        // The node keeps the numbers its line recorded, and the width of the
+        // range its collect files were split into: the leading numbers that
+        // follow on from the first one (surplus numbers never do).
+        const std::vector<int> recorded = CollectFileMapping::TaskNumbers(restarted->second);
         nodeInfo->collectFileStart = CollectFileMapping::FirstTaskNumber(restarted->second);
+        int32_t numbered = 0;
+        while (numbered < static_cast<int32_t>(recorded.size()) &&
+               recorded[numbered] == nodeInfo->collectFileStart + numbered) {
+          ++numbered;
+        }
+        nodeInfo->rangeWidth = numbered > 0 ? numbered + numbered % 2 : width;
         TQLOG(2, "Assigned collect file ID %d to node %s from mapping file",
               nodeInfo->collectFileStart, clientName.c_str());
       } else {
         nodeInfo->collectFileStart = next;
+        nodeInfo->rangeWidth = width;
         TQLOG(2, "Assigned collect file ID %d to node %s", next, clientName.c_str());
       }
     }
@@ -291,8 +325,10 @@ CQiError CassandraBackupCoordinator::loadNodeConfiguration() {
     config.setLastCollectFileNumber(static_cast<uint32_t>(next - 1));
   }
 
-  // 15. Surplus collect files are numbered after every node's range.
-  nextTaskId = static_cast<uint32_t>(next);
+  // 15. Surplus collect files are numbered after every node's range, one
+  // number apart from it, so that no surplus number continues a range and a
+  // rerun can tell the two apart in a mapping-file line.
+  nextTaskId = static_cast<uint32_t>(next + 1);
   tasksPerNode = static_cast<uint32_t>(width);
   return CQiError::Success();
 }

@@ -11,10 +11,12 @@
 #include <set>
 
 #include "backup/CassandraBackupCoordinator.h"
+#include "backup/CassandraMetaKeyspace.h"
 #include "backup/CassandraNodeInfo.h"
 #include "backup/CollectFileMapping.h"
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/FXString.h"
+#include "platform/framework/FrameworkArguments.h"
 #include "platform/framework/NodeInfo.h"
 #include "platform/framework/RestartString.h"
 #include "platform/framework/StreamInfo.h"
@@ -61,48 +63,6 @@ std::string ClientPart(const std::string& nodeKey, bool dockerConfig) {
   return underscore == std::string::npos ? nodeKey : nodeKey.substr(0, underscore);
 }
 
-// One keyspace of the "getMeta" reply.
-struct MetaKeyspace {
-  std::string name;
-  std::string replicationClass;
-  std::vector<std::pair<std::string, std::string>> tables;  // name, id
-};
-
-// A string member: "" when absent; false when it has another type.
-bool StringMember(const TqJson::Object& object, const char* name, std::string& out) {
-  out.clear();
-  TqJson::Value value;
-  if (!TqJson::FindValue(object, name, value)) return true;
-  if (!value.isString()) return false;
-  out = value.getStr();
-  return true;
-}
-
-// Reads one keyspace object. False when a member it uses has the wrong type;
-// elements of "Tables" that are not objects are passed over.
-bool ReadMetaKeyspace(const TqJson::Object& object, MetaKeyspace& out) {
-  if (!StringMember(object, "KEYSPACE", out.name)) return false;
-  TqJson::Value member;
-  if (TqJson::FindValue(object, "REPLICATION", member)) {
-    if (!member.isObject()) return false;
-    if (!StringMember(member.getObject(), "class", out.replicationClass)) return false;
-  }
-  if (TqJson::FindValue(object, "Tables", member)) {
-    if (!member.isArray()) return false;
-    for (const TqJson::Value& table : member.getArray()) {
-      if (!table.isObject()) continue;
-      std::string tableName, tableId;
-      if (!StringMember(table.getObject(), "COLUMNSPACE", tableName) ||
-          !StringMember(table.getObject(), "ID", tableId)) {
-        return false;
-      }
-      tableId.erase(std::remove(tableId.begin(), tableId.end(), '-'), tableId.end());
-      out.tables.emplace_back(tableName, tableId);
-    }
-  }
-  return true;
-}
-
 bool Contains(const std::list<std::string>& list, const std::string& item) {
   return std::find(list.begin(), list.end(), item) != list.end();
 }
@@ -141,6 +101,9 @@ CQiError CassandraBackupCoordinator::getStreamReservationInfoForNode(CNodeInfoPt
   // files into exactly the range's numbers, so the numbered and the surplus
   // collect files are the ones the tasks expect.
   if (tasksPerNode > 0) share = static_cast<int>(tasksPerNode / 2);
+  // A node restored from the mapping file keeps the range of its first run.
+  CassandraNodeInfoPtr info = CassandraNodeInfo::Of(findNodeInfoByNodeName(node->getClientName()));
+  if (info && info->rangeWidth > 0) share = (info->rangeWidth + 1) / 2;
   int limit = node->getCPUCount() != 0 ? node->getCPUCount() : share;
   node->setStreamLimit(kBackupStreams, limit);
   node->setMaxStreamsNeeded(kBackupStreams, share);
@@ -156,10 +119,9 @@ CQiError CassandraBackupCoordinator::getCommandArgumentsForNode(CNodeInfoPtr& no
   int collectFileStart = info ? info->collectFileStart : 0;
   if (!info) TQLOG(-1, "No Cassandra node details for node %s", node->getClientName().c_str());
   const DistributedQEL::CClientConfigPtr& config = getClientConfig();
-  arguments = FXString::Format("-numstreams %d -t %d -d %s -collectFileStart %d",
-                               node->getMaxStreamsNeeded(kBackupStreams),
-                               config ? config->getBackupLevel() : 0,
-                               config ? config->getMediaAgentName().c_str() : "", collectFileStart);
+  arguments = CFrameworkArguments::FormatNodeLine(
+      node->getMaxStreamsNeeded(kBackupStreams), config ? config->getBackupLevel() : 0,
+      config ? config->getMediaAgentName() : std::string(), collectFileStart);
   return CQiError::Success();
 }
 
@@ -229,17 +191,15 @@ CQiError CassandraBackupCoordinator::getNodeStartAcknowledgeMessage(CNodeInfoPtr
   }
 
   if (!clientConfig->commitLogJob) {
-    TqJson::Array meta;
-    TqJson::Unserialize(metaJson.str(), meta);
-    std::vector<MetaKeyspace> keyspaces;
-    for (const TqJson::Value& element : meta) {
-      if (!element.isObject()) continue;
-      MetaKeyspace keyspace;
-      if (!ReadMetaKeyspace(element.getObject(), keyspace)) {
-        TQLOG(-1, "Skipping a keyspace of the metadata reply with a value of the wrong type");
-        continue;
-      }
-      keyspaces.push_back(keyspace);
+    std::vector<CassandraMetaKeyspace> keyspaces;
+    CQiError read = CassandraMetaKeyspace::ReadReply(metaJson.str(), keyspaces);
+    if (read.IsError()) {
+      // Every later node would meet the same reply.
+      metadataAvailable = false;
+      TQLOG(-1, "Error while getting metadata from the Cassandra cluster. Error: %s, Response: %s",
+            read.AsString(2).c_str(), metaJson.c_str());
+      handlePriamError(read, kEvPriamRequestFailed, "getMeta");
+      return read.Push(FXLOC);
     }
 
     for (auto& content : nodeKeyspaces) {
@@ -256,7 +216,7 @@ CQiError CassandraBackupCoordinator::getNodeStartAcknowledgeMessage(CNodeInfoPtr
       const bool wholeNode = selected.empty();
       const bool fullNodeKey = Contains(fullNodeKeys, nodeKey);
       std::vector<DistributedQEL::CassandraKeyspace> sent = entry->getKeyspaces();
-      for (const MetaKeyspace& keyspace : keyspaces) {
+      for (const CassandraMetaKeyspace& keyspace : keyspaces) {
         bool simpleStrategy = keyspace.replicationClass.find("SimpleStrategy") != std::string::npos;
         if (wholeNode && !fullClusterBackup && simpleStrategy) continue;
         if (!wholeNode && !Contains(selected, keyspace.name) && !fullNodeKey) continue;
@@ -451,8 +411,21 @@ void CassandraBackupCoordinator::createTasksForNode(CNodeInfoPtr& node, int coun
   const std::string clientName = node->getClientName();
   const uint32_t clientId = node->getClientID();
 
+  CNodeInfoPtr registered = findNodeInfoByNodeName(clientName);
+  CassandraNodeInfoPtr nodeInfo = CassandraNodeInfo::Of(registered ? registered : node);
+  const uint32_t width = nodeInfo && nodeInfo->rangeWidth > 0
+                             ? static_cast<uint32_t>(nodeInfo->rangeWidth)
+                             : tasksPerNode;
+  // A node restored from the mapping file keeps the task numbers its line
+  // recorded, surplus ones included.
+  auto known = taskStatusByClient.find(clientId);
+  const std::vector<int> recorded = known != taskStatusByClient.end()
+                                        ? CollectFileMapping::TaskNumbers(known->second)
+                                        : std::vector<int>();
+
   std::string line = std::to_string(clientId) + " ";
-  TQLOG(1, "Tasks preallocated per node: %u", tasksPerNode);
+  TQLOG(1, "Tasks preallocated per node: %u", width);
+  std::vector<TaskBasePtr> made;
   for (int i = 1; i <= count; ++i) {
     TaskBasePtr task(new TaskBase());
     task->status = DistributedQEL::TASK_NEW;
@@ -460,7 +433,13 @@ void CassandraBackupCoordinator::createTasksForNode(CNodeInfoPtr& node, int coun
     task->priority = kBackupTaskPriority;
     task->reservedNode = clientName;
     CollectFileInfoPtr info(new CollectFileInfo());
-    if (static_cast<uint32_t>(i) <= tasksPerNode) {
+    if (static_cast<size_t>(i) <= recorded.size()) {
+      task->taskId = recorded[i - 1];
+      // A numbered collect file carries its task's number; a surplus one is
+      // still under its temporary name with ordinal i, or already moved.
+      info->collectFileNumber =
+          task->taskId == start + i - 1 && static_cast<uint32_t>(i) <= width ? task->taskId : i;
+    } else if (static_cast<uint32_t>(i) <= width) {
       task->taskId = start + i - 1;
       info->collectFileNumber = task->taskId;
     } else {
@@ -471,17 +450,15 @@ void CassandraBackupCoordinator::createTasksForNode(CNodeInfoPtr& node, int coun
     info->resumeOffset = -1;
     task->customInfo = info;
     addTask(task);
+    made.push_back(task);
     TQLOG(0, "Added task for ref id %d and collect file %d for node %s", task->taskId,
           info->collectFileNumber, clientName.c_str());
     line += std::to_string(task->taskId) + ":0|";
   }
 
-  CNodeInfoPtr registered = findNodeInfoByNodeName(clientName);
-  CassandraNodeInfoPtr nodeInfo = CassandraNodeInfo::Of(registered ? registered : node);
   if (nodeInfo) nodeInfo->tasksSettled = true;
   if (clientConfig) clientConfig->setTasksCreated(true);
 
-  auto known = taskStatusByClient.find(clientId);
   if (known == taskStatusByClient.end()) {
     const std::string path = mappingFilePath();
     TQLOG(2, "Writing into mapping file %s", path.c_str());
@@ -495,15 +472,21 @@ void CassandraBackupCoordinator::createTasksForNode(CNodeInfoPtr& node, int coun
   }
 
   // Restart entries of a resumed job: "-o <task>|<offset>", -1 = complete.
-  if (getJobClient()) {
+  // An entry applies only to a task of this node that its mapping-file line
+  // holds: a number new to this run was never run before.
+  auto recordedHere = [&recorded](int number) {
+    return std::find(recorded.begin(), recorded.end(), number) != recorded.end();
+  };
+  if (getJobClient() && !recorded.empty()) {
     CQiString restart;
     getJobClient()->getRestartString(restart, 0);
     if (!restart.IsEmpty()) {
       TQLOG(0, "Restart String: %s", restart.c_str());
       for (const TQDC_FileSystem::RestartInfo& entry :
            TQDC_FileSystem::CRestartString::Parse(restart.str())) {
-        for (const TaskBasePtr& task : getTaskList()) {
-          if (!task || task->taskId != entry.taskId) continue;
+        if (!recordedHere(entry.taskId)) continue;
+        for (const TaskBasePtr& task : made) {
+          if (task->taskId != entry.taskId) continue;
           CollectFileInfoPtr info = boost::dynamic_pointer_cast<CollectFileInfo>(task->customInfo);
           if (info) info->resumeOffset = entry.offset;
           if (entry.offset == -1) {
@@ -515,19 +498,14 @@ void CassandraBackupCoordinator::createTasksForNode(CNodeInfoPtr& node, int coun
     }
   }
 
-  // Tasks a restarted job already completed, from the mapping file.
+  // Tasks a restarted job already completed, from this node's own line.
   if (known != taskStatusByClient.end()) {
     TQLOG(0, "Task status string for node %s: %s", clientName.c_str(), known->second.c_str());
-    std::vector<std::string> pieces;
-    FXString::Split(known->second, "|", pieces);
-    pieces.pop_back();
-    for (const std::string& piece : pieces) {
-      std::vector<std::string> fields;
-      FXString::Split(piece, ":", fields);
-      if (fields.size() != 2 || Decimal64(fields[1]) != -1) continue;
-      int number = DecimalInt(fields[0]);
-      for (const TaskBasePtr& task : getTaskList()) {
-        if (!task || task->taskId != number) continue;
+    std::vector<int> complete;
+    CollectFileMapping::TaskNumbers(known->second, &complete);
+    for (int number : complete) {
+      for (const TaskBasePtr& task : made) {
+        if (task->taskId != number) continue;
         task->status = DistributedQEL::TASK_COMPLETE;
         TQLOG(0, "Task %d is complete from collect file mapping", task->taskId);
       }

@@ -37,10 +37,27 @@ bool IsAtOrBelow(const std::string& path, const std::string& directory) {
          path[directory.size()] == '/';
 }
 
-std::string HeaderPath(const std::vector<std::string>& components) {
-  std::string path = "/";
-  for (const auto& component : components) FXPath::Append(path, component, 0);
-  return path;
+// The header path of `components`, "/" before each. A component that is
+// empty or holds a "/" would shift every later field of the path: such an item
+// is refused.
+CQiError HeaderPath(const std::vector<std::string>& components, const std::string& filePath,
+                    std::string& header) {
+  static const char* const kFields[] = {"cluster",  "data centre", "instance",
+                                        "keyspace", "table",       "file"};
+  header.clear();
+  for (size_t i = 0; i < components.size(); ++i) {
+    const std::string& component = components[i];
+    if (component.empty() || component.find('/') != std::string::npos) {
+      const char* field = i < sizeof(kFields) / sizeof(kFields[0]) ? kFields[i] : "component";
+      return FXErrorUtil::ErrorWin32(FXLOC, 87,
+                                     "Cannot back up %s: its %s name \"%s\" is empty or holds "
+                                     "a \"/\", which cannot make a header path component",
+                                     filePath.c_str(), field, component.c_str());
+    }
+    header += "/";
+    header += component;
+  }
+  return CQiError::Success();
 }
 
 }  // namespace
@@ -167,7 +184,10 @@ CassandraBackupWorker::FindInstanceOfCurrentFile() {
   }
   const std::string path = WithoutFinalSlash(GetCurrentFilePath());
   const std::pair<const std::string, CassandraNodeInstanceParams>* best = nullptr;
+  // Only absolute paths: nothing is read relative to the working directory.
+  const bool absolute = !path.empty() && path[0] == '/';
   for (const auto& entry : nodePathCache) {
+    if (!absolute || entry.first.empty() || entry.first[0] != '/') continue;
     if (IsAtOrBelow(path, entry.first) && (!best || entry.first.size() > best->first.size())) {
       best = &entry;
     }
@@ -215,11 +235,11 @@ CQiError CassandraBackupWorker::backupData() {
   const std::string path = WithoutFinalSlash(filePath);
 
   if (path == dataDirectory) {
-    CQiError error = BackupItem(filePath, HeaderPath({cluster}), flags);
+    CQiError error = BackupItem(filePath, {cluster}, flags);
     if (error.IsError()) return error.Push(FXLOC);
-    error = BackupItem(filePath, HeaderPath({cluster, dataCenter}), flags);
+    error = BackupItem(filePath, {cluster, dataCenter}, flags);
     if (error.IsError()) return error.Push(FXLOC);
-    return BackupItem(filePath, HeaderPath({cluster, dataCenter, instanceName}), flags);
+    return BackupItem(filePath, {cluster, dataCenter, instanceName}, flags);
   }
 
   // The components below the data directory: keyspace, table directory, and
@@ -229,48 +249,48 @@ CQiError CassandraBackupWorker::backupData() {
   FXString::Split(below, "/", parts, FXString::kKeepEmpty);
   const std::string& keyspace = parts[0];
   if (parts.size() == 1) {
-    return BackupItem(filePath, HeaderPath({cluster, dataCenter, instanceName, keyspace}), flags);
+    return BackupItem(filePath, {cluster, dataCenter, instanceName, keyspace}, flags);
   }
   const std::string table = parts[1].substr(0, parts[1].find('-'));
   if (parts.size() == 2) {
-    return BackupItem(filePath, HeaderPath({cluster, dataCenter, instanceName, keyspace, table}),
-                      flags);
+    return BackupItem(filePath, {cluster, dataCenter, instanceName, keyspace, table}, flags);
   }
   CQiError error = BackupItem(
-      filePath, HeaderPath({cluster, dataCenter, instanceName, keyspace, table, parts.back()}),
-      flags);
+      filePath, {cluster, dataCenter, instanceName, keyspace, table, parts.back()}, flags);
   if (error.IsError()) return error.Push(FXLOC);
   return CQiError::Success();
 }
 
 CQiError CassandraBackupWorker::backupCommitLog() {
   const std::string& filePath = GetCurrentFilePath();
-  const std::string header = HeaderPath({cassandraParams->clusterName, dataCenter, instanceName,
-                                         OBJECTOPSAPI::kCassandraCommitLogComponent});
+  std::vector<std::string> components = {cassandraParams->clusterName, dataCenter, instanceName,
+                                         OBJECTOPSAPI::kCassandraCommitLogComponent};
   const uint64_t flags = GetItemFlags() | OBJECTOPSAPI::kCassandraCommitLogItemFlag;
-  if (WithoutFinalSlash(filePath) == WithoutFinalSlash(commitLogDirectory)) {
-    return BackupItem(filePath, header, flags);
+  if (WithoutFinalSlash(filePath) != WithoutFinalSlash(commitLogDirectory)) {
+    components.push_back(filePath.substr(filePath.rfind('/') + 1));
   }
-  return BackupItem(filePath, header + "/" + filePath.substr(filePath.rfind('/') + 1), flags);
+  return BackupItem(filePath, components, flags);
 }
 
 CQiError CassandraBackupWorker::BackupItem(const std::string& filePath,
-                                           const std::string& headerPath, uint64_t flags) {
-  TQLOG(1, "Filename: %s File Header string: %s", filePath.c_str(), headerPath.c_str());
-  OBJECTOPSAPI::BackupCassandraItem item(filePath, headerPath, flags, GetItemExtentParams());
-  CQiError error = item.backup(GetStreamHandler().get(), CassandraJobAbortCheck());
-  if (!error.IsError()) return CQiError::Success();
+                                           const std::vector<std::string>& components,
+                                           uint64_t flags) {
+  std::string headerPath;
+  CQiError error = HeaderPath(components, filePath, headerPath);
+  if (!error.IsError()) {
+    TQLOG(3, "Filename: %s File Header string: %s", filePath.c_str(), headerPath.c_str());
+    OBJECTOPSAPI::BackupCassandraItem item(filePath, headerPath, flags, GetItemExtentParams());
+    error = item.backup(GetStreamHandler().get(), CassandraJobAbortCheck());
+    if (!error.IsError()) return CQiError::Success();
+  }
 
   TQLOG(-1, "Failed to backup file %s. Error: %s", filePath.c_str(), error.AsString(2).c_str());
-  if (cassandraParams && cassandraParams->commitLogJob == 0) {
-    std::vector<std::string> fields;
-    FXString::Split(headerPath, "/", fields, FXString::kKeepEmpty);
-    // Items at keyspace level or below (the fifth field is the keyspace);
-    // the failures list is skipped silently when it cannot take the line.
-    if (fields.size() >= 5 && fields[4] != OBJECTOPSAPI::kCassandraCommitLogComponent) {
-      CassandraHandleFailedFiles::AddFailedKeyspace(cassandraParams->failedFilePath, instanceName,
-                                                    fields[4]);
-    }
+  // Items at keyspace level or below (the fourth component is the keyspace);
+  // the failures list is skipped silently when it cannot take the line.
+  if (cassandraParams && cassandraParams->commitLogJob == 0 && components.size() >= 4 &&
+      !components[3].empty() && components[3] != OBJECTOPSAPI::kCassandraCommitLogComponent) {
+    CassandraHandleFailedFiles::AddFailedKeyspace(cassandraParams->failedFilePath, instanceName,
+                                                  components[3]);
   }
   return error.Push(FXLOC);
 }

@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "backup/CassandraBackupWorkerParams.h"
 #include "platform/multinode/MultiNodeBackupOpsWorker.h"
@@ -87,10 +88,13 @@ class CassandraBackupWorker : public MultiNodeBackupOps::MultiNodeBackupOpsWorke
   // "/<cluster>/<dc>/<instance>/#COMMITLOG#" and a file in it under that
   // path and its name, with the commit-log item flag.
   CQiError backupCommitLog();
-  // Backs one item up with the worker's extent parameters; on failure of an
+  // Backs one item up under the header path of `components` with the
+  // worker's extent parameters (a component that is empty or holds a "/"
+  // refuses the item, error 87); on failure of an
   // item at keyspace level or below in a data job, appends its instance and
   // keyspace to the failures list.
-  CQiError BackupItem(const std::string& filePath, const std::string& headerPath, uint64_t flags);
+  CQiError BackupItem(const std::string& filePath, const std::vector<std::string>& components,
+                      uint64_t flags);
 
   // The worker parameters seen as Cassandra parameters; set for every file.
   CassandraBackupWorkerParamsPtr cassandraParams;

@@ -1,6 +1,5 @@
 #include "backup/CassandraControllerClientConfig.h"
 
-#include "platform/base/CommandLineArguments.h"
 #include "platform/framework/FrameworkArguments.h"
 #include "platform/framework/ProgramArguments.h"
 #include "platform/log/LogWriter.h"
@@ -22,18 +21,16 @@ CQiError CassandraControllerClientConfig::parseArguments(CProgramArgumentsPtr& a
   CQiError error = MultiNodeBackupOpsControllerClientConfig::parseArguments(arguments);
   if (error.IsError()) return error.Push(FXLOC);
 
-  CCommandLineArguments line;
-  line.Parse(arguments->getArgumentLine().c_str());
+  // The same reader as the framework's own options: a job token or media
+  // agent that looks like a flag ("--log") stays the value it is.
   std::string jobId;
-  line.GetOption(CFrameworkArguments::kJobId, jobId);
+  if (arguments->hasOption(CFrameworkArguments::kJobId)) {
+    error = arguments->getStringValue(CFrameworkArguments::kJobId, jobId);
+    if (error.IsError()) return error.Push(FXLOC);
+  }
   snapshotName = std::to_string(getSubclientId()) + "TQsnapshot" + jobId;
   // The framework writes the flag as a bare word; "-log" counts as well.
-  bool commitLog = false;
-  line.GetFlag(CFrameworkArguments::kCommitLogFlag, commitLog);
-  for (const std::string& plain : line.GetPlainArguments()) {
-    if (plain == CFrameworkArguments::kCommitLogFlag) commitLog = true;
-  }
-  commitLogJob = commitLog;
+  commitLogJob = arguments->isFlagSet(CFrameworkArguments::kCommitLogFlag);
 
   TQLOG(2, "CassandraControllerClientConfig::parseArguments done");
   return CQiError::Success();

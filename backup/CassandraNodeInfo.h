@@ -28,6 +28,10 @@ class CassandraNodeInfo : public FVBase {
   std::vector<App::CassandraNode> cassandraNodes;
   // First number of the client's collect-file range.
   int32_t collectFileStart = 0;
+  // Width of that range (two numbers per stream of the node's share); a node
+  // restored from the mapping file of an earlier run keeps that run's.
+  int32_t rangeWidth = 0;
+
   // The node's tasks exist, or none will come.
   bool tasksSettled = false;
   // A start-up report other than the controller's first has arrived.

@@ -58,6 +58,27 @@ int CollectFileMapping::FirstTaskNumber(const std::string& status) {
   return static_cast<int>(std::max<long long>(INT_MIN, std::min<long long>(INT_MAX, value)));
 }
 
+std::vector<int> CollectFileMapping::TaskNumbers(const std::string& status,
+                                                 std::vector<int>* complete) {
+  std::vector<int> numbers;
+  if (complete) complete->clear();
+  const size_t lastBar = status.rfind('|');
+  if (lastBar == std::string::npos) return numbers;
+  std::vector<std::string> pieces;
+  FXString::Split(status.substr(0, lastBar), "|", pieces);
+  for (const std::string& piece : pieces) {
+    const size_t colon = piece.find(':');
+    const std::string number = piece.substr(0, colon);
+    long long value = 0;
+    if (!FXString::ParseDecimal(number, INT_MIN, INT_MAX, value)) continue;
+    numbers.push_back(static_cast<int>(value));
+    if (complete && colon != std::string::npos && piece.substr(colon + 1) == "-1") {
+      complete->push_back(static_cast<int>(value));
+    }
+  }
+  return numbers;
+}
+
 bool CollectFileMapping::MarkComplete(const std::string& status, int taskNumber, std::string& out) {
   size_t lastBar = status.rfind('|');
   if (lastBar == std::string::npos) {

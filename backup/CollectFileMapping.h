@@ -31,6 +31,12 @@ class CollectFileMapping {
   // held to the range of int; 0 when there are none.
   static int FirstTaskNumber(const std::string& status);
 
+  // The task numbers of a task status string's entries before its last "|",
+  // in order, and in `complete` those whose state is -1 ({5, 6} and {6} for
+  // "5:0|6:-1|"). An entry without a decimal number is passed over.
+  static std::vector<int> TaskNumbers(const std::string& status,
+                                      std::vector<int>* complete = nullptr);
+
   // Marks `taskNumber` complete in a task status string: every entry before
   // the last "|" whose number is `taskNumber` becomes "<number>:-1|"; other
   // entries, and any text after the last "|", stay as they are. False (and

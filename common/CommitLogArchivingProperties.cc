@@ -88,7 +88,8 @@ CQiError CommitLogArchivingProperties::Rewrite(const std::string& path, const st
   if (::realpath(path.c_str(), resolved)) target = resolved;
   mode_t mode = 0644;
   struct stat st;
-  if (::stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
+  const bool existed = ::stat(target.c_str(), &st) == 0;
+  if (existed) mode = st.st_mode & 07777;
 
   std::string temporary = target + ".tqtmp-XXXXXX";
   int fd = ::mkostemp(&temporary[0], O_CLOEXEC);
@@ -98,6 +99,18 @@ CQiError CommitLogArchivingProperties::Rewrite(const std::string& path, const st
   step = kRewriteWrite;
   CQiError error;
   if (::fchmod(fd, mode) != 0) {
+    error =
+        FXErrorUtil::ErrorErrNo(FXLOC, errno, "Failed to set the mode of %s", temporary.c_str());
+  }
+  // The new file keeps the old one's owner and group (Cassandra's user
+  // reads it), not the ones of whoever rewrites it.
+  if (!error.IsError() && existed && (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) &&
+      ::fchown(fd, st.st_uid, st.st_gid) != 0) {
+    error = FXErrorUtil::ErrorErrNo(FXLOC, errno, "Failed to give %s the owner of %s",
+                                    temporary.c_str(), target.c_str());
+  }
+  // fchown may clear set-id bits: the mode goes on again after it.
+  if (!error.IsError() && existed && ::fchmod(fd, mode) != 0) {
     error =
         FXErrorUtil::ErrorErrNo(FXLOC, errno, "Failed to set the mode of %s", temporary.c_str());
   }

@@ -30,7 +30,7 @@ class CommitLogArchivingProperties {
 
   // Replaces the file at `path` (a symbolic link is followed) by `text`: the
   // text is written to a temporary file beside it with the old file's mode,
-  // made durable and renamed over the old file. On failure the old file is
+  // owner and group, made durable and renamed over the old file. On failure the old file is
   // untouched, the temporary file is removed and `step` tells whether the
   // new file could not be made (kRewriteOpen) or filled and put in place
   // (kRewriteWrite).

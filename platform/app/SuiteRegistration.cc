@@ -5,6 +5,7 @@
 
 #include "platform/app/AppRecordLayout.h"
 #include "platform/base/FXErrorUtil.h"
+#include "platform/base/FXString.h"
 #include "platform/msg/NMessageBase.h"
 #include "platform/suite/TQPassword.h"
 
@@ -116,6 +117,14 @@ CQiError NodeXml(const std::vector<SClientRecord>& clients, const SNodeSettings&
     record.setObjectAccessor(L::kNodeClient.field, L::kNodeClient.index, entity);
     SetText(record, L::kNodeClientName, client.name);
   }
+  if (!node.dataDirectories.empty()) {
+    std::vector<std::string> directories;
+    FXString::Split(node.dataDirectories, ";", directories, FXString::kKeepEmpty);
+    for (const std::string& directory : directories) {
+      error = CSuiteRegistration::CheckDataDirectory(directory, node.address);
+      if (error.IsError()) return error.Push(FXLOC);
+    }
+  }
   SetText(record, L::kNodeAddress, node.address);
   if (!node.dataCenter.empty()) SetText(record, L::kNodeDataCenter, node.dataCenter);
   if (!node.rack.empty()) SetText(record, L::kNodeRack, node.rack);
@@ -160,8 +169,9 @@ CQiError CSuiteRegistration::registerInstance(const SInstanceSettings& settings,
   record.clusterName = settings.clusterName;
   record.version = settings.version;
 
-  CQiError error;
-  if (!settings.gatewayUser.empty()) {
+  CQiError error = CheckArchiveSetting(settings.archiveLogPath, "folder");
+  if (!error.IsError()) error = CheckArchiveSetting(settings.archiveCommand, "command");
+  if (!error.IsError() && !settings.gatewayUser.empty()) {
     error = Encrypt(settings.gatewayPassword, "CQL password", record.gatewayPassword);
   }
   if (!error.IsError() && settings.jmx) error = JmxXml(*settings.jmx, record.jmxConfigXml);
@@ -177,6 +187,32 @@ CQiError CSuiteRegistration::registerInstance(const SInstanceSettings& settings,
   if (!error.IsError()) error = store_.RegisterInstance(record);
   if (error.IsError()) return error.Push(FXLOC);
   instanceId = record.id;
+  return CQiError::Success();
+}
+
+CQiError CSuiteRegistration::CheckDataDirectory(const std::string& directory,
+                                                const std::string& node) {
+  if (directory.find(';') != std::string::npos) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 87,
+                                   "Data directory \"%s\" of node %s holds \";\", which separates "
+                                   "a node's data directories",
+                                   directory.c_str(), node.c_str());
+  }
+  if (directory.empty() || directory.front() != '/') {
+    return FXErrorUtil::ErrorWin32(FXLOC, 87,
+                                   "Data directory \"%s\" of node %s is not an absolute path",
+                                   directory.c_str(), node.c_str());
+  }
+  return CQiError::Success();
+}
+
+CQiError CSuiteRegistration::CheckArchiveSetting(const std::string& value, const char* what) {
+  if (value.find_first_of(" \t\r\n\v\f") != std::string::npos) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 87,
+                                   "The commit log archive %s \"%s\" holds a blank; Cassandra "
+                                   "splits archive_command on blanks and runs it without a shell",
+                                   what, value.c_str());
+  }
   return CQiError::Success();
 }
 

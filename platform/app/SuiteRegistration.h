@@ -97,6 +97,16 @@ class CSuiteRegistration {
   CQiError registerInstance(const SInstanceSettings& settings, uint64_t& instanceId);
   CQiError registerSubclient(const SSubclientSettings& settings, uint64_t& subclientId);
 
+  // A data directory of a node (`node` names it in the error): an absolute
+  // path without ";", which separates a node's directories in the lists that
+  // hold them. Anything else is error 87 naming the directory.
+  static CQiError CheckDataDirectory(const std::string& directory, const std::string& node);
+
+  // A commit-log archive folder or command (`what` names it: "folder" or
+  // "command"): Cassandra splits "archive_command" on blanks and runs it
+  // without a shell, so a value holding a blank, tab or line end is error 87.
+  static CQiError CheckArchiveSetting(const std::string& value, const char* what);
+
   // The XML text of a content record holding the rows ("" for no rows).
   static std::string ContentXml(const std::vector<SContentRow>& rows);
 

@@ -17,7 +17,13 @@ class CBackup : public DistributedQEL::ICoordinator {
   std::string getNodeCommandName() override { return ""; }
   // Makes a CUnixFSClientConfig when the base has no configuration.
   CQiError getClientConfigObject(DistributedQEL::CClientConfigPtr& config) override;
-  CQiError OnComplete() override { return CQiError::Success(); }
+  // The framework's end of the phase; a subclass's OnComplete ends with it.
+  CQiError OnComplete() override {
+    phaseEnded_ = true;
+    return CQiError::Success();
+  }
+  // Whether the framework's end of the phase ran.
+  bool isPhaseEnded() const { return phaseEnded_; }
   virtual CQiError RenameDirchangeFiles() { return CQiError::Success(); }
   // Leaves `flag` as it is.
   virtual CQiError PreProcessFailedFiles(bool& flag);
@@ -38,6 +44,7 @@ class CBackup : public DistributedQEL::ICoordinator {
   int phaseStatus_ = 0;
   int statusWord_ = 0;
   int completionCode_ = 0;
+  bool phaseEnded_ = false;
 };
 
 }  // namespace TQDC_FileSystem

@@ -26,3 +26,12 @@ std::string CFrameworkArguments::Format() const {
   }
   return line;
 }
+
+std::string CFrameworkArguments::FormatNodeLine(int numberOfStreams, int backupLevel,
+                                                const std::string& mediaAgent,
+                                                int collectFileStart) {
+  return std::string("-") + kNumberOfStreams + " " + std::to_string(numberOfStreams) + " -" +
+         kBackupLevel + " " + std::to_string(backupLevel) + " -" + kMediaAgent + " " +
+         CProgramArguments::Quote(mediaAgent) + " -" + kCollectFileStart + " " +
+         std::to_string(collectFileStart);
+}

@@ -41,4 +41,11 @@ struct CFrameworkArguments {
 
   // The argument line, values quoted where needed.
   std::string Format() const;
+
+  // A backup coordinator's node argument line, "-numstreams <n> -t <level>
+  // -d <media agent> -collectFileStart <n>", the media agent quoted where
+  // needed (an empty one as ""), so that the controller's parse of its whole
+  // line (CProgramArguments::Parse) gives back exactly these values.
+  static std::string FormatNodeLine(int numberOfStreams, int backupLevel,
+                                    const std::string& mediaAgent, int collectFileStart);
 };

@@ -332,51 +332,68 @@ CQiError CIndexCatalog::ListArchiveFiles(int64_t jobId, std::vector<SArchiveFile
   return CQiError::Success();
 }
 
+CQiError CIndexCatalog::InsertFileRecord(SFileRecord& record) {
+  CQiError error;
+  if (!insertFileRecord_.IsValid()) {
+    error = db_.Prepare(
+        "INSERT INTO file_records(job_id, afile_id, header_path, source_path, object_guid, "
+        "is_directory, file_type, item_flags, object_flags, file_size, piece_offset, "
+        "piece_length, "
+        "modify_time, mode, metadata, content, sha256, backup_time) "
+        "VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18)",
+        insertFileRecord_);
+    if (error.IsError()) return error;
+  }
+  CSqliteStatement& s = insertFileRecord_;
+  s.Bind(1, record.jobId)
+      .Bind(2, record.archiveFileId)
+      .Bind(3, record.headerPath)
+      .Bind(4, record.sourcePath)
+      .Bind(5, record.objectGuid)
+      .Bind(6, static_cast<int64_t>(record.isDirectory ? 1 : 0));
+  if (record.hasFileType) {
+    s.Bind(7, record.fileType);
+  } else {
+    s.BindNull(7);
+  }
+  s.Bind(8, static_cast<int64_t>(record.itemFlags))
+      .Bind(9, static_cast<int64_t>(record.objectFlags))
+      .Bind(10, static_cast<int64_t>(record.fileSize))
+      .Bind(11, static_cast<int64_t>(record.pieceOffset))
+      .Bind(12, static_cast<int64_t>(record.pieceLength))
+      .Bind(13, record.modifyTime)
+      .Bind(14, static_cast<int64_t>(record.mode))
+      .Bind(15, record.metadata)
+      .Bind(16, record.content)
+      .Bind(17, record.sha256)
+      .Bind(18, record.backupTime);
+  error = s.Run();
+  s.Reset();
+  if (!error.IsError()) record.recordId = db_.LastInsertId();
+  return error;
+}
+
 CQiError CIndexCatalog::CommitFileRecord(SFileRecord& record) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  CQiError error = db_.InTransaction([&]() -> CQiError {
-    CQiError error;
-    if (!insertFileRecord_.IsValid()) {
-      error = db_.Prepare(
-          "INSERT INTO file_records(job_id, afile_id, header_path, source_path, object_guid, "
-          "is_directory, file_type, item_flags, object_flags, file_size, piece_offset, "
-          "piece_length, "
-          "modify_time, mode, metadata, content, sha256, backup_time) "
-          "VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18)",
-          insertFileRecord_);
-    }
-    CSqliteStatement& s = insertFileRecord_;
-    if (!error.IsError()) {
-      s.Bind(1, record.jobId)
-          .Bind(2, record.archiveFileId)
-          .Bind(3, record.headerPath)
-          .Bind(4, record.sourcePath)
-          .Bind(5, record.objectGuid)
-          .Bind(6, static_cast<int64_t>(record.isDirectory ? 1 : 0));
-      if (record.hasFileType) {
-        s.Bind(7, record.fileType);
-      } else {
-        s.BindNull(7);
-      }
-      s.Bind(8, static_cast<int64_t>(record.itemFlags))
-          .Bind(9, static_cast<int64_t>(record.objectFlags))
-          .Bind(10, static_cast<int64_t>(record.fileSize))
-          .Bind(11, static_cast<int64_t>(record.pieceOffset))
-          .Bind(12, static_cast<int64_t>(record.pieceLength))
-          .Bind(13, record.modifyTime)
-          .Bind(14, static_cast<int64_t>(record.mode))
-          .Bind(15, record.metadata)
-          .Bind(16, record.content)
-          .Bind(17, record.sha256)
-          .Bind(18, record.backupTime);
-      error = s.Run();
-      s.Reset();
-    }
-    if (!error.IsError()) record.recordId = db_.LastInsertId();
-    return error;
-  });
+  CQiError error = db_.InTransaction([&]() -> CQiError { return InsertFileRecord(record); });
   if (error.IsError()) {
     record.recordId = 0;
+    return error.Push(FXLOC);
+  }
+  return CQiError::Success();
+}
+
+CQiError CIndexCatalog::CommitFileRecords(std::vector<SFileRecord>& records) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  CQiError error = db_.InTransaction([&]() -> CQiError {
+    for (SFileRecord& record : records) {
+      CQiError inserted = InsertFileRecord(record);
+      if (inserted.IsError()) return inserted;
+    }
+    return CQiError::Success();
+  });
+  if (error.IsError()) {
+    for (SFileRecord& record : records) record.recordId = 0;
     return error.Push(FXLOC);
   }
   return CQiError::Success();

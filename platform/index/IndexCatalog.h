@@ -67,6 +67,9 @@ class CIndexCatalog {
   // Inserts and commits the record, which names content already in place;
   // `record` gets its id.
   CQiError CommitFileRecord(SFileRecord& record);
+  // Inserts the records in one transaction: all of them or none; each gets
+  // its id.
+  CQiError CommitFileRecords(std::vector<SFileRecord>& records);
   // A job's file records in commit order.
   CQiError ListFileRecords(int64_t jobId, std::vector<SFileRecord>& records);
   CQiError FindFileRecords(int64_t jobId, const std::string& headerPath,
@@ -113,6 +116,9 @@ class CIndexCatalog {
                             std::vector<SFileRecord>& records);
   CQiError QueryMetadata(const std::string& sql, const std::function<void(CSqliteStatement&)>& bind,
                          std::vector<SMetadataRecord>& records);
+
+  // One insert inside the caller's transaction.
+  CQiError InsertFileRecord(SFileRecord& record);
 
   std::string path_;
   std::recursive_mutex mutex_;

@@ -1,5 +1,9 @@
 #include "platform/index/StoreDataStream.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <ctime>
 #include <nlohmann/json.hpp>
 
@@ -35,7 +39,63 @@ CStoreDataStream::CStoreDataStream(const SStreamJob& job, const std::string& hom
   syncData_ = sync != 0;
 }
 
-CStoreDataStream::~CStoreDataStream() { AbortItem(); }
+CStoreDataStream::~CStoreDataStream() {
+  AbortItem();
+  std::lock_guard<std::mutex> lock(mutex_);
+  CQiError error = FlushPending();
+  if (error.IsError()) {
+    TQLOG(-1, "Items of job %lld stream %d were not recorded: %s",
+          static_cast<long long>(job_.jobId), job_.streamNumber, error.AsString(2).c_str());
+  }
+}
+
+CQiError CStoreDataStream::Flush() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  CQiError error = FlushPending();
+  if (!error.IsError() && batchLost_.IsError()) error = batchLost_;
+  // A lost batch is told once, to the flush that follows it.
+  batchLost_ = CQiError::Success();
+  if (error.IsError()) return error.Push(FXLOC);
+  return CQiError::Success();
+}
+
+uint64_t CStoreDataStream::PendingItems() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return pendingRecords_.size();
+}
+
+CQiError CStoreDataStream::FlushPending() {
+  if (pendingRecords_.empty()) return CQiError::Success();
+  CQiError error;
+  if (syncData_) {
+    // One flush of the file system makes every piece of the batch and its
+    // name durable, where a flush per piece would wait for the disk each time.
+    int dir = open(afileDirectory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0 || syncfs(dir) != 0) {
+      error = FXErrorUtil::ErrorErrNo(FXLOC, errno, "Failed to flush the pieces in %s",
+                                      afileDirectory_.c_str());
+    }
+    if (dir >= 0) close(dir);
+  }
+  if (!error.IsError()) error = catalog_.CommitFileRecords(pendingRecords_);
+  if (error.IsError()) {
+    for (auto& piece : pendingPieces_) {
+      if (piece) piece->Discard();
+    }
+    // Items the caller was told were committed are gone: the next Flush
+    // says so, so that no offset is committed past them.
+    batchLost_ = error;
+  } else {
+    for (const SFileRecord& record : pendingRecords_) {
+      ++itemsCommitted_;
+      bytesCommitted_ += record.pieceLength;
+    }
+  }
+  pendingRecords_.clear();
+  pendingPieces_.clear();
+  if (error.IsError()) return error.Push(FXLOC);
+  return CQiError::Success();
+}
 
 int64_t CStoreDataStream::GetArchiveFileId() const {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -114,7 +174,8 @@ CQiError CStoreDataStream::BeginItem(const OBJECTOPSAPI::StreamItemHeader& heade
   if (header.isDirectory) {
     header_.fileSize = header_.pieceOffset = header_.pieceLength = 0;
   } else {
-    writer_.reset(new CArchiveItemWriter(afileDirectory_, syncData_));
+    // In a batch the piece is flushed with the whole batch, not on its own.
+    writer_.reset(new CArchiveItemWriter(afileDirectory_, syncData_ && job_.commitBatch <= 1));
     error = writer_->Begin(header.pieceOffset, header.pieceLength);
     if (error.IsError()) {
       writer_.reset();
@@ -188,6 +249,16 @@ CQiError CStoreDataStream::CommitItem() {
     record.sha256 = empty.FinishHex();
   }
 
+  if (job_.commitBatch > 1) {
+    pendingRecords_.push_back(std::move(record));
+    pendingPieces_.push_back(std::move(writer));
+    if (pendingRecords_.size() < static_cast<size_t>(job_.commitBatch)) {
+      return CQiError::Success();
+    }
+    error = FlushPending();
+    if (error.IsError()) return error.Push(FXLOC);
+    return CQiError::Success();
+  }
   error = catalog_.CommitFileRecord(record);
   if (error.IsError()) {
     if (writer) writer->Discard();

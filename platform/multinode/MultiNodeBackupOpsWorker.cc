@@ -78,10 +78,12 @@ CQiError MultiNodeBackupOpsWorker::BackupFile() {
 
 CQiError MultiNodeBackupOpsWorker::CommitStoredEntry() {
   CCollectFileReader* reader = GetCollectFileReader();
-  if (!reader || !params_ || !params_->frameworkServices || task_.taskId < 0) {
-    return CQiError::Success();
-  }
-  const int64_t offset = reader->GetNextLineOffset();
+  if (!reader) return CQiError::Success();
+  return CommitOffset(reader->GetNextLineOffset());
+}
+
+CQiError MultiNodeBackupOpsWorker::CommitOffset(int64_t offset) {
+  if (!params_ || !params_->frameworkServices || task_.taskId < 0) return CQiError::Success();
   CQiError error =
       params_->frameworkServices->CommitTaskOffset(static_cast<int>(task_.taskId), offset);
   if (error.IsError()) {
@@ -105,6 +107,7 @@ CQiError MultiNodeBackupOpsWorker::DoBackup(const std::string& collectFile, int6
                             true);
   const uint64_t startFlags = itemFlags_;
   bool failed = false;
+  bool uncommitted = false;  // stored entries whose offset is not committed yet
   uint64_t stored = 0;
   std::string line;
   while (!reader->IsEndOfFile()) {
@@ -128,6 +131,18 @@ CQiError MultiNodeBackupOpsWorker::DoBackup(const std::string& collectFile, int6
     currentFilePath_ = path;
     error = BackupFile();
     if (error.IsError()) {
+      if (!failed) {
+        // The entries before this one are confirmed, and the committed
+        // offset then stays at this entry.
+        CQiError flushed = stream_->Flush();
+        if (flushed.IsError()) {
+          TQLOG(-1, "Failed to confirm the items before %s: %s", path.c_str(),
+                flushed.AsString(2).c_str());
+          return flushed.Push(FXLOC);
+        }
+        if (uncommitted) CommitOffset(reader->GetLineOffset());
+        uncommitted = false;
+      }
       failed = true;
       if (IsJobAborted()) {
         TQLOG(0, "Quit flag set. Stopping backup now");
@@ -136,9 +151,23 @@ CQiError MultiNodeBackupOpsWorker::DoBackup(const std::string& collectFile, int6
       continue;
     }
     ++stored;
-    // Once an entry failed, the committed offset stays at it.
-    if (!failed) CommitStoredEntry();
+    // An offset is committed only once every item before it is confirmed
+    // (the stream may confirm its items in batches); once an entry failed,
+    // the committed offset stays at it.
+    if (failed) continue;
+    uncommitted = true;
+    if (stream_->PendingItems() == 0) {
+      CommitStoredEntry();
+      uncommitted = false;
+    }
   }
+  error = stream_->Flush();
+  if (error.IsError()) {
+    TQLOG(-1, "Failed to confirm the items of task %lld: %s", static_cast<long long>(task_.taskId),
+          error.AsString(2).c_str());
+    return error.Push(FXLOC);
+  }
+  if (uncommitted) CommitStoredEntry();
   TQLOG(1, "Stream [%s] task %lld: %llu entries stored from %s", streamName_.c_str(),
         static_cast<long long>(task_.taskId), static_cast<unsigned long long>(stored),
         collectFile.c_str());

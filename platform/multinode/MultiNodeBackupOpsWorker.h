@@ -67,6 +67,8 @@ class MultiNodeBackupOpsWorker : public IBackupWorker {
   // logged and returned; the loop goes on (a resume then repeats entries,
   // it never skips one).
   CQiError CommitStoredEntry();
+  // Commits `offset` of the current task to the framework.
+  CQiError CommitOffset(int64_t offset);
 
   const MultiNodeBackupOpsWorkerParamsPtr& GetWorkerParams() const { return params_; }
   const OBJECTOPSAPI::IDataStreamPtr& GetStreamHandler() const { return stream_; }

@@ -1,7 +1,8 @@
 #include "platform/objectops/BackupFilePrivate.h"
 
 #include <algorithm>
-#include <vector>
+#include <memory>
+#include <new>
 
 #include "platform/base/FXErrorUtil.h"
 #include "platform/log/LogWriter.h"
@@ -88,20 +89,32 @@ CQiError BackupFilePrivate::SendContent(IDataStream* stream, const AbortCheck& a
   uint64_t unit = std::clamp<uint64_t>(
       m_extent.extentSize ? m_extent.extentSize : ExtentBackupParams::kDefaultExtentSize,
       kMinTransfer, kMaxTransfer);
-  std::vector<char> buffer(
-      static_cast<size_t>(std::min<uint64_t>(unit, std::max<uint64_t>(length, 1))));
+  // One buffer per thread, which is one per stream: it is allocated (not
+  // zero-filled) once at the largest size the stream has needed and reused
+  // for every later file, instead of up to 8 MiB made and cleared per file.
+  thread_local std::unique_ptr<char[]> t_buffer;
+  thread_local size_t t_capacity = 0;
+  const size_t size = static_cast<size_t>(std::min<uint64_t>(unit, std::max<uint64_t>(length, 1)));
+  if (t_capacity < size) {
+    t_buffer.reset();
+    t_buffer.reset(new (std::nothrow) char[size]);
+    t_capacity = t_buffer ? size : 0;
+    if (!t_buffer) {
+      return FXErrorUtil::ErrorWin32(FXLOC, 8, "No memory for a %zu byte transfer buffer", size);
+    }
+  }
+  char* const buffer = t_buffer.get();
   uint64_t done = 0;
   while (done < length) {
     if (abort && abort()) {
       return FXErrorUtil::ErrorWin32(FXLOC, 1223, "The backup of %s was stopped",
                                      m_filePath.c_str());
     }
-    size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), length - done));
+    size_t want = static_cast<size_t>(std::min<uint64_t>(size, length - done));
     size_t filled = 0;
     while (filled < want) {
       size_t got = 0;
-      CQiError error =
-          ReadContent(offset + done + filled, buffer.data() + filled, want - filled, got);
+      CQiError error = ReadContent(offset + done + filled, buffer + filled, want - filled, got);
       if (error.IsError()) return error.Push(FXLOC);
       if (got == 0) {
         return FXErrorUtil::ErrorWin32(FXLOC, 13, "File %s shrank while it was read",
@@ -109,7 +122,7 @@ CQiError BackupFilePrivate::SendContent(IDataStream* stream, const AbortCheck& a
       }
       filled += got;
     }
-    CQiError error = stream->WriteExtent(offset + done, buffer.data(), filled);
+    CQiError error = stream->WriteExtent(offset + done, buffer, filled);
     if (error.IsError()) return error.Push(FXLOC);
     done += filled;
   }

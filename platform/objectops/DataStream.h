@@ -55,11 +55,21 @@ class IDataStream {
   // Writes `length` bytes at file offset `offset`, which must lie within the
   // item's piece. Extents may arrive in any order.
   virtual CQiError WriteExtent(uint64_t offset, const void* data, size_t length) = 0;
-  // Makes the item complete and visible; fails when its piece is not wholly
-  // written.
+  // Makes the item complete and visible (or, in a stream that confirms in
+  // batches, hands it to the batch: see Flush); fails when its piece is not
+  // wholly written.
   virtual CQiError CommitItem() = 0;
   // Drops the open item, if any.
   virtual void AbortItem() = 0;
+
+  // A stream may make its committed items durable and visible in batches:
+  // CommitItem then hands the item over, and the item exists for readers
+  // (and survives a crash) once a batch that holds it is confirmed. Flush
+  // confirms every item committed so far; PendingItems counts the committed
+  // items not yet confirmed. A stream that confirms each item in CommitItem
+  // keeps these defaults.
+  virtual CQiError Flush() { return CQiError::Success(); }
+  virtual uint64_t PendingItems() const { return 0; }
 };
 typedef boost::shared_ptr<IDataStream> IDataStreamPtr;
 

@@ -3,7 +3,6 @@
 #include <yaml-cpp/yaml.h>
 
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 #include "platform/base/FXErrorUtil.h"
@@ -27,15 +26,35 @@ std::string ScalarText(const YAML::Node& node) {
   return node.Scalar();
 }
 
+// The port of one line that sets JMX_PORT: blanks, JMX_PORT=, the digits,
+// optionally inside one pair of quotes, blanks. Read by hand, not with a
+// regular expression, whose recursive matcher overflows the stack on a very
+// long line. Any other line gives "".
+std::string JmxPortOf(const std::string& line) {
+  static const char kBlanks[] = " \t\r\n\v\f";
+  const size_t begin = line.find_first_not_of(kBlanks);
+  if (begin == std::string::npos) return std::string();
+  const size_t last = line.find_last_not_of(kBlanks);
+  std::string text = line.substr(begin, last - begin + 1);
+  static const std::string kKey = "JMX_PORT=";
+  if (text.compare(0, kKey.size(), kKey) != 0) return std::string();
+  text.erase(0, kKey.size());
+  if (!text.empty() && (text.front() == '"' || text.front() == '\'')) text.erase(0, 1);
+  if (!text.empty() && (text.back() == '"' || text.back() == '\'')) text.pop_back();
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
+    return std::string();
+  }
+  return text;
+}
+
 // The JMX port as cassandra-env.sh sets it: JMX_PORT="7199".
 std::string ReadJmxPort(const std::string& confDir) {
   std::ifstream in(FXPath::Join(confDir, "cassandra-env.sh"));
   if (!in) return std::string();
-  static const std::regex kLine(R"(^\s*JMX_PORT=["']?([0-9]+)["']?\s*$)");
   std::string line, port;
-  std::smatch m;
   while (std::getline(in, line)) {
-    if (std::regex_match(line, m, kLine)) port = m[1];  // the last setting wins
+    std::string found = JmxPortOf(line);
+    if (!found.empty()) port = found;  // the last setting wins
   }
   return port;
 }

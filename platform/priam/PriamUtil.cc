@@ -3,6 +3,7 @@
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/FXPath.h"
 #include "platform/base/QiFile.h"
+#include "platform/base/QiPath.h"
 #include "platform/log/LogWriter.h"
 #include "platform/priam/CassandraConfig.h"
 #include "platform/priam/HttpPriamTransport.h"
@@ -105,6 +106,7 @@ PriamUtil::~PriamUtil() {
     CQiError e = transport_->stop();
     if (e.IsError()) TQLOG(-1, "Failed to stop Priam: %s", e.AsString(2).c_str());
   }
+  RemovePropertiesFile();
 }
 
 CQiError PriamUtil::LoadConfig(CassandraConfig& config) const {
@@ -113,8 +115,7 @@ CQiError PriamUtil::LoadConfig(CassandraConfig& config) const {
   return e;
 }
 
-CQiError PriamUtil::writePriamProperties(std::map<std::string, std::string> properties) {
-  std::lock_guard<std::mutex> lock(mutex_);
+CQiError PriamUtil::WritePropertiesFile(const std::map<std::string, std::string>& properties) {
   std::string text = "# Priam properties\n";
   for (const auto& p : properties)
     text += Escape(p.first, true) + "=" + Escape(p.second, false) + "\n";
@@ -124,7 +125,24 @@ CQiError PriamUtil::writePriamProperties(std::map<std::string, std::string> prop
     return FXErrorUtil::Restate(FXLOC, error,
                                 "Failed to write Priam properties " + propertiesFile_);
   }
+  return CQiError::Success();
+}
+
+void PriamUtil::RemovePropertiesFile() {
+  if (!propertiesSet_) return;
+  CQiError error = CQiFile::Delete(propertiesFile_.c_str());
+  if (error.IsError()) {
+    TQLOG(-1, "Failed to remove Priam properties %s: %s", propertiesFile_.c_str(),
+          error.AsString(2).c_str());
+  }
+}
+
+CQiError PriamUtil::writePriamProperties(std::map<std::string, std::string> properties) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  CQiError error = WritePropertiesFile(properties);
+  if (error.IsError()) return error.Push(FXLOC);
   properties_ = std::move(properties);
+  propertiesSet_ = true;
   transport_->propertiesWritten(propertiesFile_, properties_);
   TQLOG(2, "Wrote %zu Priam properties to %s", properties_.size(), propertiesFile_.c_str());
   return CQiError::Success();
@@ -142,12 +160,18 @@ CQiError PriamUtil::startPriam() {
   spec.confDir = context_.confDir;
   spec.propertiesFile = propertiesFile_;
   spec.properties = properties_;
+  if (propertiesSet_ && !CQiPath::IsFile(propertiesFile_.c_str())) {
+    // Removed when the Priam before this one stopped.
+    CQiError written = WritePropertiesFile(properties_);
+    if (written.IsError()) return written.Push(FXLOC);
+  }
   spec.jvmOptions = priamAdditionalParameters;
   TQLOG(2, "Starting Priam in %s for %s; JVM options [%s]", spec.workingDir.c_str(),
         spec.confLocation.c_str(), spec.jvmOptions.c_str());
   CQiError e = transport_->start(spec);
   if (e.IsError()) {
     isConnected_ = false;
+    RemovePropertiesFile();
     TQLOG(-1, "Priam did not start: %s", e.AsString(2).c_str());
     return e.Push(FXLOC);
   }
@@ -205,6 +229,8 @@ CQiError PriamUtil::stopPriam() {
   std::lock_guard<std::mutex> lock(mutex_);
   isConnected_ = false;
   CQiError e = transport_->stop();
+  // The passwords leave the disk with the Priam that needed them.
+  RemovePropertiesFile();
   if (e.IsError()) {
     TQLOG(-1, "Failed to stop Priam: %s", e.AsString(2).c_str());
     return e.Push(FXLOC);

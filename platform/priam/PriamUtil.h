@@ -71,10 +71,16 @@ class PriamUtil {
 
  private:
   CQiError LoadConfig(class CassandraConfig& config) const;
+  // The properties file, readable by its owner only.
+  CQiError WritePropertiesFile(const std::map<std::string, std::string>& properties);
+  void RemovePropertiesFile();
 
   PriamUtilContext context_;
   std::string propertiesFile_;
   std::map<std::string, std::string> properties_;
+  // Properties were written: the file exists while a Priam may need it, and
+  // goes when the Priam stops (it holds passwords).
+  bool propertiesSet_ = false;
   std::unique_ptr<IPriamTransport> transport_;
   std::mutex mutex_;
   std::atomic<bool> isConnected_{false};

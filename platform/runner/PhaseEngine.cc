@@ -5,6 +5,7 @@
 #include <set>
 #include <sstream>
 
+#include "platform/app/AutoStreamHandler.h"
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/FXMutex.h"
 #include "platform/framework/Backup.h"
@@ -45,7 +46,33 @@ PhaseResult CPhaseEngine::Run(const Setup& setup) {
   return engine->Execute();
 }
 
+namespace {
+
+// The job's stream count is what the stream handler answers for the
+// subclient while the phase runs, so the coordinator's share of the
+// subclient's streams and its share of "-numstreams" are one figure.
+class JobStreamsScope {
+ public:
+  JobStreamsScope(uint64_t subclientId, int streams) : subclientId_(subclientId) {
+    AutoStreamHandler::SetJobStreams(subclientId_, streams);
+  }
+  ~JobStreamsScope() { AutoStreamHandler::SetJobStreams(subclientId_, 0); }
+  JobStreamsScope(const JobStreamsScope&) = delete;
+  JobStreamsScope& operator=(const JobStreamsScope&) = delete;
+
+ private:
+  uint64_t subclientId_;
+};
+
+}  // namespace
+
+int CPhaseEngine::JobStreams() const {
+  if (spec_.numberOfStreams <= 0) return spec_.numberOfStreams;
+  return AutoStreamHandler::CapToSubclient(spec_.applicationId, spec_.numberOfStreams);
+}
+
 PhaseResult CPhaseEngine::Execute() {
+  JobStreamsScope jobStreams(spec_.applicationId, JobStreams());
   PhaseResult result;
   result.name = setup_.phase;
   result.startTime = std::time(nullptr);
@@ -184,7 +211,7 @@ std::string CPhaseEngine::CoordinatorArguments() const {
   arguments.jobToken = spec_.jobToken;
   // A restore has no backup level.
   if (!IsRestorePhase()) arguments.backupLevel = spec_.backupLevel;
-  arguments.numberOfStreams = spec_.numberOfStreams;
+  arguments.numberOfStreams = JobStreams();
   arguments.mediaAgent = spec_.mediaAgent;
   arguments.jobResultsDirectory = coordinatorIdentity_->jobResultsDirectory;
   if (spec_.commitLogJob) arguments.flags.push_back(CFrameworkArguments::kCommitLogFlag);

@@ -203,6 +203,8 @@ class CPhaseEngine : public std::enable_shared_from_this<CPhaseEngine> {
   void Collect(PhaseResult& result);
   bool ReleaseThreads();
   std::string DescribeStall();
+  // The job's number of streams, never more than the subclient's maximum.
+  int JobStreams() const;
   std::string CoordinatorArguments() const;
   std::string ControllerArguments(const std::string& jobResultsDirectory) const;
   std::string JobResultsDirectoryOf(const std::string& clientName) const;

@@ -3,7 +3,6 @@
 #include <yaml-cpp/yaml.h>
 
 #include <nlohmann/json.hpp>
-#include <regex>
 #include <sstream>
 
 #include "sim/lib/SimFiles.h"
@@ -95,9 +94,21 @@ bool SimNodeConfig::Read(SimNodeSettings& s, std::string& error) const {
   std::string env;
   std::string ignored;
   if (ReadTextFile(JoinPath(confDir_, "cassandra-env.sh"), env, ignored)) {
-    static const std::regex kPort(R"re((^|\n)\s*JMX_PORT="?([0-9]+)"?)re");
-    std::smatch m;
-    if (std::regex_search(env, m, kPort)) s.jmxPort = std::stoi(m[2]);
+    // The first line that sets JMX_PORT to a number; read by hand, since a
+    // recursive pattern overflows the stack on a very long line.
+    std::istringstream lines(env);
+    std::string line;
+    while (std::getline(lines, line)) {
+      size_t at = line.find_first_not_of(" \t\r\v\f");
+      if (at == std::string::npos || line.compare(at, 9, "JMX_PORT=") != 0) continue;
+      at += 9;
+      if (at < line.size() && line[at] == '"') ++at;
+      const size_t end = line.find_first_not_of("0123456789", at);
+      const std::string digits = line.substr(at, end == std::string::npos ? end : end - at);
+      if (digits.empty() || digits.size() > 9) continue;
+      s.jmxPort = std::stoi(digits);
+      break;
+    }
   }
   return true;
 }

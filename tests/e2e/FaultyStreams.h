@@ -99,6 +99,8 @@ class CFaultyDataStream : public OBJECTOPSAPI::IDataStream {
     failing_ = false;
     inner_->AbortItem();
   }
+  CQiError Flush() override { return inner_->Flush(); }
+  uint64_t PendingItems() const override { return inner_->PendingItems(); }
 
  private:
   OBJECTOPSAPI::IDataStreamPtr inner_;

@@ -21,9 +21,9 @@ struct Outcome {
 
 class TqcassCli : public ::testing::Test {
  protected:
-  Outcome Run(const std::string& arguments) {
+  Outcome Run(const std::string& arguments, const std::string& home = "") {
     const std::string command = "cd '" + dir_.path() + "' && '" + TQ_TQCASS_PATH + "' --home '" +
-                                Home() + "' " + arguments + " 2>&1";
+                                (home.empty() ? Home() : home) + "' " + arguments + " 2>&1";
     Outcome outcome;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return outcome;
@@ -104,6 +104,42 @@ TEST_F(TqcassCli, ClusterRegisterBackupsChangeShowAndVerify) {
     EXPECT_EQ(o.status, 0) << o.output;
     EXPECT_TRUE(Contains(o.output, ": verified")) << o.output;
   }
+}
+
+// The job's stream count is shared over the nodes, whatever larger maximum
+// the subclient was registered with.
+TEST_F(TqcassCli, AJobsStreamsAreSharedOverTheNodes) {
+  Outcome o = Run("cluster --nodes 3 --size 256");
+  ASSERT_EQ(o.status, 0) << o.output;
+  o = Run("register --streams 16");
+  ASSERT_EQ(o.status, 0) << o.output;
+  o = Run("backup --level full --streams 3 --quiet");
+  ASSERT_EQ(o.status, 0) << o.output;
+  o = Run("show 1");
+  ASSERT_EQ(o.status, 0) << o.output;
+  const size_t phase = o.output.find("phase backup:");
+  ASSERT_NE(phase, std::string::npos) << o.output;
+  for (const char* node : {"node1", "node2", "node3"}) {
+    const size_t at = o.output.find(std::string("node ") + node, phase);
+    ASSERT_NE(at, std::string::npos) << node << "\n" << o.output;
+    const std::string line = o.output.substr(at, o.output.find('\n', at) - at);
+    EXPECT_TRUE(Contains(line, "streams 1")) << line;
+  }
+  o = Run("verify 1");
+  EXPECT_EQ(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output, ": verified")) << o.output;
+}
+
+// A cluster whose data directories hold ";" cannot be registered: the
+// directory would split in the node's list into a relative one.
+TEST_F(TqcassCli, DataDirectoriesHoldingASemicolonAreRefusedAtRegistration) {
+  const std::string home = dir_.Sub("a;b");
+  Outcome o = Run("cluster --nodes 1 --size 64", home);
+  ASSERT_EQ(o.status, 0) << o.output;
+  o = Run("register", home);
+  EXPECT_NE(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output, "holds \";\", which separates a node's data directories"))
+      << o.output;
 }
 
 TEST_F(TqcassCli, FailuresEndWithNonZeroStatus) {

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "platform/base/FXErrorUtil.h"
+#include "platform/framework/FrameworkArguments.h"
 #include "platform/framework/FrameworkServices.h"
 #include "platform/framework/MultiNodeBackupOpsControllerClientConfig.h"
 #include "platform/framework/NodeInfo.h"
@@ -353,11 +354,9 @@ class FakeBackupCoordinator : public TQDC_FileSystem::CBackup {
 
   CQiError getCommandArgumentsForNode(CNodeInfoPtr& node, std::string& arguments) override {
     World::Get().Coordinator("arguments " + node->getClientName());
-    char line[512];
-    std::snprintf(line, sizeof line, "-numstreams %d -t %d -d %s -collectFileStart %d",
-                  node->getMaxStreamsNeeded(1), getClientConfig()->getBackupLevel(),
-                  getClientConfig()->getMediaAgentName().c_str(), Info(node)->collectFileStart);
-    arguments = line;
+    arguments = CFrameworkArguments::FormatNodeLine(
+        node->getMaxStreamsNeeded(1), getClientConfig()->getBackupLevel(),
+        getClientConfig()->getMediaAgentName(), Info(node)->collectFileStart);
     return CQiError::Success();
   }
 

@@ -2,6 +2,7 @@
 // application id, subclient list and stream handler.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -34,7 +35,7 @@ TEST_F(InstanceEntityTest, GettersAnswerTheRegisteredProperties) {
   SInstanceSettings settings = ThreeNodeInstance();
   settings.enableCommitLogBackup = true;
   settings.archiveLogPath = "/var/lib/cassandra/archive";
-  settings.archiveCommand = "/bin/ln %path /var/lib/cassandra/archive/%name";
+  settings.archiveCommand = "/bin/ln";
   settings.jmx = SJmxSettings{"10.0.0.1", 7199, "jmxrmi", "jmxuser", "jmx-secret"};
   settings.ssl = SSslSettings{true, "/etc/ks.jks", "ks-secret", "/etc/ts.jks", "ts-secret"};
   RegisterInstance(settings);
@@ -57,8 +58,7 @@ TEST_F(InstanceEntityTest, GettersAnswerTheRegisteredProperties) {
       {"gateway host", &CassandraInstance::getGatewayHost, "10.0.0.1"},
       {"gateway user", &CassandraInstance::getGatewayUser, "cassandra"},
       {"archive path", &CassandraInstance::getCassArchiveLogPath, "/var/lib/cassandra/archive"},
-      {"archive command", &CassandraInstance::getCassArchiveCommand,
-       "/bin/ln %path /var/lib/cassandra/archive/%name"},
+      {"archive command", &CassandraInstance::getCassArchiveCommand, "/bin/ln"},
       {"cluster name", &CassandraInstance::getClusterName, "Test Cluster"},
       {"version", &CassandraInstance::getVersion, "4.0.11"},
   };
@@ -391,22 +391,36 @@ TEST_F(ApplicationTest, UnreadableRecordsFailTheSubclientList) {
 
 TEST_F(ApplicationTest, TheMaximumNumberOfStreamsIsTheSubclients) {
   RegisterInstance(ThreeNodeInstance());
+  // Without a job: the subclient's maximum, at least 1. While a job runs for
+  // the subclient: the job's streams, never more than that maximum.
   struct Case {
     int registered;
+    int job;  // 0: no job runs
     int expected;
   };
-  for (const Case& c : std::vector<Case>{{8, 8}, {1, 1}, {0, 1}, {-3, 1}}) {
+  for (const Case& c : std::vector<Case>{{8, 0, 8},
+                                         {1, 0, 1},
+                                         {0, 0, 1},
+                                         {-3, 0, 1},
+                                         {16, 3, 3},
+                                         {16, 16, 16},
+                                         {4, 9, 4},
+                                         {0, 5, 1}}) {
     SSubclientSettings settings;
     settings.id = 12;
     settings.instanceId = 7;
     settings.maxStreams = c.registered;
     RegisterSubclient(settings);
     CassandraSubclient subclient(12);
+    AutoStreamHandler::SetJobStreams(12, c.job);
     int streams = 0;
     ASSERT_FALSE(AutoStreamHandler::GetMaxNumberOfStreams(&subclient, streams, true, 3, 0, nullptr)
                      .IsError());
-    EXPECT_EQ(streams, c.expected) << c.registered;
+    EXPECT_EQ(streams, c.expected) << c.registered << " " << c.job;
+    if (c.job > 0) EXPECT_EQ(AutoStreamHandler::CapToSubclient(12, c.job), c.expected);
+    AutoStreamHandler::SetJobStreams(12, 0);
   }
+  EXPECT_EQ(AutoStreamHandler::CapToSubclient(77, 9), 9);  // not registered
 
   int streams = 4;
   EXPECT_TRUE(FXErrorUtil::IsWin32(

@@ -376,8 +376,16 @@ TEST_F(StoreTest, RegisteredNodesNameTheirClientByIdOrAddress) {
     }
   }
 
-  // A node of an unregistered client, or without address, stores nothing.
-  for (const SNodeSettings& bad : {node("10.0.0.5", 55), node("", 11)}) {
+  // A node of an unregistered client, without address, or with a data
+  // directory that is not absolute (a ";" inside a directory splits it into
+  // a relative one) stores nothing.
+  auto withData = [&node](const std::string& directories) {
+    SNodeSettings n = node("10.0.0.1", 0);
+    n.dataDirectories = directories;
+    return n;
+  };
+  for (const SNodeSettings& bad : {node("10.0.0.5", 55), node("", 11), withData("data"),
+                                   withData("/d;1/data"), withData("/d1;;/d2"), withData("/d1;")}) {
     SInstanceSettings refused = settings;
     refused.id = 8;
     refused.nodes = {bad};
@@ -385,4 +393,30 @@ TEST_F(StoreTest, RegisteredNodesNameTheirClientByIdOrAddress) {
     SInstanceRecord none;
     EXPECT_TRUE(FXErrorUtil::IsWin32(CSuiteStore::Default().LoadInstance(8, none), 1168));
   }
+  // Cassandra splits archive_command on blanks: an archive folder or command
+  // holding one is refused.
+  for (const auto& archive : std::vector<std::pair<std::string, std::string>>{
+           {"/arch ive", "/bin/cp"}, {"/archive", "/opt/my tools/cp"}, {"/a\trch", "/bin/cp"}}) {
+    SInstanceSettings refused = settings;
+    refused.id = 10;
+    refused.enableCommitLogBackup = true;
+    refused.archiveLogPath = archive.first;
+    refused.archiveCommand = archive.second;
+    CQiError e = registration_.registerInstance(refused, id);
+    EXPECT_TRUE(FXErrorUtil::IsWin32(e, 87)) << archive.first << " " << archive.second;
+    EXPECT_NE(e.AsString().find("holds a blank; Cassandra splits archive_command on blanks"),
+              std::string::npos)
+        << e.AsString();
+  }
+  CQiError error = CSuiteRegistration::CheckDataDirectory("/d;1", "node1");
+  EXPECT_EQ(error.GetMessage(),
+            "Data directory \"/d;1\" of node node1 holds \";\", which separates a node's data "
+            "directories");
+  error = CSuiteRegistration::CheckDataDirectory("1/data", "node1");
+  EXPECT_EQ(error.GetMessage(), "Data directory \"1/data\" of node node1 is not an absolute path");
+  EXPECT_FALSE(CSuiteRegistration::CheckDataDirectory("/d1/data", "node1").IsError());
+  SInstanceSettings accepted = settings;
+  accepted.id = 9;
+  accepted.nodes = {withData("/d1;/d2/data")};
+  EXPECT_FALSE(registration_.registerInstance(accepted, id).IsError());
 }

@@ -196,6 +196,51 @@ TEST_F(WorkerTest, AFailedEntryKeepsTheCommitAtItAndAResumeStoresIt) {
   EXPECT_EQ(services_->GetTaskCommitOffset(12), offsets_.back());
 }
 
+// A stream that confirms its items in batches of two: at each commit the
+// offsets committed never pass an entry whose item is not confirmed.
+class BatchingStream : public CInMemoryDataStream {
+ public:
+  CQiError CommitItem() override {
+    CQiError error = CInMemoryDataStream::CommitItem();
+    if (error.IsError()) return error;
+    ++pending_;
+    if (pending_ == 2) RecordFlush();
+    return error;
+  }
+  CQiError Flush() override {
+    RecordFlush();
+    return CQiError::Success();
+  }
+  uint64_t PendingItems() const override { return pending_; }
+  size_t confirmed = 0;  // items confirmed so far
+
+ private:
+  void RecordFlush() {
+    confirmed = Items().size();
+    pending_ = 0;
+  }
+  uint64_t pending_ = 0;
+};
+
+TEST_F(WorkerTest, OffsetsAreCommittedOnlyOverConfirmedItems) {
+  auto batching = boost::shared_ptr<BatchingStream>(new BatchingStream());
+  ASSERT_FALSE(worker_->SetupPipeline(batching).IsError());
+  ASSERT_FALSE(worker_->DoBackup(collectFile_, 12, "12|-1", "s").IsError());
+  // Five entries in batches of two: offsets after entries 2 and 4, then the
+  // task's end confirms the fifth and commits the end.
+  EXPECT_EQ(CommittedOffsets(), (std::vector<int64_t>{offsets_[2], offsets_[4], offsets_[5]}));
+  EXPECT_EQ(batching->PendingItems(), 0u);
+  EXPECT_EQ(batching->confirmed, 5u);
+
+  // A failed entry confirms what came before it and keeps the offset there.
+  services_->commits.clear();
+  batching.reset(new BatchingStream());
+  batching->FailItem(files_[3], FXErrorUtil::ErrorWin32(FXLOC, 1117, "Media error"));
+  ASSERT_FALSE(worker_->SetupPipeline(batching).IsError());
+  EXPECT_TRUE(worker_->DoBackup(collectFile_, 12, "12|-1", "s").IsError());
+  EXPECT_EQ(CommittedOffsets(), (std::vector<int64_t>{offsets_[2], offsets_[3]}));
+}
+
 TEST_F(WorkerTest, TheQuitFlagStopsTheLoopAfterAFailure) {
   quit_->setQuitFlag(true);
   {

@@ -95,6 +95,33 @@ TEST_F(PriamConfigTest, EveryKindOfLocationGivesTheSameAnswers) {
   for (const auto& s : priam_->Sessions()) EXPECT_TRUE(s.starts.empty());
 }
 
+// cassandra-env.sh is read line by line without a recursive pattern: a very
+// long line of blanks is passed over instead of overflowing the stack, and
+// only a line that sets JMX_PORT to a number counts (the last one wins).
+TEST_F(PriamConfigTest, JmxPortLinesAndOddLines) {
+  const std::string blanks(30000, ' ');
+  const struct {
+    const char* name;
+    std::string env;
+    const char* port;
+  } cases[] = {
+      {"long blank line", blanks + "\n" + kEnv, "7299"},
+      {"long blank line last", std::string(kEnv) + blanks, "7299"},
+      {"blanks around a setting", blanks + "JMX_PORT=7400" + blanks + "\n", "7400"},
+      {"single quotes", "JMX_PORT='7401'\n", "7401"},
+      {"last setting wins", "JMX_PORT=1\nJMX_PORT=\"2\"\n", "2"},
+      {"not a number", "JMX_PORT=\"$PORT\"\n", ""},
+      {"commented", "# JMX_PORT=7199\n", ""},
+      {"other key", "XJMX_PORT=7199\nJMX_PORT_SSL=1\n", ""},
+      {"long digit run with a letter", "JMX_PORT=" + std::string(30000, '7') + "x\n", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    simtest::WriteFile(confDir_ + "/cassandra-env.sh", c.env);
+    EXPECT_EQ(Make(confDir_)->getJMXport(), c.port);
+  }
+}
+
 TEST_F(PriamConfigTest, CqlHostFallsBackFromAWildcardRpcAddress) {
   struct Case {
     const char* lines;

@@ -188,3 +188,37 @@ TEST_F(PriamScriptedTest, FactoryIsPutBackWhenTheGuardEnds) {
 }
 
 }  // namespace
+
+namespace {
+
+// The properties file holds passwords: it is readable by its owner only, is
+// there while a Priam may read it, and goes when that Priam stops (or fails
+// to start, or its utility goes); a later start writes it again.
+TEST_F(PriamScriptedTest, PropertiesFileLivesOnlyWhilePriamNeedsIt) {
+  const std::string file = dir_.Sub("priam.properties");
+  auto ownerOnly = [&file] {
+    return (std::filesystem::status(file).permissions() & std::filesystem::perms::all) ==
+           (std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  };
+  {
+    auto util = Make();
+    ASSERT_FALSE(util->writePriamProperties({{"priam.cql.password", "c2VjcmV0"}}).IsError());
+    EXPECT_TRUE(ownerOnly());
+    ASSERT_FALSE(util->startPriam().IsError());
+    EXPECT_TRUE(std::filesystem::exists(file));
+    ASSERT_FALSE(util->stopPriam().IsError());
+    EXPECT_FALSE(std::filesystem::exists(file));
+    ASSERT_FALSE(util->startPriam().IsError());
+    EXPECT_EQ(simtest::ReadFile(file), "# Priam properties\npriam.cql.password=c2VjcmV0\n");
+    EXPECT_TRUE(ownerOnly());
+  }
+  EXPECT_FALSE(std::filesystem::exists(file));  // the utility went with its Priam
+
+  priam_->SetStartError(FXErrorUtil::ErrorWin32(FXLOC, 1067, "no java"));
+  auto failing = Make();
+  ASSERT_FALSE(failing->writePriamProperties({{"priam.cql.password", "c2VjcmV0"}}).IsError());
+  EXPECT_TRUE(failing->startPriam().IsError());
+  EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+}  // namespace

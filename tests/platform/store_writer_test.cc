@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
@@ -110,6 +111,67 @@ TEST_F(StorePieceNamesTest, EachStreamNumbersThePiecesOfItsOwnArchiveFile) {
   std::string back;
   ASSERT_FALSE(store.ReadItem(7, "/c", back).IsError());
   EXPECT_EQ(back, "first c");
+}
+
+// With a commit batch, committed items are handed to the batch: no reader
+// sees them (nor their rows) until the batch is full or flushed, then every
+// item of the batch is there, whole; the stream's end confirms what is left.
+TEST_F(StorePieceNamesTest, ABatchIsConfirmedWholeWhenFullOrFlushed) {
+  auto headers = [] {
+    CArchiveStore store;
+    std::vector<SStoredItem> items;
+    EXPECT_FALSE(store.ListItems(8, items).IsError());
+    std::vector<std::string> paths;
+    for (const auto& item : items) paths.push_back(item.headerPath);
+    return paths;
+  };
+  {
+    SStreamJob job = Job(8, 1);
+    job.commitBatch = 3;
+    CStoreDataStream stream(job);
+    ASSERT_FALSE(Store(stream, "/a", "content a").IsError());
+    ASSERT_FALSE(Store(stream, "/b", "content b").IsError());
+    EXPECT_EQ(stream.PendingItems(), 2u);
+    EXPECT_EQ(stream.ItemsCommitted(), 0u);
+    EXPECT_TRUE(headers().empty());
+    ASSERT_FALSE(Store(stream, "/c", "content c").IsError());  // the batch is full
+    EXPECT_EQ(stream.PendingItems(), 0u);
+    EXPECT_EQ(stream.ItemsCommitted(), 3u);
+    EXPECT_EQ(headers(), (std::vector<std::string>{"/a", "/b", "/c"}));
+    ASSERT_FALSE(Store(stream, "/d", "content d").IsError());
+    EXPECT_EQ(headers().size(), 3u);
+    ASSERT_FALSE(stream.Flush().IsError());
+    EXPECT_EQ(headers().size(), 4u);
+    ASSERT_FALSE(stream.Flush().IsError());  // nothing pending: nothing to do
+    ASSERT_FALSE(Store(stream, "/e", "content e").IsError());
+  }
+  EXPECT_EQ(headers(), (std::vector<std::string>{"/a", "/b", "/c", "/d", "/e"}));
+  CArchiveStore store;
+  std::string back;
+  ASSERT_FALSE(store.ReadItem(8, "/e", back).IsError());
+  EXPECT_EQ(back, "content e");
+}
+
+// A batch that cannot be confirmed leaves no row; the Flush that meets it
+// fails (its items had been handed over), and the next one has nothing left.
+TEST_F(StorePieceNamesTest, ALostBatchIsToldByTheNextFlush) {
+  SStreamJob job = Job(9, 1);
+  job.commitBatch = 3;
+  CStoreDataStream stream(job);
+  ASSERT_FALSE(Store(stream, "/a", "content a").IsError());
+  ASSERT_FALSE(Store(stream, "/b", "content b").IsError());
+  // The archive file's folder goes: the batch's flush cannot open it.
+  std::filesystem::remove_all(CArchiveStore::RootUnder(Home()) + "/9/" +
+                              std::to_string(stream.GetArchiveFileId()));
+  EXPECT_TRUE(Store(stream, "/c", "content c").IsError());  // no temporary file either
+  EXPECT_EQ(stream.PendingItems(), 2u);
+  EXPECT_TRUE(stream.Flush().IsError());
+  EXPECT_EQ(stream.PendingItems(), 0u);
+  EXPECT_FALSE(stream.Flush().IsError());
+  CArchiveStore store;
+  std::vector<SStoredItem> items;
+  ASSERT_FALSE(store.ListItems(9, items).IsError());
+  EXPECT_TRUE(items.empty());
 }
 
 // Ends a write transaction of one connection in `end`, then starts one on a

@@ -72,6 +72,8 @@ struct JobArguments {
   int collectFileStart = 5;
   bool commitLog = false;
   bool withJobId = true;
+  std::string jobToken;
+  std::string mediaAgent = "MA1";
 };
 
 // One line of a numbered collect file, read back to its path.
@@ -176,12 +178,13 @@ class ControllerTest : public ::testing::Test {
     framework.applicationId = kSubclient;
     framework.jobId = job.withJobId ? kJob : 0;
     framework.jobResultsDirectory = jobResults_;
+    framework.jobToken = job.jobToken;
     if (job.commitLog) framework.flags = {CFrameworkArguments::kCommitLogFlag};
     std::string line = framework.Format();
     if (!job.withJobId) line.replace(line.find(" -j 0"), 5, "");
-    line += " -numstreams " + std::to_string(job.streams) + " -t " + std::to_string(job.level) +
-            " -d MA1 -collectFileStart " + std::to_string(job.collectFileStart);
-    return line;
+    return line + " " +
+           CFrameworkArguments::FormatNodeLine(job.streams, job.level, job.mediaAgent,
+                                               job.collectFileStart);
   }
 
   // A controller as the framework makes and starts it.

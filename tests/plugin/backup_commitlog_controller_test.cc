@@ -28,7 +28,7 @@ using bctest::JobArguments;
 using bctest::Option;
 
 constexpr uint32_t kEvConfigured = 0x60003EC;
-const char* const kCommand = "/bin/cp -f";
+const char* const kCommand = "/bin/cp";
 const char* const kContainerArchive = "/var/lib/cassandra/commitlog_archive";
 
 class CommitLogJob : public bctest::ScriptedControllerTest {
@@ -162,7 +162,7 @@ TEST_F(CommitLogJob, EveryInstanceNotYetConfiguredGetsTheArchiveCommand) {
 // directory with "$", "\" and blanks in them: written as they are, and seen
 // as configured by the next job.
 TEST_F(CommitLogJob, TheArchiveValueIsWrittenAsItIsAndRecognisedNextTime) {
-  const std::string command = "/opt/archive.sh $1 \\1 --to";
+  const std::string command = "/opt/archive.sh$1\\1--to";
   const std::string dir = "/backup/$HOME/logs";
   const std::string before = simtest::ReadFile(Properties(0));
   ASSERT_NE(before.find("\narchive_command=\n"), std::string::npos);
@@ -209,6 +209,23 @@ TEST_F(CommitLogJob, ALineEndInTheCommandIsRefused) {
 }
 
 // A configuration directory field "a:b" names the file in a.
+// Cassandra splits archive_command on blanks and runs it without a shell: a
+// folder or command holding a blank is refused before any file is touched.
+TEST_F(CommitLogJob, AFolderOrCommandHoldingABlankIsRefused) {
+  for (const auto& archive : std::vector<std::pair<std::string, std::string>>{
+           {"/arch ive", kCommand}, {"/arch", "/opt/my tools/cp"}}) {
+    SCOPED_TRACE(archive.first + " " + archive.second);
+    const std::string before = simtest::ReadFile(Properties(0));
+    bctest::Controller& controller = Prepared(archive.first, archive.second);
+    CQiError error = controller.configureCommitLogBackup();
+    EXPECT_TRUE(FXErrorUtil::IsWin32(error, 87)) << error.AsString();
+    EXPECT_NE(error.AsString().find("holds a blank"), std::string::npos) << error.AsString();
+    EXPECT_EQ(simtest::ReadFile(Properties(0)), before);
+    controller_->uninitializePriam();
+    controller_.reset();
+  }
+}
+
 TEST_F(CommitLogJob, TheTextBeforeASingleColonIsTheConfigurationDirectory) {
   JobArguments job;
   job.commitLog = true;
@@ -218,9 +235,8 @@ TEST_F(CommitLogJob, TheTextBeforeASingleColonIsTheConfigurationDirectory) {
   ASSERT_FALSE(
       Send(Request({Entry(node, Keyspaces())}, Options("/arch", kCommand, false))).IsError());
   ASSERT_FALSE(controller.configureCommitLogBackup().IsError());
-  EXPECT_NE(
-      simtest::ReadFile(Properties(0)).find("\narchive_command=/bin/cp -f %path /arch/%name\n"),
-      std::string::npos);
+  EXPECT_NE(simtest::ReadFile(Properties(0)).find("\narchive_command=/bin/cp %path /arch/%name\n"),
+            std::string::npos);
 }
 
 // Without Docker (no engine, or no image of Cassandra) the archive directory

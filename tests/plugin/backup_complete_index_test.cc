@@ -261,8 +261,6 @@ TEST_F(IndexViews, ReplicationRowsPerStrategy) {
        {{"class", "org.apache.cassandra.locator.LocalStrategy"}},
        "org.apache.cassandra.locator.LocalStrategy",
        {}},
-      // Follows a keyspace with rows: its own (none) only.
-      {"unreadable", "not json", "", {}},
   };
   json meta = json::array();
   for (const auto& c : cases) {
@@ -270,9 +268,7 @@ TEST_F(IndexViews, ReplicationRowsPerStrategy) {
     coordinator_->nodeKeyspaces["node1"].push_back(c.keyspace);
   }
   Script(meta, {"dc2", "dc1", "dc2"});
-  CLogCapture log;
   ASSERT_FALSE(coordinator_->createCassandraMetadataInIndex().IsError());
-  EXPECT_TRUE(log.Contains("Replication of keyspace unreadable is not a JSON object"));
 
   auto entries = EntriesByPath();
   for (const auto& c : cases) {
@@ -281,6 +277,25 @@ TEST_F(IndexViews, ReplicationRowsPerStrategy) {
     ASSERT_TRUE(keyspace);
     EXPECT_EQ(keyspace->getReplicationClass(), c.replicationClass);
     EXPECT_EQ(Rows(*keyspace), c.rows);
+  }
+}
+
+// A keyspace the index cannot read as the node start-up read it fails the
+// write with the request's event instead of writing it without replication.
+TEST_F(IndexViews, AReplicationOfAnotherShapeFailsTheWrite) {
+  for (const json& replication : {json("not json"), json(3), json({{"class", 7}})}) {
+    SCOPED_TRACE(replication.dump());
+    TearDown();
+    SetUp();
+    coordinator_->nodeKeyspaces["node1"] = {"ks1"};
+    Script(json::array({Keyspace("ks1", replication, {})}));
+    CQiError error = coordinator_->createCassandraMetadataInIndex();
+    ASSERT_TRUE(error.IsError());
+    EXPECT_TRUE(FXErrorUtil::IsWin32(error, 13)) << error.AsString(2);
+    auto events = CEventJournal::Instance().Find(kPriamRequestFailed);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].args, std::vector<std::string>{"getMeta"});
+    EXPECT_EQ(Paths(), (std::vector<std::string>{"/node1", "/node2", "/node3"}));
   }
 }
 
@@ -362,6 +377,55 @@ TEST_F(IndexViews, KeyFileTooLargeForItsBufferIsAnErrorForThatTable) {
   EXPECT_NE(error.AsString().find("ks1.t1 is too large"), std::string::npos) << error.AsString();
   EXPECT_EQ(Paths(), (std::vector<std::string>{"/node1", "/node2", "/node3", "/ks1", "/ks1/t0"}));
   EXPECT_FALSE(IndexWritingClosed());
+}
+
+// Only a file inside the system key folder is read: a name that leads out of
+// it, directly, through "..", or through a link, ends the write with an
+// error naming the table, and nothing of the file reaches the index.
+TEST_F(IndexViews, KeyFileOutsideTheSystemKeyFolderIsRefused) {
+  const std::string secret = data_.Sub("secret");
+  std::ofstream(secret) << "not a key: private\n";
+  KeyFile("system_key", "AES:128:a2V5\n");
+  std::filesystem::create_directories(data_.Sub("keys/sub"));
+  std::ofstream(data_.Sub("keys/sub/nested_key")) << "AES:128:bmVzdGVk\n";
+  std::filesystem::create_symlink(secret, data_.Sub("keys/link"));
+  const struct {
+    std::string named;
+    bool refused;
+  } cases[] = {
+      {"../secret", true},
+      {secret, true},
+      {"sub/../../secret", true},
+      {"link", true},
+      {"", true},
+      {"system_key", false},
+      {"sub/nested_key", false},
+      {data_.Sub("keys/system_key"), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.named);
+    TearDown();
+    SetUp();
+    DseYaml(data_.Sub("keys"));
+    coordinator_->nodeKeyspaces = {{"node1", {"ks1"}}};
+    Script(json::array({Keyspace("ks1", {{"class", kSimple}, {"replication_factor", "1"}},
+                                 {Table("t1", "aaaaaaaa-0000-0000-0000-000000000001", true,
+                                        {{"key_file", c.named},
+                                         {"cipher", "AES"},
+                                         {"strength", 128},
+                                         {"key", "k"},
+                                         {"key_id", "i"}})})}));
+    CQiError error = coordinator_->createCassandraMetadataInIndex();
+    EXPECT_EQ(error.IsError(), c.refused) << error.AsString();
+    if (c.refused) {
+      EXPECT_TRUE(FXErrorUtil::IsWin32(error, 87)) << error.AsString();
+      EXPECT_NE(error.AsString().find("of table ks1.t1 is not inside the system key folder"),
+                std::string::npos)
+          << error.AsString();
+      EXPECT_EQ(Paths(), (std::vector<std::string>{"/node1", "/node2", "/node3", "/ks1"}));
+    }
+    EXPECT_EQ(IndexBytes().find("private"), std::string::npos);
+  }
 }
 
 TEST_F(IndexViews, EncryptedTableWithoutOptionsIsLeftOut) {

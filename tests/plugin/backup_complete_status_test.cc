@@ -231,21 +231,25 @@ struct JobManagerFailure {
   bool pendingCause;
 };
 
+// A refused request fails OnComplete, but the post-operations request, the
+// failed phase's pending cause and the framework's end of the phase always
+// happen.
 const JobManagerFailure kJobManagerFailures[] = {
     {"reference time refused", TQBkpJobClient::kSetReferenceTime, 1, false,
-     "Failed to setReferenceTime", false, false},
+     "Failed to setReferenceTime", true, false},
     {"-r not added", TQBkpJobClient::kConcatPhaseParams, 1, false,
-     "Error adding reference time (-r) to phase params", false, false},
+     "Error adding reference time (-r) to phase params", true, false},
     {"reference time update refused", TQBkpJobClient::kUpdateInfo, 1, false,
-     "Failed to update JobManager with the ReferenceTime", false, false},
+     "Failed to update JobManager with the ReferenceTime", true, false},
     {"post-ops request update refused", TQBkpJobClient::kUpdateInfo, 2, false, "", true, false},
     {"post-ops arguments not added", TQBkpJobClient::kConcatPhaseParams, 2, false,
      "Error adding post ops phase arguments", false, false},
     {"post-ops arguments update refused", TQBkpJobClient::kUpdateInfo, 3, false,
      "Failed to update JobManager with post ops phase arguments", false, false},
-    // A failed phase returns before its pending cause is set.
     {"failed phase, post-ops arguments not added", TQBkpJobClient::kConcatPhaseParams, 1, true,
-     "Error adding post ops phase arguments", false, false},
+     "Error adding post ops phase arguments", false, true},
+    {"failed phase, post-ops arguments update refused", TQBkpJobClient::kUpdateInfo, 2, true,
+     "Failed to update JobManager with post ops phase arguments", false, true},
     {"failed phase, first update refused", TQBkpJobClient::kUpdateInfo, 1, true, "", true, true},
 };
 
@@ -270,6 +274,8 @@ TEST_F(CompletionStatus, JobManagerFailures) {
     EXPECT_EQ(params.find(" -bypass -cassandra") != std::string::npos, c.postOpsParams) << params;
     EXPECT_EQ(CEventJournal::Instance().Has(kJobFailed, CEventJournal::kPendingCause),
               c.pendingCause);
+    EXPECT_EQ(coordinator_->getCompletionCode(), c.phaseFails ? 4 : 0);
+    EXPECT_TRUE(coordinator_->isPhaseEnded());
     if (c.call == TQBkpJobClient::kUpdateInfo && c.nth == (c.phaseFails ? 1 : 2)) {
       EXPECT_TRUE(log.Contains("Failed to update JM to run Post Ops"));
     }

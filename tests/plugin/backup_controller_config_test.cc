@@ -21,12 +21,21 @@ struct ArgumentCase {
   bool withJobId;
   bool commitLog;
   const char* snapshotName;
+  std::string jobToken = "";
+  std::string mediaAgent = "MA1";
 };
 
+// The whole line is read by one parser: a job token or media agent that looks
+// like the flag stays a value and never makes a commit-log job.
 const ArgumentCase kArgumentCases[] = {
     {"JobIdNamesTheSnapshot", true, false, "12TQsnapshot205"},
     {"NoJobIdLeavesTheNumberOut", false, false, "12TQsnapshot"},
     {"CommitLogFlag", true, true, "12TQsnapshot205"},
+    {"TokenLikeTheFlag", true, false, "12TQsnapshot205", "--log"},
+    {"TokenLikeTheFlagInACommitLogJob", true, true, "12TQsnapshot205", "-log"},
+    {"MediaAgentWithBlanks", true, false, "12TQsnapshot205", "tok", "media agent --log"},
+    {"MediaAgentLikeAnOption", true, false, "12TQsnapshot205", "", "-collectFileStart"},
+    {"NoMediaAgent", true, false, "12TQsnapshot205", "", ""},
 };
 
 class ControllerArgumentsTest : public bctest::ControllerTest,
@@ -37,6 +46,8 @@ TEST_P(ControllerArgumentsTest, ReadsTheSnapshotNameAndTheCommitLogFlag) {
   JobArguments job;
   job.withJobId = c.withJobId;
   job.commitLog = c.commitLog;
+  job.jobToken = c.jobToken;
+  job.mediaAgent = c.mediaAgent;
   job.level = 2;
   job.streams = 3;
   job.collectFileStart = 17;
@@ -50,6 +61,8 @@ TEST_P(ControllerArgumentsTest, ReadsTheSnapshotNameAndTheCommitLogFlag) {
   EXPECT_EQ(config->getBackupLevel(), 2);
   EXPECT_EQ(config->getNumberOfStreams(), 3);
   EXPECT_EQ(config->getCollectFileStart(), 17u);
+  EXPECT_EQ(config->getMediaAgentName(), c.mediaAgent);
+  EXPECT_EQ(config->getJobToken(), c.jobToken);
   EXPECT_EQ(config->getFailuresFilePath(), JR("Failures.tqf"));
 }
 
@@ -144,6 +157,26 @@ TEST_F(ScriptedControllerTest, ARequestWithoutOptionsMakesCollectFiles) {
   for (const auto& session : priam_->Sessions()) {
     ASSERT_EQ(session.starts.size(), 1u);
     EXPECT_EQ(session.starts[0].jvmOptions, "");
+  }
+}
+
+// A data directory that is not absolute, or that holds ";" (from the node
+// record or from cassandra.yaml), fails the node's collect files with a clear
+// error; nothing is read relative to the working directory.
+TEST_F(ScriptedControllerTest, ADataDirectoryThatIsNotAbsoluteIsRefused) {
+  for (const std::string& directories : {std::string("data1"), std::string("/d1;data2")}) {
+    SCOPED_TRACE(directories);
+    services_.reset(new DistributedQEL::CInMemoryFrameworkServices());
+    bctest::Controller& controller = StartController(JobArguments());
+    App::CassandraNode record = NodeRecord(0);
+    record.setDataDirectories(directories);
+    CLogCapture log;
+    EXPECT_FALSE(Send(Request({Entry(record, Keyspaces())}, {})).IsError());
+    EXPECT_TRUE(controller.collectFileCreationFailed);
+    EXPECT_TRUE(log.Contains("is not an absolute path")) << directories;
+    EXPECT_FALSE(CollectFileNames().count("CollectTot1.tqf"));
+    controller_->uninitializePriam();
+    controller_.reset();
   }
 }
 

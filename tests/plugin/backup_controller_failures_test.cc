@@ -118,7 +118,18 @@ TEST_F(NodeFailuresTest, ARestartedNodeKeepsTheBackupTimeAndFailuresOfItsEarlier
     controller_.reset();
   }
   const std::string info = simtest::ReadFile(JR("CassandraCleanupInfoFile"));
-  const int64_t snapshotTime = std::stoll(info.substr(0, info.find('\n')));
+  int64_t firstTime = 0;
+  {
+    // The first run keeps the time it took before its flush.
+    const std::string kept = simtest::ReadFile(JR("CassandraBackupTime"));
+    ASSERT_FALSE(kept.empty());
+    firstTime = std::stoll(kept);
+    EXPECT_EQ(kept, std::to_string(firstTime) + "\n");
+    EXPECT_LE(firstTime, std::stoll(info.substr(0, info.find('\n'))));
+  }
+  // The rerun reports the kept time, not the snapshot time after the flush.
+  firstTime -= 3600;
+  simtest::WriteFile(JR("CassandraBackupTime"), std::to_string(firstTime) + "\n");
   const std::string collectFile = simtest::ReadFile(JR("CollectTot5.tqf"));
   const std::string failures = simtest::ReadFile(JR("Failures.tqf"));
   ASSERT_EQ(failures, InstanceName(0) + " ks2\n");
@@ -129,7 +140,7 @@ TEST_F(NodeFailuresTest, ARestartedNodeKeepsTheBackupTimeAndFailuresOfItsEarlier
   ASSERT_FALSE(Send(Request(1, {Option("CreateCollectFiles", "n")})).IsError());
   EXPECT_FALSE(second.collectFileCreationFailed);
   EXPECT_TRUE(second.collectFilesSkipped);
-  EXPECT_EQ(second.backupStartTime, snapshotTime);
+  EXPECT_EQ(second.backupStartTime, firstTime);
   EXPECT_EQ(simtest::ReadFile(JR("Failures.tqf")), failures);
   EXPECT_EQ(simtest::ReadFile(JR("CollectTot5.tqf")), collectFile);
   EXPECT_EQ(simtest::ReadFile(JR("CassandraCleanupInfoFile")), info);
@@ -148,6 +159,7 @@ TEST_F(NodeFailuresTest, ASkippingNodeWithoutAnEarlierRunOfThisJobHasNoBackupTim
     if (otherJob) {
       simtest::WriteFile(JR("SubclientdirState.tqf"), "204");
       simtest::WriteFile(JR("CassandraCleanupInfoFile"), "1700000000\n");
+      simtest::WriteFile(JR("CassandraBackupTime"), "1700000000\n");
     }
     bctest::Controller& controller = StartController(JobArguments());
     CLogCapture log;
@@ -158,6 +170,25 @@ TEST_F(NodeFailuresTest, ASkippingNodeWithoutAnEarlierRunOfThisJobHasNoBackupTim
     controller_->uninitializePriam();
     controller_.reset();
   }
+}
+
+// A rerun of this job whose first run left no backup time (only the
+// snapshot time beside its collect files) reports 0.
+TEST_F(NodeFailuresTest, ARerunWithoutTheKeptBackupTimeReportsZero) {
+  Make(1, 1, 1);
+  {
+    bctest::Controller& first = StartController(JobArguments());
+    ASSERT_FALSE(Send(Request(1, {Option("CreateCollectFiles", "y")})).IsError());
+    first.uninitializePriam();
+    controller_.reset();
+  }
+  ASSERT_TRUE(bctest::fs::remove(JR("CassandraBackupTime")));
+  bctest::Controller& second = StartController(JobArguments());
+  CLogCapture log;
+  ASSERT_FALSE(Send(Request(1, {Option("CreateCollectFiles", "n")})).IsError());
+  EXPECT_TRUE(second.collectFilesSkipped);
+  EXPECT_EQ(second.backupStartTime, 0);
+  EXPECT_TRUE(log.Contains("No backup time of an earlier run in " + JR("CassandraBackupTime")));
 }
 
 struct ExtentCase {

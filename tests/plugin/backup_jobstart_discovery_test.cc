@@ -5,6 +5,7 @@
 #include <set>
 
 #include "BackupJobStartFixture.h"
+#include "platform/app/CassandraInstance.h"
 #include "sim/lib/SimCluster.h"
 
 namespace jobstart {
@@ -285,15 +286,18 @@ INSTANTIATE_TEST_SUITE_P(
                       ReplyCase{"Failed", ""}),
     [](const ::testing::TestParamInfo<ReplyCase>& info) { return std::string(info.param.name); });
 
-// An empty ring is a readable answer: every stored node has left it.
-TEST_F(Discovery, AnEmptyRingMarksEveryStoredNodeDown) {
+// An empty ring is a readable answer that tells nothing about the stored
+// nodes: the job fails for lack of nodes and the stored list stays as it is.
+TEST_F(Discovery, AnEmptyRingFailsWithoutTouchingTheStoredList) {
   uint64_t subclient = ScriptedCluster(2, {Row("ks1", "")}, "[]");
+  const std::string before = StoredText();
   CQiError e = Coordinator(subclient).loadNodeConfiguration();
   ASSERT_TRUE(e.IsError());  // nothing to register
+  EXPECT_TRUE(FXErrorUtil::IsWin32(e, 1627)) << e.AsString(2);
   std::vector<CassandraNode> stored = StoredNodes();
   ASSERT_EQ(stored.size(), 2u);
-  for (const CassandraNode& node : stored) EXPECT_EQ(node.getDown(), 1);
-  EXPECT_EQ(Events(kEvNodeSkipped).size(), 2u);
+  for (const CassandraNode& node : stored) EXPECT_EQ(node.getDown(), 0);
+  EXPECT_EQ(StoredText(), before);
 }
 
 class MalformedMeta : public Discovery, public ::testing::WithParamInterface<ReplyCase> {};
@@ -321,8 +325,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ReplyCase{"Object", R"({"KEYSPACE":"ks1"})"},
                       ReplyCase{"KeyspaceNumber", R"([{"KEYSPACE":5}])"},
                       ReplyCase{"ReplicationText", R"([{"KEYSPACE":"ks1","REPLICATION":"x"}])"},
-                      ReplyCase{"ClassNumber",
-                                R"([{"KEYSPACE":"ks1","REPLICATION":{"class":7}}])"}),
+                      ReplyCase{"ClassNumber", R"([{"KEYSPACE":"ks1","REPLICATION":{"class":7}}])"},
+                      ReplyCase{"TablesObject", R"([{"KEYSPACE":"ks1","Tables":{}}])"},
+                      ReplyCase{"ReplicationNumber", R"([{"KEYSPACE":"ks1","REPLICATION":2}])"}),
     [](const ::testing::TestParamInfo<ReplyCase>& info) { return std::string(info.param.name); });
 
 TEST_F(Discovery, MetaElementsThatAreNotObjectsArePassedOver) {
@@ -337,16 +342,42 @@ TEST_F(Discovery, MetaElementsThatAreNotObjectsArePassedOver) {
             (std::unordered_map<std::string, Keyspaces>{{"node1", {"ks1"}}, {"node2", {"ks1"}}}));
 }
 
-TEST_F(Discovery, ClusterDetailsOfTheWrongTypeFailTheRequest) {
+class MalformedDetails : public Discovery, public ::testing::WithParamInterface<ReplyCase> {};
+
+// A "clusterDetails" reply that cannot be read fails the request and leaves
+// the stored cluster name and version as they were.
+TEST_P(MalformedDetails, FailTheRequestAndKeepTheStoredNames) {
+  const ReplyCase& c = GetParam();
   uint64_t subclient = ScriptedCluster(2, {WholeCluster()});
-  Scripted().SetReply("clusterDetails", R"({"ClusterName":5,"Version":"4.0"})");
+  {
+    CassandraInstance instance(instanceId_);
+    ASSERT_FALSE(instance.setClusterName("kept").IsError());
+    ASSERT_FALSE(instance.setVersion("3.11").IsError());
+  }
+  Scripted().SetReply("clusterDetails", c.reply);
   CQiError e = Coordinator(subclient).loadNodeConfiguration();
   ASSERT_TRUE(e.IsError());
+  EXPECT_TRUE(FXErrorUtil::IsWin32(e, 13)) << e.AsString(2);
   auto events = Events(kEvPriamRequestFailed);
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0][0], "clusterDetails");
   EXPECT_TRUE(App_ExecuteSP::Calls().empty());
+  CassandraInstance instance(instanceId_);
+  std::string name, version;
+  EXPECT_FALSE(instance.getClusterName(name).IsError());
+  EXPECT_FALSE(instance.getVersion(version).IsError());
+  EXPECT_EQ(name, "kept");
+  EXPECT_EQ(version, "3.11");
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, MalformedDetails,
+    ::testing::Values(ReplyCase{"WrongType", R"({"ClusterName":5,"Version":"4.0"})"},
+                      ReplyCase{"NotJson", "<html>busy</html>"},
+                      ReplyCase{"Array", R"(["c1","4.0"])"},
+                      ReplyCase{"NoClusterName", R"({"Version":"4.0"})"},
+                      ReplyCase{"NoVersion", R"({"ClusterName":"c1"})"}, ReplyCase{"Empty", "{}"}),
+    [](const ::testing::TestParamInfo<ReplyCase>& info) { return std::string(info.param.name); });
 
 struct ProcedureCase {
   const char* name;

@@ -99,6 +99,25 @@ TEST(CollectFileMappingText, LinesAndStatusStrings) {
   for (const auto& f : firsts) {
     EXPECT_EQ(CollectFileMapping::FirstTaskNumber(f.status), f.first) << f.status;
   }
+
+  const struct {
+    const char* status;
+    std::vector<int> numbers;
+    std::vector<int> complete;
+  } lists[] = {
+      {"5:0|6:-1|", {5, 6}, {6}},
+      {"1:-1|2:0|30:-1|31:0|", {1, 2, 30, 31}, {1, 30}},
+      {"9:0|odd|10:-1|", {9, 10}, {10}},
+      {"9:0|10:-1", {9}, {}},  // text after the last "|" is no entry
+      {"", {}, {}},
+      {"99999999999:0|4:0|", {4}, {}},
+  };
+  for (const auto& l : lists) {
+    SCOPED_TRACE(l.status);
+    std::vector<int> complete{42};
+    EXPECT_EQ(CollectFileMapping::TaskNumbers(l.status, &complete), l.numbers);
+    EXPECT_EQ(complete, l.complete);
+  }
 }
 
 TEST_F(MappingFile, NoCompletionIsLostWhenManyStreamsFinishAtOnce) {

@@ -11,6 +11,7 @@
 
 #include "common/BackupRecords.h"
 #include "platform/base/FXErrorUtil.h"
+#include "platform/framework/ProgramArguments.h"
 #include "platform/log/LogWriter.h"
 #include "platform/priam/PriamUtil.h"
 #include "platform/priam/ScriptedPriam.h"
@@ -146,6 +147,30 @@ TEST_F(NodeStart, ArgumentLineCarriesShareLevelMediaAgentAndFirstCollectFile) {
   ASSERT_FALSE(coordinator.getStreamReservationInfoForNode(third).IsError());
   ASSERT_FALSE(coordinator.getCommandArgumentsForNode(third, arguments).IsError());
   EXPECT_EQ(arguments, "-numstreams 4 -t 2 -d MA1 -collectFileStart 9");
+}
+
+// The node line is written with the quoting the controller's parser reads:
+// any media agent comes back as it was, and the options after it stay.
+TEST_F(NodeStart, ArgumentLineReadsBackWhateverTheMediaAgent) {
+  CNodeInfoPtr node = AddNode(11, "node1", 7);
+  ASSERT_FALSE(coordinator.getStreamReservationInfoForNode(node).IsError());
+  for (const std::string& agent :
+       {std::string("MA 1"), std::string(""), std::string("-collectFileStart"),
+        std::string("--log"), std::string("a\"b\\c"), std::string("log")}) {
+    SCOPED_TRACE(agent);
+    config_->setMediaAgentName(agent);
+    std::string arguments;
+    ASSERT_FALSE(coordinator.getCommandArgumentsForNode(node, arguments).IsError());
+    CProgramArgumentsPtr parsed;
+    ASSERT_FALSE(CProgramArguments::Parse("-j 4711 " + arguments, parsed).IsError());
+    std::string value;
+    ASSERT_FALSE(parsed->getStringValue("d", value).IsError());
+    EXPECT_EQ(value, agent);
+    int64_t start = 0;
+    ASSERT_FALSE(parsed->getNumberValue("collectFileStart", start).IsError());
+    EXPECT_EQ(start, 7);
+    EXPECT_FALSE(parsed->isFlagSet("log"));
+  }
 }
 
 // The node's share, and so its "-numstreams", is the one its range of
@@ -426,8 +451,6 @@ TEST_F(NodeStart, OddMetadataElementsAddNothingAndNeverThrow) {
   coordinator.metaJson = R"([
     7, "text", null,
     {"KEYSPACE":"bare"},
-    {"KEYSPACE":5,"Tables":[]},
-    {"KEYSPACE":"badtables","Tables":{"COLUMNSPACE":"x"}},
     {"KEYSPACE":"mixed","REPLICATION":{"class":"NetworkTopologyStrategy"},
      "Tables":[3,{"COLUMNSPACE":"t","ID":"a-b"}]}
   ])";
@@ -443,6 +466,52 @@ TEST_F(NodeStart, OddMetadataElementsAddNothingAndNeverThrow) {
   ASSERT_EQ(keyspaces[1].getTables().size(), 1u);
   EXPECT_EQ(keyspaces[1].getTables()[0].getTableId(), "ab");
   EXPECT_EQ(MetaRequests(), 0u);  // a cached reply is never asked again
+}
+
+// "REPLICATION" given as a JSON text holding an object is read as the object:
+// a SimpleStrategy keyspace stays out of a whole-node backup either way.
+TEST_F(NodeStart, ReplicationAsTextIsReadAsItsObject) {
+  coordinator.metaJson = R"([
+    {"KEYSPACE":"simple","REPLICATION":"{\"class\":\"org.apache.cassandra.locator.SimpleStrategy\",\"replication_factor\":\"1\"}"},
+    {"KEYSPACE":"nts","REPLICATION":"{\"class\":\"NetworkTopologyStrategy\",\"dc1\":\"3\"}"}
+  ])";
+  CNodeInfoPtr node = AddNode(11, "node1", 1);
+  coordinator.nodeKeyspaces["node1"] = {};
+  EXPECT_EQ(KeyspaceNames(Request(node).getNodeKeyspaces()[0]), std::vector<std::string>{"nts"});
+}
+
+// A keyspace whose members have an unexpected shape fails the node's start
+// with the request's event, instead of being left out of the backup unseen.
+TEST_F(NodeStart, MetadataOfAnUnexpectedShapeFailsTheRequest) {
+  const struct {
+    const char* name;
+    const char* meta;
+  } cases[] = {
+      {"not an array", R"({"KEYSPACE":"ks1"})"},
+      {"not JSON", "<html>busy</html>"},
+      {"keyspace a number", R"([{"KEYSPACE":5,"Tables":[]}])"},
+      {"tables an object", R"([{"KEYSPACE":"ks1","Tables":{"COLUMNSPACE":"x"}}])"},
+      {"replication a number", R"([{"KEYSPACE":"ks1","REPLICATION":3}])"},
+      {"replication text not an object", R"([{"KEYSPACE":"ks1","REPLICATION":"x"}])"},
+      {"class a number", R"([{"KEYSPACE":"ks1","REPLICATION":{"class":7}}])"},
+      {"table id a number", R"([{"KEYSPACE":"ks1","Tables":[{"COLUMNSPACE":"t","ID":1}]}])"},
+  };
+  CNodeInfoPtr node1 = AddNode(11, "node1", 1);
+  coordinator.nodeKeyspaces["node1"] = {};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CEventJournal::Instance().Clear();
+    coordinator.metadataAvailable = true;
+    coordinator.metaJson = c.meta;
+    FrameworkMessagePtr message;
+    CQiError error = Acknowledge(node1, message);
+    EXPECT_TRUE(FXErrorUtil::IsWin32(error, 13)) << error.AsString(2);
+    EXPECT_FALSE(message);
+    EXPECT_FALSE(coordinator.metadataAvailable);
+    auto events = CEventJournal::Instance().Find(kPriamRequestFailed);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].args, std::vector<std::string>{"getMeta"});
+  }
 }
 
 }  // namespace

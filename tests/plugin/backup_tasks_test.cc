@@ -210,6 +210,8 @@ TEST_F(BackupTasks, RestartedNodeGetsItsTasksBackFromTheMappingFile) {
 
 TEST_F(BackupTasks, RestartEntriesCompleteTasksAndSetResumeOffsets) {
   jobClient->setRestartString("-o 9|-1 -o 10|4096 -o 11|-1|7 -o x|5");
+  WriteMapping("7 9:0|10:0|11:0|\n");
+  coordinator.taskStatusByClient[7] = "9:0|10:0|11:0|";
   coordinator.tasksPerNode = 8;
   CNodeInfoPtr node = AddNode(7, "node7", 9);
   ReportCollectFiles(node, 3, 9);
@@ -224,6 +226,56 @@ TEST_F(BackupTasks, RestartEntriesCompleteTasksAndSetResumeOffsets) {
   std::string payload;
   ASSERT_FALSE(GetTask(node, stream, payload).IsError());
   EXPECT_EQ(payload, "10|4096");
+}
+
+// On a rerun every node keeps the numbers its own line recorded, surplus
+// ones included (their collect files keep their ordinals), and a restart
+// entry or a completion applies only to the node whose line holds the task:
+// never to a node new to the rerun, whose numbers come after every recorded
+// one, nor to another node's task of the same number.
+TEST_F(BackupTasks, ARerunKeepsEachNodesRecordedNumbersAndItsOwnCompletions) {
+  // First run: node1 took 1..4 and the surplus 10 and 11, node2 5..8; node3
+  // was down. Task 2 of node1 completed; node2 stopped at 6.
+  WriteMapping("11 1:0|2:-1|3:0|4:0|10:0|11:-1|\n12 5:0|6:0|7:-1|\n");
+  coordinator.taskStatusByClient[11] = "1:0|2:-1|3:0|4:0|10:0|11:-1|";
+  coordinator.taskStatusByClient[12] = "5:0|6:0|7:-1|";
+  jobClient->setRestartString("-o 3|-1 -o 6|2048 -o 21|-1 -o 22|512");
+  coordinator.tasksPerNode = 2;  // the rerun's own share is narrower
+  coordinator.nextTaskId = 27;
+  CNodeInfoPtr node1 = AddNode(11, "node1", 1);
+  CNodeInfoPtr node2 = AddNode(12, "node2", 5);
+  CNodeInfoPtr node3 = AddNode(13, "node3", 21);
+  Info(node1)->rangeWidth = 4;
+  Info(node2)->rangeWidth = 4;
+  auto report = Startup({{"FailedInstances", ""}});
+  coordinator.ControllerStarted(node1, &report);
+  coordinator.ControllerStarted(node2, &report);
+  ReportCollectFiles(node3, 3, 21);
+
+  EXPECT_EQ(TaskIds(), (std::vector<int>{1, 2, 3, 4, 10, 11, 5, 6, 7, 21, 22, 27}));
+  const struct {
+    int task;
+    int collectFile;
+    int status;
+    int64_t offset;
+  } expected[] = {
+      {1, 1, DistributedQEL::TASK_NEW, -1},      {2, 2, DistributedQEL::TASK_COMPLETE, -1},
+      {3, 3, DistributedQEL::TASK_COMPLETE, -1}, {4, 4, DistributedQEL::TASK_NEW, -1},
+      {10, 5, DistributedQEL::TASK_NEW, -1},     {11, 6, DistributedQEL::TASK_COMPLETE, -1},
+      {5, 5, DistributedQEL::TASK_NEW, -1},      {6, 6, DistributedQEL::TASK_NEW, 2048},
+      {7, 7, DistributedQEL::TASK_COMPLETE, -1}, {21, 21, DistributedQEL::TASK_NEW, -1},
+      {22, 22, DistributedQEL::TASK_NEW, -1},    {27, 3, DistributedQEL::TASK_NEW, -1},
+  };
+  for (const auto& e : expected) {
+    SCOPED_TRACE(e.task);
+    ASSERT_TRUE(Task(e.task));
+    EXPECT_EQ(FileInfo(Task(e.task))->collectFileNumber, e.collectFile);
+    EXPECT_EQ(Task(e.task)->status, e.status);
+    EXPECT_EQ(FileInfo(Task(e.task))->resumeOffset, e.offset);
+  }
+  EXPECT_EQ(Task(21)->reservedNode, "node3");
+  // The new node's line is added; the restored lines stay.
+  EXPECT_EQ(Mapping(), "11 1:0|2:-1|3:0|4:0|10:0|11:-1|\n12 5:0|6:0|7:-1|\n13 21:0|22:0|27:0|\n");
 }
 
 TEST_F(BackupTasks, NodeWhoseMappingLineIsAllCompleteStopsAtOnce) {

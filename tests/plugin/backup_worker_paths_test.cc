@@ -134,6 +134,77 @@ TEST_F(WorkerPaths, AFileOutsideEveryDataDirectoryFailsAlone) {
   EXPECT_FALSE(std::filesystem::exists(params_->failedFilePath));
 }
 
+// A name that is empty or holds a "/" would shift every later field of the
+// header path: each item it reaches is refused with a clear error, a failed
+// keyspace-level item is listed, and nothing is stored under a shifted path.
+TEST_F(WorkerPaths, ANameThatCannotBeAComponentRefusesTheItem) {
+  const struct {
+    const char* name;
+    std::string cluster, dataCenter, instance;
+    const char* field;
+  } cases[] = {
+      {"no data centre", "Cl", "", "inst1", "data centre"},
+      {"data centre with a slash", "Cl", "dc/1", "inst1", "data centre"},
+      {"no cluster", "", "dc1", "inst1", "cluster"},
+      {"no instance", "Cl", "dc1", "", "instance"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(params_->failedFilePath);
+    params_->clusterName = c.cluster;
+    params_->instanceParams = {
+        CassandraNodeInstanceParams(c.dataCenter, "rack1", c.instance, {dataDir_}, "")};
+    worker_.reset(new CassandraBackupWorker(3));
+    ASSERT_FALSE(worker_->Initialize(params_).IsError());
+    stream_.reset(new workertest::CInMemoryDataStream());
+    ASSERT_FALSE(worker_->SetupPipeline(stream_).IsError());
+    CLogCapture log;
+    CQiError error = Run({dataDir_, snapshotFiles_[0]});
+    EXPECT_TRUE(error.IsError());
+    // Only the levels above the bad name are stored.
+    for (const std::string& path : HeaderPaths()) {
+      EXPECT_TRUE(path == "/Cl" || path == "/Cl/dc1") << path;
+    }
+    EXPECT_TRUE(stream_->ItemsOf(snapshotFiles_[0]).empty());
+    EXPECT_TRUE(log.Contains("Cannot back up " + snapshotFiles_[0] + ": its " + c.field +
+                             " name \"" +
+                             (c.field == std::string("cluster")    ? c.cluster
+                              : c.field == std::string("instance") ? c.instance
+                                                                   : c.dataCenter) +
+                             "\" is empty or holds a \"/\""));
+    EXPECT_EQ(simtest::ReadFile(params_->failedFilePath), c.instance + " ks\n");
+  }
+}
+
+// An entry that is not an absolute path is never read against the working
+// directory: it fails alone, also when a data directory is listed relative.
+TEST_F(WorkerPaths, ARelativeEntryFailsAlone) {
+  params_->instanceParams.push_back(
+      CassandraNodeInstanceParams("dc1", "rack1", "inst2", {"relative"}, ""));
+  worker_.reset(new CassandraBackupWorker(3));
+  ASSERT_FALSE(worker_->Initialize(params_).IsError());
+  ASSERT_FALSE(worker_->SetupPipeline(stream_).IsError());
+  CLogCapture log;
+  CQiError error = Run({"relative/ks/t-1/f.db", snapshotFiles_[0]});
+  EXPECT_TRUE(error.IsError());
+  EXPECT_EQ(HeaderPaths(), std::vector<std::string>{"/Cl/dc1/inst1/ks/tbl/na-1-big-Data.db"});
+  EXPECT_TRUE(log.Contains(
+      "relative/ks/t-1/f.db lies in no data directory of this node's Cassandra instances"));
+}
+
+// At the default log level (2) a stored item writes no log line of its own:
+// the per-item lines are debug detail.
+TEST_F(WorkerPaths, StoredItemsWriteNoLineAtTheDefaultLevel) {
+  CLogCapture log;
+  g_ptrLogWriter->SetLevel(2);
+  ASSERT_FALSE(Run({dataDir_ + "/ks", tableDir_, snapshotFiles_[0], snapshotFiles_[1]}).IsError());
+  EXPECT_EQ(HeaderPaths().size(), 4u);
+  for (const auto& line : log.Lines()) {
+    EXPECT_EQ(line.text.find(snapshotFiles_[0]), std::string::npos) << line.text;
+    EXPECT_EQ(line.text.find("ks/tbl"), std::string::npos) << line.text;
+  }
+}
+
 // Extents of a large file are recorded under the file's header path, each
 // with its range; every item starts from the worker's extent size.
 class ExtentSizeSpy : public CassandraBackupWorker {

@@ -91,6 +91,24 @@ TEST_F(PropertiesRewrite, TheNewTextReplacesTheFileWithItsModeAndNoTemporaryFile
   EXPECT_TRUE(OtherNames(dir_.Sub("conf"), "commitlog_archiving.properties").empty());
 }
 
+// The rewritten file keeps its owner and group, not those of the process
+// that rewrites it (which needs the right to give them: root).
+TEST_F(PropertiesRewrite, TheNewFileKeepsTheOwnerAndGroup) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a file to another user";
+  const std::string path = dir_.Sub("conf/commitlog_archiving.properties");
+  simtest::WriteFile(path, "archive_command=\n");
+  ASSERT_EQ(::chown(path.c_str(), 4321, 8765), 0);
+  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+  CommitLogArchivingProperties::RewriteStep step;
+  ASSERT_FALSE(CommitLogArchivingProperties::Rewrite(path, "archive_command=x\n", step).IsError());
+  struct stat st;
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 4321u);
+  EXPECT_EQ(st.st_gid, 8765u);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(simtest::ReadFile(path), "archive_command=x\n");
+}
+
 TEST_F(PropertiesRewrite, ALinkedFileIsReplacedBehindTheLink) {
   const std::string real = dir_.Sub("real/commitlog_archiving.properties");
   simtest::WriteFile(real, "old\n");

@@ -4,7 +4,10 @@
 // small files, and a look at this process's child processes.
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -14,6 +17,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+extern char** environ;
 
 namespace simtest {
 
@@ -100,6 +105,34 @@ inline std::vector<std::string> CommandLine(pid_t pid) {
     }
   }
   return args;
+}
+
+// Runs this test program again in a process of its own with only the
+// (disabled) test `filter`, its output into `output`; true when that process
+// passed exactly one test. `text` gets what it printed.
+inline bool RunOwnTestInFreshProcess(const std::string& filter, const std::string& output,
+                                     std::string& text) {
+  std::string self = ReadFile("/proc/self/cmdline");
+  self = self.substr(0, self.find('\0'));
+  std::vector<std::string> args = {self, "--gtest_also_run_disabled_tests",
+                                   "--gtest_filter=" + filter};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  pid_t pid = -1;
+  int rc = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  text.clear();
+  if (rc != 0) return false;
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid) return false;
+  text = ReadFile(output);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
+         text.find("[  PASSED  ] 1 test") != std::string::npos;
 }
 
 inline bool ProcessExists(pid_t pid) {

@@ -19,6 +19,8 @@ class CCountingDataStream : public OBJECTOPSAPI::IDataStream {
   CQiError WriteExtent(uint64_t offset, const void* data, size_t length) override;
   CQiError CommitItem() override;
   void AbortItem() override;
+  CQiError Flush() override { return inner_->Flush(); }
+  uint64_t PendingItems() const override { return inner_->PendingItems(); }
 
  private:
   OBJECTOPSAPI::IDataStreamPtr inner_;

@@ -200,6 +200,9 @@ CQiError CJobHarness::Register(const RegisterOptions& options) {
     stored.clientId = node.clientId;
     stored.configDirectory = node.confDir;
     for (const std::string& dir : node.dataDirs) {
+      // Checked before the join, where a ";" would split the directory.
+      error = CSuiteRegistration::CheckDataDirectory(dir, node.name);
+      if (error.IsError()) return error;
       stored.dataDirectories += (stored.dataDirectories.empty() ? "" : ";") + dir;
     }
     instance.nodes.push_back(stored);
@@ -316,6 +319,7 @@ TqRunner::StreamFactory CJobHarness::StoreStreams(const TqRunner::JobSpec& spec)
     auto it = clientIds.find(clientName);
     job.clientId = it == clientIds.end() ? 0 : it->second;
     job.streamNumber = streamNumber;
+    job.commitBatch = CJobHarness::kCommitBatch;
     return boost::shared_ptr<OBJECTOPSAPI::IDataStream>(new CStoreDataStream(job, home));
   };
 }

@@ -36,6 +36,9 @@ namespace TqHarness {
 class CJobHarness {
  public:
   static constexpr const char* kCoordinatorClient = "cluster1";
+  // Items a store stream of a job confirms together (one file-system flush
+  // and one catalog transaction per batch; see CStoreDataStream).
+  static constexpr int kCommitBatch = 64;
   static constexpr const char* kInstanceName = "cassandra1";
   static constexpr const char* kSubclientName = "default";
   static constexpr uint32_t kOmbrelId = 2;

@@ -33,6 +33,13 @@ CQiError CTimingDataStream::WriteExtent(uint64_t offset, const void* data, size_
   return error;
 }
 
+CQiError CTimingDataStream::Flush() {
+  auto start = std::chrono::steady_clock::now();
+  CQiError error = inner_->Flush();
+  times_.commitNs += Since(start);
+  return error;
+}
+
 CQiError CTimingDataStream::CommitItem() {
   auto start = std::chrono::steady_clock::now();
   CQiError error = inner_->CommitItem();

@@ -30,6 +30,9 @@ class CTimingDataStream : public OBJECTOPSAPI::IDataStream {
   CQiError WriteExtent(uint64_t offset, const void* data, size_t length) override;
   CQiError CommitItem() override;
   void AbortItem() override;
+  // The time of a batch's confirmation counts as commit time.
+  CQiError Flush() override;
+  uint64_t PendingItems() const override { return inner_->PendingItems(); }
 
  private:
   OBJECTOPSAPI::IDataStreamPtr inner_;
