@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "PriamRecordsTestSupport.h"
 #include "cleanup/CassandraPostOpCleanupController.h"
 #include "common/CassandraNodeRecords.h"
 #include "common/CleanupRecords.h"
@@ -114,38 +115,12 @@ class CleanupControllerTest : public ::testing::Test {
     return dir;
   }
 
-  static std::string Encrypt(const std::string& plain) {
-    char buffer[1024];
-    unsigned int length = sizeof buffer;
-    EXPECT_NE(TQPassword().encrypt(plain.c_str(), buffer, length), 0);
-    return std::string(buffer, length);
-  }
   static std::string JmxXml(const std::string& user, const std::string& password) {
-    App::JMXConnection jmx;
-    jmx.setJmxHost("jmx.example");
-    jmx.setJmxPort(7199);
-    if (!user.empty()) {
-      UserCredentials credentials;
-      credentials.setUserName(user);
-      credentials.setPassword(Encrypt(password));
-      jmx.setCredentials(credentials);
-    }
-    std::string xml;
-    EXPECT_EQ(jmx.serialize(xml), 0);
-    return xml;
+    return priamtest::JmxXml("jmx.example", 7199, !user.empty(), user, priamtest::Encrypt(password),
+                             "");
   }
   static std::string AuthXml(const std::string& keystorePassword) {
-    App::CassandraSSLConfig ssl;
-    ssl.setSslEnabled(1);
-    ssl.setKeystorePath("/ks.jks");
-    ssl.setKeystorePassword(keystorePassword);
-    ssl.setTruststorePath("/ts.jks");
-    ssl.setTruststorePassword(Encrypt("ts secret"));
-    App::AuthConfig auth;
-    auth.setSsl(ssl);
-    std::string xml;
-    EXPECT_EQ(auth.serialize(xml), 0);
-    return xml;
+    return priamtest::AuthXml(1, keystorePassword, priamtest::Encrypt("ts secret"));
   }
 
   static std::string NodeConfig(const std::vector<NodeParam>& nodes) {
@@ -298,12 +273,12 @@ TEST_F(CleanupControllerTest, EachNodeGetsItsPriamWithExactPropertiesAndOptions)
   Probe& c = Controller();
   ASSERT_FALSE(Init(c, {{"NodeConfig", NodeConfig({{"n1", "/jh", conf1}, {"n2", "", conf2}})},
                         {"JMXConfig", JmxXml("jmxuser", "jmx secret")},
-                        {"AuthConfig", AuthXml(Encrypt("ks secret"))}})
+                        {"AuthConfig", AuthXml(priamtest::Encrypt("ks secret"))}})
                    .IsError());
   const std::string options =
       " -Dpriam.jmx.host=jmx.example -Dcql.ssl.enable=true "
-      " -Dssl.enable=true  -Djavax.net.ssl.keyStore=/ks.jks"
-      " -Djavax.net.ssl.trustStore=/ts.jks" +
+      " -Dssl.enable=true  -Djavax.net.ssl.keyStore=/ks/keystore.jks"
+      " -Djavax.net.ssl.trustStore=/ts/truststore.jks" +
       std::string(kClientAuth);
   ScriptedPriam::Session s1 = SessionsOf(conf1).at(0);
   EXPECT_EQ(s1.properties, (Properties{{"priam.jmx.port", "7199"},
@@ -327,7 +302,7 @@ TEST_F(CleanupControllerTest, EachNodeGetsItsPriamWithExactPropertiesAndOptions)
   const std::string conf3 = Conf("n3");
   Probe& off = Controller();
   ASSERT_FALSE(Init(off, {{"NodeConfig", NodeConfig({{"n3", "/jh", conf3}})},
-                          {"AuthConfig", AuthXml(Encrypt("ks secret"))}})
+                          {"AuthConfig", AuthXml(priamtest::Encrypt("ks secret"))}})
                    .IsError());
   ScriptedPriam::Session s3 = SessionsOf(conf3).at(0);
   EXPECT_EQ(s3.starts.at(0).jvmOptions, " -Dcql.ssl.enable=false  -Dssl.enable=false ");
