@@ -158,14 +158,16 @@ void CassandraPostOpCleanupController::deleteSnapshots() {
     CQiError e = priam.get(0, CQiString("ListSnaps"), reply, CQiString(""));
     TQLOG(0, "ListSnaps response. Error: %s, Response: %s", e.AsString(2).c_str(), reply.c_str());
     std::vector<std::string> names;
+    TqJson::Object snapshots;
     if (e.IsError()) {
       // Without the list, at least this job's own snapshot goes; the next
       // node is still visited.
       TQLOG(-1, "Not listing snapshots");
       names.push_back(snapshotName);
+    } else if (!TqJson::Unserialize(reply.str(), snapshots)) {
+      TQLOG(-1, "Snapshot list not readable; clearing only %s", snapshotName.c_str());
+      names.push_back(snapshotName);
     } else {
-      TqJson::Object snapshots;
-      TqJson::Unserialize(reply.str(), snapshots);
       for (const auto& snapshot : snapshots) {
         if (IsSubclientSnapshot(snapshot.first, snapshotName)) names.push_back(snapshot.first);
       }

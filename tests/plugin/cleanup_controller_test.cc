@@ -399,19 +399,23 @@ TEST_F(CleanupControllerTest, OnlyTheSubclientsSnapshotsAreCleared) {
 }
 
 TEST_F(CleanupControllerTest, FailedListingClearsThisJobsSnapshotAndGoesOn) {
-  const std::string n1 = Conf("n1"), n2 = Conf("n2"), n3 = Conf("n3");
+  const std::string n1 = Conf("n1"), n2 = Conf("n2"), n3 = Conf("n3"), n4 = Conf("n4");
   priam_->SetError("ListSnaps", FXErrorUtil::ErrorWin32(FXLOC, 1359, "down"), "down", n1);
+  priam_->SetReply("ListSnaps", "not a list", n4);
   priam_->SetReply("ListSnaps", R"({"12TQsnapshot300":[]})", n2);
   priam_->SetReply("ListSnaps", R"({"12TQsnapshot345":[]})", n3);
   Probe& c = Controller();
   ASSERT_FALSE(
-      Init(c, {{"NodeConfig", NodeConfig({{"n1", "", n1}, {"n2", "", n2}, {"n3", "", n3}})}})
+      Init(c, {{"NodeConfig",
+                NodeConfig({{"n1", "", n1}, {"n2", "", n2}, {"n3", "", n3}, {"n4", "", n4}})}})
           .IsError());
   CLogCapture log;
   c.deleteSnapshots();
   EXPECT_EQ(Cleared(n1), (std::vector<std::string>{"12TQsnapshot345"}));
   EXPECT_EQ(Cleared(n2), (std::vector<std::string>{"12TQsnapshot300"}));
   EXPECT_EQ(Cleared(n3), (std::vector<std::string>{"12TQsnapshot345"}));
+  // A list that cannot be read is no list either.
+  EXPECT_EQ(Cleared(n4), (std::vector<std::string>{"12TQsnapshot345"}));
   int notListing = 0;
   for (const auto& t : log.Texts(-1)) notListing += t == "Not listing snapshots";
   EXPECT_EQ(notListing, 1);
