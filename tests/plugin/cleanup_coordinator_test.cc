@@ -337,10 +337,18 @@ TEST_F(CleanupCoordinatorTest, LoadFailures) {
       {"reply without Cassandra configuration",
        [this] {
          Register();
-         App_ExecuteSP::ReplyProcedure(kClusterInstanceProcedure,
-                                       "<App_DistributedClusterInstanceResp/>");
+         App::DistributedClusterInstanceResp empty;
+         std::string xml;
+         empty.serialize(xml);
+         App_ExecuteSP::ReplyProcedure(kClusterInstanceProcedure, xml);
        },
-       ""},
+       "Null Cassandra config"},
+      {"reply not readable",
+       [this] {
+         Register();
+         App_ExecuteSP::ReplyProcedure(kClusterInstanceProcedure, "<not a reply");
+       },
+       "Stored procedure to save instance properties failed with an error [-1]"},
       {"no mapping file",
        [this] {
          Register();
