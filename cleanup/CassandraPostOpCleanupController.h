@@ -2,6 +2,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "platform/framework/Controller.h"
 
@@ -13,14 +14,75 @@ namespace TQCassandra {
 
 // The node side of the post-operations phase ("postop"): clears the job
 // subclient's snapshots and deletes the backed-up incremental files of the
-// Cassandra nodes on its machine.
+// Cassandra nodes on its machine. The whole cleanup runs once, in
+// OnControllerStarted; the controller runs no workers and takes no tasks.
 class CassandraPostOpCleanupController : public DistributedQEL::CController {
  public:
+  static constexpr const char* kCleanupInfoFileName = "CassandraCleanupInfoFile";
+  static constexpr const char* kFilesToCleanupName = "FilesToCleanup.tqf";
+  static constexpr uint32_t kEvIncrCleanupIncomplete = 0x60003D7;
+
   CassandraPostOpCleanupController();
   // Releases the members, and with them the Priam utilities still held.
   ~CassandraPostOpCleanupController() override;
 
+  int getNumberOfWorkers() override { return 0; }
+  CQiError OnStartStream(DistributedQEL::StreamInfo*) override { return CQiError::Success(); }
+  CQiError OnStopStream(DistributedQEL::StreamInfo*) override { return CQiError::Success(); }
+  CQiError OnTask(DistributedQEL::TaskInfo*, bool&) override { return CQiError::Success(); }
+  CQiError OnStopTask(DistributedQEL::TaskInfo*) override { return CQiError::Success(); }
+  // The cleanup run: snapshots, then (unless the job was stopped) the
+  // incremental files, then the Priams are stopped and the cleanup
+  // information file removed.
+  CQiError OnControllerStarted() override;
+  // Reads the payload and the argument line ("-t <backup level>") and starts
+  // one Priam per Cassandra node of the payload.
+  CQiError processNodeInit(CNMessageBase* message) override;
+  bool isControllerDone() override { return controllerDone; }
+
+  // Makes the node's Priam utility and, with `start`, sets its properties
+  // and JVM options from the JMX and authentication texts and starts it. On
+  // success the utility is in priamByNode under `nodeName`.
+  CQiError initializePriam(const std::string& javaHome, const std::string& confDir,
+                           const std::string& jmxConfig, const std::string& authConfig,
+                           const std::string& nodeName, bool start);
+  // Stops every connected Priam; the utilities stay. Always succeeds.
+  CQiError uninitializePriam();
+  // Clears every snapshot of the job's subclient on every node.
+  void deleteSnapshots();
+  // Deletes the files the completed tasks' collect files list, and sweeps
+  // the backups folders of the snapshotted tables. Always succeeds.
+  CQiError cleanupIncrFiles(TQBkpLevel level);
+  // Deletes, in `directory` and its subdirectories, the regular files
+  // modified before `time`. Symbolic links are neither followed nor deleted.
+  void deleteFiles(const std::string& directory, long time);
+
+  // Whether a snapshot belongs to the subclient of `snapshotName`: it begins
+  // with the subclient id, followed at once by "TQsnapshot".
+  static bool IsSubclientSnapshot(const std::string& name, const std::string& snapshotName);
+  // For the path of a file of a snapshot (data directory / keyspace / table
+  // directory / "snapshots" / snapshot name / file ...): the keyspace and
+  // the table directory. False for any other path, such as a backups file of
+  // a keyspace or table named "snapshots".
+  static bool SnapshotTableOf(const std::string& path, std::string& keyspace, std::string& table);
+
  protected:
+  // Records a path that could not be deleted.
+  void recordDeleteFailure(const std::string& path, int error);
+  // Deletes a file listed by a collect file; one already gone counts as
+  // deleted. False when it is still there.
+  bool deleteListedFile(const std::string& path);
+  // Whether `path` lies inside one of the data directories.
+  bool isInsideDataDirectory(const std::string& path) const;
+  // Reads "CassandraCleanupInfoFile": the snapshot time and the data
+  // directories.
+  void readCleanupInfo();
+  // One collect file's lines; false when it cannot be opened.
+  bool cleanupCollectFile(const std::string& path);
+  // The name under which a payload node keeps its Priam: its own name, or,
+  // for a node without one or one already taken, a distinct name.
+  std::string priamKeyFor(const std::string& nodeName, size_t position) const;
+
   // True once the cleanup run has stopped the Priams.
   bool controllerDone = false;
   // A file the cleanup tried to delete was left.
@@ -36,8 +98,15 @@ class CassandraPostOpCleanupController : public DistributedQEL::CController {
   std::string snapshotName;
   // The payload carried "JobKill" = "1".
   bool jobKilled = false;
-  // Level of the backup job; the node start payload sets it.
+  // Level of the backup job; "-t" on the argument line sets it.
   TQBkpLevel backupLevel = TQBkpLevel_Full;
+
+  // From "CassandraCleanupInfoFile": the time of the job's snapshot (0 when
+  // unknown, which deletes nothing by age) and the data directories.
+  long snapshotTime = 0;
+  std::vector<std::string> dataDirs;
+  // Paths whose deletion failed in this run, in order.
+  std::vector<std::string> failedPaths;
 };
 
 }  // namespace TQCassandra

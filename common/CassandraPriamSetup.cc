@@ -248,6 +248,55 @@ CQiError CassandraPriamSetup::StartCoordinatorPriam(
   return CQiError::Success();
 }
 
+std::string CassandraPriamSetup::WorkingDirectoryName(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") {
+    std::string escaped = "%";
+    for (size_t i = 0; i < name.size(); ++i) escaped += "%2E";
+    return escaped;
+  }
+  std::string escaped;
+  for (char c : name) {
+    if (c == '%') {
+      escaped += "%25";
+    } else if (c == '/') {
+      escaped += "%2F";
+    } else {
+      escaped += c;
+    }
+  }
+  return escaped;
+}
+
+CQiError CassandraPriamSetup::MakeNodePriam(const std::string& javaHome,
+                                            const std::string& jobResultsDirectory,
+                                            const std::string& clientName, const std::string& name,
+                                            const std::string& confLocation, PriamUtilPtr& priam) {
+  const std::string javaPath = JavaPath(javaHome);
+  std::string baseDirectory;
+  CQiError e = ReadBaseDirectory(baseDirectory);
+  if (e.IsError()) return e;
+  std::string workingDirectory;
+  e = MakeWorkingDirectory({jobResultsDirectory, clientName, WorkingDirectoryName(name)},
+                           workingDirectory);
+  if (e.IsError()) return e.Push(FXLOC);
+  TQLOG(0, "Initialize Priam - instance %s, javaPath %s, cassandraConfDir %s, priamFileDir %s",
+        name.c_str(), javaPath.c_str(), confLocation.c_str(), workingDirectory.c_str());
+  priam = NewPriamUtil(javaPath, baseDirectory, workingDirectory, confLocation);
+  if (!priam) return FXErrorUtil::ErrorWin32(FXLOC, 8, "Memory allocation failed for Priam object");
+  return CQiError::Success();
+}
+
+bool CassandraPriamSetup::RaiseNodeStartFailure(const CQiError& error) {
+  if (FXErrorUtil::IsWin32(error, 5)) {
+    EvEvent().MajorEvent(kEvPriamAccessDenied);
+    return true;
+  }
+  EvEvent event;
+  event << error.AsString(2);
+  event.MajorEvent(kEvPriamStartFailed);
+  return false;
+}
+
 CQiError CassandraPriamSetup::InitializeNodePriams(
     const std::map<std::string, NodePriamInstance>& instances,
     const std::string& jobResultsDirectory, const std::string& jmxConfig,
@@ -258,18 +307,10 @@ CQiError CassandraPriamSetup::InitializeNodePriams(
     const NodePriamInstance& instance = entry.second;
     TQLOG(0, "Initializing Priam for instance %s", name.c_str());
 
-    const std::string javaPath = JavaPath(instance.javaHome);
-    std::string baseDirectory;
-    CQiError e = ReadBaseDirectory(baseDirectory);
+    PriamUtilPtr priam;
+    CQiError e = MakeNodePriam(instance.javaHome, jobResultsDirectory, clientName, name,
+                               NodeConfigurationLocation(instance.configDirectory), priam);
     if (e.IsError()) return e;
-    std::string workingDirectory;
-    e = MakeWorkingDirectory({jobResultsDirectory, clientName, name}, workingDirectory);
-    if (e.IsError()) return e.Push(FXLOC);
-    PriamUtilPtr priam = NewPriamUtil(javaPath, baseDirectory, workingDirectory,
-                                      NodeConfigurationLocation(instance.configDirectory));
-    if (!priam) {
-      return FXErrorUtil::ErrorWin32(FXLOC, 8, "Memory allocation failed for Priam object");
-    }
     // Kept at once, so that an instance whose later steps fail still has its
     // (not running) utility.
     priamByInstance[name] = priam;
@@ -279,16 +320,9 @@ CQiError CassandraPriamSetup::InitializeNodePriams(
     if (e.IsError()) return e.Push(FXLOC);
 
     e = priam->startPriam();
-    if (e.IsError()) {
-      if (FXErrorUtil::IsWin32(e, 5)) {
-        EvEvent().MajorEvent(kEvPriamAccessDenied);
-        return e.Push(FXLOC);
-      }
-      // This instance stays behind, not running; the others still start.
-      EvEvent event;
-      event << e.AsString(2);
-      event.MajorEvent(kEvPriamStartFailed);
-    }
+    // An instance whose Priam did not start stays behind, not running, and
+    // the others still start; a refused start ends the walk.
+    if (e.IsError() && RaiseNodeStartFailure(e)) return e.Push(FXLOC);
   }
   return CQiError::Success();
 }

@@ -144,6 +144,24 @@ class CassandraPriamSetup {
                                         std::string& priamAdditionalParameters, PriamUtilPtr& priam,
                                         const std::function<void(const CQiError&)>& onStartFailure);
 
+  // Node: a new utility (not started) for one Cassandra node: Java path from
+  // the Java home ("" without one), working directory `jobResultsDirectory`
+  // / `clientName` / the node's name as one path component
+  // (WorkingDirectoryName), created with its parents.
+  static CQiError MakeNodePriam(const std::string& javaHome, const std::string& jobResultsDirectory,
+                                const std::string& clientName, const std::string& name,
+                                const std::string& confLocation, PriamUtilPtr& priam);
+
+  // A node name as one path component that cannot leave its folder: "%" and
+  // "/" are written "%25" and "%2F"; "", "." and ".." become "%", "%%2E" and
+  // "%%2E%2E". Distinct names stay distinct.
+  static std::string WorkingDirectoryName(const std::string& name);
+
+  // Node: raises the job event of a Priam that did not start: access denied
+  // (error 5) 0x6000485 without argument, anything else 0x60003D4 with the
+  // error's text. True for access denied.
+  static bool RaiseNodeStartFailure(const CQiError& error);
+
   // Node: one utility per instance, in ascending name order, stored in
   // `priamByInstance` under the instance name as soon as it is made; with
   // `start` each is then configured with the JMX and authentication texts

@@ -174,9 +174,23 @@ JobResult CJobRunner::Run() {
       setup.commitOffsets = offsets;
       setup.phaseParams = result.phaseParams;
       setup.firstTaskId = nextTaskId;
+      const size_t journalBefore = journal.Entries().size();
       PhaseResult phaseResult = CPhaseEngine::Run(setup);
       for (const TaskRecord& task : phaseResult.tasks) {
         nextTaskId = std::max(nextTaskId, task.taskId + 1);
+      }
+      if (phase == kPostOperationsPhase && phaseResult.status == PHASE_COMPLETE) {
+        // The post-operations phase has no tasks to tell how it went; a
+        // major event raised during it (a node whose Priam did not start)
+        // completes it with warnings.
+        const std::vector<CEventJournal::Entry> entries = journal.Entries();
+        for (size_t i = journalBefore; i < entries.size(); ++i) {
+          if (entries[i].kind == CEventJournal::kEvent &&
+              entries[i].severity >= CEventJournal::kMajor) {
+            phaseResult.status = PHASE_COMPLETE_WITH_WARNINGS;
+            break;
+          }
+        }
       }
       const TQBkpJobClient::JobManagerState state = jobClient->getJobManagerState();
       if (state.hasReferenceTime) result.referenceTime = state.referenceTime;

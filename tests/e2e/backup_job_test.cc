@@ -251,7 +251,11 @@ TEST_F(VerifierDamage, SourceChangedOnDisk) {
 
 TEST_F(VerifierDamage, SnapshotFileNeverStored) {
   MakeCluster(e2e::SmallCluster(1));
-  TqRunner::JobResult job = Backup(TQBkpLevel_Full);
+  // Without its post-operations phase the job's snapshot stays on disk.
+  TqRunner::JobSpec spec = harness_->MakeSpec(TqHarness::BackupRequest());
+  spec.phases = {"scan", "backup"};
+  TqRunner::JobResult job;
+  ASSERT_FALSE(harness_->Run(spec, job).IsError());
   ASSERT_TRUE(job.Completed());
   std::vector<std::string> snapshot =
       TqHarness::CJobVerifier::SnapshotFiles(harness_->State(), job.jobId);
@@ -282,20 +286,35 @@ TEST_F(E2eTest, CommitLogJobStoresEveryArchivedSegmentOfEveryNode) {
 
   TqHarness::BackupRequest request;
   request.commitLog = true;
+  // The archived segments as the backup phase left them: the
+  // post-operations phase deletes those the job stored.
+  auto archived = [this] {
+    std::map<std::string, std::string> found;
+    for (const auto& node : harness_->State().nodes) {
+      std::error_code ec;
+      for (const auto& entry : fs::directory_iterator(node.commitLogArchiveDir, ec)) {
+        if (entry.path().filename().string().rfind("CommitLog", 0) == 0) {
+          found[entry.path().string()] = simtest::ReadFile(entry.path().string());
+        }
+      }
+    }
+    return found;
+  };
+  std::map<std::string, std::string> segments;
+  TqRunner::JobSpec spec = harness_->MakeSpec(request);
+  spec.observer = [&](const TqRunner::RunnerEvent& event) {
+    if (event.kind == TqRunner::RunnerEvent::kPhase && event.phase == "postop" &&
+        event.text == "start") {
+      segments = archived();
+    }
+  };
   TqRunner::JobResult job;
-  error = harness_->RunBackup(request, job);
+  error = harness_->Run(spec, job);
   ASSERT_FALSE(error.IsError()) << error.AsString(2);
   ASSERT_TRUE(job.Completed()) << TqRunner::PhaseStatusName(job.status);
   EXPECT_TRUE(job.pendingCauses.empty());
+  EXPECT_TRUE(archived().empty());
 
-  std::map<std::string, std::string> segments;
-  for (const auto& node : harness_->State().nodes) {
-    for (const auto& entry : fs::directory_iterator(node.commitLogArchiveDir)) {
-      if (entry.path().filename().string().rfind("CommitLog", 0) == 0) {
-        segments[entry.path().string()] = simtest::ReadFile(entry.path().string());
-      }
-    }
-  }
   ASSERT_EQ(segments.size(), 3u * 2u);
   std::map<std::string, SStoredItem> stored = StoredFiles(job.jobId);
   EXPECT_EQ(Keys(stored), Keys(segments));

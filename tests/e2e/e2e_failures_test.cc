@@ -69,11 +69,43 @@ class FailureTest : public E2eTest {
     std::map<std::string, std::string> files;
     for (int task : tasks) {
       for (const auto& line : e2e::ReadCollectFile(CollectFileOf(jobId, "node1", task))) {
-        if (fs::is_regular_file(line.path)) files[line.path] = simtest::ReadFile(line.path);
+        std::string content;
+        if (ContentOf(line.path, content)) files[line.path] = content;
       }
     }
     return files;
   }
+
+  // Keeps the job's snapshot files as they were when its post-operations
+  // phase, which clears them, started.
+  void KeepSnapshotAtPostop(TqRunner::JobSpec& spec) {
+    auto inner = spec.observer;
+    const int64_t jobId = spec.jobId;
+    spec.observer = [this, inner, jobId](const TqRunner::RunnerEvent& event) {
+      if (inner) inner(event);
+      if (event.kind == TqRunner::RunnerEvent::kPhase && event.phase == "postop" &&
+          event.text == "start") {
+        for (const auto& path : TqHarness::CJobVerifier::SnapshotFiles(harness_->State(), jobId)) {
+          snapshotAtPostop_[path] = simtest::ReadFile(path);
+        }
+      }
+    };
+  }
+
+  // A regular file's content: as kept by KeepSnapshotAtPostop, else from
+  // the disk.
+  bool ContentOf(const std::string& path, std::string& content) const {
+    auto it = snapshotAtPostop_.find(path);
+    if (it != snapshotAtPostop_.end()) {
+      content = it->second;
+      return true;
+    }
+    if (!fs::is_regular_file(path)) return false;
+    content = simtest::ReadFile(path);
+    return true;
+  }
+
+  std::map<std::string, std::string> snapshotAtPostop_;
 
   // The node's one mapping line marks exactly the `complete` tasks done.
   static void ExpectMappingMarksComplete(const std::string& mappingText,
@@ -369,7 +401,7 @@ TEST_F(FailureTest, WorkerFailingMidFileHandsItsTaskOnFromTheCommittedOffset) {
   std::map<std::string, int> counts = e2e::RecordCounts(harness_->SuiteHome(), jobId);
   const std::vector<e2e::CollectLine>& lines = fault->Lines();
   for (size_t i = 0; i < lines.size(); ++i) {
-    if (!fs::is_regular_file(lines[i].path)) continue;
+    if (after.snapshotFiles.count(lines[i].path) == 0) continue;
     EXPECT_EQ(counts[lines[i].path], i <= fault->Target() ? 1 : 2) << lines[i].path;
   }
 
@@ -429,6 +461,7 @@ TEST_F(FailureTest, QuitFlagRaisedWhileTheJobRunsStopsItFailed) {
       mappingAfterBackup = simtest::ReadFile(MappingFile(jobId));
     }
   };
+  KeepSnapshotAtPostop(spec);
   TqRunner::JobResult job;
   ASSERT_FALSE(harness_->Run(spec, job).IsError());
 
@@ -507,6 +540,7 @@ TEST_F(FailureTest, QuitFlagRaisedAsAFileFailsStopsTheWorkerAtThatFile) {
       mappingAfterBackup = simtest::ReadFile(MappingFile(jobId));
     }
   };
+  KeepSnapshotAtPostop(spec);
   TqRunner::JobResult job;
   ASSERT_FALSE(harness_->Run(spec, job).IsError());
   ASSERT_GE(fault->Task(), 0);
@@ -544,9 +578,8 @@ TEST_F(FailureTest, QuitFlagRaisedAsAFileFailsStopsTheWorkerAtThatFile) {
   std::map<std::string, std::string> expected = FilesOfTasks(jobId, complete);
   const std::vector<e2e::CollectLine>& lines = fault->Lines();
   for (size_t i = 0; i < fault->Target(); ++i) {
-    if (fs::is_regular_file(lines[i].path)) {
-      expected[lines[i].path] = simtest::ReadFile(lines[i].path);
-    }
+    std::string content;
+    if (ContentOf(lines[i].path, content)) expected[lines[i].path] = content;
   }
   ExpectStoreHoldsExactly(jobId, expected);
 }

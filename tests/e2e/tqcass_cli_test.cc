@@ -95,14 +95,19 @@ TEST_F(TqcassCli, ClusterRegisterBackupsChangeShowAndVerify) {
   o = Run("show 1");
   ASSERT_EQ(o.status, 0) << o.output;
   for (const char* part : {"status:  Completed", "phase backup: Completed (complete)", "node node1",
-                           "node node3", "events: "}) {
+                           "node node3", "events: ", "phase postop: Completed",
+                           "cleanup node1    snapshots left 0, listed files gone 72/72",
+                           ", not deleted 0, cleanup info file removed"}) {
     EXPECT_TRUE(Contains(o.output, part)) << part << "\n" << o.output;
   }
 
+  // The snapshots and the backed-up incremental files are gone; their bytes
+  // are proven against the tables' SSTables.
   for (const char* job : {"1", "2"}) {
     o = Run(std::string("verify ") + job);
     EXPECT_EQ(o.status, 0) << o.output;
     EXPECT_TRUE(Contains(o.output, ": verified")) << o.output;
+    EXPECT_TRUE(Contains(o.output, " compared with their table's SSTable, ")) << o.output;
   }
 }
 

@@ -94,16 +94,27 @@ struct VerifyProblem {
 struct VerifyReport {
   int64_t jobId = 0;
   int level = 0;
-  std::string kind;        // "backup", or "log" for a commit-log job
-  int collectEntries = 0;  // entries of the job's numbered collect files
-  int filesChecked = 0;    // regular files checked
-  int filesGone = 0;       // of them no longer on disk: read back against their checksums
-  int snapshotFiles = 0;   // files of the job's snapshots (full jobs)
-  int storedItems = 0;     // items the store lists for the job
+  std::string kind;          // "backup", or "log" for a commit-log job
+  int collectEntries = 0;    // entries of the job's numbered collect files
+  int filesChecked = 0;      // regular files checked
+  int filesGone = 0;         // of them no longer on disk: read back against their checksums
+  int filesMatchedLive = 0;  // of those, compared with their table's live SSTable instead
+  int snapshotFiles = 0;     // files of the job's snapshots (full jobs)
+  int storedItems = 0;       // items the store lists for the job
   uint64_t bytesChecked = 0;
   std::vector<VerifyProblem> problems;
 
   bool Ok() const { return problems.empty(); }
+};
+
+// What a backup job's post-operations phase left on one node.
+struct CleanupState {
+  std::string client;
+  int snapshotsLeft = 0;  // snapshot folders of the job's subclient (any job) on its disks
+  int listedFiles = 0;    // regular-file entries of the job's collect files
+  int listedGone = 0;     // of them no longer on disk
+  std::vector<std::string> notDeleted;  // the lines of its "FilesToCleanup.tqf"
+  bool infoFileLeft = false;            // its "CassandraCleanupInfoFile" is still there
 };
 
 }  // namespace TqHarness

@@ -47,7 +47,64 @@ std::vector<std::string> CollectEntries(const std::string& folder, VerifyReport&
   return paths;
 }
 
+// For a file of a table's snapshot (<table>/snapshots/<name>/<file>) or
+// backups folder (<table>/backups/<file>) that is gone: the table's own file
+// of that name when it exists, else "".
+std::string LiveTwin(const std::string& path) {
+  const fs::path file(path);
+  fs::path table;
+  if (file.parent_path().filename() == "backups") {
+    table = file.parent_path().parent_path();
+  } else if (file.parent_path().parent_path().filename() == "snapshots") {
+    table = file.parent_path().parent_path().parent_path();
+  } else {
+    return std::string();
+  }
+  const fs::path twin = table / file.filename();
+  std::error_code ec;
+  return fs::is_regular_file(twin, ec) ? twin.string() : std::string();
+}
+
 }  // namespace
+
+std::vector<CleanupState> CJobVerifier::CleanupStateOf(int64_t jobId) const {
+  const std::string prefix = std::to_string(state_.subclientId) + "TQsnapshot";
+  std::vector<CleanupState> states;
+  for (const HarnessNode& node : state_.nodes) {
+    CleanupState cleanup;
+    cleanup.client = node.name;
+    for (const std::string& dataDir : node.dataDirs) {
+      std::error_code ec;
+      for (auto it = fs::recursive_directory_iterator(dataDir, ec);
+           !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (it->is_directory() && name.rfind(prefix, 0) == 0 &&
+            it->path().parent_path().filename() == "snapshots") {
+          ++cleanup.snapshotsLeft;
+        }
+      }
+    }
+    const std::string folder =
+        suiteHome_ + "/" + node.name + "/JobResults/" + std::to_string(jobId);
+    VerifyReport ignored;
+    for (const std::string& path : CollectEntries(folder, ignored, node.name)) {
+      std::error_code ec;
+      const fs::file_status status = fs::symlink_status(path, ec);
+      if (status.type() == fs::file_type::directory) continue;
+      ++cleanup.listedFiles;
+      if (status.type() == fs::file_type::not_found) ++cleanup.listedGone;
+    }
+    std::ifstream notDeleted(folder + "/FilesToCleanup.tqf", std::ios::binary);
+    std::string line;
+    while (std::getline(notDeleted, line)) {
+      if (!line.empty()) cleanup.notDeleted.push_back(line);
+    }
+    std::error_code ec;
+    cleanup.infoFileLeft = fs::exists(folder + "/CassandraCleanupInfoFile", ec);
+    states.push_back(cleanup);
+  }
+  return states;
+}
 
 std::vector<std::string> CJobVerifier::SnapshotFiles(const CHarnessState& state, int64_t jobId) {
   const std::string snapshot =
@@ -103,14 +160,23 @@ CQiError CJobVerifier::Verify(const TqRunner::JobResult& job, VerifyReport& repo
     }
     std::error_code ec;
     const bool onDisk = fs::exists(path, ec);
+    // A snapshot or backups file that the cleanup removed was a hard link of
+    // its table's SSTable: compared with that file when it is still there.
+    const std::string twin = onDisk ? std::string() : LiveTwin(path);
     for (const SStoredItem& item : stored) {
       if (!item.complete) {
         report.problems.push_back({client, path, "stored incomplete: " + item.problem});
         continue;
       }
       if (item.isDirectory) continue;
-      e = onDisk ? store.VerifyItem(item, path)
-                 : store.ReadItem(item, [](uint64_t, const char*, size_t) { return CQiError(); });
+      if (onDisk) {
+        e = store.VerifyItem(item, path);
+      } else if (!twin.empty()) {
+        e = store.VerifyItem(item, twin);
+        if (!e.IsError()) ++report.filesMatchedLive;
+      } else {
+        e = store.ReadItem(item, [](uint64_t, const char*, size_t) { return CQiError(); });
+      }
       if (e.IsError()) {
         report.problems.push_back({client, path, e.AsString(2)});
         continue;

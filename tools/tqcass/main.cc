@@ -22,6 +22,7 @@
 #include "platform/log/LogWriter.h"
 #include "platform/runner/RunnerTypes.h"
 #include "tools/lib/JobHarness.h"
+#include "tools/lib/JobVerifier.h"
 #include "tools/lib/ProgressReporter.h"
 #include "tools/tqcass/BrowseCommand.h"
 
@@ -311,6 +312,20 @@ int CmdJobs(TqHarness::CJobHarness& harness, const Args&) {
   return kOk;
 }
 
+// What the post-operations phase left on each node: the subclient's
+// snapshots, the job's listed files gone from disk, the files it could not
+// delete and whether the cleanup information file was removed.
+void ShowCleanup(TqHarness::CJobHarness& harness, int64_t jobId) {
+  TqHarness::CJobVerifier verifier(harness.SuiteHome(), harness.State());
+  for (const auto& node : verifier.CleanupStateOf(jobId)) {
+    std::printf("  cleanup %-8s snapshots left %d, listed files gone %d/%d, not deleted %zu, %s\n",
+                node.client.c_str(), node.snapshotsLeft, node.listedGone, node.listedFiles,
+                node.notDeleted.size(),
+                node.infoFileLeft ? "cleanup info file left" : "cleanup info file removed");
+    for (const auto& path : node.notDeleted) std::printf("    not deleted: %s\n", path.c_str());
+  }
+}
+
 int CmdShow(TqHarness::CJobHarness& harness, const Args& args) {
   int64_t jobId = 0;
   if (!ParseJobId(args, jobId)) return kUsage;
@@ -338,6 +353,7 @@ int CmdShow(TqHarness::CJobHarness& harness, const Args& args) {
                   NodeStateName(node.state), node.streams, node.failure.empty() ? "" : "  ",
                   node.failure.c_str());
     }
+    if (phase.name == "postop" && !phase.skipped) ShowCleanup(harness, jobId);
   }
   std::printf("events: %zu\n", job.events.size());
   for (const auto& event : job.events) {
@@ -360,7 +376,10 @@ int VerifyJob(TqHarness::CJobHarness& harness, int64_t jobId) {
               report.collectEntries, report.filesChecked,
               TqHarness::CProgressReporter::FormatBytes(report.bytesChecked).c_str());
   if (report.filesGone > 0) {
-    std::printf(" (%d gone from disk, read back against their checksums)", report.filesGone);
+    std::printf(
+        " (%d gone from disk: %d compared with their table's SSTable, %d read back against "
+        "their checksums)",
+        report.filesGone, report.filesMatchedLive, report.filesGone - report.filesMatchedLive);
   }
   if (report.level == TQBkpLevel_Full && report.kind != "log") {
     std::printf(", %d snapshot files on disk", report.snapshotFiles);
