@@ -7,7 +7,7 @@
 #include "backup/CollectFileMapping.h"
 #include "common/CassandraPriamSetup.h"
 #include "common/CleanupRecords.h"
-#include "platform/app/App_ExecuteSP.h"
+#include "common/ClusterInstanceProcedure.h"
 #include "platform/app/ApplicationId.h"
 #include "platform/app/CassandraInstance.h"
 #include "platform/base/FXErrorUtil.h"
@@ -23,8 +23,6 @@
 namespace TQCassandra {
 
 namespace {
-
-constexpr uint32_t SP_DISTRIBUTED_CLUSTER_INSTANCE = 0x1E4FDD52;
 
 // Calls `visit(client id, task status)` for every counting line of a mapping
 // file, in file order, until it returns false. False when the file cannot be
@@ -115,44 +113,30 @@ CQiError CassandraPostOpCleanup::loadNodeConfiguration() {
   TQLOG(2, "Fetching node details [%lu] ", static_cast<unsigned long>(instanceId));
 
   // 3. The instance's node list from the central server.
-  TqEntities::InstanceEntity entity;
-  entity.setInstanceId(static_cast<int32_t>(instanceId));
-  App::ClusterInstanceInfo query;
-  query.setInstance(entity);
-  query.setOperation(App::ClusterInstanceInfo::kOperationGet);
-  query.setClusterType(App::ClusterInstanceInfo::kClusterTypeCassandra);
-  App::DistributedClusterInstanceReq request;
-  request.setInstanceInfo(query);
-  std::string requestXml;
-  if (request.serialize(requestXml) != 0) {
-    return FXErrorUtil::ErrorErrNo(
-        FXLOC, -1,
-        "Distributed cluster instance XML serialization failed with an error. Please check the "
-        "logs");
+  const ClusterInstanceConfig stored = ClusterInstanceConfig::Get(static_cast<int32_t>(instanceId));
+  switch (stored.step) {
+    case ClusterInstanceConfig::kOk:
+      break;
+    case ClusterInstanceConfig::kSerialize:
+      return FXErrorUtil::ErrorErrNo(
+          FXLOC, -1,
+          "Distributed cluster instance XML serialization failed with an error. Please check the "
+          "logs");
+    case ClusterInstanceConfig::kProcedure:
+    case ClusterInstanceConfig::kParse: {
+      const int r = stored.step == ClusterInstanceConfig::kParse ? -1 : stored.code;
+      TQLOG(-1, " Executing stored procedure failed with an error retCode [%d] response Str [%s]",
+            r, stored.errorText.c_str());
+      return FXErrorUtil::ErrorErrNo(
+          FXLOC, -1,
+          "Stored procedure to save instance properties failed with an error [%d], response Str "
+          "[%s]",
+          r, stored.errorText.c_str());
+    }
+    case ClusterInstanceConfig::kNoConfig:
+      return FXErrorUtil::ErrorErrNo(FXLOC, -1, "Null Cassandra config");
   }
-  App_ExecuteSP executor;
-  std::string responseXml;
-  int r = executor.executeStoredProcedure(SP_DISTRIBUTED_CLUSTER_INSTANCE, requestXml, responseXml,
-                                          nullptr);
-  App::DistributedClusterInstanceResp response;
-  if (r == 0 && response.unserialize(responseXml) != 0) r = -1;
-  if (r != 0) {
-    TQLOG(-1, " Executing stored procedure failed with an error retCode [%d] response Str [%s]", r,
-          executor.getErrorString().c_str());
-    return FXErrorUtil::ErrorErrNo(
-        FXLOC, -1,
-        "Stored procedure to save instance properties failed with an error [%d], response Str "
-        "[%s]",
-        r, executor.getErrorString().c_str());
-  }
-  TQLOG(2, "Output xml: %s", responseXml.c_str());
-  std::optional<App::ClusterInstanceInfo> received = response.getInstanceInfo();
-  std::optional<App::DistributedClusterConfig> cluster;
-  std::optional<App::CassandraConfig> cassandra;
-  if (received) cluster = received->getClusterConfig();
-  if (cluster) cassandra = cluster->getCassandraConfig();
-  if (!cassandra) return FXErrorUtil::ErrorErrNo(FXLOC, -1, "Null Cassandra config");
-  nodes = cassandra->getNodes();
+  nodes = stored.config.getNodes();
 
   // 4. The clients that took part in the backup.
   const std::string mappingFile = mappingFilePath();
