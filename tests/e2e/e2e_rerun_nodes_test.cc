@@ -11,6 +11,8 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <memory>
+#include <mutex>
 #include <set>
 
 #include "E2eFixture.h"
@@ -85,8 +87,18 @@ TEST_P(RerunNodesTest, ANodeDownInTheFirstRunJoinsTheRerunWithoutTakingRecordedN
   spec.phases = {"scan", "backup"};
   spec.jobCtrlClient.reset(new TQJobCtrlClient(jobId));
   TQJobCtrlClientPtr control = spec.jobCtrlClient;
-  spec.observer = [control](const TqRunner::RunnerEvent& event) {
-    if (event.kind == TqRunner::RunnerEvent::kTask && event.tasksComplete >= 2) {
+  // Stopped only once every node up has tasks (and with them its mapping-file
+  // line): on a busy machine one node may finish two tasks before another
+  // node's tasks exist.
+  auto nodesWithTasks = std::make_shared<std::set<std::string>>();
+  auto seenMutex = std::make_shared<std::mutex>();
+  const size_t nodesUp = static_cast<size_t>(c.nodes - 1);
+  spec.observer = [control, nodesWithTasks, seenMutex,
+                   nodesUp](const TqRunner::RunnerEvent& event) {
+    if (event.kind != TqRunner::RunnerEvent::kTask) return;
+    std::lock_guard<std::mutex> lock(*seenMutex);
+    if (!event.clientName.empty()) nodesWithTasks->insert(event.clientName);
+    if (event.tasksComplete >= 2 && nodesWithTasks->size() >= nodesUp) {
       control->setQuitFlag(true);
     }
   };

@@ -241,10 +241,12 @@ TEST_F(RestoreJob, WorkerThatFailsMidFileLeavesNoHalfFileAndAnotherStreamFinishe
       return CQiError::Success();
     }
     ++failures;
-    // Half of the file is written: nothing under its real name yet.
+    // Half of the file is written: nothing under its real name yet. Other
+    // streams may have finished other files meanwhile; only this one counts.
+    const std::string name = header.substr(header.find_last_of('/') + 1);
     for (const auto& path : FilesBelow(destination)) {
-      if (path.find("-Data.db") != std::string::npos &&
-          path.find(".tqrestore-") == std::string::npos)
+      if (path.size() >= name.size() + 1 &&
+          path.compare(path.size() - name.size() - 1, std::string::npos, "/" + name) == 0)
         leftBehind.insert(path);
     }
     return FXErrorUtil::ErrorWin32(FXLOC, 5, "Injected failure of the disk");
