@@ -76,11 +76,28 @@ class CCassandraRestores : public virtual TQDC_FileSystem::CRestore {
   CQiError CreateTaskCreatePolicy(TQDC_FileSystem::CTaskCreatePolicyPtr& policy) override;
   CQiError CreateTaskAssignPolicy(TQDC_FileSystem::CTaskAssignPolicyPtr& policy) override;
 
+  // Node start payload (CassandraRestoresCoordinatorPayload.cc): the
+  // NodeInit of a started node controller; `message` is untouched on failure.
+  CQiError getNodeStartAcknowledgeMessage(DistributedQEL::CNodeInfoPtr& node,
+                                          FrameworkMessagePtr& message) override;
+  // 1 when the destination's sstableloader is the native one, else 0.
+  CQiError checkCassVersionForNativeSSTableloader(unsigned int& native);
+
   // The restore node arguments appended to every controller's command line;
   // the staging path is quoted only when it holds a blank or a quote.
   std::string restoreNodeArguments() const;
 
  protected:
+  // The client name under which the node of a nodeMap entry is registered:
+  // the target's across instances when its client id's low 32 bits are not
+  // 0, else the source's.
+  std::string registeredNodeName(const App::CassandraDockerClientMap& entry) const;
+  // The "TableMetadata" value: the destination's tables from Priam's
+  // "getMeta" and the connection properties of the nodes' Priams.
+  CQiError buildTableMetadata(std::string& xml);
+  // The "ZelkRestoreParameters" value for the node registered as `nodeName`.
+  CQiError buildZelkParameters(const std::string& nodeName, std::string& xml);
+
   // Raises EV_PRIAM_ACCESS_DENIED for an access-denied error (Win32 5) and
   // returns a copy of `error` in every case.
   CQiError handlePriamError(const CQiError& error);

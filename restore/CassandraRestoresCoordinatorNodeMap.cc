@@ -209,13 +209,10 @@ void CCassandraRestores::registerNodeMap() {
     TQLOG(1, "adding access node [%s]", sourceName.c_str());
     sourceClientNames.insert(sourceName);
 
+    const std::string name = registeredNodeName(entry);
     const bool byTarget = crossInstance && targetClient &&
                           (static_cast<uint64_t>(targetClient->getClientId()) & 0xFFFFFFFFu) != 0;
-    std::string name;
-    if (byTarget) {
-      name = targetClient->getClientName();
-    } else {
-      name = sourceName;
+    if (!byTarget) {
       TQLOG(0, "Source: %s Source instance: %s", sourceName.c_str(),
             source ? source->getContainerName().c_str() : "");
     }

@@ -19,6 +19,7 @@
 #include "platform/msg/BrowseRecords.h"
 #include "platform/msg/FrameworkRecords.h"
 #include "platform/suite/TQJobCtrlClient.h"
+#include "platform/suite/TQPI_Focus.h"
 
 namespace TqDataMover {
 
@@ -81,6 +82,8 @@ CQiError CRestoreDataMover::RunTask(DistributedQEL::TaskInfo& task) {
   std::string options;
   CQiError error = worker_->GetExtendedOptions(options);
   if (error.IsError()) return error.Push(FXLOC);
+  TQLOG(1, "Node %s stream %d restores with the extended options [%s]",
+        TQPI_Focus::getFocusClientName(true).c_str(), setup_.streamNumber, options.c_str());
 
   DistributedQEL::RestoreTaskInfoPtr restoreTask(new DistributedQEL::RestoreTaskInfo());
   if (restoreTask->unserialize(task.getPayload()) != 0) {
