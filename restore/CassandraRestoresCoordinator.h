@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <map>
 #include <set>
@@ -11,6 +12,8 @@
 #include "common/RestoreOptionRecords.h"
 #include "common/RestoreSchemaRecords.h"
 #include "platform/framework/Restore.h"
+#include "platform/msg/BrowseRecords.h"
+#include "platform/msg/IndexMetadataRecords.h"
 
 class CTqNetwork;
 namespace Zelk {
@@ -40,6 +43,8 @@ class CCassandraRestores : public virtual TQDC_FileSystem::CRestore {
   static constexpr uint32_t kEvPriamAccessDenied = 0x6000485;
   static constexpr uint32_t kEvPasswordDecryptFailed = 0x6000478;
   static constexpr uint32_t kEvStageFreeMaUnsupported = 0x6000475;
+  // A schema statement failed (pending cause and major event).
+  static constexpr uint32_t kEvSchemaCreateFailed = 0x60003F2;
 
   // `cleanupRestore` builds the framework base when this is the most-derived
   // class.
@@ -86,6 +91,32 @@ class CCassandraRestores : public virtual TQDC_FileSystem::CRestore {
   // The restore node arguments appended to every controller's command line;
   // the staging path is quoted only when it holds a blank or a quote.
   std::string restoreNodeArguments() const;
+
+  // Restore preparation (CassandraRestoresCoordinatorPrepare.cc): the client
+  // restore launcher and its restore records, node names of the target
+  // clients, and with recover the existence checks, the schema and key
+  // records of the index, the key copy and the creation of the missing
+  // keyspaces and tables; the share of a stage-free restore.
+  CQiError PrepareRestoreParameters(DistributedQEL::CClientConfigPtr& config,
+                                    CProgramArgumentsPtr& arguments, TQJobClientPtr jobClient,
+                                    TQJobCtrlClientPtr jobCtrlClient) override;
+  // Schema and key records of the backup's index views
+  // (CassandraRestoresCoordinatorSchema.cc): the backup reference time from
+  // "NodeMetaData" into "BackupRefTime_<job id>", then with `fetchSchemas`
+  // the keyspace and table statements of `paths` from "DBView".
+  virtual CQiError QueryCassandraView(bool fetchSchemas, std::vector<std::string> paths);
+  // Deferred view statements (CassandraRestoresCoordinatorDeferred.cc):
+  // moves the materialized-view statements of `statement` into
+  // "DeferredCqlSchemas_<job id>" and leaves the others in it.
+  CQiError ignoreMaterializedViews(std::string& statement);
+  // Runs the deferred statements one by one and removes the file; the lines
+  // that failed (each reported by its event) go to `failedLines` when given.
+  CQiError createDeferredSchemas(std::vector<std::string>* failedLines = nullptr);
+  // Copies the DSE system keys to the destination nodes and inserts the
+  // encrypted tables' key rows; called only when the index gave key records.
+  virtual CQiError HandleCassandraTDE();
+  // Creates the network share of a stage-free restore on the media agent.
+  virtual CQiError createZelkNetworkShare();
 
  protected:
   // The client name under which the node of a nodeMap entry is registered:
@@ -194,6 +225,35 @@ class CCassandraRestores : public virtual TQDC_FileSystem::CRestore {
   std::set<std::string> sourceClientNames;
   // "Version" of the coordinator Priam's "clusterDetails".
   std::string cassandraVersion;
+
+  // Restore preparation helpers.
+  // Gives each restore record the client that restores it (node map).
+  CQiError rewriteRestoreRecordNodeNames();
+  // "checkExistance?keyspace=K[&table=T]": `exists` from the reply.
+  CQiError checkExistence(const std::string& keyspace, const std::string& table, bool& exists);
+  // Creates the missing keyspaces and every queued table statement.
+  CQiError createMissingSchemas(bool keepSourceReplication, const std::string* replication);
+  // Reports a failed schema statement: event arguments `kind`, the statement
+  // and "<error>: <reply>", pending cause EV_SCHEMA_CREATE_FAILED.
+  void reportSchemaFailure(const char* kind, const std::string& statement, const CQiError& error,
+                           const std::string& reply);
+  // One browse of an index view; every BrowseData received goes to `visit`
+  // (a failed visit stops the walk and is returned).
+  CQiError browseIndexView(const std::string& view, const std::vector<std::string>& paths,
+                           const std::function<CQiError(const databrowse::BrowseData&)>& visit);
+  // A "DBView" table record of a table to create: its statement and key rows.
+  CQiError addTableRecord(cassandraCqlStatements& entry, const std::string& keyspace,
+                          const std::string& table,
+                          const IdxMetadata::CassandraTableMetadata& meta);
+  // The table's CQL with " AND ID = '<id>'" for destinations above version 2.
+  std::string withTableIdClause(const std::string& cql, const std::string& id) const;
+  // "<job results directory>/<prefix><job id>".
+  std::string jobResultsFile(const char* prefix) const;
+
+  // Keyspaces whose existence was asked of Priam in this phase.
+  std::set<std::string> keyspacesChecked;
+  // Keyspace and table of every table statement queued in keyspaceSchemas.
+  std::set<std::pair<std::string, std::string>> tablesQueued;
 };
 
 }  // namespace TQCassandra

@@ -96,19 +96,34 @@ class Scanner {
 std::vector<std::string> CqlStatement::Split(const std::string& text) {
   std::vector<std::string> parts;
   std::string current;
-  char quote = 0;
-  for (char c : text) {
-    if (quote) {
-      if (c == quote) quote = 0;
-      current += c;
-    } else if (c == '\'' || c == '"') {
-      quote = c;
-      current += c;
+  size_t i = 0;
+  const size_t n = text.size();
+  // Copies text[i, end) into the current statement.
+  auto take = [&](size_t end) {
+    current.append(text, i, end - i);
+    i = end;
+  };
+  while (i < n) {
+    const char c = text[i];
+    if (c == '\'' || c == '"') {
+      const size_t close = text.find(c, i + 1);
+      take(close == std::string::npos ? n : close + 1);
+    } else if (c == '$' && i + 1 < n && text[i + 1] == '$') {
+      const size_t close = text.find("$$", i + 2);
+      take(close == std::string::npos ? n : close + 2);
+    } else if ((c == '-' || c == '/') && i + 1 < n && text[i + 1] == c) {
+      const size_t end = text.find('\n', i + 2);
+      take(end == std::string::npos ? n : end);
+    } else if (c == '/' && i + 1 < n && text[i + 1] == '*') {
+      const size_t close = text.find("*/", i + 2);
+      take(close == std::string::npos ? n : close + 2);
     } else if (c == ';') {
       if (!Trim(current).empty()) parts.push_back(Trim(current));
       current.clear();
+      ++i;
     } else {
       current += c;
+      ++i;
     }
   }
   if (!Trim(current).empty()) parts.push_back(Trim(current));
@@ -233,7 +248,7 @@ bool CqlStatement::Parse(const std::string& textIn, CqlStatement& out, std::stri
       return false;
     }
   } else {
-    static const std::regex kId(R"(\bID\s*=\s*([0-9a-fA-F]{8}-[0-9a-fA-F-]{27}))",
+    static const std::regex kId(R"(\bID\s*=\s*'?([0-9a-fA-F]{8}-[0-9a-fA-F-]{27})'?)",
                                 std::regex::icase);
     std::smatch m;
     if (std::regex_search(rest, m, kId)) out.id = Lower(m[1]);

@@ -15,11 +15,12 @@ struct CqlStatement {
   bool ifNotExists = false;
   std::string keyspace;  // of the object (the keyspace itself for kCreateKeyspace)
   std::string name;      // table or view name
-  std::string id;        // "WITH ID = <uuid>" when given
+  std::string id;        // "ID = <uuid>" or "ID = '<uuid>'" when given
   nlohmann::json replication = nlohmann::json::object();  // kCreateKeyspace
   std::string text;                                       // the statement as given, trimmed
 
-  // Splits a text at the semicolons outside quotes; empty parts are dropped.
+  // Splits a text at the semicolons outside quoted literals and comments;
+  // empty parts are dropped.
   static std::vector<std::string> Split(const std::string& text);
   // Reads one statement; false with `error` for a CREATE it cannot read.
   static bool Parse(const std::string& text, CqlStatement& out, std::string& error);
