@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "RestoreFinishFixture.h"
 #include "platform/base/FXErrorUtil.h"
 #include "platform/log/LogWriter.h"
+#include "platform/suite/TqProcess.h"
 
 namespace finishtest {
 namespace {
@@ -80,6 +82,30 @@ TEST(RestoreChownCommand, EveryPartIsQuotedForTheShell) {
         << c.user;
     EXPECT_EQ(c.command, command);
   }
+}
+
+TEST(RestoreChownCommand, TheShellHandsChownExactlyTheThreeArguments) {
+  // A "chown" first on PATH that prints its arguments, one a line.
+  simtest::TempDir bin;
+  simtest::WriteScript(bin.Sub("chown"), "for a in \"$@\"; do printf '%s\\n' \"$a\"; done");
+  const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+  ::setenv("PATH", (bin.path() + ":" + oldPath).c_str(), 1);
+  struct Case {
+    std::string user, group, directory;
+  } cases[] = {
+      {"cass user", "g`id`", "/d/it's here"},
+      {"$(touch " + bin.Sub("owned") + ")", "g;id", "/d/$HOME/*"},
+  };
+  for (const Case& c : cases) {
+    std::string command, out, err;
+    ASSERT_FALSE(TQCassandra::CCassandraRestoreController::MakeChownCommand(c.user, c.group,
+                                                                            c.directory, command)
+                     .IsError());
+    EXPECT_EQ(0, TqProcess::system(command.c_str(), out, err, 0, false)) << err;
+    EXPECT_EQ("-R\n" + c.user + ":" + c.group + "\n" + c.directory + "\n", out);
+  }
+  ::setenv("PATH", oldPath.c_str(), 1);
+  EXPECT_FALSE(fs::exists(bin.Sub("owned")));
 }
 
 TEST(RestoreChownCommand, PartsThatCannotBeQuotedSafelyAreRefused) {

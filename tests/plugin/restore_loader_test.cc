@@ -94,17 +94,17 @@ TEST_F(RestoreLoaderTest, RestoredFilesGiveTheirTableFoldersOncePerNode) {
 TEST_F(RestoreLoaderTest, AStagingFolderTakesOnlyPathsBelowItByWholeComponents) {
   const std::string job1 = home_.Sub("stage/job1");
   const std::string job12 = home_.Sub("stage/job12");
-  controller_->hostStagingPath["n1"] = job1;
-  controller_->hostStagingPath["n12"] = job12;
   controller_->stagePath = home_.Sub("stage");
-  Result("restore.1.out",
-         {Data(Staged(job12 + "/ks/t/a-Data.db")), Data(Staged(job1 + "/ks/t/a-Data.db")),
-          // Below the argument line's folder only: this machine's client.
-          Data(Staged(home_.Sub("stage/job2/ks/t/a-Data.db")))});
-  EXPECT_EQ((LoadSet{{"n1", {job1 + "/ks/t"}},
-                     {"n12", {job12 + "/ks/t"}},
-                     {"host1", {home_.Sub("stage/job2/ks/t")}}}),
-            Collect());
+  Staged(job12 + "/ks/t/a-Data.db");
+  Staged(job1 + "/ks/t/a-Data.db");
+  Result("restore.1.out", {Data(job12 + "/ks/t/a-Data.db"), Data(job1 + "/ks/t/a-Data.db")});
+  // job1 alone: job12's file is not its own but lies below the argument
+  // line's folder, which stands for this machine's client.
+  controller_->hostStagingPath["n1"] = job1;
+  EXPECT_EQ((LoadSet{{"n1", {job1 + "/ks/t"}}, {"host1", {job12 + "/ks/t"}}}), Collect());
+  // Both, in either order of the map: each takes its own.
+  controller_->hostStagingPath["n12"] = job12;
+  EXPECT_EQ((LoadSet{{"n1", {job1 + "/ks/t"}}, {"n12", {job12 + "/ks/t"}}}), Collect());
 }
 
 TEST_F(RestoreLoaderTest, PathsThatWouldLoadOrRemoveOutsideATableFolderAreDropped) {
