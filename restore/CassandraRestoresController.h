@@ -6,11 +6,14 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+
+#include <utility>
 #include <vector>
 
 #include "common/BackupRecords.h"
 #include "common/CassandraNodeRecords.h"
 #include "common/RestoreRecords.h"
+#include "platform/base/QiString.h"
 #include "platform/framework/FSRestoreController.h"
 #include "platform/msg/NMessageBase.h"
 
@@ -61,6 +64,71 @@ class CCassandraRestoreController : public TQDC_FileSystem::CFSRestoreController
   CQiError StopCassandra(const std::string& targetKey);
   CQiError StartCassandra(const std::string& targetKey);
   CQiError CleanUpDataDir(const std::string& targetKey);
+
+  // Events raised while a node finishes its restore.
+  static constexpr uint32_t kEvChownFailed = 0x600048D;
+  static constexpr uint32_t kEvTableReloadFailed = 0x6000472;
+  static constexpr uint32_t kEvPriamAccessDenied = 0x6000485;
+
+  // Learns, with Recover, the keyspaces of the task's source paths (kept
+  // under the target node they are restored to), then hands the task to the
+  // framework; a task the framework accepts marks the node as having
+  // received one.
+  CQiError OnTask(DistributedQEL::TaskInfo* task, bool& flag) override;
+  // Finishes the restore of every target node of this machine: ownership of
+  // the restored files, then in place the bring-up and keyspace refresh, or
+  // the sstableloader load of the staged directories; reports a failed
+  // reload to the coordinator once, stops every Priam still running and
+  // ends with the framework's own hook.
+  void OnAgentStopped() override;
+
+  // The " chown -R " command line giving `directory` to user:group, every
+  // part quoted for the shell. Error 87 (and `command` left empty) for a
+  // user or group that is empty, begins with "-", holds ":" or a control
+  // character, and for a directory that is not absolute or holds a control
+  // character.
+  static CQiError MakeChownCommand(const std::string& user, const std::string& group,
+                                   const std::string& directory, std::string& command);
+
+ protected:
+  // In-place bring-up of one target node: dead-node replacement or plain
+  // start, by the node's source mapping.
+  CQiError doCassandraLogic(const std::string& targetKey);
+
+  // The restore result folder of this job on this machine (ends in "/").
+  std::string restoreResultsDirectory();
+  // Reads the restore result files of this job into target key -> parent
+  // folders of the restored files (each once, in the order first seen).
+  // False when the folder or one of its files could not be read (each
+  // failure is logged and raised as a failed reload).
+  bool collectStagedDirectories(std::map<std::string, std::list<std::string>>& loadSet);
+  // The staged load: loads every folder the result files name through the
+  // sstableloader of its node; sets reloadFailed on any failure.
+  void loadStagedDirectories();
+  // The target key owning the restored path of a result line, and the line
+  // cut down to the path; "" (line unchanged) when no staging folder holds
+  // the path.
+  std::string getInstanceFromPath(std::string& line);
+  // Loads one folder into the cluster through the node's Priam
+  // ("ExecuteBatch"); removes it afterwards when asked.
+  CQiError runSSTableLoader(const std::string& targetKey, CQiString& directory,
+                            bool removeAfterLoad);
+
+  // Ownership, then in place the bring-up, refresh and Priam stop, of one
+  // target node (a step of OnAgentStopped).
+  void finishTargetNode(const std::string& targetKey, const TQJobCtrlClientPtr& jobCtrl);
+  // Sets a pending cause of the job through the restore job client, with
+  // `argument` as its text when not empty.
+  void raisePendingCause(uint32_t eventId, const std::string& argument = std::string());
+  // Marks a reload that failed or could not run: raises the table reload
+  // failure and sets reloadFailed.
+  void markReloadFailed();
+  // The target key of the node that a source node (as named in the backup's
+  // paths) is restored to; the source name itself when no mapping names it.
+  std::string targetKeyOfSource(const std::string& sourceName) const;
+  // One JSON object of string members, in the order given.
+  static std::string JsonStringObject(
+      const std::vector<std::pair<std::string, std::string>>& members);
 
  protected:
   // What the node start payload sets for every target's Priam.
