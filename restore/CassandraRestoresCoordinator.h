@@ -80,6 +80,34 @@ class CCassandraRestores : public virtual TQDC_FileSystem::CRestore {
   // the staging path is quoted only when it holds a blank or a quote.
   std::string restoreNodeArguments() const;
 
+  // Supervision (CassandraRestoresCoordinatorSupervision.cc): the tasks of a
+  // node that failed to start or to initialise fail; a stopped node's worker
+  // slots are counted once for the nodes still restoring.
+  CQiError OnNodeChange(const DistributedQEL::CNodeInfoPtr& node,
+                        DistributedQEL::TakeAction& action) override;
+  // Once every task has ended: truncates the restored tables (when asked and
+  // safe), sends NodeStop to every node not stopped yet, then hands the freed
+  // worker slots to the nodes still running.
+  void OnIdle() override;
+  // Records a node's failed table reload; other messages go to the base.
+  CQiError processMessage(const CNMessageBase& message) override;
+  // A stage-free restore has no tasks and ignores the restart entries.
+  CQiError ProcessRestartString(std::list<TQDC_FileSystem::RestartInfo>& restartInfo) override;
+  void ControllerDone(DistributedQEL::CNodeInfoPtr& node,
+                      DistributedQEL::ControllerDone* done) override;
+  bool ShouldCreateWaitTask() override;
+  bool IsAllTaskCompletedForCurrentPhase() override;
+  bool CanChangeTaskState(DistributedQEL::TaskBasePtr& task,
+                          DistributedQEL::RestorePhase phase) override;
+
+  // Completion (CassandraRestoresCoordinatorComplete.cc): the job status from
+  // what the supervision recorded and the quit flag, the deferred view
+  // statements, the replaced nodes' removal and the stage-free share.
+  CQiError OnComplete() override;
+  // Removes the nodes that the restore replaced (a source node mapped to a
+  // different target) from the destination instance's stored node list.
+  virtual CQiError removeDeadNode();
+
  protected:
   // Raises EV_PRIAM_ACCESS_DENIED for an access-denied error (Win32 5) and
   // returns a copy of `error` in every case.
@@ -95,6 +123,21 @@ class CCassandraRestores : public virtual TQDC_FileSystem::CRestore {
   void fillSourceDCmap();
   // Nothing to read; succeeds.
   CQiError GetCassandraConfigParams() { return CQiError::Success(); }
+
+  // Sends "TruncateTable" for one table; always succeeds. A failure other
+  // than a table the cluster does not have is kept in truncateFailures.
+  CQiError cassTruncateTable(const std::string& keyspace, const std::string& table);
+  // The truncation of the idle pass that stops the nodes; `stoppedEarly`
+  // names a node that stopped before it ("" none).
+  void truncateRestoredTables(const std::string& stoppedEarly);
+  // Whether the restore has tables to truncate: recover set and a keyspace
+  // of its schemas outside the system ones that holds tables.
+  bool hasTablesToTruncate() const;
+  // Runs the view statements the preparation deferred; the lines that failed
+  // go to failedDeferredSchemas.
+  virtual CQiError createDeferredSchemas();
+  // Deletes the network share of a stage-free restore.
+  virtual CQiError deleteZelkNetworkShare();
 
   // The job's Cassandra restore options, read afresh from the job's XML
   // options (the four 1627 errors of a job without them).
@@ -177,6 +220,14 @@ class CCassandraRestores : public virtual TQDC_FileSystem::CRestore {
   std::set<std::string> sourceClientNames;
   // "Version" of the coordinator Priam's "clusterDetails".
   std::string cassandraVersion;
+  // Tables ("<keyspace>.<table>") whose truncation failed.
+  std::vector<std::string> truncateFailures;
+  // Why tables that were to be truncated were not; "" when none were left.
+  std::string truncationSkipped;
+  // Client names of the stopped nodes whose worker slots were counted.
+  std::set<std::string> workersCountedNodes;
+  // Deferred view statements that createDeferredSchemas could not run.
+  std::vector<std::string> failedDeferredSchemas;
 };
 
 }  // namespace TQCassandra
