@@ -111,12 +111,40 @@ class CCassandraRestores : public virtual TQDC_FileSystem::CRestore {
   CQiError ignoreMaterializedViews(std::string& statement);
   // Runs the deferred statements one by one and removes the file; the lines
   // that failed (each reported by its event) go to `failedLines` when given.
-  CQiError createDeferredSchemas(std::vector<std::string>* failedLines = nullptr);
+  virtual CQiError createDeferredSchemas(std::vector<std::string>* failedLines = nullptr);
   // Copies the DSE system keys to the destination nodes and inserts the
   // encrypted tables' key rows; called only when the index gave key records.
   virtual CQiError HandleCassandraTDE();
   // Creates the network share of a stage-free restore on the media agent.
   virtual CQiError createZelkNetworkShare();
+
+  // Supervision (CassandraRestoresCoordinatorSupervision.cc): the tasks of a
+  // node that failed to start or to initialise fail; a stopped node's worker
+  // slots are counted once for the nodes still restoring.
+  CQiError OnNodeChange(const DistributedQEL::CNodeInfoPtr& node,
+                        DistributedQEL::TakeAction& action) override;
+  // Once every task has ended: truncates the restored tables (when asked and
+  // safe), sends NodeStop to every node not stopped yet, then hands the freed
+  // worker slots to the nodes still running.
+  void OnIdle() override;
+  // Records a node's failed table reload; other messages go to the base.
+  CQiError processMessage(const CNMessageBase& message) override;
+  // A stage-free restore has no tasks and ignores the restart entries.
+  CQiError ProcessRestartString(std::list<TQDC_FileSystem::RestartInfo>& restartInfo) override;
+  void ControllerDone(DistributedQEL::CNodeInfoPtr& node,
+                      DistributedQEL::ControllerDone* done) override;
+  bool ShouldCreateWaitTask() override;
+  bool IsAllTaskCompletedForCurrentPhase() override;
+  bool CanChangeTaskState(DistributedQEL::TaskBasePtr& task,
+                          DistributedQEL::RestorePhase phase) override;
+
+  // Completion (CassandraRestoresCoordinatorComplete.cc): the job status from
+  // what the supervision recorded and the quit flag, the deferred view
+  // statements, the replaced nodes' removal and the stage-free share.
+  CQiError OnComplete() override;
+  // Removes the nodes that the restore replaced (a source node mapped to a
+  // different target) from the destination instance's stored node list.
+  virtual CQiError removeDeadNode();
 
  protected:
   // The client name under which the node of a nodeMap entry is registered:
@@ -143,6 +171,18 @@ class CCassandraRestores : public virtual TQDC_FileSystem::CRestore {
   void fillSourceDCmap();
   // Nothing to read; succeeds.
   CQiError GetCassandraConfigParams() { return CQiError::Success(); }
+
+  // Sends "TruncateTable" for one table; always succeeds. A failure other
+  // than a table the cluster does not have is kept in truncateFailures.
+  CQiError cassTruncateTable(const std::string& keyspace, const std::string& table);
+  // The truncation of the idle pass that stops the nodes; `stoppedEarly`
+  // names a node that stopped before it ("" none).
+  void truncateRestoredTables(const std::string& stoppedEarly);
+  // Whether the restore has tables to truncate: recover set and a keyspace
+  // of its schemas outside the system ones that holds tables.
+  bool hasTablesToTruncate() const;
+  // Deletes the network share of a stage-free restore.
+  virtual CQiError deleteZelkNetworkShare();
 
   // The job's Cassandra restore options, read afresh from the job's XML
   // options (the four 1627 errors of a job without them).
@@ -254,6 +294,15 @@ class CCassandraRestores : public virtual TQDC_FileSystem::CRestore {
   std::set<std::string> keyspacesChecked;
   // Keyspace and table of every table statement queued in keyspaceSchemas.
   std::set<std::pair<std::string, std::string>> tablesQueued;
+
+  // Tables ("<keyspace>.<table>") whose truncation failed.
+  std::vector<std::string> truncateFailures;
+  // Why tables that were to be truncated were not; "" when none were left.
+  std::string truncationSkipped;
+  // Client names of the stopped nodes whose worker slots were counted.
+  std::set<std::string> workersCountedNodes;
+  // Deferred view statements that createDeferredSchemas could not run.
+  std::vector<std::string> failedDeferredSchemas;
 };
 
 }  // namespace TQCassandra

@@ -2,6 +2,7 @@
 
 #include "sim/lib/SimBackupRequests.h"
 #include "sim/lib/SimClusterFile.h"
+#include "sim/lib/SimFiles.h"
 #include "sim/lib/SimNodeConfig.h"
 #include "sim/lib/SimRestoreRequests.h"
 
@@ -25,6 +26,40 @@ bool WorksWhileStopped(const std::string& name) {
 bool PriamRequestHandler::FromConfDir(const std::string& confDir, std::string& clusterFile,
                                       std::string& address, std::string& error) {
   return SimNodeConfig(confDir).ReadPointer(clusterFile, address, error);
+}
+
+bool PriamRequestHandler::ReadProperties(const std::string& path,
+                                         std::map<std::string, std::string>& out,
+                                         std::string& error) {
+  out.clear();
+  std::string text;
+  if (!ReadTextFile(path, text, error)) return false;
+  auto unescape = [](const std::string& s) {
+    std::string r;
+    for (size_t i = 0; i < s.size(); ++i) {
+      if (s[i] != '\\' || i + 1 == s.size()) {
+        r += s[i];
+        continue;
+      }
+      char next = s[++i];
+      r += next == 'n' ? '\n' : next == 'r' ? '\r' : next == 't' ? '\t' : next == 'f' ? '\f' : next;
+    }
+    return r;
+  };
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(start, end - start);
+    start = end + 1;
+    if (line.empty() || line[0] == '#') continue;
+    // The first "=" not escaped ends the key.
+    size_t eq = 0;
+    while (eq < line.size() && line[eq] != '=') eq += line[eq] == '\\' ? 2 : 1;
+    if (eq >= line.size()) continue;
+    out[unescape(line.substr(0, eq))] = unescape(line.substr(eq + 1));
+  }
+  return true;
 }
 
 int PriamRequestHandler::CheckStart(std::string& message) const {
@@ -81,6 +116,7 @@ SimReply PriamRequestHandler::Handle(int kind, const std::string& target, const 
   }
 
   SimContext context{cluster, *self};
+  context.properties = &properties_;
   SimReply reply = Dispatch(context, request);
   if (context.changed && !file.Save(cluster, error)) return SimReply::Fail(error);
   if (invalidJson && reply.status == 200) {

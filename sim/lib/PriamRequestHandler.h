@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <string>
 
 #include "sim/lib/SimRequest.h"
@@ -24,6 +25,15 @@ class PriamRequestHandler {
   // (5: authentication refused) with `message` for its standard error.
   int CheckStart(std::string& message) const;
 
+  // The Priam properties of this start ("priam.ignore.nodes", ...).
+  void SetProperties(std::map<std::string, std::string> properties) {
+    properties_ = std::move(properties);
+  }
+  // Reads a properties file as Priam writes it ("key=value" lines, "#"
+  // comments, backslash escapes).
+  static bool ReadProperties(const std::string& path, std::map<std::string, std::string>& out,
+                             std::string& error);
+
   // kind 0 is a GET without body, 1 a POST with a JSON body.
   SimReply Handle(int kind, const std::string& target, const std::string& body);
 
@@ -35,6 +45,7 @@ class PriamRequestHandler {
 
   std::string clusterFile_;
   std::string address_;
+  std::map<std::string, std::string> properties_;
 };
 
 }  // namespace TqSim

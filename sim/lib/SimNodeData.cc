@@ -33,8 +33,11 @@ bool SimNodeData::MakeTableDirs(const std::string& keyspace, const SimTable& tab
   dirs.clear();
   for (const auto& d : settings_.dataDirs) {
     std::string path = JoinPath(JoinPath(d, keyspace), TableDirName(table));
+    const bool existed = IsDir(path);
     if (!MakeDirs(path, error)) return false;
     dirs.emplace_back(path, format_);
+    // A new table serves nothing until data is flushed, loaded or refreshed.
+    if (!existed && !dirs.back().StartLiveRecord(error)) return false;
   }
   return true;
 }

@@ -21,7 +21,8 @@ class SimNodeData {
 
   // The table's directories that exist, one per data directory at most.
   std::vector<SimTableDir> TableDirs(const std::string& keyspace, const SimTable& table) const;
-  // Creates the table's directory in every data directory.
+  // Creates the table's directory in every data directory; a new one starts
+  // with nothing live.
   bool MakeTableDirs(const std::string& keyspace, const SimTable& table,
                      std::vector<SimTableDir>& dirs, std::string& error) const;
   // Every table directory on disk, of any keyspace (system ones included).

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,6 +41,14 @@ struct SimContext {
   SimCluster& cluster;
   SimNode& self;
   bool changed = false;  // the cluster must be saved
+  // The Priam properties the stand-in was started with (none: null).
+  const std::map<std::string, std::string>* properties = nullptr;
+
+  std::string Property(const std::string& key) const {
+    if (!properties) return "";
+    auto it = properties->find(key);
+    return it == properties->end() ? std::string() : it->second;
+  }
 };
 
 }  // namespace TqSim

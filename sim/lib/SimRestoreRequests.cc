@@ -8,6 +8,7 @@
 #include "sim/lib/SimFiles.h"
 #include "sim/lib/SimNodeConfig.h"
 #include "sim/lib/SimNodeData.h"
+#include "sim/lib/SimTableLoader.h"
 
 namespace TqSim {
 
@@ -273,6 +274,8 @@ SimReply SimRestoreRequests::Start(SimContext& c) {
       me->status = "Up";
       me->state = "Normal";
       c.changed = true;
+      // Cassandra loads every SSTable of its data directories at start.
+      if (!SimTableLoader::MakeLive(c.cluster, *me, {}, error)) return SimReply::Fail(error);
       return SimReply::Ok("Success");
     }
     if (!SimNodeConfig(c.self.confDir).SetReplaceAddress("", error)) return SimReply::Fail(error);
@@ -286,6 +289,7 @@ SimReply SimRestoreRequests::Start(SimContext& c) {
   c.self.status = "Up";
   c.self.state = "Normal";
   c.changed = true;
+  if (!SimTableLoader::MakeLive(c.cluster, c.self, {}, error)) return SimReply::Fail(error);
   return SimReply::Ok("Success");
 }
 
@@ -294,6 +298,9 @@ SimReply SimRestoreRequests::Refresh(SimContext& c, const SimRequest& request) {
   for (const auto& k : keyspaces) {
     if (!c.cluster.FindKeyspace(k)) return SimReply::Fail("Keyspace " + k + " does not exist");
   }
+  // The files placed in the node's table directories become live.
+  std::string error;
+  if (!SimTableLoader::MakeLive(c.cluster, c.self, keyspaces, error)) return SimReply::Fail(error);
   return SimReply::Ok("Success");
 }
 
@@ -304,29 +311,7 @@ SimReply SimRestoreRequests::ExecuteBatch(SimContext& c, const SimRequest& reque
   if (!ParseBody(request, body, failure) || !BodyText(body, "directory", directory, failure)) {
     return failure;
   }
-  if (!IsDir(directory)) return SimReply::Fail("Directory " + directory + " does not exist");
-  std::string tableName = BaseName(directory);
-  const std::string keyspace = BaseName(ParentPath(directory));
-  size_t dash = tableName.rfind('-');
-  if (dash != std::string::npos && tableName.size() - dash - 1 == 32) tableName.erase(dash);
-  SimTable* table = c.cluster.FindTable(keyspace, tableName);
-  if (!table) return SimReply::Fail("Table " + keyspace + "." + tableName + " does not exist");
-  std::string error;
-  int loaded = 0;
-  for (const auto& n : c.cluster.nodes) {
-    if (!n.running) continue;
-    SimNodeData data(c.cluster, n);
-    std::vector<SimTableDir> dirs;
-    if (!data.Load(error) || !data.MakeTableDirs(keyspace, *table, dirs, error)) {
-      return SimReply::Fail(error);
-    }
-    int next = 1;
-    for (const auto& d : dirs) next = std::max(next, d.HighestGeneration() + 1);
-    int imported = 0;
-    if (!dirs.front().Import(directory, next, imported, error)) return SimReply::Fail(error);
-    loaded += imported;
-  }
-  return SimReply::Ok("Loaded " + std::to_string(loaded) + " SSTables from " + directory);
+  return SimTableLoader::Load(c, directory, c.Property("priam.ignore.nodes") == "true");
 }
 
 }  // namespace TqSim

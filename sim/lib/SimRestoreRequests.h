@@ -15,7 +15,8 @@ class SimRestoreRequests {
   static SimReply ExecuteCql(SimContext& context, const SimRequest& request);
   // Body {"key_file", "key", "cipher", "strength", "key_id"}: an encrypted-key row.
   static SimReply InsertKey(SimContext& context, const SimRequest& request);
-  // Body {"keyspace", "table"}: removes the table's live SSTables on every node.
+  // Body {"keyspace", "table"}: removes the table's live SSTables on every
+  // node (files placed since the last refresh stay).
   static SimReply TruncateTable(SimContext& context, const SimRequest& request);
   // Body {"ConfPath", "Tokens", "Replace"}: "NotRequired" when the node holds
   // these tokens already, else they go into initial_token for the next start.
@@ -24,11 +25,15 @@ class SimRestoreRequests {
   // replaces that dead node.
   static SimReply ReplaceDeadNode(SimContext& context, const SimRequest& request);
   static SimReply Stop(SimContext& context);
+  // Starts the node; every SSTable of its data directories becomes live.
   static SimReply Start(SimContext& context);
-  // refresh[?keyspaces=<ks>,<ks>]
+  // refresh[?keyspaces=<ks>,<ks>]: the files placed in this node's table
+  // directories (of those keyspaces) become live.
   static SimReply Refresh(SimContext& context, const SimRequest& request);
   // Body {"directory", "Connections", "Progress"}: loads the SSTables of
-  // <...>/<keyspace>/<table>[-<id>] into every running node.
+  // <...>/<keyspace>/<table>[-<id>] into the running nodes that hold the
+  // keyspace (with "priam.ignore.nodes" only those of this node's data
+  // centre).
   static SimReply ExecuteBatch(SimContext& context, const SimRequest& request);
 };
 

@@ -1,9 +1,13 @@
 #include "sim/lib/SimTableDir.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "sim/lib/SimFiles.h"
 
@@ -62,7 +66,72 @@ std::vector<SimSSTable> SimTableDir::SSTablesIn(const std::string& dir) {
   return out;
 }
 
-std::vector<SimSSTable> SimTableDir::LiveSSTables() const { return SSTablesIn(path_); }
+bool SimTableDir::ReadLiveRecord(std::vector<std::string>& prefixes) const {
+  prefixes.clear();
+  const std::string record = JoinPath(path_, kLiveRecord);
+  if (!IsFile(record)) return false;
+  std::string text, error;
+  if (!ReadTextFile(record, text, error)) return false;
+  prefixes = SplitList(text, '\n');
+  return true;
+}
+
+bool SimTableDir::WriteLiveRecord(const std::vector<std::string>& prefixes,
+                                  std::string& error) const {
+  std::string text;
+  for (const auto& p : prefixes) text += p + "\n";
+  // Written aside and renamed, so a reader never sees half a record.
+  const std::string record = JoinPath(path_, kLiveRecord);
+  const std::string temporary = record + ".tmp";
+  if (!WriteTextFile(temporary, text, error)) return false;
+  if (std::rename(temporary.c_str(), record.c_str()) != 0) {
+    error = "Cannot write " + record + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool SimTableDir::AddLive(const std::vector<std::string>& prefixes, std::string& error) const {
+  std::set<std::string> live;
+  for (const auto& t : LiveSSTables()) live.insert(t.prefix);
+  live.insert(prefixes.begin(), prefixes.end());
+  return WriteLiveRecord(std::vector<std::string>(live.begin(), live.end()), error);
+}
+
+std::vector<SimSSTable> SimTableDir::LiveSSTables() const {
+  std::vector<SimSSTable> all = SSTablesIn(path_);
+  std::vector<std::string> prefixes;
+  if (!ReadLiveRecord(prefixes)) return all;
+  const std::set<std::string> live(prefixes.begin(), prefixes.end());
+  std::vector<SimSSTable> out;
+  for (auto& t : all) {
+    if (live.count(t.prefix)) out.push_back(std::move(t));
+  }
+  return out;
+}
+
+std::vector<SimSSTable> SimTableDir::PlacedSSTables() const {
+  std::vector<std::string> prefixes;
+  if (!ReadLiveRecord(prefixes)) return {};
+  const std::set<std::string> live(prefixes.begin(), prefixes.end());
+  std::vector<SimSSTable> out;
+  for (auto& t : SSTablesIn(path_)) {
+    if (!live.count(t.prefix)) out.push_back(std::move(t));
+  }
+  return out;
+}
+
+bool SimTableDir::StartLiveRecord(std::string& error) const {
+  if (!MakeDirs(path_, error)) return false;
+  return WriteLiveRecord({}, error);
+}
+
+bool SimTableDir::MakeAllLive(std::string& error) const {
+  if (!IsDir(path_)) return true;
+  std::vector<std::string> prefixes;
+  for (const auto& t : SSTablesIn(path_)) prefixes.push_back(t.prefix);
+  return WriteLiveRecord(prefixes, error);
+}
 
 int SimTableDir::HighestGeneration() const {
   int highest = 0;
@@ -90,7 +159,8 @@ bool SimTableDir::WriteSSTable(int generation, uint64_t dataSize, uint64_t seed,
   }
   if (!WriteTextFile(JoinPath(path_, name("TOC.txt")), toc, error)) return false;
   written.components.push_back(name("TOC.txt"));
-  return true;
+  // A flushed SSTable is live at once.
+  return AddLive({written.prefix}, error);
 }
 
 bool SimTableDir::LinkIntoBackups(const SimSSTable& sstable, std::string& error) const {
@@ -149,7 +219,7 @@ bool SimTableDir::RemoveLive(std::string& error) const {
       if (!RemoveTree(JoinPath(path_, c), error)) return false;
     }
   }
-  return true;
+  return IsDir(path_) ? WriteLiveRecord({}, error) : true;
 }
 
 bool SimTableDir::Import(const std::string& fromDir, int firstGeneration, int& imported,
@@ -157,6 +227,7 @@ bool SimTableDir::Import(const std::string& fromDir, int firstGeneration, int& i
   imported = 0;
   if (!MakeDirs(path_, error)) return false;
   int next = std::max(firstGeneration, HighestGeneration() + 1);
+  std::vector<std::string> loaded;
   for (const auto& t : SSTablesIn(fromDir)) {
     std::string prefix = format_ + "-" + std::to_string(next) + "-big";
     for (const auto& c : t.components) {
@@ -165,10 +236,11 @@ bool SimTableDir::Import(const std::string& fromDir, int firstGeneration, int& i
         return false;
       }
     }
+    loaded.push_back(prefix);
     ++next;
     ++imported;
   }
-  return true;
+  return AddLive(loaded, error);
 }
 
 }  // namespace TqSim

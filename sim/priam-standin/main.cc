@@ -136,6 +136,17 @@ int main(int argc, char** argv) {
     return refusal;
   }
 
+  // Priam reads its properties once, at start.
+  const std::string propertiesFile = options.Get("--properties");
+  if (!propertiesFile.empty() && TqSim::IsFile(propertiesFile)) {
+    std::map<std::string, std::string> properties;
+    if (!TqSim::PriamRequestHandler::ReadProperties(propertiesFile, properties, error)) {
+      std::cerr << "priam-standin: " << error << std::endl;
+      return 2;
+    }
+    handler.SetProperties(std::move(properties));
+  }
+
   RequestLog log(options.Get("--work-dir"));
   httplib::Server server;
   std::mutex handlerMutex;

@@ -15,6 +15,7 @@
 #include "sim/lib/ClusterFixture.h"
 #include "sim/lib/SimClusterFile.h"
 #include "sim/lib/SimFiles.h"
+#include "sim/lib/SimTableDir.h"
 #include "support/SimTestSupport.h"
 
 namespace {
@@ -119,7 +120,10 @@ TEST_F(SimFixtureTest, LayoutFollowsTheOptions) {
       EXPECT_TRUE(TqSim::IsFile(d1 + "/mc-3-big-Data.db"));
       EXPECT_TRUE(TqSim::IsFile(d2 + "/mc-2-big-Data.db"));
       EXPECT_FALSE(TqSim::IsFile(d2 + "/mc-1-big-Data.db"));
-      EXPECT_EQ(TqSim::ListDir(d1).size(), 16u);
+      // Two SSTables of 8 components, both live, and the live record.
+      EXPECT_EQ(TqSim::ListDir(d1).size(), 17u);
+      EXPECT_TRUE(TqSim::IsFile(d1 + "/" + TqSim::SimTableDir::kLiveRecord));
+      EXPECT_EQ(TqSim::SimTableDir(d1, "mc").LiveSSTables().size(), 2u);
     }
   }
   EXPECT_TRUE(TqSim::IsDir(node.dataDirs[0] + "/system/local-7ad54392bcdd35a684174e047860b377"));

@@ -12,6 +12,7 @@
 #include "sim/lib/SimClusterFile.h"
 #include "sim/lib/SimFiles.h"
 #include "sim/lib/SimNodeConfig.h"
+#include "sim/lib/SimTableDir.h"
 #include "support/SimTestSupport.h"
 
 namespace {
@@ -56,6 +57,32 @@ class SimRestoreRequestsTest : public ::testing::Test {
     SimCluster c = Cluster();
     return cluster_.nodes[node].dataDirs[0] + "/" + ks + "/" +
            TqSim::TableDirName(*c.FindTable(ks, table));
+  }
+
+  // Generation numbers of the table directory's live and placed SSTables.
+  static std::vector<int> Generations(const std::vector<TqSim::SimSSTable>& tables) {
+    std::vector<int> out;
+    for (const auto& t : tables) out.push_back(t.generation);
+    return out;
+  }
+  std::vector<int> Live(int node, const std::string& ks, const std::string& table) {
+    return Generations(TqSim::SimTableDir(TableDir(node, ks, table), "mc").LiveSSTables());
+  }
+  std::vector<int> Placed(int node, const std::string& ks, const std::string& table) {
+    return Generations(TqSim::SimTableDir(TableDir(node, ks, table), "mc").PlacedSSTables());
+  }
+  // Places a copy of SSTable `from` of the folder as generation `to`, as a
+  // restore leaves it there.
+  static void Place(const std::string& dir, int from, int to) {
+    std::string error;
+    const std::string prefix = "mc-" + std::to_string(from) + "-big-";
+    for (const auto& name : TqSim::ListDir(dir)) {
+      if (name.rfind(prefix, 0) != 0) continue;
+      ASSERT_TRUE(TqSim::CopyFile(
+          dir + "/" + name,
+          dir + "/mc-" + std::to_string(to) + "-big-" + name.substr(prefix.size()), error))
+          << error;
+    }
   }
 
   simtest::TempDir dir_;
@@ -249,6 +276,83 @@ TEST_F(SimRestoreRequestsTest, RefreshChecksTheKeyspaces) {
   EXPECT_EQ(Get("/refresh?keyspaces=ks1,nope").status, 500);
 }
 
+TEST_F(SimRestoreRequestsTest, PlacedFilesStayApartFromTheLiveOnesUntilARefresh) {
+  const std::string dir = TableDir(0, "ks1", "t1");
+  Place(dir, 1, 7);
+  EXPECT_EQ(Live(0, "ks1", "t1"), (std::vector<int>{1, 2}));
+  EXPECT_EQ(Placed(0, "ks1", "t1"), std::vector<int>{7});
+
+  // Truncation removes the live SSTables by name and leaves the placed one.
+  ASSERT_EQ(Post("/TruncateTable", {{"keyspace", "ks1"}, {"table", "t1"}}).status, 200);
+  EXPECT_FALSE(TqSim::IsFile(dir + "/mc-1-big-Data.db"));
+  EXPECT_FALSE(TqSim::IsFile(dir + "/mc-2-big-Index.db"));
+  EXPECT_TRUE(TqSim::IsFile(dir + "/mc-7-big-Data.db"));
+  EXPECT_TRUE(Live(0, "ks1", "t1").empty());
+
+  // A snapshot now takes nothing; a refresh of another keyspace changes
+  // nothing; a refresh of the keyspace makes the file live on this node.
+  ASSERT_EQ(Get("/refresh?keyspaces=ks2").status, 200);
+  EXPECT_TRUE(Live(0, "ks1", "t1").empty());
+  ASSERT_EQ(Get("/refresh?keyspaces=ks1").status, 200);
+  EXPECT_EQ(Live(0, "ks1", "t1"), std::vector<int>{7});
+  EXPECT_TRUE(Placed(0, "ks1", "t1").empty());
+  ASSERT_EQ(Get("/snapshot?SnapID=after").status, 200);
+  EXPECT_TRUE(TqSim::IsFile(dir + "/snapshots/after/mc-7-big-Data.db"));
+
+  // A flush writes above every generation the folder holds, live at once.
+  Place(dir, 7, 9);
+  ASSERT_EQ(Get("/flush").status, 200);
+  EXPECT_EQ(Live(0, "ks1", "t1"), (std::vector<int>{7, 10}));
+  EXPECT_EQ(Placed(0, "ks1", "t1"), std::vector<int>{9});
+}
+
+TEST_F(SimRestoreRequestsTest, ARefreshOrAStartLoadsOnlyItsOwnNode) {
+  Place(TableDir(0, "ks2", "t2"), 2, 5);
+  Place(TableDir(1, "ks2", "t2"), 2, 5);
+  Place(TableDir(2, "ks2", "t2"), 2, 5);
+  ASSERT_EQ(Get("/refresh", 0).status, 200);
+  EXPECT_EQ(Live(0, "ks2", "t2"), (std::vector<int>{1, 2, 5}));
+  EXPECT_EQ(Placed(1, "ks2", "t2"), std::vector<int>{5});
+
+  // Cassandra loads every SSTable of its directories when it starts.
+  ASSERT_EQ(Get("/stop", 1).status, 200);
+  ASSERT_EQ(Get("/start", 1).status, 200);
+  EXPECT_EQ(Live(1, "ks2", "t2"), (std::vector<int>{1, 2, 5}));
+  EXPECT_EQ(Placed(2, "ks2", "t2"), std::vector<int>{5});
+}
+
+TEST_F(SimRestoreRequestsTest, ANewTableServesNothingPlacedInIt) {
+  ASSERT_EQ(Post("/ExecuteCQL", {{"Schema", "CREATE TABLE ks2.fresh (id int PRIMARY KEY)"}}).status,
+            200);
+  const std::string dir = TableDir(1, "ks2", "fresh");
+  std::string error;
+  for (const char* c : {"Data.db", "Index.db", "TOC.txt"}) {
+    ASSERT_TRUE(TqSim::WriteTextFile(dir + "/mc-1-big-" + c, "x", error)) << error;
+  }
+  EXPECT_TRUE(Live(1, "ks2", "fresh").empty());
+  EXPECT_EQ(Placed(1, "ks2", "fresh"), std::vector<int>{1});
+  ASSERT_EQ(Get("/refresh?keyspaces=ks2", 1).status, 200);
+  EXPECT_EQ(Live(1, "ks2", "fresh"), std::vector<int>{1});
+}
+
+TEST_F(SimRestoreRequestsTest, PropertiesAreReadAsPriamWritesThem) {
+  const std::string file = dir_.Sub("priam.properties");
+  std::string error;
+  ASSERT_TRUE(TqSim::WriteTextFile(file,
+                                   "# Priam properties\n"
+                                   "priam.ignore.nodes=true\n"
+                                   "priam.jmx.user=a\\=b\n"
+                                   "odd\\ key=x\\ty\n"
+                                   "no separator\n",
+                                   error));
+  std::map<std::string, std::string> properties;
+  ASSERT_TRUE(PriamRequestHandler::ReadProperties(file, properties, error)) << error;
+  EXPECT_EQ(properties,
+            (std::map<std::string, std::string>{
+                {"priam.ignore.nodes", "true"}, {"priam.jmx.user", "a=b"}, {"odd key", "x\ty"}}));
+  EXPECT_FALSE(PriamRequestHandler::ReadProperties(dir_.Sub("none"), properties, error));
+}
+
 TEST_F(SimRestoreRequestsTest, ExecuteBatchLoadsStagedSSTablesIntoRunningNodes) {
   // A staged copy of ks2.t1 as the data movers leave it: <stage>/ks2/t1-<id>/.
   std::string stage = dir_.Sub("stage/ks2/") + TqSim::BaseName(TableDir(0, "ks2", "t1"));
@@ -265,6 +369,7 @@ TEST_F(SimRestoreRequestsTest, ExecuteBatchLoadsStagedSSTablesIntoRunningNodes) 
       Post("/ExecuteBatch", {{"directory", stage}, {"Connections", "2"}, {"Progress", "1"}});
   ASSERT_EQ(r.status, 200) << r.text;
   EXPECT_NE(r.text.find("Loaded 2 SSTables"), std::string::npos) << r.text;
+  EXPECT_NE(r.text.find("into 2 nodes"), std::string::npos) << r.text;
   for (int n = 0; n < 2; ++n) {
     EXPECT_EQ(simtest::ReadFile(TableDir(n, "ks2", "t1") + "/mc-3-big-Data.db"),
               simtest::ReadFile(stage + "/mc-1-big-Data.db"));
@@ -274,6 +379,80 @@ TEST_F(SimRestoreRequestsTest, ExecuteBatchLoadsStagedSSTablesIntoRunningNodes) 
   EXPECT_EQ(Post("/ExecuteBatch", {{"directory", dir_.Sub("stage/ks2/unknown")}}).status, 500);
   ASSERT_TRUE(TqSim::MakeDirs(dir_.Sub("stage/ks2/unknown"), error));
   EXPECT_EQ(Post("/ExecuteBatch", {{"directory", dir_.Sub("stage/ks2/unknown")}}).status, 500);
+}
+
+// Loads into a cluster of two data centres: who holds the keyspace, and
+// the local data centre only with "priam.ignore.nodes".
+TEST(SimTableLoaderTest, ExecuteBatchLoadsIntoTheNodesThatHoldTheKeyspace) {
+  simtest::TempDir dir;
+  TqSim::FixtureOptions options;
+  options.nodes = 4;
+  options.dataCenters = 2;
+  options.sstablesPerTable = 1;
+  options.sstableSize = 64;
+  TqSim::FixtureResult cluster;
+  std::string error;
+  ASSERT_TRUE(TqSim::ClusterFixture::Generate(dir.Sub("c"), options, cluster, error)) << error;
+  // ks1 kept in dc1 only; ks2 (SimpleStrategy) on every node.
+  {
+    SimCluster c;
+    TqSim::SimClusterFile file(cluster.clusterFile);
+    ASSERT_TRUE(file.Load(c, error)) << error;
+    c.FindKeyspace("ks1")->replication =
+        json({{"class", "org.apache.cassandra.locator.NetworkTopologyStrategy"},
+              {"dc1", "2"},
+              {"dc2", "0"}});
+    ASSERT_TRUE(file.Save(c, error)) << error;
+  }
+  auto tableDir = [&](int node, const std::string& ks) {
+    SimCluster c;
+    EXPECT_TRUE(TqSim::SimClusterFile(cluster.clusterFile).Load(c, error));
+    return cluster.nodes[node].dataDirs[0] + "/" + ks + "/" +
+           TqSim::TableDirName(*c.FindTable(ks, "t1"));
+  };
+  // A staged folder per keyspace, holding one SSTable.
+  auto stage = [&](const std::string& ks) {
+    std::string staged = dir.Sub("stage/" + ks + "/t1");
+    EXPECT_TRUE(TqSim::MakeDirs(staged, error));
+    for (const auto& name : TqSim::ListDir(tableDir(0, ks))) {
+      if (name.rfind("mc-1-big-", 0) == 0) {
+        EXPECT_TRUE(TqSim::CopyFile(tableDir(0, ks) + "/" + name, staged + "/" + name, error));
+      }
+    }
+    return staged;
+  };
+  auto liveGenerations = [&](int node, const std::string& ks) {
+    std::vector<int> out;
+    for (const auto& t : TqSim::SimTableDir(tableDir(node, ks), "mc").LiveSSTables()) {
+      out.push_back(t.generation);
+    }
+    return out;
+  };
+  ASSERT_EQ(cluster.nodes[0].dataCenter, "dc1");
+  ASSERT_EQ(cluster.nodes[2].dataCenter, "dc2");
+
+  // From a node of dc2, without ignoring nodes: ks1 goes to dc1's nodes only.
+  PriamRequestHandler fromDc2(cluster.clusterFile, cluster.nodes[2].address);
+  SimReply r = fromDc2.Handle(1, "/ExecuteBatch", json({{"directory", stage("ks1")}}).dump());
+  ASSERT_EQ(r.status, 200) << r.text;
+  EXPECT_NE(r.text.find("into 2 nodes"), std::string::npos) << r.text;
+  for (int n : {0, 1}) EXPECT_EQ(liveGenerations(n, "ks1"), (std::vector<int>{1, 2})) << n;
+  for (int n : {2, 3}) EXPECT_EQ(liveGenerations(n, "ks1"), std::vector<int>{1}) << n;
+  EXPECT_EQ(simtest::ReadFile(tableDir(1, "ks1") + "/mc-2-big-Data.db"),
+            simtest::ReadFile(dir.Sub("stage/ks1/t1") + "/mc-1-big-Data.db"));
+
+  // ks2 from dc2 with "priam.ignore.nodes": dc2's nodes only.
+  fromDc2.SetProperties({{"priam.ignore.nodes", "true"}});
+  r = fromDc2.Handle(1, "/ExecuteBatch", json({{"directory", stage("ks2")}}).dump());
+  ASSERT_EQ(r.status, 200) << r.text;
+  EXPECT_NE(r.text.find("into 2 nodes"), std::string::npos) << r.text;
+  for (int n : {2, 3}) EXPECT_EQ(liveGenerations(n, "ks2"), (std::vector<int>{1, 2})) << n;
+  for (int n : {0, 1}) EXPECT_EQ(liveGenerations(n, "ks2"), std::vector<int>{1}) << n;
+
+  // The same load again takes the next generation.
+  r = fromDc2.Handle(1, "/ExecuteBatch", json({{"directory", dir.Sub("stage/ks2/t1")}}).dump());
+  ASSERT_EQ(r.status, 200) << r.text;
+  EXPECT_EQ(liveGenerations(3, "ks2"), (std::vector<int>{1, 2, 3}));
 }
 
 }  // namespace

@@ -1,0 +1,247 @@
+// The restore coordinator at the end of the phase: the job status, the
+// deferred view statements, the removal of replaced nodes from the
+// destination instance and the network share of a stage-free restore.
+
+#include <cerrno>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/CassandraNodeRecords.h"
+#include "platform/app/App_ExecuteSP.h"
+#include "platform/base/FXErrorUtil.h"
+#include "platform/base/FXMutex.h"
+#include "platform/framework/TaskBase.h"
+#include "platform/log/LogWriter.h"
+#include "platform/msg/EntityRecords.h"
+#include "platform/suite/TQJobCtrlClient.h"
+#include "restore/CassandraRestoresCoordinator.h"
+
+namespace TQCassandra {
+
+namespace {
+
+constexpr uint32_t SP_DISTRIBUTED_CLUSTER_INSTANCE = 0x1E4FDD52;
+
+std::string Joined(const std::vector<std::string>& items) {
+  std::string out;
+  for (const std::string& item : items) out += (out.empty() ? "" : ", ") + item;
+  return out;
+}
+
+std::string ClientNameOf(const std::optional<App::CassandraClientMapEntity>& entity) {
+  if (!entity) return "";
+  std::optional<TqEntities::ClientEntity> client = entity->getClient();
+  return client ? client->getClientName() : "";
+}
+
+}  // namespace
+
+// Stand-in until the stage-free share provides it: weak, so that its own
+// definition takes over at link time.
+__attribute__((weak)) CQiError CCassandraRestores::deleteZelkNetworkShare() {
+  return CQiError::Success();
+}
+
+CQiError CCassandraRestores::OnComplete() {
+  TQ_DEBUG_FUNCTION();
+  const bool quit = getJobCtrlClient() && getJobCtrlClient()->checkQuitFlag();
+  auto markPending = [this](const std::string& why) {
+    TQLOG(0, "Marking job pending as %s", why.c_str());
+    setJobStatus(3);
+    setStatusSetFlag(1);
+  };
+  // What went wrong after the data arrived, in a restore that finished its
+  // tasks: deferred views that failed, replaced nodes left in the instance.
+  auto finishSchemasAndNodes = [&]() {
+    failedDeferredSchemas.clear();
+    // No file means no view was deferred; any other failure loses views.
+    CQiError deferred = createDeferredSchemas(&failedDeferredSchemas);
+    std::string why;
+    if (!failedDeferredSchemas.empty()) {
+      why = "deferred view statements failed: " + Joined(failedDeferredSchemas);
+    } else if (deferred.IsError() && !FXErrorUtil::IsErrNo(deferred, ENOENT)) {
+      why = "deferred view statements could not be run: " + deferred.AsString();
+    }
+    if (replaceDeadNode) {
+      CQiError error = removeDeadNode();
+      if (error.IsError()) {
+        TQLOG(-1, "Failed to remove the replaced nodes from the instance: %s",
+              error.AsString().c_str());
+        why += (why.empty() ? "" : "; ") + std::string("the replaced nodes could not be removed");
+      }
+    }
+    return why;
+  };
+  const std::string truncationProblem =
+      !truncationSkipped.empty()
+          ? "tables were not truncated: " + truncationSkipped
+          : (truncateFailures.empty()
+                 ? ""
+                 : "tables could not be truncated: " + Joined(truncateFailures));
+
+  if (!stageFreeRestore) {
+    CQiError error = TQDC_FileSystem::CRestore::OnComplete();
+    if (error.IsError()) return error.Push(FXLOC);
+    if (reloadFailed) {
+      TQLOG(0, "Marking job pending as reload of tables failed on atleast one node");
+      setJobStatus(3);
+      setStatusSetFlag(1);
+    }
+    if (!truncationProblem.empty()) markPending(truncationProblem);
+    if (quit) {
+      TQLOG(0, "Phase will be marked Failed since QuitFlag detected");
+      setJobStatus(2);
+      setStatusSetFlag(1);
+    }
+    // A status nobody set is the one the tasks give: failed when one failed.
+    int status = getJobStatus();
+    if (getStatusSetFlag() == 0 && status == 0) {
+      status = 1;
+      auto_lock lock(getCoordinatorLock(), true);
+      for (const DistributedQEL::TaskBasePtr& task : getTaskList()) {
+        if (task && task->status == DistributedQEL::TASK_FAILED) status = 2;
+      }
+    }
+    if (status == 1 || status == 3) {
+      const std::string why = finishSchemasAndNodes();
+      if (!why.empty()) markPending(why);
+    }
+    return CQiError::Success();
+  }
+
+  // Stage-free. A status a coordinator already set to something other than
+  // success stays; the untouched start (nothing set) goes on.
+  const bool untouched = getStatusSetFlag() == 0 && getJobStatus() == 0;
+  if (!untouched && getStatusSetFlag() != 1 && getJobStatus() != 1) {
+    TQLOG(0, "Job status already updated");
+    return CQiError::Success();
+  }
+  if (quit) {
+    TQLOG(0, "Phase will be marked Failed since QuitFlag detected");
+    setJobStatus(2);
+    setStatusSetFlag(1);
+    return CQiError::Success();
+  }
+  if (!zelkConfigClient) {
+    TQLOG(0, "Marking job failure as ZelkConfigClient object was not created.");
+    setJobStatus(2);
+    setStatusSetFlag(1);
+    return CQiError::Success();
+  }
+  if (zelkShareId == 0) {
+    TQLOG(-1, "Marking job failure as NFS share was not created");
+    setJobStatus(2);
+    setStatusSetFlag(1);
+    return CQiError::Success();
+  }
+  CQiError deleted = deleteZelkNetworkShare();
+  if (reloadFailed || controllerInitFailed) {
+    TQLOG(0, "Marking job pending as reload of tables failed on atleast one node");
+    setJobStatus(3);
+    setStatusSetFlag(1);
+    return deleted;
+  }
+  std::string why = finishSchemasAndNodes();
+  if (!truncationProblem.empty()) {
+    why = truncationProblem + (why.empty() ? "" : "; " + why);
+  }
+  if (!why.empty()) {
+    markPending(why);
+  } else {
+    setJobStatus(1);
+    setStatusSetFlag(1);
+  }
+  return CQiError::Success();
+}
+
+CQiError CCassandraRestores::removeDeadNode() {
+  TQ_DEBUG_FUNCTION();
+  TqEntities::InstanceEntity entity;
+  entity.setInstanceId(static_cast<int32_t>(destInstanceId));
+  App::ClusterInstanceInfo info;
+  info.setInstance(entity);
+  info.setOperation(App::ClusterInstanceInfo::kOperationGet);
+  info.setClusterType(App::ClusterInstanceInfo::kClusterTypeCassandra);
+  App::DistributedClusterInstanceReq request;
+  request.setInstanceInfo(info);
+  std::string requestXml;
+  if (request.serialize(requestXml) != 0) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 13,
+                                   "Distributed cluster instance XML serialization failed with an "
+                                   "error. Please check the logs");
+  }
+  App_ExecuteSP executor;
+  std::string replyXml;
+  int result = executor.executeStoredProcedure(SP_DISTRIBUTED_CLUSTER_INSTANCE, requestXml,
+                                               replyXml, nullptr);
+  if (result != 0) {
+    return FXErrorUtil::ErrorWin32(
+        FXLOC, 13,
+        "Stored procedure to get instance properties failed with an error [%d], response Str [%s]",
+        result, executor.getErrorString().c_str());
+  }
+  App::DistributedClusterInstanceResp reply;
+  result = reply.unserialize(replyXml);
+  if (result != 0) {
+    return FXErrorUtil::ErrorWin32(
+        FXLOC, 13, "Unserialize of Stored procedure response failed with an error %d", result);
+  }
+  std::optional<App::ClusterInstanceInfo> received = reply.getInstanceInfo();
+  std::optional<App::DistributedClusterConfig> cluster;
+  if (received) cluster = received->getClusterConfig();
+  std::optional<App::CassandraConfig> cassandra;
+  if (cluster) cassandra = cluster->getCassandraConfig();
+  if (!cassandra) return FXErrorUtil::ErrorWin32(FXLOC, 87, "Null Cassandra config");
+
+  std::vector<App::CassandraNode> nodes = cassandra->getNodes();
+  for (const App::CassandraDockerClientMap& entry : nodeMap) {
+    std::optional<App::CassandraClientMapEntity> source = entry.getSource();
+    std::optional<App::CassandraClientMapEntity> target = entry.getTarget();
+    const std::string sourceClient = ClientNameOf(source);
+    const std::string sourceContainer = source ? source->getContainerName() : "";
+    // Only a node that another node replaced leaves the instance; a node
+    // restored onto itself is alive.
+    if (sourceClient == ClientNameOf(target) &&
+        sourceContainer == (target ? target->getContainerName() : "")) {
+      continue;
+    }
+    for (auto it = nodes.begin(); it != nodes.end(); ++it) {
+      const std::string agentName = it->getAgentInstanceName();
+      const bool matches =
+          !agentName.empty() ? agentName == sourceContainer : it->getClientName() == sourceClient;
+      if (matches) {
+        TQLOG(0, "Removing the replaced node %s (%s) from the instance",
+              agentName.empty() ? it->getClientName().c_str() : agentName.c_str(),
+              it->getAddress().c_str());
+        nodes.erase(it);
+        break;
+      }
+    }
+  }
+  cassandra->setNodes(nodes);
+  cluster->setCassandraConfig(*cassandra);
+  received->setClusterConfig(*cluster);
+  received->setOperation(App::ClusterInstanceInfo::kOperationSet);
+  App::DistributedClusterInstanceReq setRequest;
+  setRequest.setInstanceInfo(*received);
+  std::string setXml;
+  if (setRequest.serialize(setXml) != 0) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 13,
+                                   "Distributed cluster instance XML serialization failed with an "
+                                   "error. Please check the logs");
+  }
+  TQLOG(2, "Set instance xml: %s", setXml.c_str());
+  std::string setReply;
+  result =
+      executor.executeStoredProcedure(SP_DISTRIBUTED_CLUSTER_INSTANCE, setXml, setReply, nullptr);
+  if (result != 0) {
+    return FXErrorUtil::ErrorWin32(
+        FXLOC, 13,
+        "Stored procedure to set instance properties failed with an error [%d], response Str [%s]",
+        result, executor.getErrorString().c_str());
+  }
+  return CQiError::Success();
+}
+
+}  // namespace TQCassandra
