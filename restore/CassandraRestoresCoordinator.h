@@ -80,6 +80,16 @@ class CCassandraRestores : public virtual TQDC_FileSystem::CRestore {
   // the staging path is quoted only when it holds a blank or a quote.
   std::string restoreNodeArguments() const;
 
+  // DSE encryption key copy (CassandraRestoresCoordinatorKeys.cc): sends the
+  // system key files (encrypted) to the node utility started on every
+  // destination node in order, stopping at the first node that fails or
+  // does not answer "complete" = "true", then inserts every encrypted table's
+  // key row through the coordinator's Priam ("insertKey").
+  CQiError HandleCassandraTDE();
+  // Starts the node utility in its key-copy mode on that suite client through
+  // remoteSession (made when there is none).
+  CQiError StartTDEUtil(const std::string& clientName, bool flag);
+
  protected:
   // Raises EV_PRIAM_ACCESS_DENIED for an access-denied error (Win32 5) and
   // returns a copy of `error` in every case.
