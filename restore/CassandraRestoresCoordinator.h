@@ -112,8 +112,11 @@ class CCassandraRestores : public virtual TQDC_FileSystem::CRestore {
   // Runs the deferred statements one by one and removes the file; the lines
   // that failed (each reported by its event) go to `failedLines` when given.
   virtual CQiError createDeferredSchemas(std::vector<std::string>* failedLines = nullptr);
-  // Copies the DSE system keys to the destination nodes and inserts the
-  // encrypted tables' key rows; called only when the index gave key records.
+  // DSE encryption key copy, called only when the index gave key records (CassandraRestoresCoordinatorKeys.cc): sends the
+  // system key files (encrypted) to the node utility started on every
+  // destination node in order, stopping at the first node that fails or
+  // does not answer "complete" = "true", then inserts every encrypted table's
+  // key row through the coordinator's Priam ("insertKey").
   virtual CQiError HandleCassandraTDE();
   // Creates the network share of a stage-free restore on the media agent.
   virtual CQiError createZelkNetworkShare();
@@ -145,6 +148,10 @@ class CCassandraRestores : public virtual TQDC_FileSystem::CRestore {
   // Removes the nodes that the restore replaced (a source node mapped to a
   // different target) from the destination instance's stored node list.
   virtual CQiError removeDeadNode();
+
+  // Starts the node utility in its key-copy mode on that suite client through
+  // remoteSession (made when there is none).
+  CQiError StartTDEUtil(const std::string& clientName, bool flag);
 
  protected:
   // The client name under which the node of a nodeMap entry is registered:

@@ -25,4 +25,13 @@ std::string ObjectWriter::Text() const {
   return members_->object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
+bool ObjectWriter::Text(std::string& out) const {
+  try {
+    out = members_->object.dump();
+  } catch (const nlohmann::json::exception&) {
+    return false;
+  }
+  return true;
+}
+
 }  // namespace TqJson

@@ -29,6 +29,9 @@ class ObjectWriter {
   }
 
   std::string Text() const;
+  // The same text, strictly: false when a name or value is not valid UTF-8
+  // (JSON text cannot carry it), for bodies that must arrive byte for byte.
+  bool Text(std::string& out) const;
 
  private:
   struct Members;

@@ -35,6 +35,21 @@ pid_t ForkExec(const ChildLauncher::Spec& spec, int& error) {
   std::vector<char*> argv;
   for (const auto& a : spec.argv) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
+  // The child's environment: this process's, with the spec's entries set.
+  std::vector<std::string> environment;
+  for (char** e = environ; e && *e; ++e) {
+    const std::string entry(*e);
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    bool replaced = false;
+    for (const auto& extra : spec.environment) {
+      if (extra.compare(0, name.size(), name) == 0) replaced = true;
+    }
+    if (!replaced) environment.push_back(entry);
+  }
+  environment.insert(environment.end(), spec.environment.begin(), spec.environment.end());
+  std::vector<char*> envp;
+  for (const auto& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
 
   int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   int out = ::open(spec.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
@@ -63,7 +78,7 @@ pid_t ForkExec(const ChildLauncher::Spec& spec, int& error) {
       sigset_t none;
       sigemptyset(&none);
       ::sigprocmask(SIG_SETMASK, &none, nullptr);
-      ::execv(argv[0], argv.data());
+      ::execve(argv[0], argv.data(), envp.data());
       failure = errno;
     }
     ssize_t w = ::write(status[1], &failure, sizeof failure);

@@ -19,6 +19,9 @@ class ChildLauncher {
     std::string workingDir;         // the child's current directory
     std::string stdoutPath;         // created or truncated
     std::string stderrPath;         // created or truncated
+    // "NAME=value" entries set in the child's environment on top of this
+    // process's (an entry replaces an inherited variable of the same name).
+    std::vector<std::string> environment;
   };
 
   // Starts the child; returns its pid, or -1 with `error` set to the errno of
