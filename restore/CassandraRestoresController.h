@@ -10,6 +10,7 @@
 #include "common/BackupRecords.h"
 #include "common/CassandraNodeRecords.h"
 #include "common/RestoreRecords.h"
+#include "platform/base/QiString.h"
 #include "platform/framework/FSRestoreController.h"
 
 namespace TqCassandra {
@@ -28,7 +29,27 @@ class CCassandraRestoreController : public TQDC_FileSystem::CFSRestoreController
   // Releases the members in reverse order, Priam utilities included.
   ~CCassandraRestoreController() override;
 
+  // Events of the stage-free load.
+  static constexpr uint32_t kEvMountDirDeleteFailed = 0x6000470;
+  static constexpr uint32_t kEvUnmountFailed = 0x6000471;
+  static constexpr uint32_t kEvTableReloadFailed = 0x6000472;
+  static constexpr uint32_t kEvMountFailed = 0x6000474;
+
  protected:
+  // Stage-free load (CassandraRestoresControllerStageFree.cc): mounts the
+  // coordinator's network share, loads every table of "ZelkRestoreParameters"
+  // from it for each source prefix, unmounts it and removes the mount folder.
+  // Fails only when the folder cannot be made or the mount fails.
+  CQiError handleStageFreeRestore();
+  // Loads one directory into Cassandra with sstableloader through the Priam
+  // of `targetKey`; a failed load raises EV_TABLE_RELOAD_FAILED and sets
+  // reloadFailed.
+  CQiError runSSTableLoader(const std::string& targetKey, CQiString& directory,
+                            bool removeAfterLoad);
+  // Records a load that could not run: EV_TABLE_RELOAD_FAILED as the job's
+  // pending cause and reloadFailed.
+  void reportFailedLoad();
+
   // Restore node arguments.
   bool replaceDeadNode = false;
   bool recover = false;

@@ -40,6 +40,8 @@ class CCassandraRestores : public virtual TQDC_FileSystem::CRestore {
   static constexpr uint32_t kEvPriamAccessDenied = 0x6000485;
   static constexpr uint32_t kEvPasswordDecryptFailed = 0x6000478;
   static constexpr uint32_t kEvStageFreeMaUnsupported = 0x6000475;
+  // The network share of a stage-free restore could not be deleted.
+  static constexpr uint32_t kEvShareDeleteFailed = 0x600046D;
 
   // `cleanupRestore` builds the framework base when this is the most-derived
   // class.
@@ -75,6 +77,17 @@ class CCassandraRestores : public virtual TQDC_FileSystem::CRestore {
   // empty. Otherwise the framework's.
   CQiError CreateTaskCreatePolicy(TQDC_FileSystem::CTaskCreatePolicyPtr& policy) override;
   CQiError CreateTaskAssignPolicy(TQDC_FileSystem::CTaskAssignPolicyPtr& policy) override;
+
+  // Network share of a stage-free restore (CassandraRestoresCoordinatorShare.cc).
+  // Has the media agent's file server export the backup's data as
+  // "share<job id>" to the job's nodes; fails unless a share id comes back.
+  virtual CQiError createZelkNetworkShare();
+  // Deletes the share when one was created; a failure raises
+  // EV_SHARE_DELETE_FAILED and still returns success.
+  virtual CQiError deleteZelkNetworkShare();
+  // The owner of the shared files, from the registry's Cassandra user and
+  // group; `uid` and `gid` stay when either is not set.
+  virtual CQiError getCustomUidGid(int& uid, int& gid);
 
   // The restore node arguments appended to every controller's command line;
   // the staging path is quoted only when it holds a blank or a quote.

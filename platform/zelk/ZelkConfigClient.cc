@@ -73,8 +73,8 @@ void ApplyOwnerAndMode(const std::string& path, bool isDirectory, const SExportS
 
 // Creates `root`/`parts` (all but the last `skipLast` components) with the
 // share's mode and owner.
-CQiError MakeFolders(const std::string& root, const std::vector<std::string>& parts,
-                     size_t count, const SExportSettings& settings) {
+CQiError MakeFolders(const std::string& root, const std::vector<std::string>& parts, size_t count,
+                     const SExportSettings& settings) {
   std::string path = root;
   for (size_t i = 0; i < count; ++i) {
     path += "/" + parts[i];
@@ -103,8 +103,8 @@ ZelkConfigClient::ZelkConfigClient(const std::string& host, int64_t jobId, void*
 
 CQiError ZelkConfigClient::StartZelkServer() {
   if (SwitchOn("nFailStart")) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 1722, "The network file server could not be started on %s",
-                                   host_.c_str());
+    return FXErrorUtil::ErrorWin32(
+        FXLOC, 1722, "The network file server could not be started on %s", host_.c_str());
   }
   CQiError e = CZelkShareStore().MarkServerRunning(host_);
   if (e.IsError()) return e.Push(FXLOC);
@@ -158,8 +158,8 @@ CQiError ZelkConfigClient::CreateZelkNetworkShare(const App::SetZELKSharePropsRe
       (key == "uid" ? share.uid : share.gid) = id;
     } else if (key == "accessPerm") {
       if (!ParseAccess(value, settings.directoryMode, settings.fileMode)) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 87, "Not a usable access setting for the share: \"%s\"",
-                                       value.c_str());
+        return FXErrorUtil::ErrorWin32(
+            FXLOC, 87, "Not a usable access setting for the share: \"%s\"", value.c_str());
       }
       settings.hasModes = true;
       share.accessPerm = value;
@@ -248,8 +248,8 @@ CQiError ZelkConfigClient::CreateZelkNetworkShare(const App::SetZELKSharePropsRe
   }
 
   if (rename(building.c_str(), target.c_str()) != 0) {
-    return fail(FXErrorUtil::ErrorErrNo(FXLOC, errno, "Cannot publish the share %s",
-                                        share.name.c_str()));
+    return fail(
+        FXErrorUtil::ErrorErrNo(FXLOC, errno, "Cannot publish the share %s", share.name.c_str()));
   }
   e = store.Add(share);
   if (e.IsError()) {

@@ -121,8 +121,8 @@ std::string CZelkShareStore::ExportPath(const std::string& name) const {
 bool CZelkShareStore::IsValidShareName(const std::string& name) {
   if (name.empty() || name.size() > 200 || name == "." || name == "..") return false;
   return std::all_of(name.begin(), name.end(), [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '.' || c == '_' || c == '-';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+           c == '_' || c == '-';
   });
 }
 

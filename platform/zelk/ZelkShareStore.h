@@ -11,9 +11,9 @@ namespace Zelk {
 // One network share exported by the file server of a media agent.
 struct SZelkShare {
   uint32_t id = 0;
-  std::string name;    // a single path component, e.g. "share47"
-  std::string server;  // host name of the media agent that serves it
-  int64_t jobId = 0;   // the job that asked for it
+  std::string name;                // a single path component, e.g. "share47"
+  std::string server;              // host name of the media agent that serves it
+  int64_t jobId = 0;               // the job that asked for it
   std::vector<std::string> hosts;  // hosts allowed to mount it
   int64_t uid = -1;                // owner of the exported files; -1 unknown
   int64_t gid = -1;

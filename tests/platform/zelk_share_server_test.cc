@@ -30,18 +30,17 @@ std::map<std::string, std::string> FilesBelow(const std::string& root) {
     std::string root;
     std::map<std::string, std::string>* files;
   } context{root, &files};
-  CQiDirectory::Walk(
-      root.c_str(), &context, 0, true,
-      [](const char* directory, const char* name, bool isDirectory, void* data) {
-        auto* c = static_cast<Context*>(data);
-        if (isDirectory) return CQiError::Success();
-        std::string path = std::string(directory) + "/" + name;
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream content;
-        content << in.rdbuf();
-        (*c->files)[path.substr(c->root.size() + 1)] = content.str();
-        return CQiError::Success();
-      });
+  CQiDirectory::Walk(root.c_str(), &context, 0, true,
+                     [](const char* directory, const char* name, bool isDirectory, void* data) {
+                       auto* c = static_cast<Context*>(data);
+                       if (isDirectory) return CQiError::Success();
+                       std::string path = std::string(directory) + "/" + name;
+                       std::ifstream in(path, std::ios::binary);
+                       std::ostringstream content;
+                       content << in.rdbuf();
+                       (*c->files)[path.substr(c->root.size() + 1)] = content.str();
+                       return CQiError::Success();
+                     });
   return files;
 }
 
