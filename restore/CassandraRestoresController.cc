@@ -155,11 +155,4 @@ bool CCassandraRestoreController::isControllerDone() {
   return TQDC_FileSystem::CFSRestoreController::isControllerDone();
 }
 
-// The load from the network share lives with the stage-free restore; until
-// it is linked in, a stage-free restore ends at once with this error.
-__attribute__((weak)) CQiError CCassandraRestoreController::handleStageFreeRestore() {
-  stageFreeFinished = true;
-  return FXErrorUtil::ErrorWin32(FXLOC, 1359, "The stage-free load is not available");
-}
-
 }  // namespace TQCassandra

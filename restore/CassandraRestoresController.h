@@ -69,6 +69,10 @@ class CCassandraRestoreController : public TQDC_FileSystem::CFSRestoreController
   static constexpr uint32_t kEvChownFailed = 0x600048D;
   static constexpr uint32_t kEvTableReloadFailed = 0x6000472;
   static constexpr uint32_t kEvPriamAccessDenied = 0x6000485;
+  // Events of the stage-free load.
+  static constexpr uint32_t kEvMountDirDeleteFailed = 0x6000470;
+  static constexpr uint32_t kEvUnmountFailed = 0x6000471;
+  static constexpr uint32_t kEvMountFailed = 0x6000474;
 
   // Learns, with Recover, the keyspaces of the task's source paths (kept
   // under the target node they are restored to), then hands the task to the

@@ -45,6 +45,8 @@ class CCassandraRestores : public virtual TQDC_FileSystem::CRestore {
   static constexpr uint32_t kEvStageFreeMaUnsupported = 0x6000475;
   // A schema statement failed (pending cause and major event).
   static constexpr uint32_t kEvSchemaCreateFailed = 0x60003F2;
+  // The network share of a stage-free restore could not be deleted.
+  static constexpr uint32_t kEvShareDeleteFailed = 0x600046D;
 
   // `cleanupRestore` builds the framework base when this is the most-derived
   // class.
@@ -87,6 +89,16 @@ class CCassandraRestores : public virtual TQDC_FileSystem::CRestore {
                                           FrameworkMessagePtr& message) override;
   // 1 when the destination's sstableloader is the native one, else 0.
   CQiError checkCassVersionForNativeSSTableloader(unsigned int& native);
+  // Network share of a stage-free restore (CassandraRestoresCoordinatorShare.cc).
+  // Has the media agent's file server export the backup's data as
+  // "share<job id>" to the job's nodes; fails unless a share id comes back.
+  virtual CQiError createZelkNetworkShare();
+  // Deletes the share when one was created; a failure raises
+  // EV_SHARE_DELETE_FAILED and still returns success.
+  virtual CQiError deleteZelkNetworkShare();
+  // The owner of the shared files, from the registry's Cassandra user and
+  // group; `uid` and `gid` stay when either is not set.
+  virtual CQiError getCustomUidGid(int& uid, int& gid);
 
   // The restore node arguments appended to every controller's command line;
   // the staging path is quoted only when it holds a blank or a quote.
@@ -118,8 +130,6 @@ class CCassandraRestores : public virtual TQDC_FileSystem::CRestore {
   // does not answer "complete" = "true", then inserts every encrypted table's
   // key row through the coordinator's Priam ("insertKey").
   virtual CQiError HandleCassandraTDE();
-  // Creates the network share of a stage-free restore on the media agent.
-  virtual CQiError createZelkNetworkShare();
 
   // Supervision (CassandraRestoresCoordinatorSupervision.cc): the tasks of a
   // node that failed to start or to initialise fail; a stopped node's worker
@@ -188,8 +198,6 @@ class CCassandraRestores : public virtual TQDC_FileSystem::CRestore {
   // Whether the restore has tables to truncate: recover set and a keyspace
   // of its schemas outside the system ones that holds tables.
   bool hasTablesToTruncate() const;
-  // Deletes the network share of a stage-free restore.
-  virtual CQiError deleteZelkNetworkShare();
 
   // The job's Cassandra restore options, read afresh from the job's XML
   // options (the four 1627 errors of a job without them).

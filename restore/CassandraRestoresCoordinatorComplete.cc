@@ -37,12 +37,6 @@ std::string ClientNameOf(const std::optional<App::CassandraClientMapEntity>& ent
 
 }  // namespace
 
-// Stand-in until the stage-free share provides it: weak, so that its own
-// definition takes over at link time.
-__attribute__((weak)) CQiError CCassandraRestores::deleteZelkNetworkShare() {
-  return CQiError::Success();
-}
-
 CQiError CCassandraRestores::OnComplete() {
   TQ_DEBUG_FUNCTION();
   const bool quit = getJobCtrlClient() && getJobCtrlClient()->checkQuitFlag();
