@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
   if (chosen == nullptr) return kUsage;
   const std::string problem = chosen->CheckOptions();
   if (!problem.empty()) {
-    CCommandContext::Fail(problem);
+    CCommandContext::Fail(problem + "; \"tqcass " + chosen->Name() + " --help\" lists its options");
     return kUsage;
   }
   if (home.empty()) home = chosen->DefaultHome();
