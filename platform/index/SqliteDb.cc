@@ -2,9 +2,8 @@
 
 #include <unistd.h>
 
-#include <cstdio>
-
 #include <chrono>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <thread>
@@ -85,8 +84,8 @@ CQiError CSqliteDb::Open(const std::string& path) {
         }
       }
       uri += "?immutable=1";
-      rc = sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI |
-                                                 SQLITE_OPEN_FULLMUTEX, nullptr);
+      rc = sqlite3_open_v2(uri.c_str(), &db,
+                           SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_FULLMUTEX, nullptr);
       if (rc != SQLITE_OK) {
         if (db) sqlite3_close(db);
         return FXErrorUtil::ErrorWin32(FXLOC, Win32CodeOf(rc),

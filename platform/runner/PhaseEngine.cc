@@ -1,5 +1,4 @@
 #include "platform/runner/PhaseEngine.h"
-#include "platform/runner/ThreadStart.h"
 
 #include <ctime>
 #include <filesystem>
@@ -25,6 +24,7 @@
 #include "platform/runner/Guarded.h"
 #include "platform/runner/MessageCarrier.h"
 #include "platform/runner/RunnerServices.h"
+#include "platform/runner/ThreadStart.h"
 #include "platform/suite/ClientContextScope.h"
 #include "platform/suite/TQJobCtrlClient.h"
 

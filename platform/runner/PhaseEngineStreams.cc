@@ -39,7 +39,8 @@ bool CPhaseEngine::StartStreamLocked(const NodeSlotPtr& slot) {
   const std::string what = "stream " + std::to_string(number) + " of node " + slot->clientName;
   try {
     auto self = shared_from_this();
-    stream->thread = CThreadStart::Start(what, [self, slot, stream] { self->StreamMain(slot, stream); });
+    stream->thread =
+        CThreadStart::Start(what, [self, slot, stream] { self->StreamMain(slot, stream); });
   } catch (const std::system_error& error) {
     streams_.pop_back();
     --slot->liveStreams;

@@ -25,14 +25,12 @@ TEST_F(ThreadStartTest, AStreamOrControllerThreadThatCannotStartFailsTheJob) {
     const char* refused;  // the start of the refused thread's description
     const char* message;
   };
-  for (const Case& c :
-       {Case{"stream ", "Cannot start the thread of stream "},
-        Case{"the controller of node node2",
-             "Cannot start the thread of the controller of node node2"}}) {
+  for (const Case& c : {Case{"stream ", "Cannot start the thread of stream "},
+                        Case{"the controller of node node2",
+                             "Cannot start the thread of the controller of node node2"}}) {
     const std::string refused = c.refused;
-    TqRunner::CThreadStart::SetHook([refused](const std::string& what) {
-      return what.rfind(refused, 0) != 0;
-    });
+    TqRunner::CThreadStart::SetHook(
+        [refused](const std::string& what) { return what.rfind(refused, 0) != 0; });
     TqRunner::JobResult result = Backup(TQBkpLevel_Full);
     TqRunner::CThreadStart::SetHook(nullptr);
     EXPECT_EQ(result.status, PHASE_FAILED) << c.refused;

@@ -239,14 +239,14 @@ TEST_F(TqcassHome, CtrlCAndSigtermEndTheJobAsFailedAndStopEveryChild) {
     const char* reason;
   };
   int job = 0;
-  for (const Case& c : {Case{SIGINT, "interrupted by SIGINT (Ctrl-C)"},
-                        Case{SIGTERM, "interrupted by SIGTERM"}}) {
+  for (const Case& c :
+       {Case{SIGINT, "interrupted by SIGINT (Ctrl-C)"}, Case{SIGTERM, "interrupted by SIGTERM"}}) {
     ++job;
     Outcome o = BackupInterrupted(c.signal);
     EXPECT_EQ(o.status, 128 + c.signal) << o.output;
     EXPECT_TRUE(Contains(o.output, "stopping job " + std::to_string(job))) << o.output;
-    EXPECT_TRUE(Contains(o.output, "tqcass: job " + std::to_string(job) + " " + c.reason +
-                                       ": recorded as failed"))
+    EXPECT_TRUE(Contains(
+        o.output, "tqcass: job " + std::to_string(job) + " " + c.reason + ": recorded as failed"))
         << o.output;
     EXPECT_TRUE(ProcessesOfTheHome().empty());
     o = Run("show " + std::to_string(job));
@@ -320,8 +320,9 @@ TEST_F(TqcassHome, AFailedCommitLogJobSaysWhyAndWhatToDo) {
   // The registration changes, and the job then runs.
   o = Run("register --commit-log --streams 3");
   ASSERT_EQ(o.status, 0) << o.output;
-  EXPECT_TRUE(Contains(o.output, "changed instance 1: streams 3, commit-log backup on, archive "
-                                 "folder "))
+  EXPECT_TRUE(Contains(o.output,
+                       "changed instance 1: streams 3, commit-log backup on, archive "
+                       "folder "))
       << o.output;
   o = Run("backup --log --quiet");
   EXPECT_EQ(o.status, 0) << o.output;

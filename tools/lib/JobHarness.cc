@@ -123,7 +123,8 @@ void CJobHarness::Close() {
 
 CQiError CJobHarness::NeedCluster() const {
   if (!state_.HasCluster()) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 2, "%s has no cluster yet; make one with \"tqcass cluster\"", home_.c_str());
+    return FXErrorUtil::ErrorWin32(
+        FXLOC, 2, "%s has no cluster yet; make one with \"tqcass cluster\"", home_.c_str());
   }
   return CQiError();
 }
@@ -132,8 +133,9 @@ CQiError CJobHarness::NeedRegistered() const {
   CQiError error = NeedCluster();
   if (error.IsError()) return error;
   if (!state_.Registered()) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 2, "The cluster of %s is not registered yet; register it with \"tqcass register\"",
-                                   home_.c_str());
+    return FXErrorUtil::ErrorWin32(
+        FXLOC, 2, "The cluster of %s is not registered yet; register it with \"tqcass register\"",
+        home_.c_str());
   }
   return CQiError();
 }

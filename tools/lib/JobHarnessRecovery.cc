@@ -142,8 +142,7 @@ CQiError CJobHarness::RecoverInterrupted(std::vector<InterruptedJob>& recovered)
 CQiError CJobHarness::CheckFreeSpace(uint64_t bytesNeeded, const char* what) const {
   struct statvfs fs {};
   if (::statvfs(home_.c_str(), &fs) != 0) {
-    return FXErrorUtil::ErrorErrNo(FXLOC, errno, "Cannot find the free space of %s",
-                                   home_.c_str());
+    return FXErrorUtil::ErrorErrNo(FXLOC, errno, "Cannot find the free space of %s", home_.c_str());
   }
   const unsigned long long available =
       static_cast<unsigned long long>(fs.f_bavail) * static_cast<unsigned long long>(fs.f_frsize);

@@ -17,8 +17,8 @@ CQiError CJobHarness::ChangeRegistration(const RegistrationChange& change) {
     if (error.IsError()) return error;
     const bool enable =
         change.commitLogBackup < 0 ? current.enableCommitLogBackup : change.commitLogBackup == 1;
-    std::string folder = change.archiveDirectory.empty() ? current.archiveLogPath
-                                                         : change.archiveDirectory;
+    std::string folder =
+        change.archiveDirectory.empty() ? current.archiveLogPath : change.archiveDirectory;
     if (enable && folder.empty()) {
       if (!state_.dockerWorld.empty()) {
         folder = state_.nodes.front().containerArchiveDir;

@@ -13,9 +13,7 @@ namespace {
 class CChangeCommand : public CTqcassCommand {
  public:
   const char* Name() const override { return "change"; }
-  const char* Summary() const override {
-    return "Write new SSTables on every table of every node";
-  }
+  const char* Summary() const override { return "Write new SSTables on every table of every node"; }
   void Define(CLI::App& command) override {
     AddNumber(command, "--sstables", sstables_, 1, 1000, "New SSTables of each table")
         ->capture_default_str();

@@ -44,8 +44,8 @@ class CClusterCommand : public CTqcassCommand {
     }
     if (nodes_ * keyspaces_ * tables_ * sstables_ > kMaxSSTables) {
       return "--nodes x --keyspaces x --tables x --sstables makes " +
-             std::to_string(nodes_ * keyspaces_ * tables_ * sstables_) +
-             " SSTables, more than " + std::to_string(kMaxSSTables);
+             std::to_string(nodes_ * keyspaces_ * tables_ * sstables_) + " SSTables, more than " +
+             std::to_string(kMaxSSTables);
     }
     return std::string();
   }
@@ -66,8 +66,7 @@ class CClusterCommand : public CTqcassCommand {
     std::printf("cluster %s: %zu node%s under %s\n", harness.State().clusterName.c_str(), count,
                 count == 1 ? "" : "s", harness.State().clusterRoot.c_str());
     for (const auto& node : harness.State().nodes) {
-      std::printf("  %s %s %s\n", node.name.c_str(), node.address.c_str(),
-                  node.dataCenter.c_str());
+      std::printf("  %s %s %s\n", node.name.c_str(), node.address.c_str(), node.dataCenter.c_str());
     }
     return kOk;
   }

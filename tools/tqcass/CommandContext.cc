@@ -12,8 +12,7 @@ namespace TqCass {
 
 namespace fs = std::filesystem;
 
-CCommandContext::CCommandContext(std::string home, std::string commandLine,
-                                 CSignalWatcher& signals)
+CCommandContext::CCommandContext(std::string home, std::string commandLine, CSignalWatcher& signals)
     : home_(std::move(home)), commandLine_(std::move(commandLine)), signals_(signals) {}
 
 bool CCommandContext::Check(const CQiError& error) {
@@ -28,8 +27,8 @@ void CCommandContext::Fail(const std::string& text) {
 }
 
 int CCommandContext::Open(CTqcassCommand& command) {
-  harness_.reset(new TqHarness::CJobHarness(home_, {TQ_PLUGIN_PATH, TQ_PRIAM_COMMAND,
-                                                    TQ_DOCKER_DIR}));
+  harness_.reset(
+      new TqHarness::CJobHarness(home_, {TQ_PLUGIN_PATH, TQ_PRIAM_COMMAND, TQ_DOCKER_DIR}));
   if (command.HomeAccess() == CTqcassCommand::kReads) {
     if (!Check(harness_->OpenForReading())) return kFailed;
     return kOk;

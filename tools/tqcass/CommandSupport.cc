@@ -177,10 +177,9 @@ int RunBackupJob(CCommandContext& context, const TqHarness::BackupRequest& reque
 int VerifyJob(TqHarness::CJobHarness& harness, int64_t jobId) {
   TqHarness::VerifyReport report;
   if (!CCommandContext::Check(harness.Verify(jobId, report))) return kFailed;
-  std::printf("job %lld: %d files (%s) checked", static_cast<long long>(jobId),
-              report.filesChecked,
-              TqHarness::CProgressReporter::FormatBytes(static_cast<double>(report.bytesChecked))
-                  .c_str());
+  std::printf(
+      "job %lld: %d files (%s) checked", static_cast<long long>(jobId), report.filesChecked,
+      TqHarness::CProgressReporter::FormatBytes(static_cast<double>(report.bytesChecked)).c_str());
   if (report.filesGone > 0) {
     std::printf(
         " (%d gone from disk: %d compared with their table's SSTable, %d read back against "

@@ -15,15 +15,17 @@ namespace {
 class CJobsCommand : public CTqcassCommand {
  public:
   const char* Name() const override { return "jobs"; }
-  const char* Summary() const override { return "List the jobs: kind, start, files, bytes, status"; }
+  const char* Summary() const override {
+    return "List the jobs: kind, start, files, bytes, status";
+  }
   Access HomeAccess() const override { return kReads; }
   void Define(CLI::App&) override {}
   int Run(CCommandContext& context) override {
     TqHarness::CJobHarness& harness = context.Harness();
     std::string holder;
     const bool running = TqHarness::CHomeLock::HeldByOther(harness.Home(), holder);
-    std::printf("%-6s %-8s %-12s %-19s %-8s %-10s %s\n", "job", "type", "kind", "started",
-                "files", "bytes", "status");
+    std::printf("%-6s %-8s %-12s %-19s %-8s %-10s %s\n", "job", "type", "kind", "started", "files",
+                "bytes", "status");
     for (int64_t id : harness.Jobs()) {
       TqRunner::JobResult job;
       if (harness.ReadJob(id, job).IsError()) {
@@ -35,14 +37,14 @@ class CJobsCommand : public CTqcassCommand {
       // A job recorded as running while nobody holds the home was killed;
       // the next command that changes the home marks it failed.
       if (job.status == TqRunner::kJobRunning && !running) status = "Interrupted";
-      std::printf("%-6lld %-8s %-12s %-19s %-8s %-10s %s\n", static_cast<long long>(id),
-                  job.jobType.c_str(), KindName(stats), TimeText(job.startTime).c_str(),
-                  stats.known ? std::to_string(stats.files).c_str() : "-",
-                  stats.known ? TqHarness::CProgressReporter::FormatBytes(
-                                    static_cast<double>(stats.bytes))
-                                    .c_str()
-                              : "-",
-                  status.c_str());
+      std::printf(
+          "%-6lld %-8s %-12s %-19s %-8s %-10s %s\n", static_cast<long long>(id),
+          job.jobType.c_str(), KindName(stats), TimeText(job.startTime).c_str(),
+          stats.known ? std::to_string(stats.files).c_str() : "-",
+          stats.known
+              ? TqHarness::CProgressReporter::FormatBytes(static_cast<double>(stats.bytes)).c_str()
+              : "-",
+          status.c_str());
     }
     return kOk;
   }

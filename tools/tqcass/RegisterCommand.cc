@@ -24,11 +24,12 @@ class CRegisterCommand : public CTqcassCommand {
     streams_ = AddNumber(command, "--streams", streamCount_, 1, kMaxStreams,
                          "Most streams a backup of the subclient uses (default 4)");
     commitLog_ = command.add_flag("--commit-log", "Enable commit-log backup on the instance");
-    noCommitLog_ = command.add_flag("--no-commit-log", "Disable commit-log backup")
-                       ->excludes(commitLog_);
-    archiveDir_ = command.add_option("--archive-dir", archiveDirectory_,
-                                     "Folder the nodes archive commit logs into (default: the "
-                                     "containers' one, or the only node's)")
+    noCommitLog_ =
+        command.add_flag("--no-commit-log", "Disable commit-log backup")->excludes(commitLog_);
+    archiveDir_ = command
+                      .add_option("--archive-dir", archiveDirectory_,
+                                  "Folder the nodes archive commit logs into (default: the "
+                                  "containers' one, or the only node's)")
                       ->type_name("DIR")
                       ->excludes(noCommitLog_);
   }
@@ -72,8 +73,7 @@ class CRegisterCommand : public CTqcassCommand {
       return kFailed;
     }
     std::printf("changed instance %llu: streams %d, commit-log backup %s\n",
-                static_cast<unsigned long long>(harness.State().instanceId),
-                subclient.maxStreams,
+                static_cast<unsigned long long>(harness.State().instanceId), subclient.maxStreams,
                 instance.enableCommitLogBackup
                     ? ("on, archive folder " + instance.archiveLogPath).c_str()
                     : "off");

@@ -51,16 +51,17 @@ class CShowCommand : public CTqcassCommand {
     std::printf("  started: %s\n  ended:   %s\n", TimeText(job.startTime).c_str(),
                 TimeText(job.endTime).c_str());
     if (stats.known) {
-      std::printf("  stored:  %d files, %s in %d items\n", stats.files,
-                  TqHarness::CProgressReporter::FormatBytes(static_cast<double>(stats.bytes))
-                      .c_str(),
-                  stats.items);
+      std::printf(
+          "  stored:  %d files, %s in %d items\n", stats.files,
+          TqHarness::CProgressReporter::FormatBytes(static_cast<double>(stats.bytes)).c_str(),
+          stats.items);
     }
     if (!job.error.empty()) std::printf("  error:   %s\n", job.error.c_str());
     if (!job.restartString.empty()) std::printf("  restart: %s\n", job.restartString.c_str());
     for (const auto& phase : job.phases) {
       int complete = 0;
-      for (const auto& task : phase.tasks) complete += task.status == DistributedQEL::TASK_COMPLETE ? 1 : 0;
+      for (const auto& task : phase.tasks)
+        complete += task.status == DistributedQEL::TASK_COMPLETE ? 1 : 0;
       std::printf("phase %s: %s (%s), tasks %d/%zu\n", phase.name.c_str(),
                   phase.skipped ? "Skipped" : TqRunner::PhaseStatusName(phase.status),
                   phase.endReason.c_str(), complete, phase.tasks.size());
@@ -74,8 +75,7 @@ class CShowCommand : public CTqcassCommand {
       }
       if (phase.name == "postop" && !phase.skipped) ShowCleanup(harness);
     }
-    std::printf("events: %zu, pending causes: %zu\n", job.events.size(),
-                job.pendingCauses.size());
+    std::printf("events: %zu, pending causes: %zu\n", job.events.size(), job.pendingCauses.size());
     PrintEvents(job, "  ");
     return kOk;
   }

@@ -5,7 +5,6 @@
 // every invocation opens again.
 
 #include <CLI/CLI.hpp>
-
 #include <cstdio>
 #include <string>
 #include <vector>
