@@ -326,6 +326,14 @@ TEST_F(TqcassHome, AFailedCommitLogJobSaysWhyAndWhatToDo) {
       << o.output;
   o = Run("backup --log --quiet");
   EXPECT_EQ(o.status, 0) << o.output;
+  // A folder the node cannot open: the reason the plug-in logged.
+  ASSERT_EQ(Run("register --archive-dir " + dir_.Sub("none-such")).status, 0);
+  o = Run("backup --log --quiet");
+  EXPECT_EQ(o.status, 1) << o.output;
+  EXPECT_TRUE(Contains(
+      o.output, "logged: Failed to open commit log backup directory " + dir_.Sub("none-such")))
+      << o.output;
+  EXPECT_TRUE(Contains(o.output, "No such file or directory")) << o.output;
   o = Run("register --no-commit-log");
   EXPECT_TRUE(Contains(o.output, "commit-log backup off")) << o.output;
   o = Run("register");

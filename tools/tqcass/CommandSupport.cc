@@ -4,8 +4,10 @@
 
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 
 #include "platform/index/ArchiveStore.h"
+#include "platform/log/LogWriter.h"
 #include "platform/suite/TQJobCtrlClient.h"
 #include "tools/lib/ErrorText.h"
 #include "tools/lib/ProgressReporter.h"
@@ -109,6 +111,47 @@ void PrintFailure(const TqRunner::JobResult& job) {
 
 namespace {
 
+// The errors the job's processes logged, kept while the job runs: where the
+// plug-in gives a reason only in its log (a commit-log folder it cannot
+// open), a failed job shows it from here.
+class CLoggedErrors {
+ public:
+  CLoggedErrors() {
+    if (g_ptrLogWriter) {
+      sink_ = g_ptrLogWriter->AddSink([this](const CLogWriter::Line& line) {
+        if (line.level >= 0) return;
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::string text = TqHarness::CErrorText::Readable(line.text);
+        for (char& c : text) c = c == '\n' ? ' ' : c;
+        while (!text.empty() && text.back() == ' ') text.pop_back();
+        lines_.push_back(text);
+      });
+    }
+  }
+  ~CLoggedErrors() {
+    if (g_ptrLogWriter && sink_ >= 0) g_ptrLogWriter->RemoveSink(sink_);
+  }
+  std::vector<std::string> Lines() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+  }
+
+ private:
+  int sink_ = -1;
+  std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
+void PrintLogged(const std::vector<std::string>& lines, const std::string& logFile) {
+  constexpr size_t kShown = 8;
+  for (size_t i = 0; i < lines.size() && i < kShown; ++i) {
+    std::printf("  logged: %s\n", lines[i].c_str());
+  }
+  if (lines.size() > kShown) {
+    std::printf("  (%zu more errors in %s)\n", lines.size() - kShown, logFile.c_str());
+  }
+}
+
 void PrintSummary(TqHarness::CJobHarness& harness, const TqRunner::JobResult& job,
                   const TqHarness::CProgressReporter& progress) {
   StoreStats stats = StatsOf(harness.SuiteHome(), job.jobId);
@@ -154,6 +197,7 @@ int RunBackupJob(CCommandContext& context, const TqHarness::BackupRequest& reque
     control->setQuitFlag(true);
   });
   TqRunner::JobResult result;
+  CLoggedErrors logged;
   const CQiError error = harness.Run(spec, result);
   context.Signals().ClearStop();
   progress.Stop();
@@ -169,6 +213,7 @@ int RunBackupJob(CCommandContext& context, const TqHarness::BackupRequest& reque
   if (!CCommandContext::Check(error)) return kFailed;
   PrintSummary(harness, result, progress);
   if (result.Completed()) return kOk;
+  PrintLogged(logged.Lines(), g_ptrLogWriter ? g_ptrLogWriter->GetLogFile() : "the log");
   CCommandContext::Fail("job " + std::to_string(id) + " " +
                         TqRunner::PhaseStatusName(result.status));
   return kFailed;
