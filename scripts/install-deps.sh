@@ -6,7 +6,7 @@ packages=(
   build-essential cmake pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
   libboost-dev libpugixml-dev nlohmann-json3-dev
-  libssl-dev libsqlite3-dev libcpp-httplib-dev libyaml-cpp-dev
+  libssl-dev libsqlite3-dev libcpp-httplib-dev libyaml-cpp-dev libcli11-dev
 )
 missing=()
 for p in "${packages[@]}"; do

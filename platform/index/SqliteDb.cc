@@ -1,6 +1,9 @@
 #include "platform/index/SqliteDb.h"
 
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <thread>
@@ -60,6 +63,38 @@ CQiError CSqliteDb::Open(const std::string& path) {
   // WAL survives in the file once set; NORMAL synchronisation is safe with
   // WAL (a crash may lose the last commits, never corrupt the file).
   const char* setup = "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;";
+  // A file the process may only read opens read-only, as it is (in WAL mode
+  // already when a writer made it). In a folder it may not write either, the
+  // write-ahead log's index cannot be made: the file is then read as it
+  // stands, without the commits a writer has not checkpointed yet.
+  if (sqlite3_db_readonly(db_, "main") == 1) {
+    setup = "PRAGMA foreign_keys=ON;";
+    const std::string folder = path.substr(0, path.find_last_of('/') + 1);
+    if (::access(folder.empty() ? "." : folder.c_str(), W_OK) != 0) {
+      sqlite3_close_v2(db_);
+      db_ = nullptr;
+      std::string uri = "file:";
+      for (char c : path) {
+        if (c == '?' || c == '#' || c == '%') {
+          char escaped[4];
+          std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
+          uri += escaped;
+        } else {
+          uri += c;
+        }
+      }
+      uri += "?immutable=1";
+      rc = sqlite3_open_v2(uri.c_str(), &db,
+                           SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_FULLMUTEX, nullptr);
+      if (rc != SQLITE_OK) {
+        if (db) sqlite3_close(db);
+        return FXErrorUtil::ErrorWin32(FXLOC, Win32CodeOf(rc),
+                                       "Failed to open the index catalog %s: %s", path.c_str(),
+                                       sqlite3_errstr(rc));
+      }
+      db_ = db;
+    }
+  }
   CQiError error = ExecRetrying(setup);
   if (error.IsError()) {
     Close();

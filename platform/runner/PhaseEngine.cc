@@ -24,6 +24,7 @@
 #include "platform/runner/Guarded.h"
 #include "platform/runner/MessageCarrier.h"
 #include "platform/runner/RunnerServices.h"
+#include "platform/runner/ThreadStart.h"
 #include "platform/suite/ClientContextScope.h"
 #include "platform/suite/TQJobCtrlClient.h"
 
@@ -146,6 +147,8 @@ PhaseResult CPhaseEngine::Execute() {
           result.message = "The phase did not end within its time limit";
         }
         if (reason == "quit") result.message = "The job was asked to stop";
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!threadStartError_.empty()) result.message = threadStartError_;
       }
       result.endReason = reason;
       EndPhase(reason);
@@ -311,7 +314,18 @@ void CPhaseEngine::LaunchControllers() {
     if (slot->node->getState() < DistributedQEL::NODE_STOPPING) {
       slot->node->setState(DistributedQEL::NODE_STARTING);
     }
-    slot->thread = std::thread(&CPhaseEngine::ControllerMain, shared_from_this(), slot);
+    const std::string what = "the controller of node " + slot->clientName;
+    try {
+      auto self = shared_from_this();
+      slot->thread = CThreadStart::Start(what, [self, slot] { self->ControllerMain(slot); });
+    } catch (const std::system_error& error) {
+      slot->launched = false;
+      slot->threadDone = true;
+      slot->finished = true;
+      slot->failure = "its controller could not be started";
+      slot->node->setState(DistributedQEL::NODE_STOPPED);
+      ThreadStartFailedLocked(what, error);
+    }
   }
 }
 
@@ -579,7 +593,8 @@ void CPhaseEngine::MaintainStreams() {
     int workers = slot->node->getNodeWorkersLimit();
     if (workers > 0 && workers < target) target = workers;
     target += slot->addedWorkers;
-    while (slot->liveStreams < target) StartStreamLocked(slot);
+    while (slot->liveStreams < target && StartStreamLocked(slot)) {
+    }
   }
 }
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -254,7 +255,10 @@ class CPhaseEngine : public std::enable_shared_from_this<CPhaseEngine> {
   void RestoreStatus(PhaseResult& result) const;
 
   // The stream threads (PhaseEngineStreams.cc).
-  void StartStreamLocked(const NodeSlotPtr& slot);
+  // False when the system gave no thread for the stream.
+  bool StartStreamLocked(const NodeSlotPtr& slot);
+  // A thread could not be started: remembers why and asks the job to stop.
+  void ThreadStartFailedLocked(const std::string& what, const std::system_error& error);
   void StreamMain(NodeSlotPtr slot, std::shared_ptr<StreamSlot> stream);
   bool StreamMustEndLocked(const NodeSlot& slot) const;
   // The stream has decided to end: it no longer counts for its node.
@@ -285,6 +289,9 @@ class CPhaseEngine : public std::enable_shared_from_this<CPhaseEngine> {
   std::string restoreDestination_;  // of the job's options
   std::chrono::steady_clock::time_point started_;
   bool quitAtStart_ = false;
+  // Why a controller or stream thread could not be started ("" while every
+  // one could); the job is then asked to stop and the phase fails with it.
+  std::string threadStartError_;
 
   mutable std::mutex mutex_;
   std::condition_variable mainWake_;

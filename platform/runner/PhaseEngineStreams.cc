@@ -16,13 +16,14 @@
 #include "platform/runner/Guarded.h"
 #include "platform/runner/MessageCarrier.h"
 #include "platform/runner/PhaseEngine.h"
+#include "platform/runner/ThreadStart.h"
 #include "platform/suite/TQJobCtrlClient.h"
 
 namespace TqRunner {
 
 using DistributedQEL::TaskBasePtr;
 
-void CPhaseEngine::StartStreamLocked(const NodeSlotPtr& slot) {
+bool CPhaseEngine::StartStreamLocked(const NodeSlotPtr& slot) {
   auto stream = std::make_shared<StreamSlot>();
   const int number = nextStreamNumber_++;
   stream->info.reset(new DistributedQEL::CStreamInfo(slot->clientName, number, 1));
@@ -35,7 +36,31 @@ void CPhaseEngine::StartStreamLocked(const NodeSlotPtr& slot) {
   progress_.fetch_add(1);
   mainNotified_ = true;
   TQLOG(1, "Starting stream %d of node %s", number, slot->clientName.c_str());
-  stream->thread = std::thread(&CPhaseEngine::StreamMain, shared_from_this(), slot, stream);
+  const std::string what = "stream " + std::to_string(number) + " of node " + slot->clientName;
+  try {
+    auto self = shared_from_this();
+    stream->thread =
+        CThreadStart::Start(what, [self, slot, stream] { self->StreamMain(slot, stream); });
+  } catch (const std::system_error& error) {
+    streams_.pop_back();
+    --slot->liveStreams;
+    --slot->streamThreads;
+    --slot->streamsRun;
+    slot->node->setStreamCount(1, slot->liveStreams);
+    ThreadStartFailedLocked(what, error);
+    return false;
+  }
+  return true;
+}
+
+void CPhaseEngine::ThreadStartFailedLocked(const std::string& what,
+                                           const std::system_error& error) {
+  const std::string text = "Cannot start the thread of " + what + ": " + error.what();
+  TQLOG(-1, "%s", text.c_str());
+  if (threadStartError_.empty()) threadStartError_ = text;
+  if (setup_.jobCtrlClient) setup_.jobCtrlClient->setQuitFlag(true);
+  mainNotified_ = true;
+  mainWake_.notify_all();
 }
 
 bool CPhaseEngine::StreamMustEndLocked(const NodeSlot& slot) const {

@@ -12,6 +12,8 @@ const char* PhaseStatusName(int status) {
       return "Failed";
     case 0:
       return "Skipped";
+    case kJobRunning:
+      return "Running";
     default:
       return "Unknown";
   }

@@ -271,8 +271,12 @@ struct JobDescription {
   std::string xmlOptions;
 };
 
-// "Completed", "Completed w/ one or more errors", "Failed", "Skipped" or
-// "Unknown".
+// The status of a job's record while the job runs (a record written when the
+// job starts; CJobRunner replaces it when the job ends).
+constexpr int kJobRunning = -1;
+
+// "Completed", "Completed w/ one or more errors", "Failed", "Skipped",
+// "Running" (kJobRunning) or "Unknown".
 const char* PhaseStatusName(int status);
 
 }  // namespace TqRunner

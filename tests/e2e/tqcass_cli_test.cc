@@ -75,7 +75,8 @@ TEST_F(TqcassCli, ClusterRegisterBackupsChangeShowAndVerify) {
 
   o = Run("backup --level full");
   ASSERT_EQ(o.status, 0) << o.output;
-  EXPECT_TRUE(Contains(o.output, "[backup] tasks ")) << o.output;
+  EXPECT_TRUE(Contains(o.output, "[backup] ")) << o.output;
+  EXPECT_TRUE(Contains(o.output, " files, ")) << o.output;
   EXPECT_TRUE(Contains(o.output, "job 1 (backup full): Completed")) << o.output;
 
   o = Run("change --sstables 2 --size 300");
@@ -84,7 +85,7 @@ TEST_F(TqcassCli, ClusterRegisterBackupsChangeShowAndVerify) {
 
   o = Run("backup --level incremental --quiet");
   ASSERT_EQ(o.status, 0) << o.output;
-  EXPECT_FALSE(Contains(o.output, "[backup] tasks ")) << o.output;
+  EXPECT_FALSE(Contains(o.output, "[backup] start")) << o.output;
   EXPECT_TRUE(Contains(o.output, "job 2 (backup incremental): Completed")) << o.output;
 
   o = Run("jobs");
@@ -158,15 +159,15 @@ TEST_F(TqcassCli, FailuresEndWithNonZeroStatus) {
            {"register", 1, "has no cluster yet"},
            {"backup", 1, "has no cluster yet"},
            {"frobnicate", 2, "unknown command \"frobnicate\""},
-           {"backup --level weekly", 2, "--level is full or incremental"},
-           {"cluster --nodes zero", 2, "--nodes needs a whole number"},
+           {"backup --level weekly", 2, "--level: weekly not in {full,incremental}"},
+           {"cluster --nodes zero", 2, "--nodes: \"zero\" is not a whole number (1 to 64)"},
            // Beyond the range of a count: refused, not wrapped round to 1.
-           {"cluster --nodes 4294967297", 2, "--nodes needs a whole number"},
-           {"cluster --size 99999999999999999999", 2, "--size needs a whole number"},
-           {"show", 2, "name one job"},
+           {"cluster --nodes 4294967297", 2, "--nodes: 4294967297 is out of range (1 to 64)"},
+           {"cluster --size 99999999999999999999", 2, "is out of range (1 to 1073741824)"},
+           {"show", 2, "job is required"},
            {"show 7", 1, "Job 7 has no record"},
-           {"verify x", 2, "\"x\" is not a job number"},
-           {"verify 99999999999999999999", 2, "is not a job number"},
+           {"verify x", 2, "\"x\" is not a whole number"},
+           {"verify 99999999999999999999", 2, "is out of range"},
        }) {
     Outcome o = Run(c.arguments);
     EXPECT_EQ(o.status, c.status) << c.arguments << "\n" << o.output;

@@ -4,6 +4,8 @@ namespace TqHarness {
 
 CQiError CCountingDataStream::BeginItem(const OBJECTOPSAPI::StreamItemHeader& header) {
   pending_ = 0;
+  // A file counts once: by its item, or by the first extent of a large one.
+  isFile_ = !header.isDirectory && header.pieceOffset == 0;
   return inner_->BeginItem(header);
 }
 
@@ -17,7 +19,7 @@ CQiError CCountingDataStream::CommitItem() {
   CQiError error = inner_->CommitItem();
   if (!error.IsError()) {
     bytes_ += pending_;
-    ++items_;
+    if (isFile_) ++files_;
   }
   pending_ = 0;
   return error;
@@ -25,6 +27,7 @@ CQiError CCountingDataStream::CommitItem() {
 
 void CCountingDataStream::AbortItem() {
   pending_ = 0;
+  isFile_ = false;
   inner_->AbortItem();
 }
 

@@ -48,6 +48,20 @@ struct RegisterOptions {
   std::string archiveCommand;
 };
 
+// What `register` changes on a registered cluster; unset fields stay.
+struct RegistrationChange {
+  int maxStreams = 0;  // 0: unchanged
+  // -1 unchanged, 0 off, 1 on (with the folder rules of RegisterOptions).
+  int commitLogBackup = -1;
+  std::string archiveDirectory;  // "": unchanged (or the default when turned on)
+};
+
+// A job whose run was killed, found and marked failed by RecoverInterrupted.
+struct InterruptedJob {
+  int64_t jobId = 0;
+  int orphansRemoved = 0;  // files no catalog row named
+};
+
 // A backup job to run.
 struct BackupRequest {
   int level = TQBkpLevel_Full;

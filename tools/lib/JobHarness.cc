@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 
 #include "platform/app/SuiteRegistration.h"
 #include "platform/base/FXErrorUtil.h"
@@ -55,6 +56,24 @@ CQiError CJobHarness::Open() {
   return CQiError();
 }
 
+CQiError CJobHarness::OpenForReading() {
+  std::error_code ec;
+  if (!fs::is_directory(home_, ec)) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 2, "There is no tqcass home at %s", home_.c_str());
+  }
+  home_ = fs::absolute(home_).lexically_normal().string();
+  if (!home_.empty() && home_.back() == '/') home_.pop_back();
+  savedRegistry_ = CRegistry::Instance().GetFile();
+  CClientContext::SetSuiteHome(SuiteHome());
+  open_ = true;
+  // The registry is read, never written: its file may not be writable.
+  if (!CRegistry::Instance().SetFile(home_ + "/registry")) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 13, "Cannot read the registry %s/registry",
+                                   home_.c_str());
+  }
+  return state_.Load(home_);
+}
+
 namespace {
 
 std::optional<std::string> GetEnv(const char* name) {
@@ -104,7 +123,8 @@ void CJobHarness::Close() {
 
 CQiError CJobHarness::NeedCluster() const {
   if (!state_.HasCluster()) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 2, "%s has no cluster yet", home_.c_str());
+    return FXErrorUtil::ErrorWin32(
+        FXLOC, 2, "%s has no cluster yet; make one with \"tqcass cluster\"", home_.c_str());
   }
   return CQiError();
 }
@@ -113,8 +133,9 @@ CQiError CJobHarness::NeedRegistered() const {
   CQiError error = NeedCluster();
   if (error.IsError()) return error;
   if (!state_.Registered()) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 2, "The cluster of %s is not registered yet",
-                                   home_.c_str());
+    return FXErrorUtil::ErrorWin32(
+        FXLOC, 2, "The cluster of %s is not registered yet; register it with \"tqcass register\"",
+        home_.c_str());
   }
   return CQiError();
 }
@@ -124,6 +145,17 @@ CQiError CJobHarness::CreateCluster(const TqSim::FixtureOptions& options) {
     return FXErrorUtil::ErrorWin32(FXLOC, 183, "%s has a cluster already (%s)", home_.c_str(),
                                    state_.clusterFile.c_str());
   }
+  const uint64_t sstables = static_cast<uint64_t>(options.nodes) * options.keyspaces *
+                            options.tablesPerKeyspace * options.sstablesPerTable *
+                            options.dataDirsPerNode;
+  // Each SSTable's data plus its small component files, and per node its
+  // configuration and commit-log segments.
+  const uint64_t needed =
+      sstables * (options.sstableSize + kSSTableOverhead) +
+      static_cast<uint64_t>(options.nodes) *
+          (kNodeOverhead + options.commitLogSegments * options.commitLogSegmentSize);
+  CQiError space = CheckFreeSpace(needed, "the cluster");
+  if (space.IsError()) return space;
   TqSim::FixtureResult fixture;
   std::string error;
   if (!TqSim::ClusterFixture::Generate(home_ + "/cluster", options, fixture, error)) {
@@ -336,6 +368,10 @@ CQiError CJobHarness::Run(TqRunner::JobSpec spec, TqRunner::JobResult& result) {
     if (error.IsError()) return error;
   }
   if (!spec.streamFactory) spec.streamFactory = StoreStreams(spec);
+  if (spec.writeRecord) {
+    error = RecordStart(spec);
+    if (error.IsError()) return error;
+  }
   result = TqRunner::CJobRunner(std::move(spec)).Run();
   if (!result.error.empty()) {
     return FXErrorUtil::ErrorWin32(FXLOC, 1064, "Job %lld could not run: %s",
@@ -365,6 +401,18 @@ CQiError CJobHarness::EditCluster(const std::function<void(TqSim::SimCluster&)>&
 CQiError CJobHarness::ChangeData(int perTable, uint64_t dataSize, int& added) {
   CQiError error = NeedCluster();
   if (error.IsError()) return error;
+  {
+    TqSim::SimClusterFile file(state_.clusterFile);
+    TqSim::SimCluster cluster;
+    std::string text;
+    if (!file.Load(cluster, text)) return FXErrorUtil::ErrorWin32(FXLOC, 13, "%s", text.c_str());
+    uint64_t tables = 0;
+    for (const auto& keyspace : cluster.keyspaces) tables += keyspace.tables.size();
+    tables *= cluster.nodes.size();
+    error = CheckFreeSpace(tables * static_cast<uint64_t>(perTable) * (dataSize + kSSTableOverhead),
+                           "the new SSTables");
+    if (error.IsError()) return error;
+  }
   ++state_.changes;
   error = CClusterDataChange::AddSSTables(state_.clusterFile, perTable, dataSize, state_.changes,
                                           added);
@@ -385,6 +433,13 @@ CQiError CJobHarness::Verify(int64_t jobId, VerifyReport& report) const {
   CQiError error = ReadJob(jobId, result);
   if (error.IsError()) return error;
   return CJobVerifier(SuiteHome(), state_).Verify(result, report);
+}
+
+std::function<CCollectTotals::Totals()> CJobHarness::CollectTotals(int64_t jobId) const {
+  std::vector<std::string> folders;
+  for (const auto& node : state_.nodes) folders.push_back(JobResultsOf(node.name, jobId));
+  auto totals = std::make_shared<CCollectTotals>(folders);
+  return [totals] { return totals->Read(); };
 }
 
 std::string CJobHarness::JobResultsOf(const std::string& client, int64_t jobId) const {

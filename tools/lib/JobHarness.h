@@ -11,6 +11,7 @@
 #include "platform/runner/RunnerTypes.h"
 #include "sim/lib/ClusterFixture.h"
 #include "sim/lib/SimCluster.h"
+#include "tools/lib/CollectTotals.h"
 #include "tools/lib/HarnessState.h"
 #include "tools/lib/HarnessTypes.h"
 
@@ -43,6 +44,11 @@ class CJobHarness {
   static constexpr const char* kSubclientName = "default";
   static constexpr uint32_t kOmbrelId = 2;
   static constexpr int64_t kAppType = 64;
+  // Bytes counted for the files of an SSTable beside its data, and for a
+  // node's configuration, when checking free space; and the room left free.
+  static constexpr uint64_t kSSTableOverhead = 64 * 1024;
+  static constexpr uint64_t kNodeOverhead = 1024 * 1024;
+  static constexpr uint64_t kSpareSpace = 256ull * 1024 * 1024;
 
   CJobHarness(std::string home, HarnessPaths paths);
   ~CJobHarness();
@@ -54,6 +60,10 @@ class CJobHarness {
   // saved state and puts the docker stand-in first on PATH with the
   // cluster's world (none: no engine runs).
   CQiError Open();
+  // Opens the home only to read it: nothing is created or written, so it
+  // works on a home the user may only read and beside a running job. Error 2
+  // when the home does not exist.
+  CQiError OpenForReading();
   // Gives the process back the suite home, registry, PATH and docker world
   // it had before Open.
   void Close();
@@ -69,6 +79,14 @@ class CJobHarness {
   // the cluster and its default subclient (the whole cluster). Error 183
   // when registered already; error 2 without a cluster.
   CQiError Register(const RegisterOptions& options = RegisterOptions());
+  // Changes the settings of the registered instance and subclient: the
+  // subclient's streams and the instance's commit-log backup with its
+  // folder, each only where `change` names it. Error 2 when not registered.
+  CQiError ChangeRegistration(const RegistrationChange& change);
+  // The folder the bytes of a new cluster or of a data change need, and
+  // whether the file system of the home has them (with room to spare); error
+  // 112 naming both amounts when not.
+  CQiError CheckFreeSpace(uint64_t bytesNeeded, const char* what) const;
 
   // The job spec of the next backup job, numbered with the next job id
   // (which Run then takes): tests change what they need (restart string and
@@ -101,12 +119,29 @@ class CJobHarness {
   // New SSTables on every table of every node (ClusterDataChange.h).
   CQiError ChangeData(int perTable, uint64_t dataSize, int& added);
 
+  // Marks a recorded job failed with `reason` (its record and its row in the
+  // catalog), keeping its phases, events and restart entries.
+  CQiError MarkJobFailed(int64_t jobId, const std::string& reason);
+  // Jobs recorded as running while no process holds the home: their runs
+  // were killed. Each is marked failed ("interrupted"), and what no catalog
+  // row names is removed (pieces of its streams without a row, temporary
+  // pieces, temporary files of interrupted rewrites); its rows and pieces
+  // stay for a rerun with its restart entries. Call with the home's lock.
+  CQiError RecoverInterrupted(std::vector<InterruptedJob>& recovered);
+
   // The recorded jobs, ascending, and one of them.
   std::vector<int64_t> Jobs() const;
   CQiError ReadJob(int64_t jobId, TqRunner::JobResult& result) const;
   // Checks the job's stored items against the files they were read from
   // (JobVerifier.h).
   CQiError Verify(int64_t jobId, VerifyReport& report) const;
+
+  // Error 2, saying what to do first, when the home has no registered
+  // cluster.
+  CQiError NeedRegisteredCluster() const { return NeedRegistered(); }
+  // What a backup job stores in all, read from its nodes' collect files
+  // (CollectTotals.h); the function may be called from any thread.
+  std::function<CCollectTotals::Totals()> CollectTotals(int64_t jobId) const;
 
   // The job results folder of a client for a job.
   std::string JobResultsOf(const std::string& client, int64_t jobId) const;
@@ -115,6 +150,11 @@ class CJobHarness {
   CQiError NeedCluster() const;
   void UseDockerWorld();
   CQiError NeedRegistered() const;
+  // Writes the record of a job that starts (status kJobRunning), so that a
+  // job killed outright is listed.
+  CQiError RecordStart(const TqRunner::JobSpec& spec) const;
+  // Removes what no catalog row of the job names from its store folder.
+  CQiError ReclaimOrphans(int64_t jobId, int& removed) const;
   // What every job spec of this home has: plug-in, ids, clients, limits.
   TqRunner::JobSpec BaseSpec() const;
 

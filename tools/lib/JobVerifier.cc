@@ -9,6 +9,7 @@
 
 #include "platform/index/ArchiveStore.h"
 #include "platform/multinode/CollectFileEntry.h"
+#include "tools/lib/ErrorText.h"
 
 namespace TqHarness {
 
@@ -178,7 +179,7 @@ CQiError CJobVerifier::Verify(const TqRunner::JobResult& job, VerifyReport& repo
         e = store.ReadItem(item, [](uint64_t, const char*, size_t) { return CQiError(); });
       }
       if (e.IsError()) {
-        report.problems.push_back({client, path, e.AsString(2)});
+        report.problems.push_back({client, path, CErrorText::Describe(e)});
         continue;
       }
       ++report.filesChecked;

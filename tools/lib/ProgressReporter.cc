@@ -1,5 +1,7 @@
 #include "tools/lib/ProgressReporter.h"
 
+#include <cmath>
+
 #include "tools/lib/CountingDataStream.h"
 
 namespace TqHarness {
@@ -12,7 +14,7 @@ TqRunner::StreamFactory CProgressReporter::Wrap(TqRunner::StreamFactory inner) {
   return [this, inner](const std::string& client, int stream) -> OBJECTOPSAPI::IDataStreamPtr {
     OBJECTOPSAPI::IDataStreamPtr stream_ = inner(client, stream);
     if (!stream_) return stream_;
-    return OBJECTOPSAPI::IDataStreamPtr(new CCountingDataStream(stream_, bytes_, items_));
+    return OBJECTOPSAPI::IDataStreamPtr(new CCountingDataStream(stream_, bytes_, files_));
   };
 }
 
@@ -32,11 +34,87 @@ std::string CProgressReporter::FormatBytes(double bytes) {
   return text;
 }
 
+std::string CProgressReporter::FormatDuration(double seconds) {
+  const long long s = static_cast<long long>(std::llround(seconds < 0 ? 0 : seconds));
+  char text[48];
+  if (s < 60) {
+    std::snprintf(text, sizeof text, "%lld s", s);
+  } else if (s < 3600) {
+    std::snprintf(text, sizeof text, "%lld min %lld s", s / 60, s % 60);
+  } else {
+    std::snprintf(text, sizeof text, "%lld h %lld min", s / 3600, (s % 3600) / 60);
+  }
+  return text;
+}
+
+std::string CProgressReporter::Line(uint64_t files, uint64_t bytes,
+                                    const CCollectTotals::Totals& totals, double seconds) {
+  const double rate = seconds > 0 ? static_cast<double>(bytes) / seconds : 0;
+  std::string line;
+  if (totals.complete) {
+    line = std::to_string(files) + "/" + std::to_string(totals.files) + " files, " +
+           FormatBytes(static_cast<double>(bytes)) + " of " +
+           FormatBytes(static_cast<double>(totals.bytes));
+  } else {
+    // Some nodes have not listed what they back up yet: no total to count
+    // against.
+    line = std::to_string(files) + " files, " + FormatBytes(static_cast<double>(bytes));
+  }
+  line += ", " + FormatBytes(rate) + "/s";
+  if (totals.complete && rate > 0 && totals.bytes >= bytes) {
+    line += ", about " + FormatDuration(static_cast<double>(totals.bytes - bytes) / rate) + " left";
+  }
+  return line;
+}
+
+void CProgressReporter::PrintLineLocked() {
+  if (phase_.empty()) return;
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  const CCollectTotals::Totals totals = totals_ ? totals_() : CCollectTotals::Totals();
+  std::fprintf(out_, "  [%s] %s\n", phase_.c_str(),
+               Line(files_.load(), bytes_.load(), totals, seconds).c_str());
+  std::fflush(out_);
+}
+
+void CProgressReporter::Start(TotalsFn totals, std::chrono::milliseconds interval) {
+  Stop();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    totals_ = std::move(totals);
+    stopping_ = false;
+  }
+  try {
+    ticker_ = std::thread(&CProgressReporter::Tick, this, interval);
+  } catch (const std::system_error&) {
+    // Without its thread the reporter still prints when tasks end.
+  }
+}
+
+void CProgressReporter::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  if (ticker_.joinable()) ticker_.join();
+}
+
+void CProgressReporter::Tick(std::chrono::milliseconds interval) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!wake_.wait_for(lock, interval, [this] { return stopping_; })) {
+    // Between the phases that store items the line would only repeat.
+    if (phase_ == "backup") PrintLineLocked();
+  }
+}
+
 void CProgressReporter::OnEvent(const TqRunner::RunnerEvent& event) {
   std::lock_guard<std::mutex> lock(mutex_);
   switch (event.kind) {
     case TqRunner::RunnerEvent::kPhase:
       std::fprintf(out_, "  [%s] %s\n", event.phase.c_str(), event.text.c_str());
+      phase_ = event.text == "start" ? event.phase : std::string();
+      lastComplete_ = -1;
       break;
     case TqRunner::RunnerEvent::kNode:
       if (!event.text.empty()) {
@@ -44,24 +122,13 @@ void CProgressReporter::OnEvent(const TqRunner::RunnerEvent& event) {
                      event.text.c_str());
       }
       break;
-    case TqRunner::RunnerEvent::kTask: {
-      // A task's status changes several times; a line only when the count moves.
-      if (event.phase == lastPhase_ && event.tasksComplete == lastComplete_ &&
-          event.tasksTotal == lastTotal_) {
-        break;
+    case TqRunner::RunnerEvent::kTask:
+      // A line when a task ends, besides the timed ones.
+      if (event.phase == "backup" && event.tasksComplete != lastComplete_) {
+        lastComplete_ = event.tasksComplete;
+        PrintLineLocked();
       }
-      lastPhase_ = event.phase;
-      lastComplete_ = event.tasksComplete;
-      lastTotal_ = event.tasksTotal;
-      const double seconds =
-          std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-      const double bytes = static_cast<double>(bytes_.load());
-      std::fprintf(out_, "  [%s] tasks %d/%d, %s in %llu items, %s/s\n", event.phase.c_str(),
-                   event.tasksComplete, event.tasksTotal, FormatBytes(bytes).c_str(),
-                   static_cast<unsigned long long>(items_.load()),
-                   FormatBytes(seconds > 0 ? bytes / seconds : 0).c_str());
       break;
-    }
     default:
       break;
   }

@@ -423,6 +423,7 @@ int BenchBackup(const Options& o, const std::string& work) {
   cp.insert(cp.end(), snapshotDirs.begin(), snapshotDirs.end());
   cp.push_back(copyDir);
   std::vector<double> copyRates, copySyncRates, backupRates, backupPhaseRates, ratios, syncRatios;
+  std::vector<double> verifyRates, verifyRatios;
   for (int round = 1; round <= o.runs; ++round) {
     std::error_code ec;
     fs::remove_all(copyDir, ec);
@@ -470,6 +471,25 @@ int BenchBackup(const Options& o, const std::string& work) {
     }
     ratios.push_back(backupMBps / copyMBps);
     syncRatios.push_back(backupMBps / copySyncMBps);
+    // Verifying the job reads back every stored byte and the files they
+    // came from: against the backup of the same data.
+    {
+      TqHarness::VerifyReport report;
+      auto verifyStart = Clock::now();
+      CQiError error = harness.Verify(harness.State().nextJobId - 1, report);
+      const double verifySeconds = SecondsSince(verifyStart);
+      if (!Check(error)) return kFailed;
+      if (!report.Ok()) {
+        std::fprintf(stderr, "tqbench: the job did not verify: %zu problems\n",
+                     report.problems.size());
+        return kFailed;
+      }
+      const double verifyMBps = MBps(bytes, verifySeconds);
+      std::printf("verify: %.2f s, %.1f MB/s, %d files; verify / backup: %.2f\n", verifySeconds,
+                  verifyMBps, report.filesChecked, verifyMBps / backupMBps);
+      verifyRates.push_back(verifyMBps);
+      verifyRatios.push_back(verifyMBps / backupMBps);
+    }
     fs::remove_all(harness.SuiteHome() + "/store/" + std::to_string(harness.State().nextJobId - 1),
                    ec);
   }
@@ -479,6 +499,8 @@ int BenchBackup(const Options& o, const std::string& work) {
   std::printf("  copy and its flush       %s MB/s\n", Spread(copySyncRates).c_str());
   std::printf("  backup (whole job)       %s MB/s\n", Spread(backupRates).c_str());
   std::printf("  backup phase alone       %s MB/s\n", Spread(backupPhaseRates).c_str());
+  std::printf("  verify of the job        %s MB/s (verify / backup %s)\n",
+              Spread(verifyRates).c_str(), Spread(verifyRatios, "%.2f").c_str());
   std::printf("  disk write rate (one large file written and flushed): %.1f MB/s\n", diskRate);
   std::printf(
       "RESULT backup / (cp -r and its flush): %s; share of the disk's write rate: %.2f; "

@@ -7,6 +7,9 @@
 
 #include "platform/base/FXString.h"
 #include "tools/lib/ClusterBrowse.h"
+#include "tools/lib/ErrorText.h"
+#include "tools/tqcass/CommandContext.h"
+#include "tools/tqcass/CommandTable.h"
 
 namespace {
 
@@ -103,7 +106,7 @@ int CmdBrowse(TqHarness::CJobHarness& harness, const std::string& what,
   TqHarness::ClusterBrowseResult result;
   CQiError e = TqHarness::CClusterBrowse(harness, TQ_PLUGIN_PATH).Run(request, result);
   if (e.IsError()) {
-    std::fprintf(stderr, "tqcass: %s\n", e.AsString(2).c_str());
+    std::fprintf(stderr, "tqcass: %s\n", TqHarness::CErrorText::Describe(e).c_str());
     return kFailed;
   }
   if (!result.Ok()) {
@@ -119,3 +122,36 @@ int CmdBrowse(TqHarness::CJobHarness& harness, const std::string& what,
   }
   return kOk;
 }
+
+namespace TqCass {
+
+namespace {
+
+class CBrowseCommand : public CTqcassCommand {
+ public:
+  const char* Name() const override { return "browse"; }
+  const char* Summary() const override {
+    return "The cluster's nodes or keyspaces as the plug-in's cluster browser lists them";
+  }
+  void Define(CLI::App& command) override {
+    command.add_option("what", what_, "nodes or keyspaces")
+        ->required()
+        ->check(CLI::IsMember({"nodes", "keyspaces"}));
+    AddNumber(command, "--subclient", subclient_, 1, INT32_MAX, "Browse as this subclient");
+  }
+  int Run(CCommandContext& context) override {
+    return CmdBrowse(context.Harness(), what_, subclient_ > 0 ? std::to_string(subclient_) : "");
+  }
+
+ private:
+  std::string what_;
+  long long subclient_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<CTqcassCommand> MakeBrowseCommand() {
+  return std::unique_ptr<CTqcassCommand>(new CBrowseCommand());
+}
+
+}  // namespace TqCass

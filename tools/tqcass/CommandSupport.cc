@@ -1,0 +1,245 @@
+#include "tools/tqcass/CommandSupport.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+
+#include "platform/index/ArchiveStore.h"
+#include "platform/log/LogWriter.h"
+#include "platform/suite/TQJobCtrlClient.h"
+#include "tools/lib/ErrorText.h"
+#include "tools/lib/ProgressReporter.h"
+#include "tools/tqcass/CommandContext.h"
+
+namespace TqCass {
+
+std::string TimeText(int64_t t) {
+  if (t <= 0) return "-";
+  time_t value = static_cast<time_t>(t);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&value));
+  return text;
+}
+
+const char* LevelName(int level) {
+  return level == TQBkpLevel_Full ? "full" : level == 0 ? "-" : "incremental";
+}
+
+StoreStats StatsOf(const std::string& suiteHome, int64_t jobId) {
+  StoreStats stats;
+  CArchiveStore store(suiteHome);
+  if (store.Open().IsError()) return stats;
+  SJobRecord record;
+  bool found = false;
+  if (!store.Catalog().GetJob(jobId, record, found).IsError() && found) {
+    stats.level = record.level;
+    stats.kind = record.kind;
+  }
+  std::vector<SStoredItem> items;
+  if (store.ListItems(jobId, items).IsError()) return stats;
+  stats.known = true;
+  stats.items = static_cast<int>(items.size());
+  for (const auto& item : items) {
+    if (item.isDirectory) continue;
+    ++stats.files;
+    stats.bytes += item.size;
+  }
+  return stats;
+}
+
+const char* KindName(const StoreStats& stats) {
+  return stats.kind == "log" ? "commit-log" : LevelName(stats.level);
+}
+
+std::string StatusText(const TqRunner::JobResult& job) {
+  std::string text = TqRunner::PhaseStatusName(job.status);
+  if (job.status == PHASE_FAILED && !job.error.empty() && job.error.size() <= 40) {
+    text += " (" + job.error + ")";
+  }
+  return text;
+}
+
+void PrintEvents(const TqRunner::JobResult& job, const char* indent) {
+  for (const auto& event : job.events) {
+    std::printf("%s%-8s %-9s %s  [0x%X]\n", indent, CEventJournal::SeverityName(event.severity),
+                event.client.empty() ? "-" : event.client.c_str(),
+                TqHarness::CErrorText::Event(event.id, event.args).c_str(), event.id);
+  }
+  for (const auto& cause : job.pendingCauses) {
+    std::printf("%spending  %-9s %s  [0x%X]\n", indent,
+                cause.client.empty() ? "-" : cause.client.c_str(),
+                TqHarness::CErrorText::Event(cause.id, cause.args).c_str(), cause.id);
+  }
+}
+
+void PrintFailure(const TqRunner::JobResult& job) {
+  std::vector<std::string> lines;
+  std::vector<std::string> advice;
+  std::vector<uint32_t> named;
+  auto readable = [&named](const std::string& text) {
+    return TqHarness::CErrorText::Readable(text, &named);
+  };
+  if (!job.error.empty()) lines.push_back(readable(job.error));
+  for (const auto& phase : job.phases) {
+    if (!phase.message.empty()) lines.push_back(phase.name + ": " + readable(phase.message));
+    for (const auto& node : phase.nodes) {
+      if (!node.failure.empty()) {
+        lines.push_back(phase.name + ": " + node.clientName + ": " + readable(node.failure));
+      }
+    }
+  }
+  for (uint32_t id : named) {
+    const std::string hint = TqHarness::CErrorText::Advice(id);
+    if (!hint.empty()) advice.push_back(hint);
+  }
+  auto add = [&](const CEventJournal::Entry& entry) {
+    std::string text = TqHarness::CErrorText::Event(entry.id, entry.args);
+    if (!entry.client.empty()) text = entry.client + ": " + text;
+    lines.push_back(text);
+    const std::string hint = TqHarness::CErrorText::Advice(entry.id);
+    if (!hint.empty()) advice.push_back(hint);
+  };
+  for (const auto& event : job.events) {
+    if (event.severity >= CEventJournal::kMajor) add(event);
+  }
+  for (const auto& cause : job.pendingCauses) add(cause);
+  for (const auto& line : lines) std::printf("  reason: %s\n", line.c_str());
+  for (const auto& line : advice) std::printf("  to do: %s\n", line.c_str());
+}
+
+namespace {
+
+// The errors the job's processes logged, kept while the job runs: where the
+// plug-in gives a reason only in its log (a commit-log folder it cannot
+// open), a failed job shows it from here.
+class CLoggedErrors {
+ public:
+  CLoggedErrors() {
+    if (g_ptrLogWriter) {
+      sink_ = g_ptrLogWriter->AddSink([this](const CLogWriter::Line& line) {
+        if (line.level >= 0) return;
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::string text = TqHarness::CErrorText::Readable(line.text);
+        for (char& c : text) c = c == '\n' ? ' ' : c;
+        while (!text.empty() && text.back() == ' ') text.pop_back();
+        lines_.push_back(text);
+      });
+    }
+  }
+  ~CLoggedErrors() {
+    if (g_ptrLogWriter && sink_ >= 0) g_ptrLogWriter->RemoveSink(sink_);
+  }
+  std::vector<std::string> Lines() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+  }
+
+ private:
+  int sink_ = -1;
+  std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
+void PrintLogged(const std::vector<std::string>& lines, const std::string& logFile) {
+  constexpr size_t kShown = 8;
+  for (size_t i = 0; i < lines.size() && i < kShown; ++i) {
+    std::printf("  logged: %s\n", lines[i].c_str());
+  }
+  if (lines.size() > kShown) {
+    std::printf("  (%zu more errors in %s)\n", lines.size() - kShown, logFile.c_str());
+  }
+}
+
+void PrintSummary(TqHarness::CJobHarness& harness, const TqRunner::JobResult& job,
+                  const TqHarness::CProgressReporter& progress) {
+  StoreStats stats = StatsOf(harness.SuiteHome(), job.jobId);
+  int tasks = 0, complete = 0;
+  for (const auto& phase : job.phases) {
+    for (const auto& task : phase.tasks) {
+      ++tasks;
+      if (task.status == DistributedQEL::TASK_COMPLETE) ++complete;
+    }
+  }
+  std::printf("job %lld (%s %s): %s\n", static_cast<long long>(job.jobId), job.jobType.c_str(),
+              KindName(stats), StatusText(job).c_str());
+  std::printf("  %d of %d tasks complete, %llu files stored (%s), %lld s\n", complete, tasks,
+              static_cast<unsigned long long>(progress.Files()),
+              TqHarness::CProgressReporter::FormatBytes(static_cast<double>(stats.bytes)).c_str(),
+              static_cast<long long>(job.endTime - job.startTime));
+  if (!job.Completed()) PrintFailure(job);
+}
+
+}  // namespace
+
+int RunBackupJob(CCommandContext& context, const TqHarness::BackupRequest& request, bool quiet,
+                 int64_t& jobId) {
+  TqHarness::CJobHarness& harness = context.Harness();
+  if (!CCommandContext::Check(harness.NeedRegisteredCluster())) return kFailed;
+  TqHarness::CProgressReporter progress(stdout);
+  TqRunner::JobSpec spec = harness.MakeSpec(request);
+  spec.streamFactory = progress.Wrap(harness.StoreStreams(spec));
+  TQJobCtrlClientPtr control(new TQJobCtrlClient(spec.jobId));
+  spec.jobCtrlClient = control;
+  if (!quiet) {
+    spec.observer = progress.Observer();
+    progress.Start(harness.CollectTotals(spec.jobId), std::chrono::seconds(1));
+  }
+  std::printf("backup job %lld (%s) of %s\n", static_cast<long long>(spec.jobId),
+              request.commitLog ? "commit logs" : LevelName(request.level),
+              harness.State().clusterName.c_str());
+  std::fflush(stdout);
+  const int64_t id = spec.jobId;
+  context.Signals().SetStop([control, id](int signal) {
+    std::fprintf(stderr, "tqcass: %s: stopping job %lld (again to stop at once)\n",
+                 CSignalWatcher::Name(signal).c_str(), static_cast<long long>(id));
+    control->setQuitFlag(true);
+  });
+  TqRunner::JobResult result;
+  CLoggedErrors logged;
+  const CQiError error = harness.Run(spec, result);
+  context.Signals().ClearStop();
+  progress.Stop();
+  jobId = id;
+  const int signal = context.Signals().Received();
+  if (signal != 0) {
+    CSignalWatcher::StopChildren();
+    const std::string reason = "interrupted by " + CSignalWatcher::Name(signal);
+    CCommandContext::Check(harness.MarkJobFailed(id, reason));
+    CCommandContext::Fail("job " + std::to_string(id) + " " + reason + ": recorded as failed");
+    return 128 + signal;
+  }
+  if (!CCommandContext::Check(error)) return kFailed;
+  PrintSummary(harness, result, progress);
+  if (result.Completed()) return kOk;
+  PrintLogged(logged.Lines(), g_ptrLogWriter ? g_ptrLogWriter->GetLogFile() : "the log");
+  CCommandContext::Fail("job " + std::to_string(id) + " " +
+                        TqRunner::PhaseStatusName(result.status));
+  return kFailed;
+}
+
+int VerifyJob(TqHarness::CJobHarness& harness, int64_t jobId) {
+  TqHarness::VerifyReport report;
+  if (!CCommandContext::Check(harness.Verify(jobId, report))) return kFailed;
+  std::printf(
+      "job %lld: %d files (%s) checked", static_cast<long long>(jobId), report.filesChecked,
+      TqHarness::CProgressReporter::FormatBytes(static_cast<double>(report.bytesChecked)).c_str());
+  if (report.filesGone > 0) {
+    std::printf(
+        " (%d gone from disk: %d compared with their table's SSTable, %d read back against "
+        "their checksums)",
+        report.filesGone, report.filesMatchedLive, report.filesGone - report.filesMatchedLive);
+  }
+  if (report.level == TQBkpLevel_Full && report.kind != "log") {
+    std::printf(", %d snapshot files on disk", report.snapshotFiles);
+  }
+  std::printf(": %s\n", report.Ok() ? "verified" : "NOT verified");
+  for (const auto& problem : report.problems) {
+    std::printf("  %s %s: %s\n", problem.client.c_str(), problem.path.c_str(),
+                problem.text.c_str());
+  }
+  return report.Ok() ? kOk : kFailed;
+}
+
+}  // namespace TqCass

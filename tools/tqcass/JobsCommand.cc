@@ -1,0 +1,59 @@
+// "tqcass jobs": lists the recorded jobs of a home.
+
+#include <cstdio>
+
+#include "tools/lib/HomeLock.h"
+#include "tools/lib/ProgressReporter.h"
+#include "tools/tqcass/CommandContext.h"
+#include "tools/tqcass/CommandSupport.h"
+#include "tools/tqcass/CommandTable.h"
+
+namespace TqCass {
+
+namespace {
+
+class CJobsCommand : public CTqcassCommand {
+ public:
+  const char* Name() const override { return "jobs"; }
+  const char* Summary() const override {
+    return "List the jobs: kind, start, files, bytes, status";
+  }
+  Access HomeAccess() const override { return kReads; }
+  void Define(CLI::App&) override {}
+  int Run(CCommandContext& context) override {
+    TqHarness::CJobHarness& harness = context.Harness();
+    std::string holder;
+    const bool running = TqHarness::CHomeLock::HeldByOther(harness.Home(), holder);
+    std::printf("%-6s %-8s %-12s %-19s %-8s %-10s %s\n", "job", "type", "kind", "started", "files",
+                "bytes", "status");
+    for (int64_t id : harness.Jobs()) {
+      TqRunner::JobResult job;
+      if (harness.ReadJob(id, job).IsError()) {
+        std::printf("%-6lld (record unreadable)\n", static_cast<long long>(id));
+        continue;
+      }
+      const StoreStats stats = StatsOf(harness.SuiteHome(), id);
+      std::string status = StatusText(job);
+      // A job recorded as running while nobody holds the home was killed;
+      // the next command that changes the home marks it failed.
+      if (job.status == TqRunner::kJobRunning && !running) status = "Interrupted";
+      std::printf(
+          "%-6lld %-8s %-12s %-19s %-8s %-10s %s\n", static_cast<long long>(id),
+          job.jobType.c_str(), KindName(stats), TimeText(job.startTime).c_str(),
+          stats.known ? std::to_string(stats.files).c_str() : "-",
+          stats.known
+              ? TqHarness::CProgressReporter::FormatBytes(static_cast<double>(stats.bytes)).c_str()
+              : "-",
+          status.c_str());
+    }
+    return kOk;
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<CTqcassCommand> MakeJobsCommand() {
+  return std::unique_ptr<CTqcassCommand>(new CJobsCommand());
+}
+
+}  // namespace TqCass

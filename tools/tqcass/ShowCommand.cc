@@ -1,0 +1,108 @@
+// "tqcass show <job>": a job's status, times, phases, nodes, stored items and
+// events.
+
+#include <cstdio>
+
+#include "tools/lib/ErrorText.h"
+#include "tools/lib/JobVerifier.h"
+#include "tools/lib/ProgressReporter.h"
+#include "tools/tqcass/CommandContext.h"
+#include "tools/tqcass/CommandSupport.h"
+#include "tools/tqcass/CommandTable.h"
+
+namespace TqCass {
+
+namespace {
+
+const char* NodeStateName(int state) {
+  switch (state) {
+    case DistributedQEL::NODE_NEW:
+      return "new";
+    case DistributedQEL::NODE_STARTING:
+      return "starting";
+    case DistributedQEL::NODE_RUNNING:
+      return "running";
+    case DistributedQEL::NODE_STOPPING:
+      return "stopping";
+    case DistributedQEL::NODE_STOPPED:
+      return "stopped";
+  }
+  return "unknown";
+}
+
+class CShowCommand : public CTqcassCommand {
+ public:
+  const char* Name() const override { return "show"; }
+  const char* Summary() const override {
+    return "A job's status, times, phases, nodes, stored items and events";
+  }
+  Access HomeAccess() const override { return kReads; }
+  void Define(CLI::App& command) override {
+    AddNumber(command, "job", jobId_, 1, INT64_MAX, "The job's number")->required();
+  }
+  int Run(CCommandContext& context) override {
+    TqHarness::CJobHarness& harness = context.Harness();
+    TqRunner::JobResult job;
+    if (!CCommandContext::Check(harness.ReadJob(jobId_, job))) return kFailed;
+    const StoreStats stats = StatsOf(harness.SuiteHome(), jobId_);
+    std::printf("job %lld: %s %s, attempt %d\n", jobId_, job.jobType.c_str(), KindName(stats),
+                job.attempt);
+    std::printf("  status:  %s\n", TqRunner::PhaseStatusName(job.status));
+    std::printf("  started: %s\n  ended:   %s\n", TimeText(job.startTime).c_str(),
+                TimeText(job.endTime).c_str());
+    if (stats.known) {
+      std::printf(
+          "  stored:  %d files, %s in %d items\n", stats.files,
+          TqHarness::CProgressReporter::FormatBytes(static_cast<double>(stats.bytes)).c_str(),
+          stats.items);
+    }
+    if (!job.error.empty()) std::printf("  error:   %s\n", job.error.c_str());
+    if (!job.restartString.empty()) std::printf("  restart: %s\n", job.restartString.c_str());
+    for (const auto& phase : job.phases) {
+      int complete = 0;
+      for (const auto& task : phase.tasks)
+        complete += task.status == DistributedQEL::TASK_COMPLETE ? 1 : 0;
+      std::printf("phase %s: %s (%s), tasks %d/%zu\n", phase.name.c_str(),
+                  phase.skipped ? "Skipped" : TqRunner::PhaseStatusName(phase.status),
+                  phase.endReason.c_str(), complete, phase.tasks.size());
+      if (!phase.message.empty()) {
+        std::printf("  %s\n", TqHarness::CErrorText::Readable(phase.message).c_str());
+      }
+      for (const auto& node : phase.nodes) {
+        std::printf("  node %-10s %-8s streams %d%s%s\n", node.clientName.c_str(),
+                    NodeStateName(node.state), node.streams, node.failure.empty() ? "" : "  ",
+                    TqHarness::CErrorText::Readable(node.failure).c_str());
+      }
+      if (phase.name == "postop" && !phase.skipped) ShowCleanup(harness);
+    }
+    std::printf("events: %zu, pending causes: %zu\n", job.events.size(), job.pendingCauses.size());
+    PrintEvents(job, "  ");
+    return kOk;
+  }
+
+ private:
+  // What the post-operations phase left on each node: the subclient's
+  // snapshots, the job's listed files gone from disk, the files it could not
+  // delete and whether the cleanup information file was removed.
+  void ShowCleanup(TqHarness::CJobHarness& harness) const {
+    TqHarness::CJobVerifier verifier(harness.SuiteHome(), harness.State());
+    for (const auto& node : verifier.CleanupStateOf(jobId_)) {
+      std::printf(
+          "  cleanup %-8s snapshots left %d, listed files gone %d/%d, not deleted %zu, %s\n",
+          node.client.c_str(), node.snapshotsLeft, node.listedGone, node.listedFiles,
+          node.notDeleted.size(),
+          node.infoFileLeft ? "cleanup info file left" : "cleanup info file removed");
+      for (const auto& path : node.notDeleted) std::printf("    not deleted: %s\n", path.c_str());
+    }
+  }
+
+  long long jobId_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<CTqcassCommand> MakeShowCommand() {
+  return std::unique_ptr<CTqcassCommand>(new CShowCommand());
+}
+
+}  // namespace TqCass

@@ -1,0 +1,34 @@
+// "tqcass verify <job>": compares every stored item of a job with the file
+// it was read from.
+
+#include "tools/tqcass/CommandContext.h"
+#include "tools/tqcass/CommandSupport.h"
+#include "tools/tqcass/CommandTable.h"
+
+namespace TqCass {
+
+namespace {
+
+class CVerifyCommand : public CTqcassCommand {
+ public:
+  const char* Name() const override { return "verify"; }
+  const char* Summary() const override {
+    return "Compare every stored item of a job with the file it was read from";
+  }
+  Access HomeAccess() const override { return kReads; }
+  void Define(CLI::App& command) override {
+    AddNumber(command, "job", jobId_, 1, INT64_MAX, "The job's number")->required();
+  }
+  int Run(CCommandContext& context) override { return VerifyJob(context.Harness(), jobId_); }
+
+ private:
+  long long jobId_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<CTqcassCommand> MakeVerifyCommand() {
+  return std::unique_ptr<CTqcassCommand>(new CVerifyCommand());
+}
+
+}  // namespace TqCass
