@@ -124,9 +124,9 @@ class CCassandraRestores : public virtual TQDC_FileSystem::CRestore {
   // Runs the deferred statements one by one and removes the file; the lines
   // that failed (each reported by its event) go to `failedLines` when given.
   virtual CQiError createDeferredSchemas(std::vector<std::string>* failedLines = nullptr);
-  // DSE encryption key copy, called only when the index gave key records (CassandraRestoresCoordinatorKeys.cc): sends the
-  // system key files (encrypted) to the node utility started on every
-  // destination node in order, stopping at the first node that fails or
+  // DSE encryption key copy, called only when the index gave key records
+  // (CassandraRestoresCoordinatorKeys.cc): sends the system key files (encrypted) to the node
+  // utility started on every destination node in order, stopping at the first node that fails or
   // does not answer "complete" = "true", then inserts every encrypted table's
   // key row through the coordinator's Priam ("insertKey").
   virtual CQiError HandleCassandraTDE();

@@ -34,6 +34,10 @@ TqEntities::TimeEntity TimeRecord(int64_t seconds) {
 
 CQiError CCassandraRestores::createZelkNetworkShare() {
   TQ_DEBUG_FUNCTION();
+  if (!restoreClientConfig || !restoreTask) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 87,
+                                   "The network share needs the restore's configuration and task");
+  }
   const int64_t jobId = restoreClientConfig->getJobId();
   zelkShareName = "share" + std::to_string(static_cast<long long>(jobId));
   App::ZELKShareInfo share;

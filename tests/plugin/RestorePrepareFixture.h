@@ -70,10 +70,21 @@ class PrepareProbe : public restoretest::RestoresProbe {
   CQiError HandleCassandraTDE() override {
     if (!keyCopyStandIn) return CCassandraRestores::HandleCassandraTDE();
     ++keyCopies;
-    return CQiError::Success();
+    return keyCopyResult;
   }
   bool keyCopyStandIn = false;
   int keyCopies = 0;
+  CQiError keyCopyResult;
+
+  // With `shareStandIn` the share creation only counts its calls.
+  CQiError createZelkNetworkShare() override {
+    if (!shareStandIn) return CCassandraRestores::createZelkNetworkShare();
+    ++shareCalls;
+    return shareResult;
+  }
+  bool shareStandIn = false;
+  int shareCalls = 0;
+  CQiError shareResult;
 };
 
 // One view entry as the backup's end writes it.

@@ -432,36 +432,58 @@ TEST_F(CreateTest, ViewsThatCannotBeDeferredStopThePreparationBeforeTheirTable) 
 
 // ---- steps that run only when their work exists ----
 
-TEST_F(CreateTest, TheKeyCopyRunsOnlyForEncryptedTablesAndIsNotBuiltYet) {
+TEST_F(CreateTest, TheKeyCopyRunsOnlyForEncryptedTablesAndBeforeAnySchema) {
   restoreprep::PrepareProbe& c = WithSchemas();
   c.keyCopyStandIn = true;
   Scripted().SetReply("ExecuteCQL", "Success");
   ASSERT_FALSE(Prepare().IsError());
   EXPECT_EQ(c.keyCopies, 0);
 
+  // A failed key copy stops the preparation before any schema statement.
   restoreprep::PrepareProbe& encrypted = WithSchemas();
+  encrypted.keyCopyStandIn = true;
+  encrypted.keyCopyResult = FXErrorUtil::ErrorWin32(FXLOC, 774, "Failed to create system keys.");
   encrypted.encryptedTableRows.push_back(TQCassandra::cassandraDSEEncryptedTableRow());
   Scripted().SetReply("ExecuteCQL", "Success");
   const size_t before = CqlBodies().size();
   CLogCapture log;
   CQiError e = Prepare();
   ASSERT_TRUE(e.IsError());
-  EXPECT_NE(e.GetMessage().find("DSE encryption keys"), std::string::npos) << e.GetMessage();
-  EXPECT_NE(e.GetMessage().find("not built yet"), std::string::npos);
+  EXPECT_EQ(encrypted.keyCopies, 1);
+  EXPECT_NE(e.GetMessage().find("Failed to create system keys."), std::string::npos)
+      << e.GetMessage();
   EXPECT_TRUE(log.Contains("Failed to restore Cassandra TDE options to atleast one node : "));
-  // The key copy comes before any schema statement.
   EXPECT_EQ(CqlBodies().size(), before);
+
+  // A key copy that succeeds lets the schemas follow.
+  restoreprep::PrepareProbe& copied = WithSchemas();
+  copied.keyCopyStandIn = true;
+  copied.encryptedTableRows.push_back(TQCassandra::cassandraDSEEncryptedTableRow());
+  Scripted().SetReply("ExecuteCQL", "Success");
+  const size_t beforeCopied = CqlBodies().size();
+  ASSERT_FALSE(Prepare().IsError());
+  EXPECT_EQ(copied.keyCopies, 1);
+  EXPECT_GT(CqlBodies().size(), beforeCopied);
 }
 
-TEST_F(PrepareTest, AStageFreeRestoreNeedsItsShare) {
+TEST_F(PrepareTest, AStageFreeRestoreCreatesItsShareAndFailsWithoutIt) {
   restoreprep::PrepareProbe& c = Coordinator(false);
   c.recover = false;
+  c.shareStandIn = true;
   EXPECT_FALSE(Prepare().IsError());
+  EXPECT_EQ(c.shareCalls, 0);
   c.stageFreeRestore = true;
+  EXPECT_FALSE(Prepare().IsError());
+  EXPECT_EQ(c.shareCalls, 1);
+  c.shareResult = FXErrorUtil::ErrorWin32(FXLOC, 1359, "No share id came back");
   CQiError e = Prepare();
   ASSERT_TRUE(e.IsError());
-  EXPECT_NE(e.GetMessage().find("network share of a stage-free restore is not built yet"),
-            std::string::npos)
+  EXPECT_NE(e.GetMessage().find("No share id came back"), std::string::npos) << e.GetMessage();
+  // Without a restore task the real share creation is a clear error.
+  c.shareStandIn = false;
+  e = Prepare();
+  ASSERT_TRUE(e.IsError());
+  EXPECT_NE(e.GetMessage().find("needs the restore's configuration and task"), std::string::npos)
       << e.GetMessage();
 }
 
