@@ -1,5 +1,9 @@
 #include "common/CassandraIndexBrowseRequest.h"
 
+#include "platform/base/FXErrorUtil.h"
+#include "platform/index/IdxBrowseClient.h"
+#include "platform/log/LogWriter.h"
+
 namespace TQCassandra {
 
 databrowse::BrowseRequest MakeIndexViewBrowseRequest(const std::string& viewName,
@@ -39,6 +43,37 @@ databrowse::BrowseRequest MakeIndexViewBrowseRequest(const std::string& viewName
   query.setFilter(filter);
   request.setQueries({query});
   return request;
+}
+
+CQiError RunIndexViewBrowse(const databrowse::BrowseRequest& request,
+                            databrowse::BrowseResponseList& responses) {
+  IdxBrowseClient browser;
+  if (browser.Initialize(request, nullptr, 2000, nullptr, nullptr) != 0 || browser.isInitFailed()) {
+    return FXErrorUtil::ErrorWin32(
+        FXLOC, 1627, "Browse init failed: unable to check whether super browse is applicable");
+  }
+  TQLOG(0, " Initialized ");
+  if (!browser.isIndexingV2BrowseRequest()) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 1627,
+                                   "Unable to do request: unsupported indexing version");
+  }
+  browser.setCreateRestorVectorFlag(false);
+  TQLOG(0, "Launching Browse to get the schemas");
+  if (g_ptrLogWriter && g_ptrLogWriter->GetLevel() >= 3) {
+    std::string xml;
+    request.serialize(xml);
+    TQLOG(3, "input:\n%s\n", xml.c_str());
+  }
+  if (browser.Browse(nullptr, &responses) != 0) {
+    TQLOG(-1, " FAILED BROWSE");
+    return FXErrorUtil::ErrorWin32(FXLOC, 1627, "failed to  browse dbview ");
+  }
+  if (g_ptrLogWriter && g_ptrLogWriter->GetLevel() >= 3) {
+    std::string xml;
+    responses.serialize(xml);
+    TQLOG(3, "Received response [%s]", xml.c_str());
+  }
+  return CQiError::Success();
 }
 
 }  // namespace TQCassandra

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/base/QiError.h"
 #include "platform/msg/BrowseRecords.h"
 #include "platform/msg/EntityRecords.h"
 
@@ -17,5 +18,11 @@ namespace TQCassandra {
 databrowse::BrowseRequest MakeIndexViewBrowseRequest(const std::string& viewName,
                                                      const std::vector<std::string>& paths,
                                                      const TqEntities::AppIdEntity& application);
+
+// Runs one browse of an index view: the browse client started on `request`,
+// indexing version 2 required, no restore vector; the request and the answer
+// are logged at level 3. Error 1627 with the step's text on any failure.
+CQiError RunIndexViewBrowse(const databrowse::BrowseRequest& request,
+                            databrowse::BrowseResponseList& responses);
 
 }  // namespace TQCassandra

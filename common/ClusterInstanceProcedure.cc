@@ -11,6 +11,7 @@ namespace {
 
 constexpr uint32_t SP_DISTRIBUTED_CLUSTER_INSTANCE = 0x1E4FDD52;
 constexpr int64_t kGetOperation = 1;
+constexpr int64_t kSetOperation = 2;
 constexpr int64_t kCassandraClusterType = 9;
 
 }  // namespace
@@ -59,6 +60,31 @@ ClusterInstanceConfig ClusterInstanceConfig::Get(int32_t instanceId) {
     return out;
   }
   out.config = *cassandra;
+  out.instance = *received;
+  return out;
+}
+
+ClusterInstanceConfig ClusterInstanceConfig::Set(App::ClusterInstanceInfo instance,
+                                                 std::string* sentXml) {
+  ClusterInstanceConfig out;
+  instance.setOperation(kSetOperation);
+  App::DistributedClusterInstanceReq request;
+  request.setInstanceInfo(instance);
+  std::string requestXml;
+  if (request.serialize(requestXml) != 0) {
+    out.step = kSerialize;
+    return out;
+  }
+  if (sentXml) *sentXml = requestXml;
+  App_ExecuteSP executor;
+  std::string replyXml;
+  int result = executor.executeStoredProcedure(SP_DISTRIBUTED_CLUSTER_INSTANCE, requestXml,
+                                               replyXml, nullptr);
+  if (result != 0) {
+    out.step = kProcedure;
+    out.code = result;
+    out.errorText = executor.getErrorString();
+  }
   return out;
 }
 

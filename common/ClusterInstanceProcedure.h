@@ -7,9 +7,9 @@
 
 namespace TQCassandra {
 
-// The get form of the central server's cluster-instance procedure
+// The get and set forms of the central server's cluster-instance procedure
 // (SP_DISTRIBUTED_CLUSTER_INSTANCE) for one instance: what the restore side
-// reads of an instance (its node list and cluster name). Each caller reports
+// reads of an instance (its node list and cluster name) and writes back. Each caller reports
 // a failure in its own words, so the outcome names the step that failed.
 struct ClusterInstanceConfig {
   enum Step {
@@ -22,11 +22,18 @@ struct ClusterInstanceConfig {
   Step step = kOk;
   int code = 0;
   std::string errorText;
-  // Set when `step` is kOk.
+  // Set when `step` is kOk: the Cassandra configuration, and the whole
+  // instance record it came in (what a set form sends back).
   App::CassandraConfig config;
+  App::ClusterInstanceInfo instance;
 
   // Runs the procedure for `instanceId` (carried as a signed 32-bit value).
   static ClusterInstanceConfig Get(int32_t instanceId);
+  // Runs the set form of the procedure with `instance` (whose operation is
+  // made the set operation): kOk, kSerialize or kProcedure. The request
+  // text sent goes to `sentXml` when given.
+  static ClusterInstanceConfig Set(App::ClusterInstanceInfo instance,
+                                   std::string* sentXml = nullptr);
 };
 
 }  // namespace TQCassandra

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/CassandraNodeRecords.h"
-#include "platform/app/App_ExecuteSP.h"
+#include "common/ClusterInstanceProcedure.h"
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/FXMutex.h"
 #include "platform/framework/TaskBase.h"
@@ -20,8 +20,6 @@
 namespace TQCassandra {
 
 namespace {
-
-constexpr uint32_t SP_DISTRIBUTED_CLUSTER_INSTANCE = 0x1E4FDD52;
 
 std::string Joined(const std::vector<std::string>& items) {
   std::string out;
@@ -151,43 +149,28 @@ CQiError CCassandraRestores::OnComplete() {
 
 CQiError CCassandraRestores::removeDeadNode() {
   TQ_DEBUG_FUNCTION();
-  TqEntities::InstanceEntity entity;
-  entity.setInstanceId(static_cast<int32_t>(destInstanceId));
-  App::ClusterInstanceInfo info;
-  info.setInstance(entity);
-  info.setOperation(App::ClusterInstanceInfo::kOperationGet);
-  info.setClusterType(App::ClusterInstanceInfo::kClusterTypeCassandra);
-  App::DistributedClusterInstanceReq request;
-  request.setInstanceInfo(info);
-  std::string requestXml;
-  if (request.serialize(requestXml) != 0) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 13,
-                                   "Distributed cluster instance XML serialization failed with an "
-                                   "error. Please check the logs");
+  const char* const kSerializeText =
+      "Distributed cluster instance XML serialization failed with an error. Please check the logs";
+  ClusterInstanceConfig stored = ClusterInstanceConfig::Get(static_cast<int32_t>(destInstanceId));
+  switch (stored.step) {
+    case ClusterInstanceConfig::kOk:
+      break;
+    case ClusterInstanceConfig::kSerialize:
+      return FXErrorUtil::ErrorWin32(FXLOC, 13, "%s", kSerializeText);
+    case ClusterInstanceConfig::kProcedure:
+      return FXErrorUtil::ErrorWin32(
+          FXLOC, 13,
+          "Stored procedure to get instance properties failed with an error [%d], response Str "
+          "[%s]",
+          stored.code, stored.errorText.c_str());
+    case ClusterInstanceConfig::kParse:
+      return FXErrorUtil::ErrorWin32(
+          FXLOC, 13, "Unserialize of Stored procedure response failed with an error %d",
+          stored.code);
+    case ClusterInstanceConfig::kNoConfig:
+      return FXErrorUtil::ErrorWin32(FXLOC, 87, "Null Cassandra config");
   }
-  App_ExecuteSP executor;
-  std::string replyXml;
-  int result = executor.executeStoredProcedure(SP_DISTRIBUTED_CLUSTER_INSTANCE, requestXml,
-                                               replyXml, nullptr);
-  if (result != 0) {
-    return FXErrorUtil::ErrorWin32(
-        FXLOC, 13,
-        "Stored procedure to get instance properties failed with an error [%d], response Str [%s]",
-        result, executor.getErrorString().c_str());
-  }
-  App::DistributedClusterInstanceResp reply;
-  result = reply.unserialize(replyXml);
-  if (result != 0) {
-    return FXErrorUtil::ErrorWin32(
-        FXLOC, 13, "Unserialize of Stored procedure response failed with an error %d", result);
-  }
-  std::optional<App::ClusterInstanceInfo> received = reply.getInstanceInfo();
-  std::optional<App::DistributedClusterConfig> cluster;
-  if (received) cluster = received->getClusterConfig();
-  std::optional<App::CassandraConfig> cassandra;
-  if (cluster) cassandra = cluster->getCassandraConfig();
-  if (!cassandra) return FXErrorUtil::ErrorWin32(FXLOC, 87, "Null Cassandra config");
-
+  App::CassandraConfig* cassandra = &stored.config;
   std::vector<App::CassandraNode> nodes = cassandra->getNodes();
   for (const App::CassandraDockerClientMap& entry : nodeMap) {
     std::optional<App::CassandraClientMapEntity> source = entry.getSource();
@@ -214,26 +197,21 @@ CQiError CCassandraRestores::removeDeadNode() {
     }
   }
   cassandra->setNodes(nodes);
+  std::optional<App::DistributedClusterConfig> cluster = stored.instance.getClusterConfig();
+  if (!cluster) return FXErrorUtil::ErrorWin32(FXLOC, 87, "Null Cassandra config");
   cluster->setCassandraConfig(*cassandra);
-  received->setClusterConfig(*cluster);
-  received->setOperation(App::ClusterInstanceInfo::kOperationSet);
-  App::DistributedClusterInstanceReq setRequest;
-  setRequest.setInstanceInfo(*received);
+  stored.instance.setClusterConfig(*cluster);
   std::string setXml;
-  if (setRequest.serialize(setXml) != 0) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 13,
-                                   "Distributed cluster instance XML serialization failed with an "
-                                   "error. Please check the logs");
+  const ClusterInstanceConfig set = ClusterInstanceConfig::Set(stored.instance, &setXml);
+  if (!setXml.empty()) TQLOG(2, "Set instance xml: %s", setXml.c_str());
+  if (set.step == ClusterInstanceConfig::kSerialize) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 13, "%s", kSerializeText);
   }
-  TQLOG(2, "Set instance xml: %s", setXml.c_str());
-  std::string setReply;
-  result =
-      executor.executeStoredProcedure(SP_DISTRIBUTED_CLUSTER_INSTANCE, setXml, setReply, nullptr);
-  if (result != 0) {
+  if (set.step != ClusterInstanceConfig::kOk) {
     return FXErrorUtil::ErrorWin32(
         FXLOC, 13,
         "Stored procedure to set instance properties failed with an error [%d], response Str [%s]",
-        result, executor.getErrorString().c_str());
+        set.code, set.errorText.c_str());
   }
   return CQiError::Success();
 }

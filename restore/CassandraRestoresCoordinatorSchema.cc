@@ -75,37 +75,9 @@ CQiError CCassandraRestores::browseIndexView(
     request.setViewSpec(*viewSpec);
   }
 
-  IdxBrowseClient browser;
-  if (browser.Initialize(request, nullptr, 2000, nullptr, nullptr) != 0) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 1627,
-                                   "failed to check whether super browse is applicable");
-  }
-  TQLOG(0, " Initialized ");
-  if (browser.isInitFailed()) {
-    return FXErrorUtil::ErrorWin32(
-        FXLOC, 1627, "Browse init failed: unable to check whether super browse is applicable");
-  }
-  if (!browser.isIndexingV2BrowseRequest()) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 1627,
-                                   "Unable to do request: unsupported indexing version");
-  }
-  browser.setCreateRestorVectorFlag(false);
-  TQLOG(0, "Launching Browse to get the schemas");
-  if (g_ptrLogWriter && g_ptrLogWriter->GetLevel() >= 3) {
-    std::string xml;
-    request.serialize(xml);
-    TQLOG(3, "input:\n%s\n", xml.c_str());
-  }
   databrowse::BrowseResponseList responses;
-  if (browser.Browse(nullptr, &responses) != 0) {
-    TQLOG(-1, " FAILED BROWSE");
-    return FXErrorUtil::ErrorWin32(FXLOC, 1627, "failed to  browse dbview ");
-  }
-  if (g_ptrLogWriter && g_ptrLogWriter->GetLevel() >= 3) {
-    std::string xml;
-    responses.serialize(xml);
-    TQLOG(3, "Received response [%s]", xml.c_str());
-  }
+  CQiError browsed = RunIndexViewBrowse(request, responses);
+  if (browsed.IsError()) return browsed.Push(FXLOC);
   for (const databrowse::BrowseResponse& response : responses.getResponses()) {
     std::optional<databrowse::BrowseResult> result = response.getResult();
     if (!result) continue;
