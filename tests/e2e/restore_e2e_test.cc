@@ -319,6 +319,22 @@ TEST_F(RestoreEndToEnd, StagedRestoreLeavesExactlyTheBackedUpFilesInEachStagingF
   EXPECT_EQ(Live(keyspace), liveBefore);
 }
 
+// Nodes on one machine stage into one folder: SSTables of the same
+// generation from different nodes must all be kept, under distinct names.
+TEST_F(RestoreEndToEnd, NodesSharingOneStagingFolderKeepEveryNodesFiles) {
+  std::string keyspace, table;
+  const int64_t backupJob = BackedUpCluster(keyspace, table);
+  const TableContents backedUp = BackedUp(backupJob, keyspace);
+  Mode staged;
+  staged.recover = false;
+  TqRunner::JobSpec spec = RestoreSpec(staged, {"/" + keyspace});
+  TqRunner::JobResult result = Run(spec);
+  ASSERT_EQ(result.phases.size(), 1u);
+  EXPECT_EQ(result.status, PHASE_COMPLETE) << result.phases[0].message;
+  EXPECT_EQ(ComponentsBelow(dir_.Sub("stage") + "/" + std::to_string(spec.jobId)),
+            Flatten(backedUp));
+}
+
 struct LoaderCase {
   const char* name;
   const char* keep;  // "Cassandra"/"nKeepCassandraStagingPath", "" unset
