@@ -255,7 +255,10 @@ CQiError CRestoreDataMover::WriteFile(const SStoredItem& stored, const SItemTarg
   CRestoreTargets& targets = CRestoreTargets::Instance();
   std::string finalName = name;
   if (target.tableFile) {
-    error = targets.ClaimTableFile(setup_.jobId, folder, name, finalName);
+    const size_t sourceSlash = stored.headerPath.rfind('/');
+    const std::string source =
+        sourceSlash == std::string::npos ? "" : stored.headerPath.substr(0, sourceSlash);
+    error = targets.ClaimTableFile(setup_.jobId, folder, name, finalName, source);
     if (error.IsError()) return error.Push(FXLOC);
   }
   const std::string path = FXPath::Join(folder, finalName);

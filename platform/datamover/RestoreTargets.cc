@@ -37,12 +37,13 @@ CRestoreTargets& CRestoreTargets::Instance() {
 }
 
 CQiError CRestoreTargets::ClaimTableFile(int64_t jobId, const std::string& folder,
-                                         const std::string& name, std::string& finalName) {
+                                         const std::string& name, std::string& finalName,
+                                         const std::string& source) {
   std::lock_guard<std::mutex> lock(mutex_);
   SSSTableName sstable;
   const bool isSSTable = SSSTableName::Parse(name, sstable);
   if (isSSTable) {
-    auto decided = generations_.find(std::make_tuple(jobId, folder, sstable.generation));
+    auto decided = generations_.find(std::make_tuple(jobId, folder, source, sstable.generation));
     if (decided != generations_.end()) {
       finalName = sstable.WithGeneration(decided->second);
       return CQiError::Success();
@@ -73,7 +74,7 @@ CQiError CRestoreTargets::ClaimTableFile(int64_t jobId, const std::string& folde
           static_cast<long long>(sstable.generation), folder.c_str(), name.c_str(),
           static_cast<long long>(generation));
   }
-  generations_[std::make_tuple(jobId, folder, sstable.generation)] = generation;
+  generations_[std::make_tuple(jobId, folder, source, sstable.generation)] = generation;
   claimed_[folder].insert({jobId, generation});
   finalName = sstable.WithGeneration(generation);
   return CQiError::Success();

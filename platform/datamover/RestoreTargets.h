@@ -29,9 +29,11 @@ class CRestoreTargets {
   static CRestoreTargets& Instance();
 
   // The name under which `name` is written in the table folder `folder` by
-  // job `jobId`.
+  // job `jobId`. `source` names the backed-up folder the file came from:
+  // SSTables of one generation from different sources (two nodes staged into
+  // one folder) are different SSTables and never share a name.
   CQiError ClaimTableFile(int64_t jobId, const std::string& folder, const std::string& name,
-                          std::string& finalName);
+                          std::string& finalName, const std::string& source = "");
   // The file `path` was written by job `jobId` (it may replace it again).
   void MarkWritten(int64_t jobId, const std::string& path);
   bool WrittenBy(int64_t jobId, const std::string& path) const;
@@ -47,8 +49,8 @@ class CRestoreTargets {
   CRestoreTargets() = default;
 
   mutable std::mutex mutex_;
-  // (job, folder, generation in the backup) -> generation written
-  std::map<std::tuple<int64_t, std::string, int64_t>, int64_t> generations_;
+  // (job, folder, source folder, generation in the backup) -> generation written
+  std::map<std::tuple<int64_t, std::string, std::string, int64_t>, int64_t> generations_;
   // folder -> generations given out (job, generation)
   std::map<std::string, std::set<std::pair<int64_t, int64_t>>> claimed_;
   std::set<std::pair<int64_t, std::string>> written_;
