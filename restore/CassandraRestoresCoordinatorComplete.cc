@@ -113,6 +113,8 @@ CQiError CCassandraRestores::OnComplete() {
     TQLOG(0, "Phase will be marked Failed since QuitFlag detected");
     setJobStatus(2);
     setStatusSetFlag(1);
+    // A share the preparation made is not left exported after a stop.
+    if (zelkConfigClient && zelkShareId != 0) return deleteZelkNetworkShare();
     return CQiError::Success();
   }
   if (!zelkConfigClient) {

@@ -289,6 +289,9 @@ CQiError CStartClientRestoreCassandra::ProcessBrowseResponse(
     bool hasExtents = false;
     // Cluster, data centre and node of the items.
     std::string node;
+    // The entry's own path: the browse of a stage-free restore, which asks
+    // for no per-archive-file answers, lists every item on its own.
+    std::string path;
   };
   std::multimap<int32_t, Made> made;
   // This browse's own figures.
@@ -323,13 +326,14 @@ CQiError CStartClientRestoreCassandra::ProcessBrowseResponse(
       const int64_t extents = details->getExtentCount();
       const bool hasExtents = extents > 0;
       // The same archive file answered again for the same node with the same
-      // figures is one record, whatever its extent count.
+      // figures (in a stage-free restore: for the same item) is one record,
+      // whatever its extent count.
       const std::string node = NodePrefix(parts);
       const auto known = made.equal_range(archiveFileId);
       if (std::any_of(known.first, known.second, [&](const auto& entry) {
             return entry.second.archiveGroup == details->getArchiveGroup() &&
                    entry.second.fileCount == files && entry.second.hasExtents == hasExtents &&
-                   entry.second.node == node;
+                   entry.second.node == node && (!stageFreeRestore || entry.second.path == path);
           })) {
         continue;
       }
@@ -365,8 +369,12 @@ CQiError CStartClientRestoreCassandra::ProcessBrowseResponse(
       if (path.empty()) continue;
       record.strNodeName = parts.size() > 3 ? parts[3] : std::string();
       TQLOG(3, "Node Name [%s] ", record.strNodeName.c_str());
+      // An item above the nodes ("/<cluster>", "/<cluster>/<dc>"), answered
+      // on its own by a browse without per-archive-file answers, counts in
+      // the total but belongs to no node: no record restores it.
+      if (record.strNodeName.empty()) continue;
       restoreRecordList.push_back(record);
-      made.emplace(archiveFileId, Made{details->getArchiveGroup(), files, hasExtents, node});
+      made.emplace(archiveFileId, Made{details->getArchiveGroup(), files, hasExtents, node, path});
     }
   }
 

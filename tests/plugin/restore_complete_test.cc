@@ -153,7 +153,8 @@ TEST_F(CompleteTest, StatusOfAStageFreeRestore) {
        false, ""},
       {"failed with flag 1", 2, 1, false, true, 9, false, false, false, false, false, 1, 1, 1, 1,
        false, ""},
-      {"quit", 0, 0, true, true, 9, false, false, false, false, false, 2, 1, 0, 0, false,
+      // The share is deleted also after a stop.
+      {"quit", 0, 0, true, true, 9, false, false, false, false, false, 2, 1, 1, 0, false,
        "Phase will be marked Failed since QuitFlag detected"},
       {"no file-server client", 0, 0, false, false, 9, false, false, false, false, false, 2, 1, 0,
        0, false, "Marking job failure as ZelkConfigClient object was not created."},
