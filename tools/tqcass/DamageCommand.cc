@@ -15,6 +15,19 @@ namespace TqCass {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+size_t FilesIn(const std::string& folder) {
+  size_t files = 0;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    if (entry.is_regular_file()) ++files;
+  }
+  return files;
+}
+
+}  // namespace
+
 int DamageData(TqHarness::CJobHarness& harness, const std::string& selection,
                const std::string& nodeName) {
   const TqHarness::CHarnessState& state = harness.State();
@@ -57,11 +70,12 @@ int DamageData(TqHarness::CJobHarness& harness, const std::string& selection,
                                      TqSim::SimTableDir::FormatForVersion(cluster.version));
         std::error_code ec;
         if (!fs::is_directory(dir.path(), ec)) continue;
-        for (const auto& sstable : dir.LiveSSTables()) files += sstable.components.size();
+        files += FilesIn(dir.path());
         if (!dir.RemoveLive(text)) {
           CCommandContext::Fail(text);
           return kFailed;
         }
+        files -= FilesIn(dir.path());
       }
     }
   }
