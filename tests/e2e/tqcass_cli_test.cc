@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -202,6 +204,81 @@ TEST_F(TqcassCli, FailuresEndWithNonZeroStatus) {
   EXPECT_TRUE(Contains(o.output, "NOT verified")) << o.output;
 }
 
+// The live files of a keyspace on every node, by path, with their bytes.
+std::map<std::string, std::string> LiveFiles(const std::string& home, const std::string& keyspace) {
+  std::map<std::string, std::string> files;
+  std::error_code ec;
+  for (auto it = std::filesystem::recursive_directory_iterator(home + "/cluster", ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    const std::filesystem::path path = it->path();
+    if (!it->is_regular_file() || path.parent_path().parent_path().filename() != keyspace) {
+      continue;
+    }
+    files[path.string()] = simtest::ReadFile(path.string());
+  }
+  return files;
+}
+
+TEST_F(TqcassCli, ADamagedTableComesBackInPlaceAndTheRestoreVerifies) {
+  ASSERT_EQ(Run("cluster --nodes 3 --size 256").status, 0);
+  ASSERT_EQ(Run("register").status, 0);
+  ASSERT_EQ(Run("backup --quiet").status, 0);
+  ASSERT_EQ(Run("change --sstables 1 --size 300").status, 0);
+  ASSERT_EQ(Run("backup --level incremental --quiet").status, 0);
+  const auto otherKeyspace = LiveFiles(Home(), "ks2");
+  ASSERT_FALSE(otherKeyspace.empty());
+
+  Outcome o = Run("damage --keyspace ks1.t1 --node node2");
+  ASSERT_EQ(o.status, 0) << o.output;
+  // Four SSTables of eight components on one node: the generated one, the
+  // one the change wrote and one flushed by each backup.
+  EXPECT_TRUE(Contains(o.output, "removed 32 files of 1 tables on 1 nodes")) << o.output;
+  for (const auto& file : LiveFiles(Home(), "ks1")) {
+    EXPECT_FALSE(Contains(file.first, "/node2/") && Contains(file.first, "/t1-") &&
+                 Contains(file.first, "-Data.db"))
+        << file.first;
+  }
+  EXPECT_EQ(Run("damage --keyspace ks9").status, 2);
+  EXPECT_EQ(Run("damage --node node9").status, 2);
+
+  o = Run("restore 2 --keyspace ks1");
+  ASSERT_EQ(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output, "restore job 3 (in-place) of backup job 2 onto TestCluster"))
+      << o.output;
+  EXPECT_TRUE(Contains(o.output, "[restore] start")) << o.output;
+  EXPECT_TRUE(Contains(o.output, "job 3 (restore in-place): Completed")) << o.output;
+  EXPECT_TRUE(Contains(o.output, "6 of 6 tasks complete, the selection of backup job 2"))
+      << o.output;
+  EXPECT_EQ(LiveFiles(Home(), "ks2"), otherKeyspace);
+
+  o = Run("verify 3");
+  EXPECT_EQ(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output, "job 3: 192 files")) << o.output;
+  EXPECT_TRUE(Contains(o.output, "restored from backup job 2 checked: verified")) << o.output;
+  o = Run("jobs");
+  EXPECT_TRUE(Contains(o.output, "restore  in-place")) << o.output;
+  o = Run("show 3");
+  EXPECT_TRUE(Contains(o.output, "restore: in-place of backup job 2, ks1, tables truncated"))
+      << o.output;
+
+  // A restored file changed afterwards no longer holds the backup's bytes.
+  std::string changed;
+  for (const auto& file : LiveFiles(Home(), "ks1")) {
+    if (Contains(file.first, "/node2/") && Contains(file.first, "-Data.db")) changed = file.first;
+  }
+  ASSERT_FALSE(changed.empty());
+  simtest::WriteFile(changed, "damaged");
+  o = Run("verify 3");
+  EXPECT_EQ(o.status, 1) << o.output;
+  EXPECT_TRUE(Contains(o.output, "checked: NOT verified")) << o.output;
+  EXPECT_TRUE(Contains(o.output, changed + ": live file not from the backup")) << o.output;
+  EXPECT_TRUE(Contains(o.output, ": no restored file holds its bytes")) << o.output;
+  // A restore of a job that is no backup is refused.
+  o = Run("restore 3 --quiet");
+  EXPECT_EQ(o.status, 1) << o.output;
+  EXPECT_TRUE(Contains(o.output, "job 3 is no backup job")) << o.output;
+}
+
 TEST_F(TqcassCli, CommitLogBackupOfAClusterInContainers) {
   ASSERT_EQ(Run("cluster --nodes 2 --docker --size 128").status, 0);
   Outcome o = Run("register --commit-log");
@@ -219,7 +296,11 @@ TEST_F(TqcassCli, DemoEndsWithBothBackupsVerified) {
   ASSERT_EQ(o.status, 0) << o.output;
   EXPECT_TRUE(Contains(o.output, "job 1 (backup full): Completed")) << o.output;
   EXPECT_TRUE(Contains(o.output, "job 2 (backup incremental): Completed")) << o.output;
-  EXPECT_TRUE(Contains(o.output, "both backups verified")) << o.output;
+  EXPECT_TRUE(Contains(o.output, "removed 192 files of 2 tables on 3 nodes")) << o.output;
+  EXPECT_TRUE(Contains(o.output, "job 3 (restore in-place): Completed")) << o.output;
+  EXPECT_TRUE(Contains(o.output, "job 3: 192 files")) << o.output;
+  EXPECT_TRUE(Contains(o.output, "restored from backup job 2 checked: verified")) << o.output;
+  EXPECT_TRUE(Contains(o.output, "both backups and the restore verified")) << o.output;
   // A second demo in the same home starts afresh.
   o = Run("demo");
   ASSERT_EQ(o.status, 0) << o.output;

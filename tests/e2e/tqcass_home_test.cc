@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -133,6 +134,13 @@ TEST_F(TqcassHome, ArgumentsAreCheckedBeforeAnythingRuns) {
            {"backup --streams 2x", "--streams: \"2x\" is not a whole number"},
            {"browse nodes --subclient -1", "--subclient: -1 is out of range"},
            {"", "A subcommand is required"},
+           {"restore", "job is required"},
+           {"restore 1 --mode fast", "--mode: fast not in {in-place,loader,staged}"},
+           {"restore 1 --keyspace ../etc", "--keyspace: not a keyspace or keyspace.table: ../etc"},
+           {"restore 1 --keyspace ks1.", "not a keyspace or keyspace.table: ks1."},
+           {"restore 1 --mode staged --no-truncate", "--no-truncate: only with --mode in-place"},
+           {"damage", "name a --keyspace, a --node or both"},
+           {"damage --keyspace ks1/t1", "--keyspace: not a keyspace or keyspace.table: ks1/t1"},
        }) {
     Outcome o = Run(c.arguments);
     EXPECT_EQ(o.status, 2) << c.arguments << "\n" << o.output;
@@ -144,8 +152,8 @@ TEST_F(TqcassHome, ArgumentsAreCheckedBeforeAnythingRuns) {
 }
 
 TEST_F(TqcassHome, EveryCommandHasItsOwnHelp) {
-  for (const char* command :
-       {"cluster", "register", "backup", "jobs", "show", "verify", "change", "browse", "demo"}) {
+  for (const char* command : {"cluster", "register", "backup", "restore", "damage", "jobs", "show",
+                              "verify", "change", "browse", "demo"}) {
     Outcome o = Run(std::string(command) + " --help");
     EXPECT_EQ(o.status, 0) << command << "\n" << o.output;
     EXPECT_TRUE(Contains(o.output, std::string("Usage: tqcass ") + command)) << o.output;
@@ -153,6 +161,36 @@ TEST_F(TqcassHome, EveryCommandHasItsOwnHelp) {
   Outcome o = Run("backup --help");
   EXPECT_TRUE(Contains(o.output, "--streams N:1 to 64=2")) << o.output;
   EXPECT_TRUE(Contains(o.output, "--level TEXT:{full,incremental}=full")) << o.output;
+  EXPECT_FALSE(fs::exists(Home()));
+}
+
+TEST_F(TqcassHome, TheReadmeListsEveryCommandsOptionsAsHelpPrintsThem) {
+  std::ifstream in(std::string(TQ_SOURCE_DIR) + "/README.md");
+  ASSERT_TRUE(in);
+  std::vector<std::string> listed;
+  std::string line;
+  bool inTable = false;
+  while (std::getline(in, line)) {
+    // The commands' table: "| `command` | `option` `option` ... | what it does |".
+    if (line.rfind("| command | options", 0) == 0) inTable = true;
+    if (line.empty()) inTable = false;
+    if (!inTable || line.rfind("| `", 0) != 0) continue;
+    const size_t nameEnd = line.find('`', 3);
+    const std::string command = line.substr(3, nameEnd - 3);
+    const size_t from = line.find('|', nameEnd) + 1;
+    const std::string options = line.substr(from, line.find('|', from) - from);
+    listed.push_back(command);
+    const std::string help = Run(command + " --help").output;
+    for (size_t open = options.find('`'); open != std::string::npos;
+         open = options.find('`', options.find('`', open + 1) + 1)) {
+      const size_t close = options.find('`', open + 1);
+      const std::string option = options.substr(open + 1, close - open - 1);
+      EXPECT_TRUE(Contains(help, option)) << command << ": " << option << "\n" << help;
+    }
+  }
+  for (const char* command : {"restore", "damage", "verify", "jobs", "demo"}) {
+    EXPECT_NE(std::find(listed.begin(), listed.end(), command), listed.end()) << command;
+  }
   EXPECT_FALSE(fs::exists(Home()));
 }
 

@@ -2,10 +2,16 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 
+#include "common/RestoreOptionRecords.h"
+#include "platform/base/QiFile.h"
 #include "platform/index/ArchiveStore.h"
 #include "platform/log/LogWriter.h"
 #include "platform/suite/TQJobCtrlClient.h"
@@ -213,6 +219,163 @@ int RunBackupJob(CCommandContext& context, const TqHarness::BackupRequest& reque
   if (!CCommandContext::Check(error)) return kFailed;
   PrintSummary(harness, result, progress);
   if (result.Completed()) return kOk;
+  PrintLogged(logged.Lines(), g_ptrLogWriter ? g_ptrLogWriter->GetLogFile() : "the log");
+  CCommandContext::Fail("job " + std::to_string(id) + " " +
+                        TqRunner::PhaseStatusName(result.status));
+  return kFailed;
+}
+
+namespace {
+
+std::string RestorePlanFile(const std::string& home, int64_t jobId) {
+  return home + "/restores/" + std::to_string(jobId);
+}
+
+// The selection of the restore below the subclient: "/" is all of it.
+std::vector<std::string> SelectionOf(const RestorePlan& plan) {
+  std::vector<std::string> paths;
+  for (const std::string& name : plan.keyspaces) {
+    std::string path = "/" + name;
+    const size_t dot = path.find('.');
+    if (dot != std::string::npos) path[dot] = '/';
+    paths.push_back(path);
+  }
+  if (paths.empty()) paths.push_back("/");
+  return paths;
+}
+
+std::string OptionsXml(const RestorePlan& plan, const std::string& stage) {
+  App::CassandraRestoreOptions options;
+  options.setSubclientRestore(1);
+  options.setStagingLocation(stage);
+  options.setRecover(plan.mode == "staged" ? 0 : 1);
+  options.setUseSSTableLoader(plan.mode == "loader" ? 1 : 0);
+  options.setTruncateTables(plan.truncate && plan.mode == "in-place" ? 1 : 0);
+  App::DistributedAppsRestoreOptions distributed;
+  distributed.setCassandraRestoreOptions(options);
+  TMMsg::RestoreOptions restore;
+  restore.setDistributedAppsRestoreOptions(distributed);
+  TMMsg::JobOption job;
+  job.setRestoreOptions(restore);
+  std::string xml;
+  job.serialize(xml);
+  return xml;
+}
+
+CQiError WriteRestorePlan(const std::string& home, int64_t jobId, const RestorePlan& plan) {
+  std::error_code ec;
+  std::filesystem::create_directories(home + "/restores", ec);
+  std::string text = "backup " + std::to_string(plan.backupJob) + "\nmode " + plan.mode +
+                     "\nstage " + plan.stage + "\ntruncate " + (plan.truncate ? "1" : "0") + "\n";
+  for (const std::string& name : plan.keyspaces) text += "keyspace " + name + "\n";
+  return CQiFile::ReplaceWholeFile(RestorePlanFile(home, jobId).c_str(), text);
+}
+
+}  // namespace
+
+std::string CheckTableName(const std::string& text) {
+  const size_t dot = text.find('.');
+  const std::string keyspace = text.substr(0, dot);
+  const std::string table = dot == std::string::npos ? "x" : text.substr(dot + 1);
+  auto valid = [](const std::string& name) {
+    if (name.empty()) return false;
+    for (char c : name) {
+      if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') return false;
+    }
+    return true;
+  };
+  if (valid(keyspace) && valid(table)) return std::string();
+  return "not a keyspace or keyspace.table: " + text;
+}
+
+bool ReadRestorePlan(const std::string& home, int64_t jobId, RestorePlan& plan) {
+  std::ifstream in(RestorePlanFile(home, jobId));
+  if (!in) return false;
+  plan = RestorePlan();
+  std::string line;
+  while (std::getline(in, line)) {
+    const size_t space = line.find(' ');
+    const std::string key = line.substr(0, space);
+    const std::string value = space == std::string::npos ? "" : line.substr(space + 1);
+    if (key == "backup") plan.backupJob = std::atoll(value.c_str());
+    if (key == "mode") plan.mode = value;
+    if (key == "stage") plan.stage = value;
+    if (key == "truncate") plan.truncate = value == "1";
+    if (key == "keyspace") plan.keyspaces.push_back(value);
+  }
+  return plan.backupJob > 0;
+}
+
+int RunRestoreJob(CCommandContext& context, const RestorePlan& given, bool quiet, int64_t& jobId) {
+  TqHarness::CJobHarness& harness = context.Harness();
+  if (!CCommandContext::Check(harness.NeedRegisteredCluster())) return kFailed;
+  TqRunner::JobResult backup;
+  if (harness.ReadJob(given.backupJob, backup).IsError() || backup.jobType != "backup") {
+    CCommandContext::Fail("job " + std::to_string(given.backupJob) + " is no backup job");
+    return kFailed;
+  }
+  if (!backup.Completed()) {
+    CCommandContext::Fail("backup job " + std::to_string(given.backupJob) + " did not complete");
+    return kFailed;
+  }
+  RestorePlan plan = given;
+  std::error_code ec;
+  if (plan.stage.empty()) plan.stage = harness.Home() + "/stage";
+  plan.stage = std::filesystem::absolute(plan.stage, ec).lexically_normal().string();
+  while (plan.stage.size() > 1 && plan.stage.back() == '/') plan.stage.pop_back();
+
+  TqHarness::RestoreRequest request;
+  request.phases = {"restore"};
+  request.paths = SelectionOf(plan);
+  // The newest version of every item backed up until the backup job ended.
+  request.toTime = backup.endTime;
+  request.jobOptionsXml = OptionsXml(plan, plan.stage);
+  TqHarness::CProgressReporter progress(stdout);
+  if (!quiet) request.observer = progress.Observer();
+  TqRunner::JobSpec spec;
+  if (!CCommandContext::Check(harness.MakeRestoreSpec(request, spec))) return kFailed;
+  TQJobCtrlClientPtr control(new TQJobCtrlClient(spec.jobId));
+  spec.jobCtrlClient = control;
+  const int64_t id = spec.jobId;
+  jobId = id;
+  if (!CCommandContext::Check(WriteRestorePlan(harness.Home(), id, plan))) return kFailed;
+  std::printf("restore job %lld (%s) of backup job %lld onto %s\n", static_cast<long long>(id),
+              plan.mode.c_str(), static_cast<long long>(plan.backupJob),
+              harness.State().clusterName.c_str());
+  std::fflush(stdout);
+  context.Signals().SetStop([control, id](int signal) {
+    std::fprintf(stderr, "tqcass: %s: stopping job %lld (again to stop at once)\n",
+                 CSignalWatcher::Name(signal).c_str(), static_cast<long long>(id));
+    control->setQuitFlag(true);
+  });
+  TqRunner::JobResult result;
+  CLoggedErrors logged;
+  const CQiError error = harness.Run(spec, result);
+  context.Signals().ClearStop();
+  const int signal = context.Signals().Received();
+  if (signal != 0) {
+    CSignalWatcher::StopChildren();
+    const std::string reason = "interrupted by " + CSignalWatcher::Name(signal);
+    CCommandContext::Check(harness.MarkJobFailed(id, reason));
+    CCommandContext::Fail("job " + std::to_string(id) + " " + reason + ": recorded as failed");
+    return 128 + signal;
+  }
+  if (!CCommandContext::Check(error)) return kFailed;
+  int tasks = 0, complete = 0;
+  for (const auto& phase : result.phases) {
+    for (const auto& task : phase.tasks) {
+      ++tasks;
+      if (task.status == DistributedQEL::TASK_COMPLETE) ++complete;
+    }
+  }
+  std::printf("job %lld (restore %s): %s\n", static_cast<long long>(id), plan.mode.c_str(),
+              StatusText(result).c_str());
+  std::printf("  %d of %d tasks complete, %s of %s, %lld s\n", complete, tasks,
+              plan.keyspaces.empty() ? "everything" : "the selection",
+              ("backup job " + std::to_string(plan.backupJob)).c_str(),
+              static_cast<long long>(result.endTime - result.startTime));
+  if (result.Completed()) return kOk;
+  PrintFailure(result);
   PrintLogged(logged.Lines(), g_ptrLogWriter ? g_ptrLogWriter->GetLogFile() : "the log");
   CCommandContext::Fail("job " + std::to_string(id) + " " +
                         TqRunner::PhaseStatusName(result.status));

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/runner/RunnerTypes.h"
 #include "tools/lib/JobHarness.h"
@@ -48,5 +49,54 @@ int RunBackupJob(CCommandContext& context, const TqHarness::BackupRequest& reque
 
 // Verifies a job and prints the outcome; returns the exit status.
 int VerifyJob(TqHarness::CJobHarness& harness, int64_t jobId);
+
+}  // namespace TqCass
+
+namespace TqCass {
+
+// A restore of a backup job through the plug-in, as `restore` and `demo`
+// run it.
+struct RestorePlan {
+  int64_t backupJob = 0;
+  std::string mode = "in-place";  // "in-place", "loader" or "staged"
+  std::string stage;              // the staging folder; "" for <home>/stage
+  // "KS" or "KS.TABLE"; none restores everything the backup holds.
+  std::vector<std::string> keyspaces;
+  bool truncate = true;
+};
+
+// "" when `text` is a keyspace or "keyspace.table" made of letters, digits
+// and underscores, else why not.
+std::string CheckTableName(const std::string& text);
+
+// Runs a restore job of `plan` with progress lines (unless quiet) and a
+// summary; the restore's mode and backup job are kept beside the home's
+// jobs for `jobs`, `show` and `verify`. Returns the exit status; `jobId`
+// gets the job's number.
+int RunRestoreJob(CCommandContext& context, const RestorePlan& plan, bool quiet, int64_t& jobId);
+
+// The plan a restore job ran with; false when the job is no restore of
+// tqcass.
+bool ReadRestorePlan(const std::string& home, int64_t jobId, RestorePlan& plan);
+
+}  // namespace TqCass
+
+namespace TqCass {
+
+// Verifies a restore job run with `plan`: every SSTable file of the backups
+// it restored is compared with the file it became (live in its table on the
+// same node, or in the staging folder); with truncation, every live file of
+// a restored table must also be one of the backup's. Returns the status.
+int VerifyRestoreJob(TqHarness::CJobHarness& harness, int64_t jobId, const RestorePlan& plan);
+
+}  // namespace TqCass
+
+namespace TqCass {
+
+// Removes the live SSTables of `keyspace` ("KS" or "KS.TABLE"; "" for every
+// keyspace) on `node` ("" for every node), keeping snapshots and backups,
+// and says how many files went. Returns the exit status.
+int DamageData(TqHarness::CJobHarness& harness, const std::string& keyspace,
+               const std::string& node);
 
 }  // namespace TqCass

@@ -7,6 +7,8 @@ std::vector<std::unique_ptr<CTqcassCommand>> MakeCommands() {
   commands.push_back(MakeClusterCommand());
   commands.push_back(MakeRegisterCommand());
   commands.push_back(MakeBackupCommand());
+  commands.push_back(MakeRestoreCommand());
+  commands.push_back(MakeDamageCommand());
   commands.push_back(MakeJobsCommand());
   commands.push_back(MakeShowCommand());
   commands.push_back(MakeVerifyCommand());

@@ -14,6 +14,8 @@ std::vector<std::unique_ptr<CTqcassCommand>> MakeCommands();
 std::unique_ptr<CTqcassCommand> MakeClusterCommand();
 std::unique_ptr<CTqcassCommand> MakeRegisterCommand();
 std::unique_ptr<CTqcassCommand> MakeBackupCommand();
+std::unique_ptr<CTqcassCommand> MakeRestoreCommand();
+std::unique_ptr<CTqcassCommand> MakeDamageCommand();
 std::unique_ptr<CTqcassCommand> MakeJobsCommand();
 std::unique_ptr<CTqcassCommand> MakeShowCommand();
 std::unique_ptr<CTqcassCommand> MakeVerifyCommand();

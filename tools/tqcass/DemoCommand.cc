@@ -20,10 +20,13 @@ class CDemoCommand : public CTqcassCommand {
  public:
   // Marks a home the demo made: only such a home is replaced by a new demo.
   static constexpr const char* kMarker = ".tqcass-demo";
+  // The keyspace the demo loses and restores.
+  static constexpr const char* kDamaged = "ks1";
 
   const char* Name() const override { return "demo"; }
   const char* Summary() const override {
-    return "A 3-node cluster, a full backup, a change, an incremental backup, both verified "
+    return "A 3-node cluster, a full backup, a change, an incremental backup, both verified, "
+           "a keyspace damaged, restored in place and verified "
            "(home ./tqcass-demo; a new demo replaces a home an earlier demo made)";
   }
   std::string DefaultHome() const override { return "tqcass-demo"; }
@@ -89,7 +92,19 @@ class CDemoCommand : public CTqcassCommand {
     const int first = VerifyJob(harness, full);
     const int second = VerifyJob(harness, incremental);
     if (first != kOk || second != kOk) return kFailed;
-    std::printf("\nboth backups verified; state kept in %s\n", harness.Home().c_str());
+    std::printf("\n== lost data: every SSTable of keyspace %s removed\n", kDamaged);
+    status = DamageData(harness, kDamaged, "");
+    if (status != kOk) return status;
+    std::printf("\n== restored in place from the incremental backup\n");
+    RestorePlan plan;
+    plan.backupJob = incremental;
+    plan.keyspaces = {kDamaged};
+    int64_t restore = 0;
+    if ((status = RunRestoreJob(context, plan, false, restore)) != kOk) return status;
+    std::printf("\n== its verification\n");
+    if (VerifyRestoreJob(harness, restore, plan) != kOk) return kFailed;
+    std::printf("\nboth backups and the restore verified; state kept in %s\n",
+                harness.Home().c_str());
     return kOk;
   }
 };

@@ -37,11 +37,15 @@ class CJobsCommand : public CTqcassCommand {
       // A job recorded as running while nobody holds the home was killed;
       // the next command that changes the home marks it failed.
       if (job.status == TqRunner::kJobRunning && !running) status = "Interrupted";
+      // A restore's kind is its mode; it stores nothing.
+      RestorePlan plan;
+      const bool restore = ReadRestorePlan(harness.Home(), id, plan);
       std::printf(
           "%-6lld %-8s %-12s %-19s %-8s %-10s %s\n", static_cast<long long>(id),
-          job.jobType.c_str(), KindName(stats), TimeText(job.startTime).c_str(),
-          stats.known ? std::to_string(stats.files).c_str() : "-",
-          stats.known
+          job.jobType.c_str(), restore ? plan.mode.c_str() : KindName(stats),
+          TimeText(job.startTime).c_str(),
+          stats.known && !restore ? std::to_string(stats.files).c_str() : "-",
+          stats.known && !restore
               ? TqHarness::CProgressReporter::FormatBytes(static_cast<double>(stats.bytes)).c_str()
               : "-",
           status.c_str());

@@ -45,12 +45,23 @@ class CShowCommand : public CTqcassCommand {
     TqRunner::JobResult job;
     if (!CCommandContext::Check(harness.ReadJob(jobId_, job))) return kFailed;
     const StoreStats stats = StatsOf(harness.SuiteHome(), jobId_);
-    std::printf("job %lld: %s %s, attempt %d\n", jobId_, job.jobType.c_str(), KindName(stats),
-                job.attempt);
+    RestorePlan plan;
+    const bool restore = ReadRestorePlan(harness.Home(), jobId_, plan);
+    std::printf("job %lld: %s %s, attempt %d\n", jobId_, job.jobType.c_str(),
+                restore ? plan.mode.c_str() : KindName(stats), job.attempt);
     std::printf("  status:  %s\n", TqRunner::PhaseStatusName(job.status));
     std::printf("  started: %s\n  ended:   %s\n", TimeText(job.startTime).c_str(),
                 TimeText(job.endTime).c_str());
-    if (stats.known) {
+    if (restore) {
+      std::string selection;
+      for (const auto& name : plan.keyspaces) selection += (selection.empty() ? "" : ", ") + name;
+      std::printf("  restore: %s of backup job %lld, %s, %s\n", plan.mode.c_str(),
+                  static_cast<long long>(plan.backupJob),
+                  selection.empty() ? "everything" : selection.c_str(),
+                  plan.mode != "in-place" ? ("staging " + plan.stage).c_str()
+                  : plan.truncate         ? "tables truncated"
+                                          : "tables not truncated");
+    } else if (stats.known) {
       std::printf(
           "  stored:  %d files, %s in %d items\n", stats.files,
           TqHarness::CProgressReporter::FormatBytes(static_cast<double>(stats.bytes)).c_str(),

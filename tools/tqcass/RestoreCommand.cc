@@ -1,0 +1,60 @@
+// "tqcass restore <backup job>": restores a backup job into the registered
+// cluster through the plug-in, in place by default.
+
+#include "tools/tqcass/CommandContext.h"
+#include "tools/tqcass/CommandSupport.h"
+#include "tools/tqcass/CommandTable.h"
+
+namespace TqCass {
+
+namespace {
+
+class CRestoreCommand : public CTqcassCommand {
+ public:
+  const char* Name() const override { return "restore"; }
+  const char* Summary() const override {
+    return "Restore a backup job into the cluster (in place by default) with progress lines, "
+           "then a summary";
+  }
+  void Define(CLI::App& command) override {
+    AddNumber(command, "job", backupJob_, 1, INT64_MAX, "The backup job's number")->required();
+    command.add_option("--mode", plan_.mode, "in-place, loader (sstableloader) or staged")
+        ->check(CLI::IsMember({"in-place", "loader", "staged"}))
+        ->capture_default_str();
+    command.add_option("--stage", plan_.stage, "The staging folder (default <home>/stage)");
+    command.add_option("--keyspace", plan_.keyspaces,
+                       "Restore only this keyspace or keyspace.table (repeatable)");
+    command.add_flag("--no-truncate", noTruncate_,
+                     "Keep the tables' rows written since the backup (in place)");
+    command.add_flag("--quiet", quiet_, "No progress lines");
+  }
+  std::string CheckOptions() const override {
+    for (const std::string& name : plan_.keyspaces) {
+      const std::string problem = CheckTableName(name);
+      if (!problem.empty()) return "--keyspace: " + problem;
+    }
+    if (noTruncate_ && plan_.mode != "in-place") return "--no-truncate: only with --mode in-place";
+    return std::string();
+  }
+  int Run(CCommandContext& context) override {
+    RestorePlan plan = plan_;
+    plan.backupJob = backupJob_;
+    plan.truncate = !noTruncate_;
+    int64_t jobId = 0;
+    return RunRestoreJob(context, plan, quiet_, jobId);
+  }
+
+ private:
+  long long backupJob_ = 0;
+  RestorePlan plan_;
+  bool noTruncate_ = false;
+  bool quiet_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<CTqcassCommand> MakeRestoreCommand() {
+  return std::unique_ptr<CTqcassCommand>(new CRestoreCommand());
+}
+
+}  // namespace TqCass

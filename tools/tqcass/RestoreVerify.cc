@@ -1,0 +1,179 @@
+// "tqcass verify" of a restore job: every SSTable file the restore brought
+// back is compared with the stored item it came from.
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <set>
+
+#include "platform/index/ArchiveStore.h"
+#include "sim/lib/SimClusterFile.h"
+#include "sim/lib/SimTableDir.h"
+#include "tools/lib/ErrorText.h"
+#include "tools/lib/ProgressReporter.h"
+#include "tools/tqcass/CommandContext.h"
+#include "tools/tqcass/CommandSupport.h"
+
+namespace TqCass {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// "<format>-<generation>-big-<component>": group 1 is the component.
+const std::regex kSSTableFile("[a-z]{2}-[0-9]+-big-(.+)");
+
+// One SSTable file of the backup the restore brought back.
+struct Restored {
+  std::string node;
+  std::string tableDir;  // "<keyspace>/<table>-<id>"
+  std::string name;
+  SStoredItem item;
+};
+
+bool Selected(const RestorePlan& plan, const std::string& keyspace, const std::string& tableDir) {
+  if (plan.keyspaces.empty()) return true;
+  const std::string table = tableDir.substr(0, tableDir.rfind('-'));
+  for (const std::string& name : plan.keyspaces) {
+    const size_t dot = name.find('.');
+    if (name.substr(0, dot) != keyspace) continue;
+    if (dot == std::string::npos || name.substr(dot + 1) == table) return true;
+  }
+  return false;
+}
+
+std::string ComponentOf(const std::string& name) {
+  std::smatch match;
+  return std::regex_match(name, match, kSSTableFile) ? match[1].str() : std::string();
+}
+
+}  // namespace
+
+int VerifyRestoreJob(TqHarness::CJobHarness& harness, int64_t jobId, const RestorePlan& plan) {
+  TqRunner::JobResult job;
+  if (!CCommandContext::Check(harness.ReadJob(jobId, job))) return kFailed;
+  CArchiveStore store(harness.SuiteHome());
+  if (!CCommandContext::Check(store.Open())) return kFailed;
+  std::vector<SJobRecord> records;
+  if (!CCommandContext::Check(store.Catalog().ListJobs(records))) return kFailed;
+  // The backups the restore read: the last full one up to the backup job and
+  // the incremental ones after it.
+  int64_t firstJob = 0;
+  for (const SJobRecord& record : records) {
+    if (record.kind == "backup" && record.jobId <= plan.backupJob &&
+        record.level == TQBkpLevel_Full) {
+      firstJob = std::max(firstJob, record.jobId);
+    }
+  }
+  const TqHarness::CHarnessState& state = harness.State();
+  std::map<std::string, Restored> restored;  // by node, table folder and file name
+  for (const SJobRecord& record : records) {
+    if (record.kind != "backup" || record.jobId < firstJob || record.jobId > plan.backupJob) {
+      continue;
+    }
+    std::vector<SStoredItem> items;
+    if (!CCommandContext::Check(store.ListItems(record.jobId, items))) return kFailed;
+    for (const SStoredItem& item : items) {
+      if (item.isDirectory) continue;
+      for (const TqHarness::HarnessNode& node : state.nodes) {
+        for (const std::string& dataDir : node.dataDirs) {
+          const fs::path relative = fs::path(item.sourcePath).lexically_relative(dataDir);
+          std::vector<std::string> parts(relative.begin(), relative.end());
+          if (parts.size() < 3 || parts[0] == "..") continue;
+          const std::string name = parts.back();
+          if (ComponentOf(name).empty() || !Selected(plan, parts[0], parts[1])) continue;
+          Restored entry{node.name, parts[0] + "/" + parts[1], name, item};
+          restored[node.name + "/" + entry.tableDir + "/" + name] = entry;
+        }
+      }
+    }
+  }
+  TqSim::SimCluster cluster;
+  std::string text;
+  if (!TqSim::SimClusterFile(state.clusterFile).Load(cluster, text)) {
+    CCommandContext::Fail(text);
+    return kFailed;
+  }
+  const std::string format = TqSim::SimTableDir::FormatForVersion(cluster.version);
+  const std::string stage = plan.stage + "/" + std::to_string(jobId);
+
+  // The files a restored item may have become, by node and table folder.
+  auto candidates = [&](const std::string& nodeName, const std::string& tableDir) {
+    std::vector<std::string> files;
+    if (plan.mode == "staged") {
+      std::error_code ec;
+      for (auto it = fs::recursive_directory_iterator(stage, ec);
+           !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_regular_file()) files.push_back(it->path().string());
+      }
+      return files;
+    }
+    for (const auto& node : state.nodes) {
+      if (node.name != nodeName) continue;
+      for (const std::string& dataDir : node.dataDirs) {
+        const TqSim::SimTableDir dir(dataDir + "/" + tableDir, format);
+        for (const auto& sstable : dir.LiveSSTables()) {
+          for (const auto& name : sstable.components) files.push_back(dir.path() + "/" + name);
+        }
+      }
+    }
+    return files;
+  };
+
+  std::vector<std::pair<std::string, std::string>> problems;
+  if (!job.Completed()) {
+    problems.push_back({"", std::string("the job ended ") + TqRunner::PhaseStatusName(job.status)});
+  }
+  std::set<std::string> matched;
+  std::set<std::string> looked;  // node and table folders whose live files were compared
+  int files = 0;
+  uint64_t bytes = 0;
+  for (const auto& entry : restored) {
+    const Restored& r = entry.second;
+    const std::string component = ComponentOf(r.name);
+    bool found = false;
+    looked.insert(r.node + "/" + r.tableDir);
+    for (const std::string& candidate : candidates(r.node, r.tableDir)) {
+      // Files of equal bytes (small components) each stand for one item.
+      if (matched.count(candidate) != 0) continue;
+      std::error_code ec;
+      if (ComponentOf(fs::path(candidate).filename().string()) != component ||
+          fs::file_size(candidate, ec) != r.item.size || ec) {
+        continue;
+      }
+      if (!store.VerifyItem(r.item, candidate).IsError()) {
+        found = true;
+        matched.insert(candidate);
+        break;
+      }
+    }
+    if (!found) {
+      problems.push_back({r.node + " " + r.item.sourcePath, "no restored file holds its bytes"});
+      continue;
+    }
+    ++files;
+    bytes += r.item.size;
+  }
+  // Truncated tables hold only what the backup held.
+  if (plan.mode == "in-place" && plan.truncate) {
+    for (const std::string& where : looked) {
+      const size_t slash = where.find('/');
+      for (const std::string& file : candidates(where.substr(0, slash), where.substr(slash + 1))) {
+        if (matched.count(file) == 0) problems.push_back({file, "live file not from the backup"});
+      }
+    }
+  }
+  std::printf("job %lld: %d files (%s) restored from backup job %lld checked: %s\n",
+              static_cast<long long>(jobId), files,
+              TqHarness::CProgressReporter::FormatBytes(static_cast<double>(bytes)).c_str(),
+              static_cast<long long>(plan.backupJob),
+              problems.empty() && files > 0 ? "verified" : "NOT verified");
+  if (files == 0 && problems.empty()) std::printf("  no file of the backup was selected\n");
+  for (const auto& problem : problems) {
+    std::printf("  %s: %s\n", problem.first.c_str(), problem.second.c_str());
+  }
+  return problems.empty() && files > 0 ? kOk : kFailed;
+}
+
+}  // namespace TqCass
