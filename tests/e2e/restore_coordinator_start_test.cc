@@ -9,6 +9,7 @@
 #include "common/RestoreOptionRecords.h"
 #include "platform/framework/ProgramArguments.h"
 #include "platform/log/LogWriter.h"
+#include "tools/lib/RestoreJobOptions.h"
 
 namespace e2e {
 namespace {
@@ -23,15 +24,10 @@ class RestoreCoordinatorStart : public E2eTest {
     options.setRecover(1);
     options.setSubclientRestore(1);
     options.setStagingLocation(stagingLocation);
-    App::DistributedAppsRestoreOptions distributed;
-    distributed.setCassandraRestoreOptions(options);
-    TMMsg::RestoreOptions restore;
-    restore.setDistributedAppsRestoreOptions(distributed);
-    TMMsg::JobOption job;
-    job.setRestoreOptions(restore);
     TqHarness::RestoreRequest request;
     request.phases = {"restore"};
-    EXPECT_EQ(job.serialize(request.jobOptionsXml), 0);
+    request.jobOptionsXml = TqHarness::RestoreJobOptionsXml(options);
+    EXPECT_FALSE(request.jobOptionsXml.empty());
     TqRunner::JobResult result;
     CQiError error = harness_->RunRestore(request, result);
     EXPECT_FALSE(error.IsError()) << error.AsString(2);

@@ -20,6 +20,7 @@
 #include "platform/suite/TQJobCtrlClient.h"
 #include "sim/lib/SimClusterFile.h"
 #include "sim/lib/SimTableDir.h"
+#include "tools/lib/RestoreJobOptions.h"
 
 namespace e2e {
 namespace {
@@ -97,16 +98,11 @@ class RestoreEndToEnd : public E2eTest {
     options.setTruncateTables(mode.truncate ? 1 : 0);
     options.setSubclientRestore(1);
     options.setStagingLocation(mode.staging.empty() ? dir_.Sub("stage") : mode.staging);
-    App::DistributedAppsRestoreOptions distributed;
-    distributed.setCassandraRestoreOptions(options);
-    TMMsg::RestoreOptions restore;
-    restore.setDistributedAppsRestoreOptions(distributed);
-    TMMsg::JobOption job;
-    job.setRestoreOptions(restore);
     TqHarness::RestoreRequest request;
     request.phases = {"restore"};
     request.paths = selection;
-    EXPECT_EQ(job.serialize(request.jobOptionsXml), 0);
+    request.jobOptionsXml = TqHarness::RestoreJobOptionsXml(options);
+    EXPECT_FALSE(request.jobOptionsXml.empty());
     TqRunner::JobSpec spec;
     CQiError error = harness_->MakeRestoreSpec(request, spec);
     EXPECT_FALSE(error.IsError()) << error.AsString(2);

@@ -20,6 +20,7 @@
 #include "platform/datamover/RestorePlacement.h"
 #include "platform/log/LogWriter.h"
 #include "sim/lib/SimClusterFile.h"
+#include "tools/lib/RestoreJobOptions.h"
 
 namespace e2e {
 namespace {
@@ -36,17 +37,12 @@ class RestoreNodeSetup : public E2eTest {
     options.setRecover(recover ? 1 : 0);
     options.setSubclientRestore(1);
     options.setStagingLocation(stagingLocation);
-    App::DistributedAppsRestoreOptions distributed;
-    distributed.setCassandraRestoreOptions(options);
-    TMMsg::RestoreOptions restore;
-    restore.setDistributedAppsRestoreOptions(distributed);
-    TMMsg::JobOption job;
-    job.setRestoreOptions(restore);
     TqHarness::RestoreRequest request;
     request.phases = {"restore"};
     // A subclient restore selects below the subclient: "/" is all of it.
     request.paths = {"/"};
-    EXPECT_EQ(job.serialize(request.jobOptionsXml), 0);
+    request.jobOptionsXml = TqHarness::RestoreJobOptionsXml(options);
+    EXPECT_FALSE(request.jobOptionsXml.empty());
     TqRunner::JobResult result;
     CQiError error = harness_->RunRestore(request, result);
     EXPECT_FALSE(error.IsError()) << error.AsString(2);

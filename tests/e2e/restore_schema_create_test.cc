@@ -14,6 +14,7 @@
 #include "common/RestoreOptionRecords.h"
 #include "platform/log/LogWriter.h"
 #include "sim/lib/SimClusterFile.h"
+#include "tools/lib/RestoreJobOptions.h"
 
 namespace e2e {
 namespace {
@@ -34,16 +35,11 @@ class RestoreSchemaCreate : public E2eTest {
     options.setRecover(1);
     options.setSubclientRestore(1);
     options.setStagingLocation(dir_.Sub("stage"));
-    App::DistributedAppsRestoreOptions distributed;
-    distributed.setCassandraRestoreOptions(options);
-    TMMsg::RestoreOptions restore;
-    restore.setDistributedAppsRestoreOptions(distributed);
-    TMMsg::JobOption job;
-    job.setRestoreOptions(restore);
     TqHarness::RestoreRequest request;
     request.phases = {"restore"};
     request.paths = selection;
-    ASSERT_EQ(job.serialize(request.jobOptionsXml), 0);
+    request.jobOptionsXml = TqHarness::RestoreJobOptionsXml(options);
+    ASSERT_FALSE(request.jobOptionsXml.empty());
     TqRunner::JobResult result;
     CQiError error = harness_->RunRestore(request, result);
     // How the phase ends depends on the node controllers; only the schema

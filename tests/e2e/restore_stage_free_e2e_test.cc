@@ -19,6 +19,7 @@
 #include "platform/suite/TQJobCtrlClient.h"
 #include "platform/zelk/ZelkShareStore.h"
 #include "sim/lib/SimNfsMount.h"
+#include "tools/lib/RestoreJobOptions.h"
 
 namespace e2e {
 namespace {
@@ -70,17 +71,12 @@ class StageFreeRestoreE2e : public E2eTest {
     options.setRecover(1);
     options.setSubclientRestore(1);
     options.setStageFreeRestore(1);
-    App::DistributedAppsRestoreOptions distributed;
-    distributed.setCassandraRestoreOptions(options);
-    TMMsg::RestoreOptions restore;
-    restore.setDistributedAppsRestoreOptions(distributed);
-    TMMsg::JobOption job;
-    job.setRestoreOptions(restore);
     TqHarness::RestoreRequest request;
     request.phases = {"restore"};
     request.paths = {"/"};
     request.observer = observer;
-    EXPECT_EQ(job.serialize(request.jobOptionsXml), 0);
+    request.jobOptionsXml = TqHarness::RestoreJobOptionsXml(options);
+    EXPECT_FALSE(request.jobOptionsXml.empty());
     TqRunner::JobSpec spec;
     CQiError error = harness_->MakeRestoreSpec(request, spec);
     EXPECT_FALSE(error.IsError()) << error.AsString(2);

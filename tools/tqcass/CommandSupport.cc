@@ -17,6 +17,7 @@
 #include "platform/suite/TQJobCtrlClient.h"
 #include "tools/lib/ErrorText.h"
 #include "tools/lib/ProgressReporter.h"
+#include "tools/lib/RestoreJobOptions.h"
 #include "tools/tqcass/CommandContext.h"
 
 namespace TqCass {
@@ -251,15 +252,7 @@ std::string OptionsXml(const RestorePlan& plan, const std::string& stage) {
   options.setRecover(plan.mode == "staged" ? 0 : 1);
   options.setUseSSTableLoader(plan.mode == "loader" ? 1 : 0);
   options.setTruncateTables(plan.truncate && plan.mode == "in-place" ? 1 : 0);
-  App::DistributedAppsRestoreOptions distributed;
-  distributed.setCassandraRestoreOptions(options);
-  TMMsg::RestoreOptions restore;
-  restore.setDistributedAppsRestoreOptions(distributed);
-  TMMsg::JobOption job;
-  job.setRestoreOptions(restore);
-  std::string xml;
-  job.serialize(xml);
-  return xml;
+  return TqHarness::RestoreJobOptionsXml(options);
 }
 
 CQiError WriteRestorePlan(const std::string& home, int64_t jobId, const RestorePlan& plan) {
