@@ -45,10 +45,13 @@ std::optional<std::vector<std::string>> SafeComponents(const std::string& header
 bool ParseAccess(const std::string& text, mode_t& directories, mode_t& files) {
   size_t colon = text.find(':');
   if (colon == std::string::npos || colon == 0 || colon + 1 >= text.size()) return false;
+  // The parts are kept alive while strtoul's end pointer is read.
+  const std::string directoryText = text.substr(0, colon);
+  const std::string fileText = text.substr(colon + 1);
   char* end = nullptr;
-  unsigned long d = strtoul(text.substr(0, colon).c_str(), &end, 8);
+  unsigned long d = strtoul(directoryText.c_str(), &end, 8);
   if (*end != '\0' || d > 0777) return false;
-  unsigned long f = strtoul(text.substr(colon + 1).c_str(), &end, 8);
+  unsigned long f = strtoul(fileText.c_str(), &end, 8);
   if (*end != '\0' || f > 0777) return false;
   directories = static_cast<mode_t>(d);
   files = static_cast<mode_t>(f);
