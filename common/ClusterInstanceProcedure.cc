@@ -14,6 +14,29 @@ constexpr int64_t kGetOperation = 1;
 constexpr int64_t kSetOperation = 2;
 constexpr int64_t kCassandraClusterType = 9;
 
+// Sends `instance` to the procedure; the request text goes to `sentXml` when
+// given. On success `replyXml` holds the answer and `out` stays kOk.
+void RunProcedure(const App::ClusterInstanceInfo& instance, ClusterInstanceConfig& out,
+                  std::string& replyXml, std::string& errorText, std::string* sentXml) {
+  App::DistributedClusterInstanceReq request;
+  request.setInstanceInfo(instance);
+  std::string requestXml;
+  if (request.serialize(requestXml) != 0) {
+    out.step = ClusterInstanceConfig::kSerialize;
+    return;
+  }
+  if (sentXml) *sentXml = requestXml;
+  App_ExecuteSP executor;
+  int result = executor.executeStoredProcedure(SP_DISTRIBUTED_CLUSTER_INSTANCE, requestXml,
+                                               replyXml, nullptr);
+  errorText = executor.getErrorString();
+  if (result != 0) {
+    out.step = ClusterInstanceConfig::kProcedure;
+    out.code = result;
+    out.errorText = errorText;
+  }
+}
+
 }  // namespace
 
 ClusterInstanceConfig ClusterInstanceConfig::Get(int32_t instanceId) {
@@ -24,30 +47,16 @@ ClusterInstanceConfig ClusterInstanceConfig::Get(int32_t instanceId) {
   info.setInstance(entity);
   info.setOperation(kGetOperation);
   info.setClusterType(kCassandraClusterType);
-  App::DistributedClusterInstanceReq request;
-  request.setInstanceInfo(info);
-
-  std::string requestXml;
-  if (request.serialize(requestXml) != 0) {
-    out.step = kSerialize;
-    return out;
-  }
-  App_ExecuteSP executor;
   std::string replyXml;
-  int result = executor.executeStoredProcedure(SP_DISTRIBUTED_CLUSTER_INSTANCE, requestXml,
-                                               replyXml, nullptr);
-  if (result != 0) {
-    out.step = kProcedure;
-    out.code = result;
-    out.errorText = executor.getErrorString();
-    return out;
-  }
+  std::string errorText;
+  RunProcedure(info, out, replyXml, errorText, nullptr);
+  if (out.step != kOk) return out;
   App::DistributedClusterInstanceResp reply;
-  result = reply.unserialize(replyXml);
+  const int result = reply.unserialize(replyXml);
   if (result != 0) {
     out.step = kParse;
     out.code = result;
-    out.errorText = executor.getErrorString();
+    out.errorText = errorText;
     return out;
   }
   std::optional<App::ClusterInstanceInfo> received = reply.getInstanceInfo();
@@ -68,23 +77,9 @@ ClusterInstanceConfig ClusterInstanceConfig::Set(App::ClusterInstanceInfo instan
                                                  std::string* sentXml) {
   ClusterInstanceConfig out;
   instance.setOperation(kSetOperation);
-  App::DistributedClusterInstanceReq request;
-  request.setInstanceInfo(instance);
-  std::string requestXml;
-  if (request.serialize(requestXml) != 0) {
-    out.step = kSerialize;
-    return out;
-  }
-  if (sentXml) *sentXml = requestXml;
-  App_ExecuteSP executor;
   std::string replyXml;
-  int result = executor.executeStoredProcedure(SP_DISTRIBUTED_CLUSTER_INSTANCE, requestXml,
-                                               replyXml, nullptr);
-  if (result != 0) {
-    out.step = kProcedure;
-    out.code = result;
-    out.errorText = executor.getErrorString();
-  }
+  std::string errorText;
+  RunProcedure(instance, out, replyXml, errorText, sentXml);
   return out;
 }
 
