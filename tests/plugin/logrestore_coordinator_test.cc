@@ -203,6 +203,7 @@ TEST_F(LogCoordinatorTest, PayloadAddsTheCommitLogEntries) {
     bool recover;
     const char* refTime;  // null: no file
     Pairs tail;
+    int64_t pointInTime = 1700000500;
   } cases[] = {
       {"recover",
        true,
@@ -223,12 +224,20 @@ TEST_F(LogCoordinatorTest, PayloadAddsTheCommitLogEntries) {
         {"CommitLogRestoreCmd", "/bin/cp -f"},
         {"CommitLogRestoreTime", "1700000500"}}},
       {"without recover", false, "1699990000", {{"BackupReferenceTime", "1699990000"}}},
+      {"five seconds after 1970: a plain number",
+       true,
+       "0",
+       {{"BackupReferenceTime", "0"},
+        {"CommitLogRestoreCmd", "/bin/cp -f"},
+        {"CommitLogRestoreTime", "5"}},
+       5},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
     fs::remove(RefTimeFile());
     if (k.refTime) simtest::WriteFile(RefTimeFile(), k.refTime);
     LogProbe& c = Coordinator(k.recover);
+    c.pointInTime = k.pointInTime;
     Pairs entries = Payload(c);
     ASSERT_GE(entries.size(), k.tail.size());
     // The restore payload comes first, the commit-log entries last.
