@@ -224,9 +224,17 @@ void CCassandraLogRestoreController::OnAgentStopped() {
       for (const std::string& key : SortedKeys(priamByTarget)) {
         auto tables = replayTablesByTarget.find(key);
         const boost::shared_ptr<TqCassandra::PriamUtil>& priam = priamByTarget[key];
+        auto staging = hostStagingPath.find(key);
         if (tables == replayTablesByTarget.end() || tables->second.empty() ||
             (!recover && !useSSTableLoader)) {
           TQLOG(1, "No table of %s replays commit logs; its settings stay as they are",
+                key.c_str());
+        } else if (staging == hostStagingPath.end() ||
+                   !FXPath::DoesPathExist(
+                       FXPath::Join(staging->second, kCommitLogComponent).c_str())) {
+          // Its restart would replay nothing, and a restore folder that does
+          // not exist would not let Cassandra start.
+          TQLOG(1, "No commit logs were restored for %s; its settings stay as they are",
                 key.c_str());
         } else if (priam) {
           std::string confDir;
@@ -241,7 +249,6 @@ void CCassandraLogRestoreController::OnAgentStopped() {
         }
         auto container = containerByTarget.find(key);
         if (container != containerByTarget.end()) {
-          auto staging = hostStagingPath.find(key);
           dockerInfo += key + ":" + container->second + ":" +
                         (staging != hostStagingPath.end() ? staging->second : std::string()) + "##";
         }

@@ -180,6 +180,27 @@ TEST_F(LogRestoreControllerTest, NothingToReplaySendsTheDoNotRestartStatus) {
   }
 }
 
+TEST_F(LogRestoreControllerTest, ATargetWithoutLogsInItsOwnStagingFolderIsLeftAlone) {
+  // Containers stage each node in a folder of its own; only one got logs.
+  const std::string withLogs = AddTarget("a", kPropsText, kEnvText);
+  const std::string without = AddTarget("b", kPropsText, kEnvText, {"ks1.t1"}, false);
+  controller_->containerByTarget = {{"a", "cass-a"}, {"b", "cass-b"}};
+  controller_->OnAgentStopped();
+  EXPECT_EQ(Read(withLogs + "/" + kEnv), kEnvText + "\n" + kReplayLine + "\n");
+  EXPECT_EQ(Read(without + "/" + kProps), kPropsText);
+  EXPECT_EQ(Read(without + "/" + kEnv), kEnvText);
+  EXPECT_FALSE(fs::exists(without + "/" + kProps + ".bkp"));
+  EXPECT_EQ(process_->Commands(),
+            std::vector<std::string>{" chown -R cassandra:cassandra " + home_.Sub("stage/a")});
+  const std::vector<Status> statuses = StatusMessages();
+  ASSERT_EQ(statuses.size(), 1u);
+  EXPECT_EQ(statuses[0].values,
+            (Values{{"CassandraRestart", "1"},
+                    {"NodeName", "host1"},
+                    {"DockerInfo", "a:cass-a:" + home_.Sub("stage/a") +
+                                       "##b:cass-b:" + home_.Sub("stage/b") + "##"}}));
+}
+
 TEST_F(LogRestoreControllerTest, StagedLogsChangeOwnerOncePerStagingFolderQuotedForTheShell) {
   CRegistry::Instance().Set("Cassandra", "sCassOSUser", "cass user");
   CRegistry::Instance().Set("Cassandra", "sCassOSGroup", "ops");
