@@ -34,6 +34,9 @@ std::vector<std::string> SplitPath(const std::string& path) {
   return parts;
 }
 
+// A piece of a browse pattern rather than a name.
+bool IsPattern(const std::string& piece) { return piece.find('*') != std::string::npos; }
+
 // Cassandra's own keyspaces: a whole-node selection restores them with the
 // node, but replaying their logs on another node would carry the source
 // node's identity and schema state over.
@@ -85,30 +88,27 @@ CQiError CCassandraLogRestoreController::OnTask(DistributedQEL::TaskInfo* task, 
   bool attributed = false;
   std::string unmapped;
   for (const std::string& path : paths) {
-    const std::vector<std::string> parts = SplitPath(path);
+    std::vector<std::string> parts = SplitPath(path);
     TQLOG(4, " Path [%s] ", path.c_str());
     TQLOG(4, " Split values [%lu] ", static_cast<unsigned long>(parts.size()));
+    while (parts.size() > 2 && parts.back().empty()) parts.pop_back();
     if (parts.size() < 2 || parts[1].empty()) continue;
-    if (parts.size() >= 5 && parts[4] == kCommitLogComponent) continue;
+    // A browse pattern ("/**/*" selects everything): "**" matches any number
+    // of levels, so the pieces from it on select everything; a piece with
+    // "*" selects every name of its level.
+    size_t everythingFrom = parts.size();
+    for (size_t i = 1; i < parts.size(); ++i) {
+      if (parts[i].find("**") != std::string::npos) {
+        everythingFrom = i;
+        break;
+      }
+    }
+    auto given = [&](size_t i) { return i < everythingFrom; };
+    auto named = [&](size_t i) { return given(i) && !IsPattern(parts[i]); };
+    if (named(4) && parts[4] == kCommitLogComponent) continue;
 
     std::vector<std::string> targets;
-    if (parts.size() <= 3) {
-      // A cluster or data centre: every node of it that this machine restores.
-      for (const auto& mapping : mappings) {
-        const std::optional<App::CassandraNode> source = mapping.getSource();
-        const std::optional<App::CassandraNode> target = mapping.getTarget();
-        if (!source || !target) continue;
-        if (parts.size() == 3 && !source->getDataCenter().empty() &&
-            source->getDataCenter() != parts[2]) {
-          continue;
-        }
-        targets.push_back(TargetKeyOf(*target));
-      }
-      if (targets.empty()) {
-        TQLOG(2, " No node of [%s] is restored on this machine", path.c_str());
-        continue;
-      }
-    } else {
+    if (named(3)) {
       // A path without a node name belongs to no node, here or elsewhere.
       if (parts[3].empty()) {
         return FXErrorUtil::ErrorWin32(FXLOC, 774, "Failed to find target for source node %s",
@@ -122,11 +122,27 @@ CQiError CCassandraLogRestoreController::OnTask(DistributedQEL::TaskInfo* task, 
         continue;
       }
       targets.push_back(target);
+    } else {
+      // A cluster, a data centre or every node of one: each node of it that
+      // this machine restores.
+      for (const auto& mapping : mappings) {
+        const std::optional<App::CassandraNode> source = mapping.getSource();
+        const std::optional<App::CassandraNode> target = mapping.getTarget();
+        if (!source || !target) continue;
+        if (named(2) && !source->getDataCenter().empty() && source->getDataCenter() != parts[2]) {
+          continue;
+        }
+        targets.push_back(TargetKeyOf(*target));
+      }
+      if (targets.empty()) {
+        TQLOG(2, " No node of [%s] is restored on this machine", path.c_str());
+        continue;
+      }
     }
     attributed = true;
 
     std::vector<std::string> names;
-    if (parts.size() <= 4) {
+    if (!named(4)) {
       TQLOG(3, " adding all tables of the restored keyspaces for [%s]", path.c_str());
       for (const auto& table : allTables) {
         std::string name;
@@ -134,13 +150,13 @@ CQiError CCassandraLogRestoreController::OnTask(DistributedQEL::TaskInfo* task, 
         if (e.IsError()) return e.Push(FXLOC);
         names.push_back(name);
       }
-    } else if (parts.size() == 5) {
+    } else if (!named(5)) {
       TQLOG(3, " adding all tables under keyspace %s", parts[4].c_str());
-      auto keyspace = tablesByKeyspace.find(parts[4]);
       if (!CassandraEnvFile::IsPlainName(parts[4])) {
         return FXErrorUtil::ErrorWin32(FXLOC, 87, "Not a keyspace name [%s] in path [%s]",
                                        parts[4].c_str(), path.c_str());
       }
+      auto keyspace = tablesByKeyspace.find(parts[4]);
       if (keyspace == tablesByKeyspace.end()) {
         TQLOG(1, " Keyspace %s has no tables in the table metadata", parts[4].c_str());
       } else {
