@@ -20,8 +20,13 @@ namespace TQCassandra {
 
 namespace {
 
-// A signed 64-bit decimal number, the whole text; 0 for anything else.
-int64_t NumberOrZero(const std::string& text) {
+// A signed 64-bit decimal number, the whole text but for a line end or
+// blanks after it; 0 for anything else.
+int64_t NumberOrZero(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' ||
+                           text.back() == '\t')) {
+    text.pop_back();
+  }
   if (text.empty()) return 0;
   errno = 0;
   char* end = nullptr;

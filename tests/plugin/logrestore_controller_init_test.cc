@@ -78,6 +78,11 @@ TEST_F(LogRestoreInit, WithRecoverThePayloadGivesCommandPointInTimeAndReferenceT
   EXPECT_EQ(c.backupRefTime, 1609459100);
 }
 
+TEST_F(LogRestoreInit, AReferenceTimeWithItsLineEndIsStillItsNumber) {
+  LogProbe& c = InitLog(Arguments(), LogPayload({{"BackupReferenceTime", "1609459100\r\n"}}));
+  EXPECT_EQ(c.backupRefTime, 1609459100);
+}
+
 TEST_F(LogRestoreInit, TextsThatAreNoNumberReadAsZero) {
   LogProbe& c = InitLog(Arguments(), LogPayload({{"BackupReferenceTime", "12abc"},
                                                  {"CommitLogRestoreCmd", "/bin/cp"},
