@@ -106,7 +106,15 @@ CQiError CCassandraLogRestoreController::getTargetFromSource(const std::string& 
          sourceTargetMappings->getMappings()) {
       const std::optional<App::CassandraNode> from = mapping.getSource();
       const std::optional<App::CassandraNode> to = mapping.getTarget();
-      if (!from || !to || NodeNameOf(*from) != source) continue;
+      if (!from || !to) continue;
+      // Named as the backup named it in its paths: an empty agent instance
+      // name counts as none.
+      std::string name = from->getAgentInstanceName();
+      if (name.empty()) {
+        std::optional<TqEntities::ClientEntity> client = from->getClient();
+        name = client ? client->getClientName() : std::string();
+      }
+      if (name != source) continue;
       target = TargetKeyOf(*to);
       return CQiError::Success();
     }

@@ -131,6 +131,16 @@ TEST_F(LogRestoreTasks, TheTargetOfASourceIsItsAgentInstanceOrThisMachine) {
   EXPECT_EQ(target, "host1_i1");
   ASSERT_FALSE(controller_->getTargetFromSource("nodeB", target).IsError());
   EXPECT_EQ(target, "host1");
+  // An empty agent instance name is no name: the backup named the node by
+  // its client.
+  AddMapping(Node("nodeE", ""), Node("host1", "host1_i2"));
+  auto mappings = controller_->sourceTargetMappings->getMappings();
+  App::CassandraNode emptyAgent = Node("nodeE", "");
+  emptyAgent.setAgentInstanceName("");
+  mappings.back().setSource(emptyAgent);
+  controller_->sourceTargetMappings->setMappings(mappings);
+  ASSERT_FALSE(controller_->getTargetFromSource("nodeE", target).IsError());
+  EXPECT_EQ(target, "host1_i2");
   CQiError error = controller_->getTargetFromSource("nodeC", target);
   EXPECT_TRUE(FXErrorUtil::IsWin32(error, 774));
   EXPECT_NE(error.AsString().find("Failed to find target for source node nodeC"),
