@@ -114,7 +114,9 @@ TEST_F(LogLauncherTest, OnlyCommitLogsBecomeRecordsAndTheTotalsCheckHolds) {
     // The logs of two nodes in one archive file are one record per node.
     EXPECT_EQ(Records(l), (std::vector<std::string>{"n1:9:3", "n2:9:2"}));
     EXPECT_EQ(l.getNumberOfCommitLogItems(), 0);
-    if (k.passes) EXPECT_EQ(l.totalItemsExpected, 12u);
+    if (k.passes) {
+      EXPECT_EQ(l.totalItemsExpected, 12u);
+    }
   }
 }
 
