@@ -59,7 +59,7 @@ class SimLogReplay {
   static constexpr const char* kConfOption = "cassandraConfDirectory";
   static constexpr const char* kRestartsLog = "restarts.log";
   // The seconds between status checks that a started node asks for.
-  static constexpr int kStatusWaitSeconds = 1;
+  static constexpr int kStatusWaitSeconds = 7;
 
   struct Arguments {
     std::string confDir;

@@ -53,7 +53,9 @@ TEST(SimCommitLogTest, PointInTimeIsReadAsCassandraWritesIt) {
     SCOPED_TRACE(c.text);
     int64_t millis = -1;
     EXPECT_EQ(SimCommitLog::ParsePointInTime(c.text, millis), c.ok);
-    if (c.ok) EXPECT_EQ(millis, c.seconds * 1000);
+    if (c.ok) {
+      EXPECT_EQ(millis, c.seconds * 1000);
+    }
   }
 }
 

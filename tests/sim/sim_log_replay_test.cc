@@ -233,7 +233,7 @@ TEST_F(LogReplayTest, RestartReplaysTheListedTablesUpToThePointAndCleanupPutsThe
   const auto journalsOfOtherNode = Journals(0);
 
   Start(1, Arguments(1));
-  EXPECT_EQ(Report(), "1");
+  EXPECT_EQ(Report(), "7");
   EXPECT_EQ(NodeState(1).status, "Up");
   EXPECT_TRUE(NodeState(1).running);
   Cleanup("true");
@@ -251,7 +251,7 @@ TEST_F(LogReplayTest, RestartReplaysTheListedTablesUpToThePointAndCleanupPutsThe
 
   // A later restart with the settings put back replays nothing again.
   Start(1, Arguments(1));
-  EXPECT_EQ(Report(), "1");
+  EXPECT_EQ(Report(), "7");
   Cleanup("true");
   EXPECT_EQ(Journals(1), journals);
 }
@@ -261,7 +261,7 @@ TEST_F(LogReplayTest, NodeInAContainerReadsItsRestoreFolderThroughTheMounts) {
   Stage(0, "CommitLog-7-5.log", {M(kPoint, "ks2.t2", "x")});
   Configure(0, "/var/lib/cassandra/stage/42/#COMMITLOG#", "", "ks2.t2");
   Start(0, Arguments(0, " --container " + Node(0).containerName));
-  EXPECT_EQ(Report(), "1");
+  EXPECT_EQ(Report(), "7");
   Cleanup("true");
   EXPECT_EQ(Journals(0).at("ks2.t2"), (std::vector<std::string>{"42 x"}));
   ExpectCopiesPutBack(0);
@@ -307,7 +307,7 @@ TEST_F(LogReplayTest, Switches) {
   AddFault(Node(1).address, "up_after", 2);
   Configure(1, Staged(1), "", "ks1.t1");
   Start(1, Arguments(1));
-  EXPECT_EQ(Report(), "1");
+  EXPECT_EQ(Report(), "7");
   EXPECT_EQ(RingStatus(1), "Down");
   EXPECT_EQ(RingStatus(1), "Down");
   EXPECT_EQ(RingStatus(1), "Up");
@@ -320,7 +320,7 @@ TEST_F(LogReplayTest, Switches) {
   AddFault(Node(1).address, "never_up");
   Configure(1, Staged(1), "", "ks1.t1");
   Start(1, Arguments(1, ""));
-  EXPECT_EQ(Report(), "1");
+  EXPECT_EQ(Report(), "7");
   for (int check = 0; check < 6; ++check) EXPECT_EQ(RingStatus(1), "Down");
   Cleanup("false");
   ExpectCopiesPutBack(1);
