@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -108,7 +109,12 @@ bool SimCommitLog::SegmentId(const std::string& name, uint64_t& id) {
 bool SimCommitLog::ArchiveSegment(const std::string& archiveDir, const std::string& commitLogDir,
                                   int version, const std::vector<SimMutation>& mutations,
                                   std::string& path, std::string& error) {
-  uint64_t next = 1;
+  // Segment ids never repeat: a segment archived earlier may have been
+  // backed up and removed since, so the id is also at least the time in
+  // milliseconds, as Cassandra takes its ids from the clock.
+  uint64_t next = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                            std::chrono::system_clock::now().time_since_epoch())
+                                            .count());
   for (const std::string& dir : {archiveDir, commitLogDir}) {
     for (const std::string& name : ListDir(dir)) {
       uint64_t id = 0;

@@ -63,9 +63,10 @@ class SimCommitLog {
                           std::string& error);
 
   // A new segment holding `mutations`, archived as Cassandra archives a
-  // closed segment: named with the next id above every segment of the
-  // archive and commit-log folders, written into `archiveDir`. `path` gets
-  // its path.
+  // closed segment: named with an id above every segment of the archive and
+  // commit-log folders and not below the time in milliseconds (so that an
+  // id is never used again after its segment was backed up and removed),
+  // written into `archiveDir`. `path` gets its path.
   static bool ArchiveSegment(const std::string& archiveDir, const std::string& commitLogDir,
                              int version, const std::vector<SimMutation>& mutations,
                              std::string& path, std::string& error);

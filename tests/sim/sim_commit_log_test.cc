@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -90,13 +92,26 @@ TEST(SimCommitLogTest, SegmentsAndJournalsReadBackWhatWasWritten) {
                                               M(-5, "ks2.t2", "b-c")};
   std::string error;
   std::string path;
-  simtest::WriteFile(dir.Sub("archive/CommitLog-6-41.log"), "");
-  simtest::WriteFile(dir.Sub("commitlog/CommitLog-6-7.log"), "");
+  // Ids follow the highest of both folders, and never fall below the clock.
+  const uint64_t now = static_cast<uint64_t>(std::time(nullptr)) * 1000;
+  simtest::WriteFile(dir.Sub("archive/CommitLog-6-7.log"), "");
+  simtest::WriteFile(dir.Sub("commitlog/CommitLog-6-" + std::to_string(now + 50000) + ".log"), "");
   simtest::WriteFile(dir.Sub("commitlog/CommitLog-6-x.log"), "");
   ASSERT_TRUE(SimCommitLog::ArchiveSegment(dir.Sub("archive"), dir.Sub("commitlog"), 6, mutations,
                                            path, error))
       << error;
-  EXPECT_EQ(path, dir.Sub("archive/CommitLog-6-42.log"));
+  EXPECT_EQ(path, dir.Sub("archive/CommitLog-6-" + std::to_string(now + 50001) + ".log"));
+  std::string again;
+  std::remove(path.c_str());
+  std::remove(dir.Sub("commitlog/CommitLog-6-" + std::to_string(now + 50000) + ".log").c_str());
+  ASSERT_TRUE(SimCommitLog::ArchiveSegment(dir.Sub("archive"), dir.Sub("commitlog"), 6, mutations,
+                                           again, error))
+      << error;
+  uint64_t id = 0;
+  ASSERT_TRUE(SimCommitLog::SegmentId(TqSim::BaseName(again), id));
+  EXPECT_GE(id, now);
+  EXPECT_LT(id, now + 50000);
+  path = again;
   EXPECT_EQ(simtest::ReadFile(path),
             "# tqsim commit log segment\n1772600767000001 ks1.t1 a\n-5 ks2.t2 b-c\n");
   std::vector<SimMutation> read;
