@@ -119,7 +119,7 @@ class PointInTimeRestore : public E2eTest {
     ArchiveAndBackUp(WritesAround("b", {-1, 999, 1000, 60000000}));
   }
 
-  TqRunner::JobResult RestoreToThePoint() {
+  TqRunner::JobResult RestoreToThePoint(const std::vector<std::string>& selection = {"/"}) {
     App::CassandraRestoreOptions options;
     options.setRecover(1);
     options.setSubclientRestore(1);
@@ -127,7 +127,7 @@ class PointInTimeRestore : public E2eTest {
     options.setStagingLocation("/var/lib/cassandra/stage");
     TqHarness::RestoreRequest request;
     request.phases = {"restore", "CassandraLogRestore"};
-    request.paths = {"/"};
+    request.paths = selection;
     request.toTime = point_;
     request.jobOptionsXml = TqHarness::RestoreJobOptionsXml(options);
     TqRunner::JobSpec spec;
@@ -173,12 +173,19 @@ class PointInTimeRestore : public E2eTest {
   // Every write up to the point of the commit logs backed up after the data
   // backup: the fixture's segment, "a0", and of "b" the write a microsecond
   // before the point and the one in the point's last millisecond.
-  Writes ExpectedOn(const std::set<std::string>& nodes) {
+  // Only tables of `keyspace` when one is named.
+  Writes ExpectedOn(const std::set<std::string>& nodes, const std::string& keyspace = "") {
+    auto restored = [&keyspace](const std::string& table) {
+      return keyspace.empty() || table.rfind(keyspace + ".", 0) == 0;
+    };
     Writes writes;
     for (const auto& node : harness_->State().nodes) {
       if (!nodes.count(node.name)) continue;
-      for (const auto& m : fixtureWrites_[node.name]) writes[node.name][m.table].push_back(m.value);
+      for (const auto& m : fixtureWrites_[node.name]) {
+        if (restored(m.table)) writes[node.name][m.table].push_back(m.value);
+      }
       for (const auto& table : Tables()) {
+        if (!restored(table)) continue;
         for (const char* tag : {"-a0", "-b0", "-b1"}) {
           writes[node.name][table].push_back(node.name + tag);
         }
@@ -290,6 +297,46 @@ TEST_F(PointInTimeRestore, ANodeNeverUpLeavesTheJobPendingWhileTheOthersAreResta
   EXPECT_EQ(Count(sleeps.Sleeps(), 60000), 3);
   EXPECT_EQ(Count(sleeps.Sleeps(), TqSim::SimLogReplay::kStatusWaitSeconds * 1000), 5);
   EXPECT_TRUE(simtest::ChildrenOf(::getpid()).empty());
+}
+
+// One keyspace restored: only its tables replay, on every node.
+TEST_F(PointInTimeRestore, AKeyspaceSelectionReplaysOnlyItsTables) {
+  BackUpAroundThePoint();
+  CSleepRecorder sleeps;
+  TqRunner::JobResult result = RestoreToThePoint({"/ks2"});
+  ASSERT_EQ(result.phases.size(), 2u);
+  EXPECT_EQ(result.status, PHASE_COMPLETE) << result.phases[1].message;
+  EXPECT_EQ(Replayed(), ExpectedOn({"node1", "node2", "node3"}, "ks2"));
+  EXPECT_EQ(Restarts(), (std::vector<std::string>{"10.0.1.1 up", "10.0.2.1 up", "10.0.1.2 up"}));
+  ExpectSettingsPutBack();
+}
+
+// A node that joins the ring only after some status checks is waited for:
+// its checks come the seconds its utility asked apart, and the job
+// completes.
+TEST_F(PointInTimeRestore, ANodeUpAfterSomeChecksIsWaitedFor) {
+  BackUpAroundThePoint();
+  ASSERT_FALSE(harness_
+                   ->EditCluster([](TqSim::SimCluster& cluster) {
+                     TqSim::SimFault fault;
+                     fault.when = "utility";
+                     fault.request = TqSim::SimLogReplay::kMode;
+                     fault.node = "10.0.2.1";
+                     fault.action = "up_after";
+                     fault.status = 3;
+                     cluster.faults.push_back(fault);
+                   })
+                   .IsError());
+  CSleepRecorder sleeps;
+  TqRunner::JobResult result = RestoreToThePoint();
+  ASSERT_EQ(result.phases.size(), 2u);
+  EXPECT_EQ(result.status, PHASE_COMPLETE) << result.phases[1].message;
+  EXPECT_TRUE(EventsWith(result, kEvNodeNotRestarted).empty());
+  EXPECT_EQ(Restarts(),
+            (std::vector<std::string>{"10.0.1.1 up", "10.0.2.1 up_after_3", "10.0.1.2 up"}));
+  EXPECT_EQ(Count(sleeps.Sleeps(), TqSim::SimLogReplay::kStatusWaitSeconds * 1000), 3);
+  EXPECT_EQ(Replayed(), ExpectedOn({"node1", "node2", "node3"}));
+  ExpectSettingsPutBack();
 }
 
 }  // namespace
