@@ -134,6 +134,15 @@ TEST_F(TqcassPit, RestoreToAPointInTimeReplaysTheLogsUpToItAndVerifies) {
   o = Run("verify 4");
   EXPECT_EQ(o.status, 1) << o.output;
   EXPECT_TRUE(Contains(o.output, "node2 ks1.t1: replayed but not expected: ")) << o.output;
+
+  // A node left with restore settings would replay again at its next start.
+  const std::string conf = Home() + "/cluster/nodes/node3/conf/commitlog_archiving.properties";
+  std::filesystem::copy_file(conf, conf + ".bkp");
+  std::ofstream(conf, std::ios::app) << "\nrestore_directories=/var/lib/cassandra/stage/4\n";
+  o = Run("verify 4");
+  EXPECT_EQ(o.status, 1) << o.output;
+  EXPECT_TRUE(Contains(o.output, "node3 " + conf + ".bkp: copy not put back")) << o.output;
+  EXPECT_TRUE(Contains(o.output, "node3 " + conf + ": restore settings still live")) << o.output;
 }
 
 }  // namespace
