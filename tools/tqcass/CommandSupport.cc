@@ -15,6 +15,7 @@
 #include "platform/index/ArchiveStore.h"
 #include "platform/log/LogWriter.h"
 #include "platform/suite/TQJobCtrlClient.h"
+#include "sim/lib/ClusterFixture.h"
 #include "tools/lib/ErrorText.h"
 #include "tools/lib/ProgressReporter.h"
 #include "tools/lib/RestoreJobOptions.h"
@@ -261,6 +262,7 @@ CQiError WriteRestorePlan(const std::string& home, int64_t jobId, const RestoreP
   std::string text = "backup " + std::to_string(plan.backupJob) + "\nmode " + plan.mode +
                      "\nstage " + plan.stage + "\ntruncate " + (plan.truncate ? "1" : "0") + "\n";
   for (const std::string& name : plan.keyspaces) text += "keyspace " + name + "\n";
+  if (plan.toTime != 0) text += "totime " + std::to_string(plan.toTime) + "\n";
   return CQiFile::ReplaceWholeFile(RestorePlanFile(home, jobId).c_str(), text);
 }
 
@@ -295,6 +297,7 @@ bool ReadRestorePlan(const std::string& home, int64_t jobId, RestorePlan& plan) 
     if (key == "stage") plan.stage = value;
     if (key == "truncate") plan.truncate = value == "1";
     if (key == "keyspace") plan.keyspaces.push_back(value);
+    if (key == "totime") plan.toTime = std::atoll(value.c_str());
   }
   return plan.backupJob > 0;
 }
@@ -313,7 +316,13 @@ int RunRestoreJob(CCommandContext& context, const RestorePlan& given, bool quiet
   }
   RestorePlan plan = given;
   std::error_code ec;
-  if (plan.stage.empty()) plan.stage = harness.Home() + "/stage";
+  if (plan.stage.empty()) {
+    // Nodes in containers stage where their containers see: below the
+    // node folder each container mounts.
+    plan.stage = harness.State().dockerWorld.empty()
+                     ? harness.Home() + "/stage"
+                     : std::string(TqSim::ClusterFixture::kContainerNodeDir) + "/stage";
+  }
   plan.stage = std::filesystem::absolute(plan.stage, ec).lexically_normal().string();
   while (plan.stage.size() > 1 && plan.stage.back() == '/') plan.stage.pop_back();
 
@@ -322,6 +331,13 @@ int RunRestoreJob(CCommandContext& context, const RestorePlan& given, bool quiet
   request.paths = SelectionOf(plan);
   // The newest version of every item backed up until the backup job ended.
   request.toTime = backup.endTime;
+  if (plan.toTime != 0) {
+    const int status = CheckPointInTime(harness, backup, plan);
+    if (status != kOk) return status;
+    // The data as it was at the point in time, then its commit logs.
+    request.phases.push_back("CassandraLogRestore");
+    request.toTime = plan.toTime;
+  }
   request.jobOptionsXml = OptionsXml(plan, plan.stage);
   TqHarness::CProgressReporter progress(stdout);
   if (!quiet) request.observer = progress.Observer();
@@ -332,9 +348,10 @@ int RunRestoreJob(CCommandContext& context, const RestorePlan& given, bool quiet
   const int64_t id = spec.jobId;
   jobId = id;
   if (!CCommandContext::Check(WriteRestorePlan(harness.Home(), id, plan))) return kFailed;
-  std::printf("restore job %lld (%s) of backup job %lld onto %s\n", static_cast<long long>(id),
+  std::printf("restore job %lld (%s) of backup job %lld onto %s%s\n", static_cast<long long>(id),
               plan.mode.c_str(), static_cast<long long>(plan.backupJob),
-              harness.State().clusterName.c_str());
+              harness.State().clusterName.c_str(),
+              plan.toTime != 0 ? (" to " + TimeText(plan.toTime)).c_str() : "");
   std::fflush(stdout);
   context.Signals().SetStop([control, id](int signal) {
     std::fprintf(stderr, "tqcass: %s: stopping job %lld (again to stop at once)\n",
@@ -343,7 +360,10 @@ int RunRestoreJob(CCommandContext& context, const RestorePlan& given, bool quiet
   });
   TqRunner::JobResult result;
   CLoggedErrors logged;
+  std::unique_ptr<CShortWaits> shortWaits;
+  if (plan.toTime != 0) shortWaits.reset(new CShortWaits(100));
   const CQiError error = harness.Run(spec, result);
+  shortWaits.reset();
   context.Signals().ClearStop();
   const int signal = context.Signals().Received();
   if (signal != 0) {
@@ -367,6 +387,11 @@ int RunRestoreJob(CCommandContext& context, const RestorePlan& given, bool quiet
               plan.keyspaces.empty() ? "everything" : "the selection",
               ("backup job " + std::to_string(plan.backupJob)).c_str(),
               static_cast<long long>(result.endTime - result.startTime));
+  for (const auto& phase : result.phases) {
+    if (phase.name != "CassandraLogRestore") continue;
+    std::printf("  commit logs replayed up to %s: %s\n", TimeText(plan.toTime).c_str(),
+                TqRunner::PhaseStatusName(phase.status));
+  }
   if (result.Completed()) return kOk;
   PrintFailure(result);
   PrintLogged(logged.Lines(), g_ptrLogWriter ? g_ptrLogWriter->GetLogFile() : "the log");

@@ -21,12 +21,18 @@ class CRestoreCommand : public CTqcassCommand {
     command.add_option("--mode", plan_.mode, "in-place, loader (sstableloader) or staged")
         ->check(CLI::IsMember({"in-place", "loader", "staged"}))
         ->capture_default_str();
-    command.add_option("--stage", plan_.stage, "The staging folder (default <home>/stage)");
+    command.add_option(
+        "--stage", plan_.stage,
+        "The staging folder (default <home>/stage; in containers /var/lib/cassandra/stage)");
     command.add_option("--keyspace", plan_.keyspaces,
                        "Restore only this keyspace or keyspace.table (repeatable)");
     command.add_flag("--no-truncate", noTruncate_,
                      "Keep the tables' rows written since the backup (in place)");
     command.add_flag("--quiet", quiet_, "No progress lines");
+    command.add_option("--to-time", toTime_,
+                       "Restore to this point in time (\"YYYY-MM-DD HH:MM:SS\" or seconds since "
+                       "1970): the data, then the commit logs backed up with backup --log "
+                       "replayed up to it");
   }
   std::string CheckOptions() const override {
     for (const std::string& name : plan_.keyspaces) {
@@ -34,12 +40,17 @@ class CRestoreCommand : public CTqcassCommand {
       if (!problem.empty()) return "--keyspace: " + problem;
     }
     if (noTruncate_ && plan_.mode != "in-place") return "--no-truncate: only with --mode in-place";
+    int64_t seconds = 0;
+    if (!toTime_.empty() && !ParseTimeText(toTime_, seconds)) {
+      return "--to-time: not a time (YYYY-MM-DD HH:MM:SS or seconds since 1970): " + toTime_;
+    }
     return std::string();
   }
   int Run(CCommandContext& context) override {
     RestorePlan plan = plan_;
     plan.backupJob = backupJob_;
     plan.truncate = !noTruncate_;
+    if (!toTime_.empty()) ParseTimeText(toTime_, plan.toTime);
     int64_t jobId = 0;
     return RunRestoreJob(context, plan, quiet_, jobId);
   }
@@ -49,6 +60,7 @@ class CRestoreCommand : public CTqcassCommand {
   RestorePlan plan_;
   bool noTruncate_ = false;
   bool quiet_ = false;
+  std::string toTime_;
 };
 
 }  // namespace
