@@ -125,8 +125,8 @@ class StageFreeRestoreE2e : public E2eTest {
   // The nodes mount the share at "/TqCassandraMountDir<job id>", a folder
   // of the machine's root that test programs running at the same time
   // share: the jobs here take ids of this process's own.
-  TqRunner::JobResult BackUpCluster() {
-    MakeCluster();
+  TqRunner::JobResult BackUpCluster(const TqSim::FixtureOptions& options = SmallCluster()) {
+    MakeCluster(options);
     SClientRecord agent;
     EXPECT_TRUE(
         CClientDirectory::Instance().FindByName(TqHarness::CJobHarness::kCoordinatorClient, agent));
@@ -249,6 +249,26 @@ TEST_F(StageFreeRestoreE2e, AFailedMountLeavesTheJobPendingWithItsEvent) {
   EXPECT_EQ(nfs_->MountCommands().size(), 3u);
   EXPECT_TRUE(nfs_->UmountTargets().empty());
   ExpectNothingMountedOrExported(jobId);
+}
+
+// Nodes in containers cannot take a stage-free restore (their controllers
+// find no folder of theirs for the job, and no load could be addressed to a
+// Priam under the machine's name): a restore that loaded nothing is never a
+// success, and nothing is left mounted or exported.
+TEST_F(StageFreeRestoreE2e, ARestoreOntoNodesInContainersThatLoadedNothingIsNoSuccess) {
+  TqSim::FixtureOptions options = SmallCluster();
+  options.docker = true;
+  ASSERT_TRUE(BackUpCluster(options).Completed());
+  const int64_t jobId = harness_->State().nextJobId;
+  CLogCapture log;
+  TqRunner::JobResult result = Restore();
+  // Pending (status 3), never a success.
+  EXPECT_EQ(result.status, PHASE_COMPLETE_WITH_WARNINGS)
+      << TqRunner::PhaseStatusName(result.status)
+      << (result.phases.empty() ? "" : " " + result.phases[0].message);
+  EXPECT_FALSE(log.Contains("Loading SSTables from path: "));
+  EXPECT_TRUE(log.Contains("Marking job pending as reload of tables failed on atleast one node"));
+  ExpectNothingLeft(jobId);
 }
 
 TEST_F(StageFreeRestoreE2e, TheQuitFlagFailsTheJob) {
