@@ -283,5 +283,50 @@ TEST_F(StageFreeRestoreE2e, TheQuitFlagFailsTheJob) {
   ExpectNothingLeft(jobId);
 }
 
+// A Priam request that fails on every node: a failed load, or a node start
+// message that cannot be made (no node starts, so nothing is loaded). Either
+// way the restore is pending, never a success, and the share is gone.
+struct FailedRequestCase {
+  const char* name;
+  const char* request;
+  bool loads;  // a load was tried (and failed)
+};
+
+class StageFreeFailedRequest : public StageFreeRestoreE2e,
+                               public ::testing::WithParamInterface<FailedRequestCase> {};
+
+TEST_P(StageFreeFailedRequest, LeavesTheRestorePendingAndNothingExported) {
+  const FailedRequestCase& k = GetParam();
+  ASSERT_TRUE(BackUpCluster().Completed());
+  ASSERT_FALSE(harness_
+                   ->EditCluster([&k](TqSim::SimCluster& cluster) {
+                     TqSim::SimFault fault;
+                     fault.when = "request";
+                     fault.request = k.request;
+                     fault.action = "fail";
+                     fault.text = "injected";
+                     cluster.faults.push_back(fault);
+                   })
+                   .IsError());
+  const int64_t jobId = harness_->State().nextJobId;
+  CLogCapture log;
+  TqRunner::JobResult result = Restore();
+  EXPECT_EQ(result.status, PHASE_COMPLETE_WITH_WARNINGS)
+      << TqRunner::PhaseStatusName(result.status)
+      << (result.phases.empty() ? "" : " " + result.phases[0].message);
+  EXPECT_EQ(log.Contains("Loading SSTables from path: "), k.loads);
+  int reloadCauses = 0;
+  for (const auto& cause : result.pendingCauses) reloadCauses += cause.id == kEvTableReloadFailed;
+  EXPECT_EQ(reloadCauses > 0, k.loads);
+  ExpectNothingLeft(jobId);
+}
+
+INSTANTIATE_TEST_SUITE_P(Requests, StageFreeFailedRequest,
+                         ::testing::Values(FailedRequestCase{"Load", "ExecuteBatch", true},
+                                           FailedRequestCase{"NodeStart", "getMeta", false}),
+                         [](const ::testing::TestParamInfo<FailedRequestCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
 }  // namespace
 }  // namespace e2e
