@@ -102,10 +102,11 @@ CQiError CCassandraRestores::OnComplete() {
     return CQiError::Success();
   }
 
-  // Stage-free. A status a coordinator already set to something other than
-  // success stays; the untouched start (nothing set) goes on.
-  const bool untouched = getStatusSetFlag() == 0 && getJobStatus() == 0;
-  if (!untouched && getStatusSetFlag() != 1 && getJobStatus() != 1) {
+  // Stage-free. Only a start-up that refused the media agent (status-set
+  // flag 2) has settled the status already; any other start, also the
+  // untouched one (nothing set), goes on, so the share is deleted and the
+  // status set.
+  if (getStatusSetFlag() == 2 && getJobStatus() != 1) {
     TQLOG(0, "Job status already updated");
     return CQiError::Success();
   }

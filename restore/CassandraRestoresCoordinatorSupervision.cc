@@ -50,6 +50,12 @@ CQiError CCassandraRestores::OnNodeChange(const DistributedQEL::CNodeInfoPtr& no
           task->status = DistributedQEL::TASK_FAILED;
         }
       }
+      // A stage-free restore has no task to fail: the node that never
+      // started loaded nothing, which the completion must not call a success.
+      if (stageFreeRestore && !controllerInitFailed) {
+        TQLOG(-1, "Node %s failed to start: nothing is loaded on it", client.c_str());
+        controllerInitFailed = true;
+      }
     } else if (node->getState() == DistributedQEL::NODE_STOPPED &&
                workersCountedNodes.insert(client).second) {
       // A node reports its stop more than once; its slots are freed once.

@@ -8,11 +8,22 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/FXPath.h"
 
 namespace {
+
+std::mutex& RemoveHookMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+CQiDirectory::RemoveHook& CurrentRemoveHook() {
+  static CQiDirectory::RemoveHook hook;
+  return hook;
+}
 
 // A name in a directory and the file type readdir gave for it (DT_UNKNOWN
 // when the file system does not say).
@@ -137,8 +148,22 @@ CQiError CQiDirectory::Create(const char* path, bool createParents) {
   return error.IsError() ? error.Push(FXLOC) : error;
 }
 
+CQiDirectory::RemoveHook CQiDirectory::SetRemoveHook(RemoveHook hook) {
+  std::lock_guard<std::mutex> lock(RemoveHookMutex());
+  RemoveHook previous = CurrentRemoveHook();
+  CurrentRemoveHook() = std::move(hook);
+  return previous;
+}
+
 CQiError CQiDirectory::Remove(const char* path, bool recursive, bool ignoreMissing) {
   if (!path || !*path) return FXErrorUtil::ErrorErrNo(FXLOC, EINVAL, "Empty directory path");
+  RemoveHook hook;
+  {
+    std::lock_guard<std::mutex> lock(RemoveHookMutex());
+    hook = CurrentRemoveHook();
+  }
+  CQiError answered;
+  if (hook && hook(path, recursive, ignoreMissing, answered)) return answered;
   struct stat st;
   if (::lstat(path, &st) != 0) {
     int err = errno;

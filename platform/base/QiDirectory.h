@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,15 @@ class CQiDirectory {
   // fails with ENOTEMPTY. A missing directory is success when
   // `ignoreMissing`, else ENOENT.
   static CQiError Remove(const char* path, bool recursive, bool ignoreMissing);
+
+  // Answers Remove(path, recursive, ignoreMissing) in place of the file
+  // system: returns true with `result` set when it answered, false to let
+  // the removal run.
+  using RemoveHook = std::function<bool(const std::string& path, bool recursive, bool ignoreMissing,
+                                        CQiError& result)>;
+  // Installs a process-wide hook (an empty one removes it) and returns the
+  // one it replaces.
+  static RemoveHook SetRemoveHook(RemoveHook hook);
 
   // Calls `callback` for every entry of `directory` except "." and "..", in
   // ascending name order; `isDirectory` follows symbolic links. With

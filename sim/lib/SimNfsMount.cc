@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/base/FXErrorUtil.h"
 #include "platform/base/QiDirectory.h"
 #include "platform/suite/ClientContext.h"
 #include "platform/zelk/ZelkShareStore.h"
@@ -62,6 +63,22 @@ bool IsEmptyDirectory(const std::string& path) {
   return !listing.GetEntry(entry, done).IsError() && done;
 }
 
+// A folder as the mounts know it: without trailing slashes.
+std::string FolderOf(const std::string& path) {
+  std::string folder = path;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return folder;
+}
+
+// Takes `host` out of the machines kept for `folder`.
+void Forget(std::map<std::string, std::set<std::string>>& kept, const std::string& folder,
+            const std::string& host) {
+  auto found = kept.find(folder);
+  if (found == kept.end()) return;
+  found->second.erase(host);
+  if (found->second.empty()) kept.erase(found);
+}
+
 }  // namespace
 
 CSimNfsMount::CSimNfsMount(const std::string& home) : home_(home) {
@@ -70,11 +87,16 @@ CSimNfsMount::CSimNfsMount(const std::string& home) : home_(home) {
                                 int& status) { return HandleCommand(command, out, err, status); });
   previousUmount_ = TqMount::SetUmountHook(
       [this](const std::string& target, int& error) { return HandleUmount(target, error); });
+  previousRemove_ = CQiDirectory::SetRemoveHook(
+      [this](const std::string& path, bool recursive, bool ignoreMissing, CQiError& result) {
+        return HandleRemove(path, recursive, ignoreMissing, result);
+      });
 }
 
 CSimNfsMount::~CSimNfsMount() {
   TqProcess::SetHook(previousProcess_);
   TqMount::SetUmountHook(previousUmount_);
+  CQiDirectory::SetRemoveHook(previousRemove_);
   // Nothing stays mounted past the stand-in.
   std::lock_guard<std::mutex> lock(mutex_);
   for (auto& entry : mounted_) {
@@ -152,10 +174,20 @@ bool CSimNfsMount::HandleCommand(const std::string& command, std::string& out, s
     err = "mount.nfs: access denied by server while mounting " + m.server + ":/" + m.share + "\n";
     return true;
   }
-  std::string folder = m.folder;
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  if (mounted_.count(folder)) {
-    err = "mount.nfs: " + folder + " is busy or already mounted\n";
+  const std::string folder = FolderOf(m.folder);
+  auto found = mounted_.find(folder);
+  if (found != mounted_.end()) {
+    // Another machine mounts the folder: this one may mount the same share
+    // there too (the machines share one file system here).
+    Mount& mount = found->second;
+    const bool mine = std::find(mount.hosts.begin(), mount.hosts.end(), host) != mount.hosts.end();
+    if (mine || mount.server != m.server || mount.share != share.name) {
+      err = "mount.nfs: " + folder + " is busy or already mounted\n";
+      return true;
+    }
+    mount.hosts.push_back(host);
+    Forget(unmounted_, folder, host);
+    status = 0;
     return true;
   }
   struct stat st;
@@ -170,7 +202,8 @@ bool CSimNfsMount::HandleCommand(const std::string& command, std::string& out, s
 
   Mount mount;
   mount.server = m.server;
-  mount.share = m.share;
+  mount.share = share.name;
+  mount.hosts.push_back(host);
   mount.folder = folder;
   mount.options = m.options;
   mount.exportPath = store.ExportPath(share.name);
@@ -191,17 +224,21 @@ bool CSimNfsMount::HandleCommand(const std::string& command, std::string& out, s
     mount.links.push_back(link);
   }
   mounted_[folder] = mount;
+  Forget(unmounted_, folder, host);
   status = 0;
   return true;
 }
 
 int CSimNfsMount::HandleUmount(const std::string& target, int& error) {
-  std::string folder = target;
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  const std::string folder = FolderOf(target);
+  const std::string host = CClientContext::HostName();
   std::unique_lock<std::mutex> lock(mutex_);
   umounts_.push_back(target);
   auto found = mounted_.find(folder);
-  if (found == mounted_.end()) {
+  auto mine = found == mounted_.end()
+                  ? std::vector<std::string>::iterator()
+                  : std::find(found->second.hosts.begin(), found->second.hosts.end(), host);
+  if (found == mounted_.end() || mine == found->second.hosts.end()) {
     lock.unlock();
     if (previousUmount_) return previousUmount_(target, error);
     error = EINVAL;
@@ -211,9 +248,41 @@ int CSimNfsMount::HandleUmount(const std::string& target, int& error) {
     error = umountError_;
     return -1;
   }
-  for (const std::string& link : found->second.links) unlink(link.c_str());
-  mounted_.erase(found);
+  found->second.hosts.erase(mine);
+  unmounted_[folder].insert(host);
+  // The tree goes with the last machine that mounts it.
+  if (found->second.hosts.empty()) {
+    for (const std::string& link : found->second.links) unlink(link.c_str());
+    mounted_.erase(found);
+  }
   return 0;
+}
+
+bool CSimNfsMount::HandleRemove(const std::string& path, bool recursive, bool ignoreMissing,
+                                CQiError& result) {
+  const std::string folder = FolderOf(path);
+  const std::string host = CClientContext::HostName();
+  std::unique_lock<std::mutex> lock(mutex_);
+  auto mounted = mounted_.find(folder);
+  if (mounted != mounted_.end() &&
+      std::find(mounted->second.hosts.begin(), mounted->second.hosts.end(), host) !=
+          mounted->second.hosts.end()) {
+    // This machine still mounts it: a mount point cannot be removed.
+    result = FXErrorUtil::ErrorErrNo(FXLOC, EBUSY, "Failed to remove directory %s", path.c_str());
+    return true;
+  }
+  auto held = unmounted_.find(folder);
+  if (held != unmounted_.end() && held->second.erase(host) != 0) {
+    const bool othersKeepIt = mounted != mounted_.end() || !held->second.empty();
+    if (held->second.empty()) unmounted_.erase(held);
+    if (othersKeepIt) {
+      // This machine's folder is gone; the one the others see stays.
+      result = CQiError::Success();
+      return true;
+    }
+  }
+  lock.unlock();
+  return previousRemove_ ? previousRemove_(path, recursive, ignoreMissing, result) : false;
 }
 
 }  // namespace TqSim

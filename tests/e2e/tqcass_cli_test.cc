@@ -279,6 +279,34 @@ TEST_F(TqcassCli, ADamagedTableComesBackInPlaceAndTheRestoreVerifies) {
   EXPECT_TRUE(Contains(o.output, "job 3 is no backup job")) << o.output;
 }
 
+TEST_F(TqcassCli, AStageFreeRestoreLoadsADamagedTableFromTheShareAndVerifies) {
+  ASSERT_EQ(Run("cluster --nodes 3 --size 256").status, 0);
+  ASSERT_EQ(Run("register").status, 0);
+  ASSERT_EQ(Run("backup --quiet").status, 0);
+  ASSERT_EQ(Run("damage --keyspace ks1.t1 --node node2").status, 0);
+  Outcome o = Run("verify 1");
+  ASSERT_EQ(o.status, 0) << o.output;
+
+  o = Run("restore 1 --mode stage-free --keyspace ks1");
+  ASSERT_EQ(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output, "restore job 2 (stage-free) of backup job 1 onto TestCluster"))
+      << o.output;
+  EXPECT_TRUE(Contains(o.output, "job 2 (restore stage-free): Completed")) << o.output;
+  // No data mover task: the nodes loaded the tables from the share.
+  EXPECT_TRUE(Contains(o.output, "0 of 0 tasks complete, the selection of backup job 1"))
+      << o.output;
+  // Nothing is left mounted at the nodes' folder, nor exported.
+  EXPECT_FALSE(std::filesystem::exists("/TqCassandraMountDir2"));
+  std::error_code ec;
+  EXPECT_TRUE(std::filesystem::is_empty(Home() + "/suite/zelk/shares", ec) || ec) << ec.message();
+
+  o = Run("verify 2");
+  EXPECT_EQ(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output, "restored from backup job 1 checked: verified")) << o.output;
+  o = Run("show 2");
+  EXPECT_TRUE(Contains(o.output, "restore: stage-free of backup job 1, ks1")) << o.output;
+}
+
 TEST_F(TqcassCli, CommitLogBackupOfAClusterInContainers) {
   ASSERT_EQ(Run("cluster --nodes 2 --docker --size 128").status, 0);
   Outcome o = Run("register --commit-log");

@@ -135,7 +135,7 @@ TEST_F(TqcassHome, ArgumentsAreCheckedBeforeAnythingRuns) {
            {"browse nodes --subclient -1", "--subclient: -1 is out of range"},
            {"", "A subcommand is required"},
            {"restore", "job is required"},
-           {"restore 1 --mode fast", "--mode: fast not in {in-place,loader,staged}"},
+           {"restore 1 --mode fast", "--mode: fast not in {in-place,loader,staged,stage-free}"},
            {"restore 1 --keyspace ../etc", "--keyspace: not a keyspace or keyspace.table: ../etc"},
            {"restore 1 --keyspace ks1.", "not a keyspace or keyspace.table: ks1."},
            {"restore 1 --mode staged --no-truncate", "--no-truncate: only with --mode in-place"},

@@ -153,6 +153,13 @@ TEST_F(CompleteTest, StatusOfAStageFreeRestore) {
        false, ""},
       {"failed with flag 1", 2, 1, false, true, 9, false, false, false, false, false, 1, 1, 1, 1,
        false, ""},
+      // Only start-up's flag 2 settles the status; no other value does.
+      {"failed without flag", 2, 0, false, true, 9, false, false, false, false, false, 1, 1, 1, 1,
+       false, ""},
+      {"pending with flag 3", 3, 3, false, true, 9, false, false, false, false, false, 1, 1, 1, 1,
+       false, ""},
+      {"set at start-up, then quit", 2, 2, true, true, 9, false, false, false, false, false, 2, 2,
+       0, 0, false, "Job status already updated"},
       // The share is deleted also after a stop.
       {"quit", 0, 0, true, true, 9, false, false, false, false, false, 2, 1, 1, 0, false,
        "Phase will be marked Failed since QuitFlag detected"},

@@ -479,4 +479,51 @@ TEST_F(NodePayload, StageFreeShareParameters) {
   }
 }
 
+// Every node that is sent a mapping is sent the prefixes of its sources too:
+// an entry belongs to the node the registration gives it (its target across
+// instances when the target's id is set, else its source), so no node that
+// holds a mapping loads nothing from the share.
+TEST_F(NodePayload, StageFreePrefixesFollowTheNodesMappings) {
+  struct Case {
+    const char* name;
+    bool crossInstance;
+    int64_t targetId;
+    const char* node;
+    uint32_t nodeId;
+    std::vector<std::string> prefixes;  // empty: the node has no mapping
+  } cases[] = {
+      {"across instances, target id set: the target", true, 20, "y", 20, {"C/dcA/a"}},
+      {"across instances, target id set: not the source", true, 20, "a", 1, {}},
+      {"across instances, no target id: the source", true, 0, "a", 1, {"C/dcA/a"}},
+      {"across instances, no target id: not the target", true, 0, "y", 20, {}},
+      {"in place: the source", false, 20, "a", 1, {"C/dcA/a"}},
+  };
+  probe_->stageFreeRestore = true;
+  probe_->zelkShareName = "share42";
+  probe_->mediaAgentHostName = "ma.example";
+  probe_->recover = false;
+  probe_->sourceConfig.reset(new TQCassandra::CassandraCoordinatorClientConfig());
+  probe_->sourceConfig->clusterName = "C";
+  probe_->sourceConfig->clusterNodes = {Node("a", 1, "ta", "", "dcA")};
+  probe_->destConfig->clusterNodes = {Node("y", 20, "ty", "", "dcB"),
+                                      Node("a", 1, "ta", "", "dcA")};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    probe_->crossInstance = k.crossInstance;
+    probe_->nodeMap = {Entry("a", 1, "y", k.targetId)};
+    Pairs entries;
+    CQiError e = Ask(k.node, k.nodeId, entries);
+    if (k.prefixes.empty()) {
+      // A node without a mapping is sent nothing at all.
+      EXPECT_TRUE(FXErrorUtil::IsErrNo(e, 13)) << e.AsString(2);
+      continue;
+    }
+    ASSERT_FALSE(e.IsError()) << e.AsString(2);
+    EXPECT_EQ(Mappings(entries).size(), 1u);
+    DistributedQEL::CassandraZelkRestoreOptions options;
+    ASSERT_EQ(options.unserialize(Value(entries, "ZelkRestoreParameters")), 0);
+    EXPECT_EQ(options.getSourcePrefixes(), k.prefixes);
+  }
+}
+
 }  // namespace

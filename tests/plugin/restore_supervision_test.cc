@@ -309,6 +309,25 @@ TEST_F(SupervisionTest, ANodeThatFailedToStartFailsItsUnfinishedTasks) {
   EXPECT_EQ(final->status, TASK_FINAL);
   EXPECT_EQ(other->status, TASK_RUNNING);
   EXPECT_EQ(c.workersToReassign, 0u);  // its workers never ran
+  // With tasks their failure tells; the node is no failed initialisation.
+  EXPECT_FALSE(c.controllerInitFailed);
+}
+
+// A stage-free restore has no tasks: a node that never started loaded
+// nothing, and the completion finds it recorded.
+TEST_F(SupervisionTest, ANodeThatFailedToStartAStageFreeRestoreIsRecorded) {
+  for (bool startFailed : {false, true}) {
+    SCOPED_TRACE(startFailed);
+    SupervisionProbe& c = Coordinator({{"n1", NODE_RUNNING}, {"n2", NODE_RUNNING}});
+    c.stageFreeRestore = true;
+    Node("n1")->setStartFailed(startFailed);
+    Node("n1")->setState(NODE_STOPPED);
+    CLogCapture log;
+    DistributedQEL::TakeAction action;
+    ASSERT_FALSE(c.OnNodeChange(Node("n1"), action).IsError());
+    EXPECT_EQ(c.controllerInitFailed, startFailed);
+    EXPECT_EQ(log.Contains("Node n1 failed to start: nothing is loaded on it"), startFailed);
+  }
 }
 
 TEST_F(SupervisionTest, AFailedReloadStaysRecordedWhateverFollows) {

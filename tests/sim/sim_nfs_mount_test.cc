@@ -6,10 +6,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <functional>
 #include <string>
 
+#include "platform/base/FXErrorUtil.h"
 #include "platform/base/QiDirectory.h"
 #include "platform/suite/ClientContext.h"
+#include "platform/suite/ClientContextScope.h"
 #include "platform/suite/ProcessScript.h"
 #include "platform/suite/TqMount.h"
 #include "platform/suite/TqProcess.h"
@@ -167,6 +170,102 @@ TEST_F(NfsMountTest, NothingStaysMountedPastTheStandIn) {
     EXPECT_TRUE(Exists(folder_ + "/C"));
   }
   EXPECT_FALSE(Exists(folder_ + "/C"));
+}
+
+// The node machines share this file system, so every node of a job mounts
+// the share at the same folder: each mount is counted, the tree stays until
+// the last machine unmounts, and a machine's removal of its folder never
+// takes the folder from a machine that still uses it.
+TEST_F(NfsMountTest, SeveralMachinesMountOneFolderAndEachRemovesItsOwn) {
+  Zelk::CZelkShareStore store;
+  simtest::WriteFile(store.ExportPath("share48") + "/C/x", "x");
+  Zelk::SZelkShare other;
+  other.name = "share48";
+  other.server = "ma1.net";
+  ASSERT_FALSE(store.Add(other).IsError());
+
+  CSimNfsMount nfs;
+  const std::string file = folder_ + "/C/dc1/n1/ks/t1/nb-1-big-Data.db";
+  auto as = [](const std::string& host, const std::function<void()>& step) {
+    SClientIdentity identity;
+    identity.clientName = host;
+    identity.hostName = host;
+    CClientContextScope scope(identity);
+    step();
+  };
+  auto mount = [&](const std::string& host, const std::string& share, std::string* err) {
+    int status = -1;
+    as(host, [&] {
+      std::string out;
+      status = Run(Line("ma1.net:/" + share), out, *err);
+    });
+    return status;
+  };
+  auto umount = [&](const std::string& host, int* error) {
+    int result = 0;
+    as(host, [&] {
+      errno = 0;
+      result = TqMount::umount(folder_.c_str());
+      *error = errno;
+    });
+    return result;
+  };
+  auto remove = [&](const std::string& host) {
+    CQiError e;
+    as(host, [&] { e = CQiDirectory::Remove(folder_.c_str(), false, false); });
+    return e;
+  };
+
+  std::string err;
+  int error = 0;
+  for (const char* host : {"n1.sim", "n2.sim", "n3.sim"}) {
+    ASSERT_EQ(mount(host, "share47", &err), 0) << host << ": " << err;
+  }
+  ASSERT_EQ(nfs.Mounted().size(), 1u);
+  EXPECT_EQ(nfs.Mounted()[0].hosts, (std::vector<std::string>{"n1.sim", "n2.sim", "n3.sim"}));
+  EXPECT_EQ(simtest::ReadFile(file), "sstable bytes");
+
+  // A machine mounts the folder once; another share is refused there.
+  const std::string busy = "mount.nfs: " + folder_ + " is busy or already mounted\n";
+  EXPECT_EQ(mount("n1.sim", "share47", &err), 32);
+  EXPECT_EQ(err, busy);
+  EXPECT_EQ(mount("n4.sim", "share48", &err), 32);
+  EXPECT_EQ(err, busy);
+  // A machine that does not mount it cannot unmount it.
+  EXPECT_EQ(umount("n4.sim", &error), -1);
+  EXPECT_EQ(error, EINVAL);
+
+  // n1 unmounts and removes its folder: the others still read the tree.
+  ASSERT_EQ(umount("n1.sim", &error), 0);
+  EXPECT_FALSE(remove("n1.sim").IsError());
+  EXPECT_EQ(simtest::ReadFile(file), "sstable bytes");
+  // A machine that still mounts the folder cannot remove it.
+  CQiError e = remove("n2.sim");
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(e, EBUSY)) << e.AsString();
+  EXPECT_EQ(simtest::ReadFile(file), "sstable bytes");
+  // A failed unmount keeps the machine's mount.
+  nfs.FailUmounts(true, EBUSY);
+  EXPECT_EQ(umount("n2.sim", &error), -1);
+  EXPECT_EQ(error, EBUSY);
+  nfs.FailUmounts(false);
+  ASSERT_EQ(nfs.Mounted().size(), 1u);
+  EXPECT_EQ(nfs.Mounted()[0].hosts, (std::vector<std::string>{"n2.sim", "n3.sim"}));
+
+  ASSERT_EQ(umount("n2.sim", &error), 0);
+  EXPECT_EQ(simtest::ReadFile(file), "sstable bytes");
+  // The last unmount takes the tree away; the folder is still the one n2
+  // and n3 keep, until the last of them removes it.
+  ASSERT_EQ(umount("n3.sim", &error), 0);
+  EXPECT_TRUE(nfs.Mounted().empty());
+  EXPECT_FALSE(Exists(folder_ + "/C"));
+  EXPECT_TRUE(Exists(folder_));
+  EXPECT_FALSE(remove("n3.sim").IsError());
+  EXPECT_TRUE(Exists(folder_));
+  EXPECT_FALSE(remove("n2.sim").IsError());
+  EXPECT_FALSE(Exists(folder_));
+  // Gone for every machine now.
+  e = remove("n1.sim");
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(e, ENOENT)) << e.AsString();
 }
 
 }  // namespace

@@ -8,14 +8,17 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 
 #include "common/RestoreOptionRecords.h"
 #include "platform/base/QiFile.h"
 #include "platform/index/ArchiveStore.h"
 #include "platform/log/LogWriter.h"
+#include "platform/suite/ClientDirectory.h"
 #include "platform/suite/TQJobCtrlClient.h"
 #include "sim/lib/ClusterFixture.h"
+#include "sim/lib/SimNfsMount.h"
 #include "tools/lib/ErrorText.h"
 #include "tools/lib/ProgressReporter.h"
 #include "tools/lib/RestoreJobOptions.h"
@@ -246,6 +249,9 @@ std::vector<std::string> SelectionOf(const RestorePlan& plan) {
   return paths;
 }
 
+// The suite's operating-system id of a Linux client.
+constexpr uint32_t kLinuxOperatingSystem = 2;
+
 std::string OptionsXml(const RestorePlan& plan, const std::string& stage) {
   App::CassandraRestoreOptions options;
   options.setSubclientRestore(1);
@@ -253,6 +259,7 @@ std::string OptionsXml(const RestorePlan& plan, const std::string& stage) {
   options.setRecover(plan.mode == "staged" ? 0 : 1);
   options.setUseSSTableLoader(plan.mode == "loader" ? 1 : 0);
   options.setTruncateTables(plan.truncate && plan.mode == "in-place" ? 1 : 0);
+  options.setStageFreeRestore(plan.mode == "stage-free" ? 1 : 0);
   return TqHarness::RestoreJobOptionsXml(options);
 }
 
@@ -358,12 +365,25 @@ int RunRestoreJob(CCommandContext& context, const RestorePlan& given, bool quiet
                  CSignalWatcher::Name(signal).c_str(), static_cast<long long>(id));
     control->setQuitFlag(true);
   });
+  // Stage-free: the cluster's client, the media agent here, exports the
+  // backup as a network share (it runs Linux), and the nodes' mounts of it
+  // go to the NFS client stand-in while the job runs.
+  std::unique_ptr<TqSim::CSimNfsMount> nfs;
+  if (plan.mode == "stage-free") {
+    SClientRecord agent;
+    if (CClientDirectory::Instance().FindByName(harness.State().coordinatorClient, agent)) {
+      agent.operatingSystemId = kLinuxOperatingSystem;
+      CClientDirectory::Instance().Add(agent);
+    }
+    nfs.reset(new TqSim::CSimNfsMount(harness.SuiteHome()));
+  }
   TqRunner::JobResult result;
   CLoggedErrors logged;
   std::unique_ptr<CShortWaits> shortWaits;
   if (plan.toTime != 0) shortWaits.reset(new CShortWaits(100));
   const CQiError error = harness.Run(spec, result);
   shortWaits.reset();
+  nfs.reset();
   context.Signals().ClearStop();
   const int signal = context.Signals().Received();
   if (signal != 0) {

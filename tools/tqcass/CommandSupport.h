@@ -59,7 +59,7 @@ namespace TqCass {
 // run it.
 struct RestorePlan {
   int64_t backupJob = 0;
-  std::string mode = "in-place";  // "in-place", "loader" or "staged"
+  std::string mode = "in-place";  // "in-place", "loader", "staged" or "stage-free"
   std::string stage;              // the staging folder; "" for <home>/stage
   // "KS" or "KS.TABLE"; none restores everything the backup holds.
   std::vector<std::string> keyspaces;

@@ -51,7 +51,7 @@ int CheckPointInTime(TqHarness::CJobHarness& harness, const TqRunner::JobResult&
                           ")");
     return kFailed;
   }
-  if (plan.mode == "staged") {
+  if (plan.mode == "staged" || plan.mode == "stage-free") {
     CCommandContext::Fail(
         "--to-time: the commit logs are replayed by restarting the nodes; "
         "use --mode in-place or loader");

@@ -18,8 +18,11 @@ class CRestoreCommand : public CTqcassCommand {
   }
   void Define(CLI::App& command) override {
     AddNumber(command, "job", backupJob_, 1, INT64_MAX, "The backup job's number")->required();
-    command.add_option("--mode", plan_.mode, "in-place, loader (sstableloader) or staged")
-        ->check(CLI::IsMember({"in-place", "loader", "staged"}))
+    command
+        .add_option("--mode", plan_.mode,
+                    "in-place, loader (sstableloader), staged or stage-free (loaded from "
+                    "the media agent's network share)")
+        ->check(CLI::IsMember({"in-place", "loader", "staged", "stage-free"}))
         ->capture_default_str();
     command.add_option(
         "--stage", plan_.stage,
