@@ -63,7 +63,20 @@ struct RestorePlan {
   // "KS" or "KS.TABLE"; none restores everything the backup holds.
   std::vector<std::string> keyspaces;
   bool truncate = true;
+  // Onto another cluster of the home (or across the nodes of the backed-up
+  // one): the target cluster's name ("" the backed-up cluster), the source
+  // node -> target node pairs ("" pairs the nodes in order), and whether a
+  // target node replaces its dead source node (in place, no truncation).
+  std::string targetCluster;
+  std::vector<std::pair<std::string, std::string>> nodeMap;
+  bool replaceDeadNode = false;
+
+  bool CrossInstance() const { return !targetCluster.empty() || !nodeMap.empty(); }
 };
+
+// Reads "SOURCE=TARGET" (two node names of letters, digits, "_", "-" and
+// "."); "" when fine, else why not.
+std::string ParseNodePair(const std::string& text, std::pair<std::string, std::string>& pair);
 
 // "" when `text` is a keyspace or "keyspace.table" made of letters, digits
 // and underscores, else why not.

@@ -1,6 +1,11 @@
 // "tqcass restore <backup job>": restores a backup job into the registered
 // cluster through the plug-in, in place by default.
 
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "tools/tqcass/CommandContext.h"
 #include "tools/tqcass/CommandSupport.h"
 #include "tools/tqcass/CommandTable.h"
@@ -27,6 +32,14 @@ class CRestoreCommand : public CTqcassCommand {
     command.add_flag("--no-truncate", noTruncate_,
                      "Keep the tables' rows written since the backup (in place)");
     command.add_flag("--quiet", quiet_, "No progress lines");
+    command.add_option("--target-cluster", plan_.targetCluster,
+                       "Restore onto this cluster of the home (tqcass cluster --name)");
+    command.add_option("--map", mapTexts_,
+                       "SOURCE=TARGET: source node restored by target node (repeatable; default: "
+                       "the nodes paired in order)");
+    command.add_flag("--replace-dead-node", plan_.replaceDeadNode,
+                     "Each target node takes over its source node, which is down (in place, no "
+                     "truncation)");
   }
   std::string CheckOptions() const override {
     for (const std::string& name : plan_.keyspaces) {
@@ -34,12 +47,31 @@ class CRestoreCommand : public CTqcassCommand {
       if (!problem.empty()) return "--keyspace: " + problem;
     }
     if (noTruncate_ && plan_.mode != "in-place") return "--no-truncate: only with --mode in-place";
+    std::set<std::string> sources;
+    for (const std::string& text : mapTexts_) {
+      std::pair<std::string, std::string> pair;
+      const std::string problem = ParseNodePair(text, pair);
+      if (!problem.empty()) return "--map: " + problem;
+      if (!sources.insert(pair.first).second)
+        return "--map: node " + pair.first + " is mapped twice";
+    }
+    if (plan_.replaceDeadNode && plan_.mode != "in-place") {
+      return "--replace-dead-node: only with --mode in-place";
+    }
+    if (plan_.replaceDeadNode && mapTexts_.empty() && plan_.targetCluster.empty()) {
+      return "--replace-dead-node: name the replacing nodes with --map or --target-cluster";
+    }
     return std::string();
   }
   int Run(CCommandContext& context) override {
     RestorePlan plan = plan_;
     plan.backupJob = backupJob_;
     plan.truncate = !noTruncate_;
+    for (const std::string& text : mapTexts_) {
+      std::pair<std::string, std::string> pair;
+      ParseNodePair(text, pair);
+      plan.nodeMap.push_back(pair);
+    }
     int64_t jobId = 0;
     return RunRestoreJob(context, plan, quiet_, jobId);
   }
@@ -49,6 +81,7 @@ class CRestoreCommand : public CTqcassCommand {
   RestorePlan plan_;
   bool noTruncate_ = false;
   bool quiet_ = false;
+  std::vector<std::string> mapTexts_;
 };
 
 }  // namespace
