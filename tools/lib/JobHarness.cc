@@ -178,6 +178,14 @@ CQiError CJobHarness::CreateCluster(const TqSim::FixtureOptions& options) {
     state_.nodes.push_back(n);
   }
   UseDockerWorld();
+  if (options.flavour == "dse" && !state_.nodes.empty() &&
+      !CRegistry::Instance().Set("Cassandra", "sCassandraDSEyamlFile",
+                                 state_.nodes.front().confDir + "/dse.yaml")) {
+    // Where a DSE node keeps its system keys: the backup stores them with
+    // the encrypted tables' views.
+    return FXErrorUtil::ErrorWin32(FXLOC, 29, "Cannot write the registry %s/registry",
+                                   home_.c_str());
+  }
   return state_.Save(home_);
 }
 
