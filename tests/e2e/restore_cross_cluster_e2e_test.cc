@@ -19,6 +19,7 @@
 #include "common/CassandraNodeRecords.h"
 #include "common/RestoreOptionRecords.h"
 #include "platform/base/SleepRecorder.h"
+#include "platform/log/LogWriter.h"
 #include "platform/suite/SuiteStore.h"
 #include "sim/lib/SimClusterFile.h"
 #include "sim/lib/SimTableDir.h"
@@ -380,6 +381,69 @@ TEST_F(CrossClusterRestore, DeadNodeIsReplacedAndOnlyItLeavesTheInstance) {
   // Only the replaced node left the instance's node list.
   EXPECT_EQ(StoredNodes(harness_->State().instanceId),
             (std::vector<std::string>{"node1", "node2", "node4"}));
+}
+
+// A map entry whose source node is alive cannot replace it: that node stays
+// in the instance, and only the dead one leaves.
+TEST_F(CrossClusterRestore, ALiveSourceNodeIsNeverRemovedFromTheInstance) {
+  BackedUpSource(SmallCluster(4));
+  const TqHarness::HarnessCluster source = Source();
+  ASSERT_FALSE(harness_
+                   ->EditCluster([&](TqSim::SimCluster& cluster) {
+                     TqSim::SimNode* node = cluster.FindNode(Node(source, "node3").address);
+                     ASSERT_NE(node, nullptr);
+                     node->running = false;
+                     node->status = "Down";
+                   })
+                   .IsError());
+  App::CassandraRestoreOptions options;
+  options.setRecover(1);
+  options.setReplaceDeadNode(1);
+  options.setStagingLocation(dir_.Sub("stage"));
+  // node1 is up: node2 cannot take its place.
+  TqHarness::SetCrossInstanceMap(options, {{Node(source, "node3"), Node(source, "node4")},
+                                           {Node(source, "node1"), Node(source, "node2")}});
+  TqRunner::JobResult result =
+      Restore({"/TestCluster/dc1/node3", "/TestCluster/dc1/node1"}, options, "TestCluster");
+  ASSERT_EQ(result.phases.size(), 1u);
+  EXPECT_NE(result.status, PHASE_FAILED) << Why(result);
+  TqSim::SimCluster cluster = LoadCluster(source.clusterFile);
+  EXPECT_EQ(cluster.FindNode(Node(source, "node3").address), nullptr);
+  ASSERT_NE(cluster.FindNode(Node(source, "node1").address), nullptr);
+  EXPECT_EQ(StoredNodes(harness_->State().instanceId),
+            (std::vector<std::string>{"node1", "node2", "node4"}));
+}
+
+// Without the ring nothing tells which nodes were replaced: none leaves the
+// instance, and the job ends pending.
+TEST_F(CrossClusterRestore, AnUnreadableRingRemovesNoNodeAndLeavesTheJobPending) {
+  BackedUpSource(SmallCluster(4));
+  const TqHarness::HarnessCluster source = Source();
+  ASSERT_FALSE(harness_
+                   ->EditCluster([&](TqSim::SimCluster& cluster) {
+                     TqSim::SimNode* node = cluster.FindNode(Node(source, "node3").address);
+                     ASSERT_NE(node, nullptr);
+                     node->running = false;
+                     node->status = "Down";
+                     TqSim::SimFault fault;
+                     fault.when = "request";
+                     fault.request = "status";
+                     fault.action = "fail";
+                     cluster.faults.push_back(fault);
+                   })
+                   .IsError());
+  App::CassandraRestoreOptions options;
+  options.setRecover(1);
+  options.setReplaceDeadNode(1);
+  options.setStagingLocation(dir_.Sub("stage"));
+  TqHarness::SetCrossInstanceMap(options, {{Node(source, "node3"), Node(source, "node4")}});
+  CLogCapture log;
+  TqRunner::JobResult result = Restore({"/TestCluster/dc1/node3"}, options, "TestCluster");
+  ASSERT_EQ(result.phases.size(), 1u);
+  EXPECT_EQ(result.status, PHASE_COMPLETE_WITH_WARNINGS) << Why(result);
+  EXPECT_TRUE(log.Contains("Marking job pending as the replaced nodes could not be removed"));
+  EXPECT_EQ(StoredNodes(harness_->State().instanceId),
+            (std::vector<std::string>{"node1", "node2", "node3", "node4"}));
 }
 
 TqSim::FixtureOptions Dse(int nodes) {
