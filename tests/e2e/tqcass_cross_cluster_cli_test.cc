@@ -121,6 +121,11 @@ TEST_F(TqcassCrossCluster, ASecondClusterIsRegisteredAndRestoredOntoThroughANode
   EXPECT_EQ(sorted(targetData.at("target-node2")), sorted(sourceData.at("node1")));
   EXPECT_EQ(sorted(targetData.at("target-node1")), sorted(sourceData.at("node2")));
   EXPECT_EQ(LiveData(dir_.Sub("home/cluster"), "ks1"), sourceData);
+  o = Run("show 2");
+  EXPECT_TRUE(Contains(o.output, "restore: in-place of backup job 1, ks1, tables not truncated"))
+      << o.output;
+  EXPECT_TRUE(Contains(o.output, "onto:    target (node1 -> target-node2, node2 -> target-node1)"))
+      << o.output;
 }
 
 TEST_F(TqcassCrossCluster, WhatCannotBeRestoredAcrossClustersIsRefusedWithItsReason) {
@@ -168,6 +173,9 @@ TEST_F(TqcassCrossCluster, WhatCannotBeRestoredAcrossClustersIsRefusedWithItsRea
             "--map: the cluster TestCluster has no node node9"},
            {"restore 1 --target-cluster target --map node1=node2", 1,
             "--map: the cluster target has no node node2"},
+           {"restore 1 --target-cluster target --map node1=target-node1 --map "
+            "node2=target-node1",
+            1, "node target-node1 of target would take the place of two nodes"},
            {"register --cluster nosuch", 1,
             "has no cluster named nosuch; make it with \"tqcass cluster --name nosuch\""},
            {"cluster --name target", 1, "has a cluster named target already"},

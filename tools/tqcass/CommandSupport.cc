@@ -284,17 +284,31 @@ std::string ResolveCross(const TqHarness::CJobHarness& harness, const RestorePla
       cross.pairs.push_back(
           {cross.source.nodes[i], cross.target.nodes[i % cross.target.nodes.size()]});
     }
-    return std::string();
+  } else {
+    std::set<std::string> sources;
+    for (const auto& pair : plan.nodeMap) {
+      const TqHarness::HarnessNode* from = NodeNamed(cross.source, pair.first);
+      const TqHarness::HarnessNode* to = NodeNamed(cross.target, pair.second);
+      if (from == nullptr) {
+        return "--map: the cluster " + cross.source.name + " has no node " + pair.first;
+      }
+      if (to == nullptr) return "--map: the cluster " + target + " has no node " + pair.second;
+      if (!sources.insert(pair.first).second) {
+        return "--map: node " + pair.first + " is mapped twice";
+      }
+      cross.pairs.push_back({*from, *to});
+    }
   }
-  std::set<std::string> sources;
-  for (const auto& pair : plan.nodeMap) {
-    const TqHarness::HarnessNode* from = NodeNamed(cross.source, pair.first);
-    const TqHarness::HarnessNode* to = NodeNamed(cross.target, pair.second);
-    if (from == nullptr)
-      return "--map: the cluster " + cross.source.name + " has no node " + pair.first;
-    if (to == nullptr) return "--map: the cluster " + target + " has no node " + pair.second;
-    if (!sources.insert(pair.first).second) return "--map: node " + pair.first + " is mapped twice";
-    cross.pairs.push_back({*from, *to});
+  if (plan.mode == "in-place") {
+    // In place a target node takes one source node's tokens: it cannot
+    // stand for two.
+    std::set<std::string> targets;
+    for (const auto& pair : cross.pairs) {
+      if (targets.insert(pair.second.name).second) continue;
+      return "node " + pair.second.name + " of " + target +
+             " would take the place of two nodes; in place each target node restores one "
+             "source node (name the pairs with --map, or use --mode loader)";
+    }
   }
   return std::string();
 }
@@ -444,6 +458,7 @@ int RunRestoreJob(CCommandContext& context, const RestorePlan& given, bool quiet
       return kFailed;
     }
     request.paths = CrossSelectionOf(plan, cross);
+    plan.truncate = false;  // see OptionsXml
     request.jobOptionsXml = OptionsXml(plan, plan.stage, &cross);
     request.targetCluster = cross.target.name;
     onto = cross.target.name + " (";

@@ -61,6 +61,18 @@ class CShowCommand : public CTqcassCommand {
                   plan.mode != "in-place" ? ("staging " + plan.stage).c_str()
                   : plan.truncate         ? "tables truncated"
                                           : "tables not truncated");
+      if (plan.CrossInstance()) {
+        std::string map;
+        for (const auto& pair : plan.nodeMap) {
+          map += (map.empty() ? "" : ", ") + pair.first + " -> " + pair.second;
+        }
+        std::printf(
+            "  onto:    %s%s%s%s\n",
+            plan.targetCluster.empty() ? "the backed-up cluster" : plan.targetCluster.c_str(),
+            map.empty() ? ", nodes paired in order" : " (", map.c_str(), map.empty() ? "" : ")");
+        if (plan.replaceDeadNode)
+          std::printf("           each target node replacing a dead node\n");
+      }
     } else if (stats.known) {
       std::printf(
           "  stored:  %d files, %s in %d items\n", stats.files,
