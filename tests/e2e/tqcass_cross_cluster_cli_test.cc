@@ -121,11 +121,36 @@ TEST_F(TqcassCrossCluster, ASecondClusterIsRegisteredAndRestoredOntoThroughANode
   EXPECT_EQ(sorted(targetData.at("target-node2")), sorted(sourceData.at("node1")));
   EXPECT_EQ(sorted(targetData.at("target-node1")), sorted(sourceData.at("node2")));
   EXPECT_EQ(LiveData(dir_.Sub("home/cluster"), "ks1"), sourceData);
+  // verify compares each backed-up file with what its target node serves.
+  o = Run("verify 2");
+  EXPECT_EQ(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output, "restored from backup job 1 onto target checked: verified"))
+      << o.output;
   o = Run("show 2");
   EXPECT_TRUE(Contains(o.output, "restore: in-place of backup job 1, ks1, tables not truncated"))
       << o.output;
   EXPECT_TRUE(Contains(o.output, "onto:    target (node1 -> target-node2, node2 -> target-node1)"))
       << o.output;
+
+  // A restored file changed afterwards no longer holds the backup's bytes.
+  std::string changed;
+  std::error_code ec;
+  for (auto it = std::filesystem::recursive_directory_iterator(
+           dir_.Sub("home/clusters/target/nodes/target-node2"), ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    const std::string path = it->path().string();
+    if (Contains(path, "/ks1/") && Contains(path, "-Data.db") && !Contains(path, "/snapshots/") &&
+        !Contains(path, "/backups/")) {
+      changed = path;
+    }
+  }
+  ASSERT_FALSE(changed.empty());
+  simtest::WriteFile(changed, "damaged");
+  o = Run("verify 2");
+  EXPECT_EQ(o.status, 1) << o.output;
+  EXPECT_TRUE(Contains(o.output, "onto target checked: NOT verified")) << o.output;
+  EXPECT_TRUE(Contains(o.output, "target-node2 ")) << o.output;
+  EXPECT_TRUE(Contains(o.output, ": no restored file holds its bytes")) << o.output;
 }
 
 TEST_F(TqcassCrossCluster, WhatCannotBeRestoredAcrossClustersIsRefusedWithItsReason) {
@@ -226,10 +251,10 @@ TEST_F(TqcassCrossCluster, ADeadNodeIsReplacedByAnotherNodeOfItsCluster) {
     return files;
   };
   EXPECT_EQ(sorted(LiveData(dir_.Sub("home/cluster"), "ks1").at("node4")), sorted(node3Data));
-  // What was restored onto other nodes is not compared by verify.
   o = Run("verify 2");
-  EXPECT_EQ(o.status, 1) << o.output;
-  EXPECT_TRUE(Contains(o.output, "restored onto other nodes")) << o.output;
+  EXPECT_EQ(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output, "restored from backup job 1 onto TestCluster checked: verified"))
+      << o.output;
 }
 
 }  // namespace

@@ -102,6 +102,13 @@ namespace TqCass {
 // a restored table must also be one of the backup's. Returns the status.
 int VerifyRestoreJob(TqHarness::CJobHarness& harness, int64_t jobId, const RestorePlan& plan);
 
+// Verifies a restore onto other nodes (RestorePlan::CrossInstance): every
+// SSTable file the mapped source nodes had backed up must have one file of
+// equal bytes and component among the live SSTables of its table on its
+// target node (with the loader on any node of the target cluster, staged in
+// the staging folder). Returns the status.
+int VerifyCrossRestoreJob(TqHarness::CJobHarness& harness, int64_t jobId, const RestorePlan& plan);
+
 }  // namespace TqCass
 
 namespace TqCass {

@@ -23,14 +23,7 @@ class CVerifyCommand : public CTqcassCommand {
   int Run(CCommandContext& context) override {
     RestorePlan plan;
     if (ReadRestorePlan(context.Home(), jobId_, plan)) {
-      if (plan.CrossInstance()) {
-        // The comparison looks for each backed-up file on the node it came
-        // from; a restore onto other nodes would be reported as lost.
-        CCommandContext::Fail("job " + std::to_string(jobId_) +
-                              " restored onto other nodes; verify compares restores onto the "
-                              "backed-up nodes only");
-        return kFailed;
-      }
+      if (plan.CrossInstance()) return VerifyCrossRestoreJob(context.Harness(), jobId_, plan);
       return VerifyRestoreJob(context.Harness(), jobId_, plan);
     }
     return VerifyJob(context.Harness(), jobId_);
