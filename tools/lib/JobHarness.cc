@@ -140,21 +140,28 @@ CQiError CJobHarness::NeedRegistered() const {
   return CQiError();
 }
 
+namespace {
+
+// The bytes a generated cluster takes: each SSTable's data plus its small
+// component files, and per node its configuration and commit-log segments.
+uint64_t BytesOf(const TqSim::FixtureOptions& options) {
+  const uint64_t sstables = static_cast<uint64_t>(options.nodes) * options.keyspaces *
+                            options.tablesPerKeyspace * options.sstablesPerTable *
+                            options.dataDirsPerNode;
+  return sstables * (options.sstableSize + CJobHarness::kSSTableOverhead) +
+         static_cast<uint64_t>(options.nodes) *
+             (CJobHarness::kNodeOverhead +
+              options.commitLogSegments * options.commitLogSegmentSize);
+}
+
+}  // namespace
+
 CQiError CJobHarness::CreateCluster(const TqSim::FixtureOptions& options) {
   if (state_.HasCluster()) {
     return FXErrorUtil::ErrorWin32(FXLOC, 183, "%s has a cluster already (%s)", home_.c_str(),
                                    state_.clusterFile.c_str());
   }
-  const uint64_t sstables = static_cast<uint64_t>(options.nodes) * options.keyspaces *
-                            options.tablesPerKeyspace * options.sstablesPerTable *
-                            options.dataDirsPerNode;
-  // Each SSTable's data plus its small component files, and per node its
-  // configuration and commit-log segments.
-  const uint64_t needed =
-      sstables * (options.sstableSize + kSSTableOverhead) +
-      static_cast<uint64_t>(options.nodes) *
-          (kNodeOverhead + options.commitLogSegments * options.commitLogSegmentSize);
-  CQiError space = CheckFreeSpace(needed, "the cluster");
+  CQiError space = CheckFreeSpace(BytesOf(options), "the cluster");
   if (space.IsError()) return space;
   TqSim::FixtureResult fixture;
   std::string error;
@@ -224,14 +231,7 @@ CQiError CJobHarness::CreateCluster(const TqSim::FixtureOptions& given, const st
   options.nodePrefix = name + "-node";
   options.addressNetwork = network;
   options.seed = given.seed + static_cast<uint64_t>(network);
-  const uint64_t sstables = static_cast<uint64_t>(options.nodes) * options.keyspaces *
-                            options.tablesPerKeyspace * options.sstablesPerTable *
-                            options.dataDirsPerNode;
-  const uint64_t needed =
-      sstables * (options.sstableSize + kSSTableOverhead) +
-      static_cast<uint64_t>(options.nodes) *
-          (kNodeOverhead + options.commitLogSegments * options.commitLogSegmentSize);
-  CQiError space = CheckFreeSpace(needed, "the cluster");
+  CQiError space = CheckFreeSpace(BytesOf(options), "the cluster");
   if (space.IsError()) return space;
   TqSim::FixtureResult fixture;
   std::string error;
