@@ -174,6 +174,8 @@ TEST_F(TqcassCrossCluster, WhatCannotBeRestoredAcrossClustersIsRefusedWithItsRea
   ASSERT_EQ(Run("cluster --name target --nodes 2 --size 128").status, 0);
   ASSERT_EQ(Run("register --cluster target").status, 0);
   ASSERT_EQ(Run("cluster --name other --nodes 1 --size 128").status, 0);
+  ASSERT_EQ(Run("cluster --name small --nodes 1 --size 128").status, 0);
+  ASSERT_EQ(Run("register --cluster small").status, 0);
   for (const Case& c : std::vector<Case>{
            // Refused before the home is touched.
            {"restore 1 --target-cluster target --map node1", 2,
@@ -201,6 +203,9 @@ TEST_F(TqcassCrossCluster, WhatCannotBeRestoredAcrossClustersIsRefusedWithItsRea
            {"restore 1 --target-cluster target --map node1=target-node1 --map "
             "node2=target-node1",
             1, "node target-node1 of target would take the place of two nodes"},
+           // Paired in order, the one node of small would stand for both.
+           {"restore 1 --target-cluster small", 1,
+            "node small-node1 of small would take the place of two nodes"},
            {"register --cluster nosuch", 1,
             "has no cluster named nosuch; make it with \"tqcass cluster --name nosuch\""},
            {"cluster --name target", 1, "has a cluster named target already"},
