@@ -9,41 +9,13 @@
 #include <cstdlib>
 #include <vector>
 
+#include "common/ConfigFileLines.h"
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/FXFile.h"
 
 namespace TQCassandra {
 
 namespace {
-
-// One line of a text: its content and its line end ("\r\n", "\n" or "").
-struct Line {
-  std::string content;
-  std::string end;
-};
-
-std::vector<Line> SplitLines(const std::string& text) {
-  std::vector<Line> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t feed = text.find('\n', start);
-    Line line;
-    if (feed == std::string::npos) {
-      line.content = text.substr(start);
-      start = text.size();
-    } else {
-      line.content = text.substr(start, feed - start);
-      line.end = "\n";
-      start = feed + 1;
-    }
-    if (!line.content.empty() && line.content.back() == '\r') {
-      line.content.pop_back();
-      line.end = "\r" + line.end;
-    }
-    lines.push_back(line);
-  }
-  return lines;
-}
 
 bool IsKeyLine(const std::string& content, const std::string& key) {
   return content.size() > key.size() && content.compare(0, key.size(), key) == 0 &&
@@ -54,7 +26,7 @@ bool IsKeyLine(const std::string& content, const std::string& key) {
 
 bool CommitLogArchivingProperties::FindKey(const std::string& text, const std::string& key,
                                            std::string& value) {
-  for (const Line& line : SplitLines(text)) {
+  for (const ConfigFileLines::Line& line : ConfigFileLines::Split(text)) {
     if (IsKeyLine(line.content, key)) {
       value = line.content.substr(key.size() + 1);
       return true;
@@ -65,17 +37,11 @@ bool CommitLogArchivingProperties::FindKey(const std::string& text, const std::s
 
 std::string CommitLogArchivingProperties::UpdateKey(const std::string& text, const std::string& key,
                                                     const std::string& value) {
-  std::string updated;
   bool found = false;
-  for (const Line& line : SplitLines(text)) {
-    if (IsKeyLine(line.content, key)) {
-      updated += key + "=" + value + line.end;
-      found = true;
-    } else {
-      updated += line.content + line.end;
-    }
-  }
-  if (!found) updated = text + "\n\n" + key + "=" + value;
+  const std::string updated = ConfigFileLines::ReplaceLines(
+      text, [&key](const std::string& content) { return IsKeyLine(content, key); },
+      key + "=" + value, found);
+  if (!found) return text + "\n\n" + key + "=" + value;
   return updated;
 }
 

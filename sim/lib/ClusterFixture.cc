@@ -6,6 +6,7 @@
 
 #include "sim/lib/SimCluster.h"
 #include "sim/lib/SimClusterFile.h"
+#include "sim/lib/SimCommitLog.h"
 #include "sim/lib/SimDockerWorld.h"
 #include "sim/lib/SimFiles.h"
 #include "sim/lib/SimNodeConfig.h"
@@ -305,21 +306,36 @@ bool ClusterFixture::Generate(const std::string& rootIn, const FixtureOptions& o
       return false;
     }
 
-    // Commit logs: the active segment and the archived ones.
+    // Commit logs: the archived segments and the active one, each holding
+    // one write of every table, stamped within the millisecond of its id.
     uint64_t firstId = 1600000000000ull + (i + 1) * 100000ull;
-    for (int j = 0; j < o.commitLogSegments; ++j) {
-      if (!WriteSeededFile(JoinPath(fn.commitLogArchiveDir, SegmentName(logVersion, firstId + j)),
-                           o.commitLogSegmentSize, Mix(o.seed, {i + 1, 0xC0, uint64_t(j)}),
-                           error)) {
-        return false;
+    for (int j = 0; j <= o.commitLogSegments; ++j) {
+      const uint64_t id = firstId + j;
+      const bool active = j == o.commitLogSegments;
+      std::vector<SimMutation> mutations;
+      for (const SimKeyspace& ks : cluster.keyspaces) {
+        for (const SimTable& table : ks.tables) {
+          SimMutation m;
+          m.timestampMicros = static_cast<int64_t>(id * 1000 + mutations.size());
+          m.table = ks.name + "." + table.name;
+          m.value = n.name + "-" + std::to_string(id) + "-" + std::to_string(mutations.size());
+          mutations.push_back(m);
+        }
       }
+      std::string text = SimCommitLog::SegmentText(mutations);
+      if (text.size() + 2 < o.commitLogSegmentSize) {
+        // Filler up to the segment size, different in every segment.
+        SimRandom filler(Mix(o.seed, {i + 1, 0xC0, id}));
+        text += "# ";
+        while (text.size() + 1 < o.commitLogSegmentSize) {
+          text += static_cast<char>('a' + filler.Next() % 26);
+        }
+        text += "\n";
+      }
+      const std::string dir = active ? fn.commitLogDir : fn.commitLogArchiveDir;
+      if (!WriteTextFile(JoinPath(dir, SegmentName(logVersion, id)), text, error)) return false;
     }
-    if (!MakeDirs(fn.commitLogArchiveDir, error) ||
-        !WriteSeededFile(
-            JoinPath(fn.commitLogDir, SegmentName(logVersion, firstId + o.commitLogSegments)),
-            o.commitLogSegmentSize, Mix(o.seed, {i + 1, 0xAC}), error)) {
-      return false;
-    }
+    if (!MakeDirs(fn.commitLogArchiveDir, error)) return false;
     result.nodes.push_back(fn);
   }
 

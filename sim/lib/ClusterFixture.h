@@ -23,7 +23,10 @@ struct FixtureOptions {
   int replicationFactor = 3;         // capped by the nodes of a data centre
   bool incrementalBackups = false;   // incremental_backups in cassandra.yaml
   bool archivingConfigured = false;  // archive_command set up already
-  int commitLogSegments = 2;         // archived segments per node
+  // Archived segments per node (and one active segment in the commit-log
+  // folder); each holds one timestamped write of every table (SimCommitLog),
+  // filled up to the segment size.
+  int commitLogSegments = 2;
   uint64_t commitLogSegmentSize = 1024;
   int encryptedTablesPerKeyspace = 0;  // DSE only: the first n tables of each keyspace
   bool unflushedData = true;           // every table has data for the next flush

@@ -38,10 +38,18 @@ SimReply SimBackupRequests::ClusterDetails(SimContext& c) {
 
 SimReply SimBackupRequests::Status(SimContext& c) {
   json reply = json::array();
-  for (const auto& n : c.cluster.nodes) {
+  for (auto& n : c.cluster.nodes) {
+    // A node still joining is Down for this request; after its last one it
+    // is Up.
+    std::string status = n.status;
+    if (n.upAfterChecks > 0) {
+      status = "Down";
+      if (--n.upAfterChecks == 0 && n.running) n.status = "Up";
+      c.changed = true;
+    }
     reply.push_back({{"node", n.address},
                      {"state", n.state},
-                     {"nodestatus", n.status},
+                     {"nodestatus", status},
                      {"data_center", n.dataCenter},
                      {"rack", n.rack},
                      {"token", JoinTokens(n.tokens)},

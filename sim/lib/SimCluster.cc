@@ -73,6 +73,7 @@ json SimCluster::ToJson() const {
     j["unflushed"] = n.unflushed;
     if (!n.pendingTokens.empty()) j["pending_tokens"] = n.pendingTokens;
     if (!n.replacing.empty()) j["replacing"] = n.replacing;
+    if (n.upAfterChecks > 0) j["up_after_checks"] = n.upAfterChecks;
     doc["nodes"].push_back(j);
   }
   doc["keyspaces"] = json::array();
@@ -135,6 +136,7 @@ SimCluster SimCluster::FromJson(const json& doc) {
     n.unflushed = Texts(j, "unflushed");
     n.pendingTokens = Texts(j, "pending_tokens");
     n.replacing = Text(j, "replacing");
+    n.upAfterChecks = j.value("up_after_checks", 0);
     c.nodes.push_back(n);
   }
   for (const auto& j : doc.value("keyspaces", json::array())) {

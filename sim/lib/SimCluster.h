@@ -47,6 +47,9 @@ struct SimNode {
   std::vector<std::string> unflushed;      // "keyspace.table" with data in memtables
   std::vector<std::string> pendingTokens;  // tokens taken at the next start
   std::string replacing;                   // address of the dead node it replaces at start
+  // A node that runs but has not joined the ring yet: the next this many
+  // "status" requests report it "Down", the one after "Up".
+  int upAfterChecks = 0;
 };
 
 // A fault switch. "when" is "start" or "request"; "request" names the

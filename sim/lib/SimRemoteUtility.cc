@@ -12,6 +12,7 @@
 #include "platform/suite/SuiteStore.h"
 #include "sim/lib/SimClusterFile.h"
 #include "sim/lib/SimFiles.h"
+#include "sim/lib/SimLogReplay.h"
 #include "sim/lib/SimNodeConfig.h"
 #include "sim/lib/SimSystemKeyCopy.h"
 
@@ -19,12 +20,7 @@ namespace TqSim {
 
 namespace L = AppRecordLayout;
 
-namespace {
-
-// The node's own configuration directory on this machine: the stored
-// location, or of "<node view>:<host view>" the part that exists here; a
-// location naming a file gives its directory.
-std::string LocalConfDir(const std::string& stored) {
+std::string SimRemoteUtility::LocalConfDir(const std::string& stored) {
   std::string dir = stored;
   const size_t colon = stored.find(':');
   if (colon != std::string::npos) {
@@ -33,10 +29,9 @@ std::string LocalConfDir(const std::string& stored) {
     if (!IsDir(dir) && !hostView.empty()) dir = hostView;
   }
   if (IsFile(dir)) dir = ParentPath(dir);
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   return dir;
 }
-
-}  // namespace
 
 std::vector<SimUtilityNode> SimRemoteUtility::ClientNodes(int64_t jobId, std::string& error) {
   std::vector<SimUtilityNode> nodes;
@@ -91,6 +86,12 @@ std::vector<SimUtilityNode> SimRemoteUtility::ClientNodes(int64_t jobId, std::st
 
 std::string SimRemoteUtility::FaultAction(const std::vector<SimUtilityNode>& nodes,
                                           const std::string& mode) {
+  SimFault fault;
+  return FindFault(nodes, mode, fault) ? fault.action : "";
+}
+
+bool SimRemoteUtility::FindFault(const std::vector<SimUtilityNode>& nodes, const std::string& mode,
+                                 SimFault& fault) {
   for (const SimUtilityNode& node : nodes) {
     if (node.clusterFile.empty()) continue;
     SimCluster cluster;
@@ -99,15 +100,33 @@ std::string SimRemoteUtility::FaultAction(const std::vector<SimUtilityNode>& nod
     for (const SimFault& f : cluster.faults) {
       if (f.when == "utility" && (f.request.empty() || f.request == mode) &&
           (f.node.empty() || f.node == node.address)) {
-        return f.action;
+        fault = f;
+        return true;
       }
     }
   }
-  return "";
+  return false;
 }
 
 int SimRemoteUtility::Main(int argc, char** argv) {
   CCommandLineArguments arguments;
+  if (!arguments.Parse(argc, argv).IsError() && arguments.HasOption(SimLogReplay::kConfOption)) {
+    SimLogReplay::Arguments replay;
+    std::string error;
+    if (!SimLogReplay::ParseArguments(arguments, replay, error)) {
+      std::cerr << error << "\n";
+      return 2;
+    }
+    CTqRemoteCommandPeer peer;
+    CQiError e = peer.Connect();
+    if (e.IsError()) {
+      std::cerr << e.AsString(2) << "\n";
+      return 1;
+    }
+    std::vector<SimUtilityNode> nodes = ClientNodes(replay.jobId, error);
+    if (nodes.empty()) std::cerr << error << "\n";
+    return SimLogReplay::Run(peer, replay, nodes);
+  }
   if (arguments.Parse(argc, argv).IsError() || arguments.GetPlainArguments().empty()) {
     std::cerr << "usage: " << (argc > 0 ? argv[0] : "utility") << " <job id> -"
               << SimSystemKeyCopy::kMode << "\n";

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/network/TqRemoteCommandPeer.h"
+#include "sim/lib/SimCluster.h"
 
 namespace TqSim {
 
@@ -24,6 +25,9 @@ struct SimUtilityNode {
 //   <job id> -systemKeyCopy     receives the DSE system keys and writes them
 //                               into the node's system key folder
 //                               (SimSystemKeyCopy)
+//   --cassandraConfDirectory D --jobId J [--container C] --stagingPath P
+//                               restarts the node of D, replaying its
+//                               restored commit logs (SimLogReplay)
 //
 // Fault switches come from the simulated cluster of the client's nodes: a
 // SimFault with "when" = "utility", "request" the mode name ("" every mode),
@@ -44,6 +48,14 @@ class SimRemoteUtility {
   // The action of the first utility fault switch for `mode` on any of the
   // nodes ("" none).
   static std::string FaultAction(const std::vector<SimUtilityNode>& nodes, const std::string& mode);
+  // The first utility fault switch for `mode` on any of the nodes.
+  static bool FindFault(const std::vector<SimUtilityNode>& nodes, const std::string& mode,
+                        SimFault& fault);
+
+  // A node's own configuration folder on this machine: the stored location,
+  // or of "<node view>:<host view>" the part that exists here; a location
+  // naming a file gives its folder.
+  static std::string LocalConfDir(const std::string& stored);
 };
 
 }  // namespace TqSim

@@ -191,6 +191,9 @@ TEST_F(TqcassCrossCluster, WhatCannotBeRestoredAcrossClustersIsRefusedWithItsRea
            {"restore 1 --mode staged --replace-dead-node --map node1=node2", 2,
             "--replace-dead-node: only with --mode in-place"},
            {"cluster --name x --docker", 2, "--docker: a cluster made with --name runs without"},
+           {"restore 1 --target-cluster target --to-time 1", 2,
+            "--to-time: restores onto the backed-up nodes only, not with --target-cluster or "
+            "--map"},
            // Refused by what the home holds.
            {"restore 1 --target-cluster nosuch", 1, "no cluster named nosuch in " /* the home */},
            {"restore 1 --target-cluster other", 1,

@@ -1,8 +1,11 @@
-// "tqcass change": writes new SSTables on every table of every node.
+// "tqcass change": writes new SSTables on every table of every node, or
+// with --log new commit-log segments of timestamped writes.
 
+#include <chrono>
 #include <cstdio>
 
 #include "tools/lib/ProgressReporter.h"
+#include "tools/lib/ReplayCheck.h"
 #include "tools/tqcass/CommandContext.h"
 #include "tools/tqcass/CommandTable.h"
 
@@ -19,8 +22,12 @@ class CChangeCommand : public CTqcassCommand {
         ->capture_default_str();
     AddNumber(command, "--size", size_, 1, 1ll << 30, "Bytes of each new SSTable's data")
         ->capture_default_str();
+    command.add_flag("--log", log_,
+                     "Instead, archive a commit-log segment on every node holding --sstables "
+                     "writes of every table, stamped with the current time");
   }
   int Run(CCommandContext& context) override {
+    if (log_) return WriteLogs(context);
     int added = 0;
     if (!CCommandContext::Check(context.Harness().ChangeData(
             static_cast<int>(sstables_), static_cast<uint64_t>(size_), added))) {
@@ -32,6 +39,28 @@ class CChangeCommand : public CTqcassCommand {
   }
 
  private:
+  int WriteLogs(CCommandContext& context) {
+    TqHarness::CJobHarness& harness = context.Harness();
+    if (!CCommandContext::Check(harness.NeedRegisteredCluster())) return kFailed;
+    const int64_t now = std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
+    std::map<std::string, std::vector<TqSim::SimMutation>> writes;
+    std::vector<std::string> segments;
+    if (!CCommandContext::Check(TqHarness::CReplayCheck::WritesOfEveryTable(
+            harness.State(), static_cast<int>(sstables_), now, writes)) ||
+        !CCommandContext::Check(
+            TqHarness::CReplayCheck::ArchiveSegments(harness.State(), writes, segments))) {
+      return kFailed;
+    }
+    size_t count = 0;
+    for (const auto& node : writes) count += node.second.size();
+    std::printf("archived %zu commit-log segment%s holding %zu writes\n", segments.size(),
+                segments.size() == 1 ? "" : "s", count);
+    return kOk;
+  }
+
+  bool log_ = false;
   long long sstables_ = 1;
   long long size_ = 2048;
 };

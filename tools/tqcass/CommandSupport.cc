@@ -16,6 +16,7 @@
 #include "platform/index/ArchiveStore.h"
 #include "platform/log/LogWriter.h"
 #include "platform/suite/TQJobCtrlClient.h"
+#include "sim/lib/ClusterFixture.h"
 #include "tools/lib/ErrorText.h"
 #include "tools/lib/ProgressReporter.h"
 #include "tools/lib/RestoreJobOptions.h"
@@ -361,6 +362,7 @@ CQiError WriteRestorePlan(const std::string& home, int64_t jobId, const RestoreP
   std::string text = "backup " + std::to_string(plan.backupJob) + "\nmode " + plan.mode +
                      "\nstage " + plan.stage + "\ntruncate " + (plan.truncate ? "1" : "0") + "\n";
   for (const std::string& name : plan.keyspaces) text += "keyspace " + name + "\n";
+  if (plan.toTime != 0) text += "totime " + std::to_string(plan.toTime) + "\n";
   if (!plan.targetCluster.empty()) text += "target " + plan.targetCluster + "\n";
   for (const auto& pair : plan.nodeMap) text += "map " + pair.first + "=" + pair.second + "\n";
   if (plan.replaceDeadNode) text += "replace-dead-node 1\n";
@@ -417,6 +419,7 @@ bool ReadRestorePlan(const std::string& home, int64_t jobId, RestorePlan& plan) 
     if (key == "stage") plan.stage = value;
     if (key == "truncate") plan.truncate = value == "1";
     if (key == "keyspace") plan.keyspaces.push_back(value);
+    if (key == "totime") plan.toTime = std::atoll(value.c_str());
     if (key == "target") plan.targetCluster = value;
     std::pair<std::string, std::string> pair;
     if (key == "map" && ParseNodePair(value, pair).empty()) plan.nodeMap.push_back(pair);
@@ -439,7 +442,13 @@ int RunRestoreJob(CCommandContext& context, const RestorePlan& given, bool quiet
   }
   RestorePlan plan = given;
   std::error_code ec;
-  if (plan.stage.empty()) plan.stage = harness.Home() + "/stage";
+  if (plan.stage.empty()) {
+    // Nodes in containers stage where their containers see: below the
+    // node folder each container mounts.
+    plan.stage = harness.State().dockerWorld.empty()
+                     ? harness.Home() + "/stage"
+                     : std::string(TqSim::ClusterFixture::kContainerNodeDir) + "/stage";
+  }
   plan.stage = std::filesystem::absolute(plan.stage, ec).lexically_normal().string();
   while (plan.stage.size() > 1 && plan.stage.back() == '/') plan.stage.pop_back();
 
@@ -448,6 +457,13 @@ int RunRestoreJob(CCommandContext& context, const RestorePlan& given, bool quiet
   request.paths = SelectionOf(plan);
   // The newest version of every item backed up until the backup job ended.
   request.toTime = backup.endTime;
+  if (plan.toTime != 0) {
+    const int status = CheckPointInTime(harness, backup, plan);
+    if (status != kOk) return status;
+    // The data as it was at the point in time, then its commit logs.
+    request.phases.push_back("CassandraLogRestore");
+    request.toTime = plan.toTime;
+  }
   request.jobOptionsXml = OptionsXml(plan, plan.stage);
   std::string onto = harness.State().clusterName;
   if (plan.CrossInstance()) {
@@ -476,8 +492,9 @@ int RunRestoreJob(CCommandContext& context, const RestorePlan& given, bool quiet
   const int64_t id = spec.jobId;
   jobId = id;
   if (!CCommandContext::Check(WriteRestorePlan(harness.Home(), id, plan))) return kFailed;
-  std::printf("restore job %lld (%s) of backup job %lld onto %s\n", static_cast<long long>(id),
-              plan.mode.c_str(), static_cast<long long>(plan.backupJob), onto.c_str());
+  std::printf("restore job %lld (%s) of backup job %lld onto %s%s\n", static_cast<long long>(id),
+              plan.mode.c_str(), static_cast<long long>(plan.backupJob), onto.c_str(),
+              plan.toTime != 0 ? (" to " + TimeText(plan.toTime)).c_str() : "");
   std::fflush(stdout);
   context.Signals().SetStop([control, id](int signal) {
     std::fprintf(stderr, "tqcass: %s: stopping job %lld (again to stop at once)\n",
@@ -486,7 +503,10 @@ int RunRestoreJob(CCommandContext& context, const RestorePlan& given, bool quiet
   });
   TqRunner::JobResult result;
   CLoggedErrors logged;
+  std::unique_ptr<CShortWaits> shortWaits;
+  if (plan.toTime != 0) shortWaits.reset(new CShortWaits(100));
   const CQiError error = harness.Run(spec, result);
+  shortWaits.reset();
   context.Signals().ClearStop();
   const int signal = context.Signals().Received();
   if (signal != 0) {
@@ -510,6 +530,11 @@ int RunRestoreJob(CCommandContext& context, const RestorePlan& given, bool quiet
               plan.keyspaces.empty() ? "everything" : "the selection",
               ("backup job " + std::to_string(plan.backupJob)).c_str(),
               static_cast<long long>(result.endTime - result.startTime));
+  for (const auto& phase : result.phases) {
+    if (phase.name != "CassandraLogRestore") continue;
+    std::printf("  commit logs replayed up to %s: %s\n", TimeText(plan.toTime).c_str(),
+                TqRunner::PhaseStatusName(phase.status));
+  }
   if (result.Completed()) return kOk;
   PrintFailure(result);
   PrintLogged(logged.Lines(), g_ptrLogWriter ? g_ptrLogWriter->GetLogFile() : "the log");

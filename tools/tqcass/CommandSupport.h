@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,9 @@ struct RestorePlan {
   // "KS" or "KS.TABLE"; none restores everything the backup holds.
   std::vector<std::string> keyspaces;
   bool truncate = true;
+  // A restore to this point in time (seconds since 1970): the data restore
+  // and then the commit logs replayed up to it; 0 for none.
+  int64_t toTime = 0;
   // Onto another cluster of the home (or across the nodes of the backed-up
   // one): the target cluster's name ("" the backed-up cluster), the source
   // node -> target node pairs ("" pairs the nodes in order), and whether a
@@ -91,6 +95,39 @@ int RunRestoreJob(CCommandContext& context, const RestorePlan& plan, bool quiet,
 // The plan a restore job ran with; false when the job is no restore of
 // tqcass.
 bool ReadRestorePlan(const std::string& home, int64_t jobId, RestorePlan& plan);
+
+}  // namespace TqCass
+
+namespace TqCass {
+
+// A point in time given as "YYYY-MM-DD HH:MM:SS" (local time, as tqcass
+// prints times) or as seconds since 1970; false for anything else.
+bool ParseTimeText(const std::string& text, int64_t& seconds);
+
+// Whether a restore of `backup` to `plan.toTime` can run: the point lies
+// after the backup ended and a completed commit-log job ran after the
+// backup. Prints the reason and returns the exit status when not (else 0).
+int CheckPointInTime(TqHarness::CJobHarness& harness, const TqRunner::JobResult& backup,
+                     const RestorePlan& plan);
+
+// Checks what a restore to a point in time replayed on every node against
+// the stored commit-log segments (TqHarness::CReplayCheck) and prints it;
+// true when it holds.
+bool VerifyReplay(TqHarness::CJobHarness& harness, int64_t jobId, const RestorePlan& plan);
+
+// While it lives, the plug-in's pauses for real Cassandra processes (a
+// minute after each node's restart, the seconds between status checks) are
+// cut to at most `maxMilliseconds`: the simulated nodes start at once.
+class CShortWaits {
+ public:
+  explicit CShortWaits(uint32_t maxMilliseconds);
+  ~CShortWaits();
+  CShortWaits(const CShortWaits&) = delete;
+  CShortWaits& operator=(const CShortWaits&) = delete;
+
+ private:
+  std::function<void(uint32_t)> previous_;
+};
 
 }  // namespace TqCass
 

@@ -26,12 +26,18 @@ class CRestoreCommand : public CTqcassCommand {
     command.add_option("--mode", plan_.mode, "in-place, loader (sstableloader) or staged")
         ->check(CLI::IsMember({"in-place", "loader", "staged"}))
         ->capture_default_str();
-    command.add_option("--stage", plan_.stage, "The staging folder (default <home>/stage)");
+    command.add_option(
+        "--stage", plan_.stage,
+        "The staging folder (default <home>/stage; in containers /var/lib/cassandra/stage)");
     command.add_option("--keyspace", plan_.keyspaces,
                        "Restore only this keyspace or keyspace.table (repeatable)");
     command.add_flag("--no-truncate", noTruncate_,
                      "Keep the tables' rows written since the backup (in place)");
     command.add_flag("--quiet", quiet_, "No progress lines");
+    command.add_option("--to-time", toTime_,
+                       "Restore to this point in time (\"YYYY-MM-DD HH:MM:SS\" or seconds since "
+                       "1970): the data, then the commit logs backed up with backup --log "
+                       "replayed up to it");
     command.add_option("--target-cluster", plan_.targetCluster,
                        "Restore onto this cluster of the home (tqcass cluster --name)");
     command.add_option("--map", mapTexts_,
@@ -47,6 +53,10 @@ class CRestoreCommand : public CTqcassCommand {
       if (!problem.empty()) return "--keyspace: " + problem;
     }
     if (noTruncate_ && plan_.mode != "in-place") return "--no-truncate: only with --mode in-place";
+    int64_t seconds = 0;
+    if (!toTime_.empty() && !ParseTimeText(toTime_, seconds)) {
+      return "--to-time: not a time (YYYY-MM-DD HH:MM:SS or seconds since 1970): " + toTime_;
+    }
     std::set<std::string> sources;
     for (const std::string& text : mapTexts_) {
       std::pair<std::string, std::string> pair;
@@ -61,12 +71,18 @@ class CRestoreCommand : public CTqcassCommand {
     if (plan_.replaceDeadNode && mapTexts_.empty() && plan_.targetCluster.empty()) {
       return "--replace-dead-node: name the replacing nodes with --map or --target-cluster";
     }
+    if (!toTime_.empty() && (!mapTexts_.empty() || !plan_.targetCluster.empty())) {
+      // The commit logs replay on the nodes that wrote them.
+      return "--to-time: restores onto the backed-up nodes only, not with --target-cluster or "
+             "--map";
+    }
     return std::string();
   }
   int Run(CCommandContext& context) override {
     RestorePlan plan = plan_;
     plan.backupJob = backupJob_;
     plan.truncate = !noTruncate_;
+    if (!toTime_.empty()) ParseTimeText(toTime_, plan.toTime);
     for (const std::string& text : mapTexts_) {
       std::pair<std::string, std::string> pair;
       ParseNodePair(text, pair);
@@ -81,6 +97,7 @@ class CRestoreCommand : public CTqcassCommand {
   RestorePlan plan_;
   bool noTruncate_ = false;
   bool quiet_ = false;
+  std::string toTime_;
   std::vector<std::string> mapTexts_;
 };
 

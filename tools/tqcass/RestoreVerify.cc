@@ -173,7 +173,9 @@ int VerifyRestoreJob(TqHarness::CJobHarness& harness, int64_t jobId, const Resto
   for (const auto& problem : problems) {
     std::printf("  %s: %s\n", problem.first.c_str(), problem.second.c_str());
   }
-  return problems.empty() && files > 0 ? kOk : kFailed;
+  // A restore to a point in time also replayed the commit logs.
+  const bool replayed = plan.toTime == 0 || VerifyReplay(harness, jobId, plan);
+  return problems.empty() && files > 0 && replayed ? kOk : kFailed;
 }
 
 }  // namespace TqCass

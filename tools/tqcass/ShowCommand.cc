@@ -61,6 +61,10 @@ class CShowCommand : public CTqcassCommand {
                   plan.mode != "in-place" ? ("staging " + plan.stage).c_str()
                   : plan.truncate         ? "tables truncated"
                                           : "tables not truncated");
+      if (plan.toTime != 0) {
+        std::printf("  point in time: %s (commit logs replayed up to it)\n",
+                    TimeText(plan.toTime).c_str());
+      }
       if (plan.CrossInstance()) {
         std::string map;
         for (const auto& pair : plan.nodeMap) {

@@ -1,0 +1,148 @@
+// tqcass restoring to a point in time, run as a program: the checks before
+// such a restore, the run with its summary, and the verification of what
+// every node replayed.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/lib/SimCommitLog.h"
+#include "support/SimTestSupport.h"
+
+namespace {
+
+struct Outcome {
+  int status = -1;
+  std::string output;  // standard output and error
+};
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+class TqcassPit : public ::testing::Test {
+ protected:
+  Outcome Run(const std::string& arguments) {
+    const std::string command = "cd '" + dir_.path() + "' && '" + TQ_TQCASS_PATH + "' --home '" +
+                                Home() + "' " + arguments + " 2>&1";
+    Outcome outcome;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return outcome;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, n);
+    const int status = ::pclose(pipe);
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return outcome;
+  }
+  std::string Home() const { return dir_.Sub("home"); }
+
+  void TearDown() override {
+    // A program started for this home names the home on its command line.
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+      const std::string pid = entry.path().filename().string();
+      if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+      std::ifstream in(entry.path() / "cmdline", std::ios::binary);
+      std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      if (cmdline.find(dir_.path()) == std::string::npos) continue;
+      ADD_FAILURE() << "process " << pid << " was left running";
+      ::kill(std::stoi(pid), SIGKILL);
+    }
+  }
+
+  simtest::TempDir dir_;
+};
+
+TEST_F(TqcassPit, RestoreToAPointInTimeReplaysTheLogsUpToItAndVerifies) {
+  ASSERT_EQ(Run("cluster --nodes 3 --docker --size 128").status, 0);
+  Outcome o = Run("register --commit-log");
+  ASSERT_EQ(o.status, 0) << o.output;
+  o = Run("backup --quiet");
+  ASSERT_EQ(o.status, 0) << o.output;
+  const std::string now = " --to-time " + std::to_string(std::time(nullptr));
+
+  // Refused before anything runs.
+  struct Case {
+    std::string arguments;
+    int status;
+    const char* text;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"restore 1" + now, 1, "no commit-log backup completed after backup job 1"},
+           {"restore 1 --to-time 2020-02-30T00:00:00", 2, "--to-time: not a time"},
+           {"restore 1 --to-time 1000", 1, "lies before backup job 1 ended"},
+       }) {
+    o = Run(c.arguments);
+    EXPECT_EQ(o.status, c.status) << c.arguments << "\n" << o.output;
+    EXPECT_TRUE(Contains(o.output, c.text)) << c.arguments << "\n" << o.output;
+  }
+
+  o = Run("change --log");
+  ASSERT_EQ(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output, "archived 3 commit-log segments holding 12 writes")) << o.output;
+  const time_t written = std::time(nullptr);
+  ASSERT_EQ(Run("backup --log --quiet").status, 0);
+  // The point lies in a later second than every write before it.
+  while (std::time(nullptr) <= written) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  const long long point = static_cast<long long>(std::time(nullptr));
+  const std::string to = " --to-time " + std::to_string(point);
+  o = Run("restore 1 --mode staged" + to);
+  EXPECT_EQ(o.status, 1) << o.output;
+  EXPECT_TRUE(Contains(o.output, "use --mode in-place or loader")) << o.output;
+  // Writes after the point, backed up too.
+  while (std::time(nullptr) <= point + 1) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_EQ(Run("change --log").status, 0);
+  ASSERT_EQ(Run("backup --log --quiet").status, 0);
+
+  o = Run("restore 1 --quiet" + to);
+  ASSERT_EQ(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output, "restore job 4 (in-place) of backup job 1 onto TestCluster to "))
+      << o.output;
+  EXPECT_TRUE(Contains(o.output, ": Completed")) << o.output;
+  o = Run("verify 4");
+  EXPECT_EQ(o.status, 0) << o.output;
+  // Each node: the 4 writes of each of its two fixture segments and the 4 of
+  // the first change; the second change's segments are stored but replay
+  // nothing.
+  EXPECT_TRUE(Contains(o.output, "job 4: 36 mutations of 12 stored commit-log segments up to "))
+      << o.output;
+  EXPECT_TRUE(Contains(o.output, "replayed on 3 nodes (36 expected): verified")) << o.output;
+
+  // A write the restore did not replay is found.
+  const std::string cluster = Home() + "/cluster/nodes/node2/data1/ks1";
+  std::string table;
+  for (const auto& entry : std::filesystem::directory_iterator(cluster)) {
+    if (entry.path().filename().string().rfind("t1-", 0) == 0) table = entry.path().string();
+  }
+  ASSERT_FALSE(table.empty());
+  std::ofstream(table + "/" + TqSim::SimCommitLog::kJournalFile, std::ios::app)
+      << "4 " << point * 1000000 + 5 << " ks1.t1 intruder\n";
+  o = Run("verify 4");
+  EXPECT_EQ(o.status, 1) << o.output;
+  EXPECT_TRUE(Contains(o.output, "node2 ks1.t1: replayed but not expected: ")) << o.output;
+
+  // A node left with restore settings would replay again at its next start.
+  const std::string conf = Home() + "/cluster/nodes/node3/conf/commitlog_archiving.properties";
+  std::filesystem::copy_file(conf, conf + ".bkp");
+  std::ofstream(conf, std::ios::app) << "\nrestore_directories=/var/lib/cassandra/stage/4\n";
+  o = Run("verify 4");
+  EXPECT_EQ(o.status, 1) << o.output;
+  EXPECT_TRUE(Contains(o.output, "node3 " + conf + ".bkp: copy not put back")) << o.output;
+  EXPECT_TRUE(Contains(o.output, "node3 " + conf + ": restore settings still live")) << o.output;
+}
+
+}  // namespace
