@@ -4,6 +4,8 @@
 
 #include <cerrno>
 #include <optional>
+#include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -12,8 +14,10 @@
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/FXMutex.h"
 #include "platform/framework/TaskBase.h"
+#include "platform/json/TqJson.h"
 #include "platform/log/LogWriter.h"
 #include "platform/msg/EntityRecords.h"
+#include "platform/priam/PriamUtil.h"
 #include "platform/suite/TQJobCtrlClient.h"
 #include "restore/CassandraRestoresCoordinator.h"
 
@@ -31,6 +35,24 @@ std::string ClientNameOf(const std::optional<App::CassandraClientMapEntity>& ent
   if (!entity) return "";
   std::optional<TqEntities::ClientEntity> client = entity->getClient();
   return client ? client->getClientName() : "";
+}
+
+// The addresses the ring of a "status" reply reports "Up". False for a reply
+// that is not an array of objects with text members.
+bool ReadUpAddresses(const std::string& reply, std::set<std::string>& up) {
+  TqJson::Array elements;
+  if (!TqJson::Unserialize(reply, elements)) return false;
+  try {
+    for (const TqJson::Value& element : elements) {
+      if (!element.isObject()) continue;
+      if (TqJson::GetStringValue(element.getObject(), "nodestatus") == "Up") {
+        up.insert(TqJson::GetStringValue(element.getObject(), "node"));
+      }
+    }
+  } catch (const std::runtime_error&) {
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -173,6 +195,21 @@ CQiError CCassandraRestores::removeDeadNode() {
     case ClusterInstanceConfig::kNoConfig:
       return FXErrorUtil::ErrorWin32(FXLOC, 87, "Null Cassandra config");
   }
+  // A source node the destination's ring still reports Up was not replaced
+  // (its replacement failed, or it never was down) and stays in the
+  // instance. The ring is asked only where the coordinator runs a Priam.
+  std::set<std::string> up;
+  if (priamUtil) {
+    CQiString reply;
+    CQiError e = priamUtil->get(0, CQiString("status"), reply, CQiString(""));
+    if (e.IsError() || !ReadUpAddresses(reply.str(), up)) {
+      TQLOG(-1, "Failed to read the ring before removing the replaced nodes: %s [%s]",
+            e.IsError() ? e.AsString(2).c_str() : "not a list of nodes", reply.c_str());
+      return FXErrorUtil::ErrorWin32(FXLOC, 13,
+                                     "The ring could not be read to tell which nodes were "
+                                     "replaced; no node was removed from the instance");
+    }
+  }
   App::CassandraConfig* cassandra = &stored.config;
   std::vector<App::CassandraNode> nodes = cassandra->getNodes();
   for (const App::CassandraDockerClientMap& entry : nodeMap) {
@@ -190,6 +227,14 @@ CQiError CCassandraRestores::removeDeadNode() {
       const std::string agentName = it->getAgentInstanceName();
       const bool matches =
           !agentName.empty() ? agentName == sourceContainer : it->getClientName() == sourceClient;
+      if (matches && up.count(it->getAddress())) {
+        TQLOG(0,
+              "Keeping node %s (%s) in the instance: the ring reports it Up, so it was not "
+              "replaced",
+              agentName.empty() ? it->getClientName().c_str() : agentName.c_str(),
+              it->getAddress().c_str());
+        break;
+      }
       if (matches) {
         TQLOG(0, "Removing the replaced node %s (%s) from the instance",
               agentName.empty() ? it->getClientName().c_str() : agentName.c_str(),

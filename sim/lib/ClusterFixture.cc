@@ -107,8 +107,13 @@ bool ClusterFixture::Generate(const std::string& rootIn, const FixtureOptions& o
   if (o.nodes < 1 || o.dataCenters < 1 || o.dataCenters > o.nodes || o.keyspaces < 0 ||
       o.tablesPerKeyspace < 0 || o.sstablesPerTable < 0 || o.dataDirsPerNode < 1 ||
       o.tokensPerNode < 1 || o.replicationFactor < 1 || o.commitLogSegments < 0 ||
-      o.encryptedTablesPerKeyspace < 0) {
+      o.encryptedTablesPerKeyspace < 0 || o.addressNetwork < 0 || o.addressNetwork > 255) {
     error = "Invalid fixture options";
+    return false;
+  }
+  if (o.nodePrefix.empty() || o.nodePrefix.find_first_of("/\\ \t\n") != std::string::npos ||
+      o.nodePrefix == "." || o.nodePrefix == "..") {
+    error = "Invalid node name prefix \"" + o.nodePrefix + "\"";
     return false;
   }
   if (o.flavour != "cassandra" && o.flavour != "dse") {
@@ -144,8 +149,9 @@ bool ClusterFixture::Generate(const std::string& rootIn, const FixtureOptions& o
     int dc = static_cast<int>(static_cast<int64_t>(i) * o.dataCenters / o.nodes);
     int indexInDc = nodesInDc[dc]++;
     SimNode n;
-    n.name = "node" + std::to_string(i + 1);
-    n.address = "10.0." + std::to_string(dc + 1) + "." + std::to_string(indexInDc + 1);
+    n.name = o.nodePrefix + std::to_string(i + 1);
+    n.address = "10." + std::to_string(o.addressNetwork) + "." + std::to_string(dc + 1) + "." +
+                std::to_string(indexInDc + 1);
     n.dataCenter = "dc" + std::to_string(dc + 1);
     n.rack = "rack1";
     n.hostId = random.Uuid();

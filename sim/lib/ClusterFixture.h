@@ -36,10 +36,16 @@ struct FixtureOptions {
   // the container.
   bool docker = false;
   uint64_t seed = 1;
+  // Node names are this prefix and a number ("node1"..), and addresses
+  // "10.<addressNetwork>.<data centre>.<n>": a second cluster in the same
+  // home takes other names and addresses, so that its clients and nodes
+  // never clash with the first one's.
+  std::string nodePrefix = "node";
+  int addressNetwork = 0;
 };
 
 struct FixtureNode {
-  std::string name;  // "node1"..
+  std::string name;  // "<nodePrefix>1"..
   std::string address;
   std::string dataCenter;
   std::string confDir;

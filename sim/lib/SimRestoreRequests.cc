@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <set>
 
 #include "sim/lib/CqlStatement.h"
 #include "sim/lib/SimFiles.h"
 #include "sim/lib/SimNodeConfig.h"
 #include "sim/lib/SimNodeData.h"
+#include "sim/lib/SimSystemKeyCopy.h"
 #include "sim/lib/SimTableLoader.h"
 
 namespace TqSim {
@@ -73,6 +75,33 @@ bool MakeDirsOnNodes(SimContext& c, const std::string& keyspace, const SimTable&
   return true;
 }
 
+// DSE creates a table whose compression encrypts with a system key only
+// when the key is there: the key file in the serving node's system key
+// folder and its row among the encrypted keys. `keyFile` gets the key
+// file's name ("" for a table without encryption).
+SimReply CheckEncryptionKey(SimContext& c, const CqlStatement& st, std::string& keyFile) {
+  static const std::regex kKeyFile(R"('system_key_file'\s*:\s*'([^']*)')");
+  std::smatch match;
+  keyFile.clear();
+  if (c.cluster.flavour != "dse" || !std::regex_search(st.text, match, kKeyFile)) {
+    return SimReply::Ok("");
+  }
+  keyFile = match[1].str();
+  const bool rowThere =
+      std::any_of(c.cluster.encryptedEntries.begin(), c.cluster.encryptedEntries.end(),
+                  [&](const json& row) { return row.value("key_file", "") == keyFile; });
+  std::string folder, error;
+  const bool fileThere = SimSystemKeyCopy::KeyFolder(c.self.confDir, folder, error) &&
+                         keyFile.find('/') == std::string::npos &&
+                         IsFile(JoinPath(folder, keyFile));
+  if (!rowThere || !fileThere) {
+    return SimReply::Fail("ConfigurationException: cannot create the encrypted table " +
+                          st.keyspace + "." + st.name + ": no system key " + keyFile +
+                          (fileThere ? " among the encrypted keys" : " on node " + c.self.address));
+  }
+  return SimReply::Ok("");
+}
+
 SimReply ApplyStatement(SimContext& c, const CqlStatement& st, const json& body) {
   std::string error;
   switch (st.kind) {
@@ -110,11 +139,16 @@ SimReply ApplyStatement(SimContext& c, const CqlStatement& st, const json& body)
         if (st.ifNotExists) return SimReply::Ok("Success");
         return SimReply::Fail("Table " + st.keyspace + "." + st.name + " already exists");
       }
+      std::string keyFile;
+      SimReply keyCheck = CheckEncryptionKey(c, st, keyFile);
+      if (keyCheck.status != 200) return keyCheck;
       SimTable table;
       table.name = st.name;
       table.id =
           st.id.empty() ? NameHash(c.cluster.name + "/" + st.keyspace + "/" + st.name) : st.id;
       table.cql = st.text + ";";
+      table.encrypted = !keyFile.empty();
+      table.encryption.keyFile = keyFile;
       ks->tables.push_back(table);
       c.changed = true;
       if (!MakeDirsOnNodes(c, st.keyspace, table, error)) return SimReply::Fail(error);

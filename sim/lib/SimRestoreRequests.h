@@ -12,6 +12,9 @@ class SimRestoreRequests {
   // checkExistance?keyspace=<ks>[&table=<t>]: "0" when it exists, "1" when not.
   static SimReply CheckExistance(SimContext& context, const SimRequest& request);
   // Body {"Schema": <statements>[, "Maintainreplication": 1][, "ReplicationString": " {...}"]}.
+  // In a DSE cluster a table encrypted with a system key is created only
+  // when the key file is in the serving node's system key folder and its row
+  // among the encrypted keys ("insertKey").
   static SimReply ExecuteCql(SimContext& context, const SimRequest& request);
   // Body {"key_file", "key", "cipher", "strength", "key_id"}: an encrypted-key row.
   static SimReply InsertKey(SimContext& context, const SimRequest& request);

@@ -187,6 +187,28 @@ TEST_F(SimFixtureTest, DseNodesGetTheirSystemKeys) {
   EXPECT_TRUE(nbFormat);
 }
 
+// A second cluster of a home takes its own node names and addresses.
+TEST_F(SimFixtureTest, NodePrefixAndAddressNetworkNameTheNodes) {
+  FixtureOptions options;
+  options.nodes = 3;
+  options.dataCenters = 2;
+  options.nodePrefix = "target-node";
+  options.addressNetwork = 1;
+  FixtureResult r = Generate("target", options);
+  ASSERT_EQ(r.nodes.size(), 3u);
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"target-node1", "10.1.1.1"}, {"target-node2", "10.1.1.2"}, {"target-node3", "10.1.2.1"}};
+  TqSim::SimCluster cluster;
+  std::string error;
+  ASSERT_TRUE(TqSim::SimClusterFile(r.clusterFile).Load(cluster, error)) << error;
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(r.nodes[i].name, expected[i].first);
+    EXPECT_EQ(r.nodes[i].address, expected[i].second);
+    EXPECT_EQ(fs::path(r.nodes[i].confDir).parent_path().filename(), expected[i].first);
+    EXPECT_EQ(cluster.nodes[i].address, expected[i].second);
+  }
+}
+
 TEST_F(SimFixtureTest, InvalidOptionsAndAnOccupiedRootAreRefused) {
   struct Case {
     const char* name;
@@ -196,6 +218,9 @@ TEST_F(SimFixtureTest, InvalidOptionsAndAnOccupiedRootAreRefused) {
       {"more data centres than nodes", [](FixtureOptions& o) { o.dataCenters = 4; }},
       {"no data directory", [](FixtureOptions& o) { o.dataDirsPerNode = 0; }},
       {"unknown flavour", [](FixtureOptions& o) { o.flavour = "mongo"; }},
+      {"empty node prefix", [](FixtureOptions& o) { o.nodePrefix = ""; }},
+      {"node prefix with a slash", [](FixtureOptions& o) { o.nodePrefix = "a/b"; }},
+      {"address network out of range", [](FixtureOptions& o) { o.addressNetwork = 256; }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -453,6 +454,76 @@ TEST(SimTableLoaderTest, ExecuteBatchLoadsIntoTheNodesThatHoldTheKeyspace) {
   r = fromDc2.Handle(1, "/ExecuteBatch", json({{"directory", dir.Sub("stage/ks2/t1")}}).dump());
   ASSERT_EQ(r.status, 200) << r.text;
   EXPECT_EQ(liveGenerations(3, "ks2"), (std::vector<int>{1, 2, 3}));
+}
+
+}  // namespace
+
+namespace {
+
+// DSE creates an encrypted table only once its system key is in place: the
+// key file in the serving node's key folder and the key's row inserted.
+TEST(SimEncryptedTableTest, AnEncryptedTableNeedsItsKeyFileAndItsKeyRowFirst) {
+  simtest::TempDir dir;
+  TqSim::FixtureOptions options;
+  options.nodes = 2;
+  options.flavour = "dse";
+  options.version = "6.8.25";
+  options.keyspaces = 1;
+  options.tablesPerKeyspace = 1;
+  TqSim::FixtureResult cluster;
+  std::string error;
+  ASSERT_TRUE(TqSim::ClusterFixture::Generate(dir.Sub("c"), options, cluster, error)) << error;
+  const std::string keyFile = cluster.nodes[0].systemKeyDir + "/system_key";
+  const std::string key = simtest::ReadFile(keyFile);
+  ASSERT_FALSE(key.empty());
+  ASSERT_EQ(std::remove(keyFile.c_str()), 0);
+  auto post = [&](const std::string& target, const json& body) {
+    return PriamRequestHandler(cluster.clusterFile, cluster.nodes[0].address)
+        .Handle(1, target, body.dump());
+  };
+  auto create = [&](const std::string& table) {
+    return post("/ExecuteCQL",
+                {{"Schema", "CREATE TABLE ks1." + table +
+                                " (id uuid PRIMARY KEY) WITH compression = {'class': "
+                                "'com.datastax.bdp.cassandra.crypto.EncryptingLZ4Compressor', "
+                                "'system_key_file': 'system_key'};"}});
+  };
+  const json row = {{"key_file", "system_key"},
+                    {"key", "k"},
+                    {"cipher", "AES"},
+                    {"strength", "128"},
+                    {"key_id", "id-1"}};
+
+  // Neither the file nor the row: refused, nothing created.
+  SimReply r = create("a");
+  EXPECT_EQ(r.status, 500);
+  EXPECT_NE(r.text.find("no system key system_key"), std::string::npos) << r.text;
+  // The row alone is not enough.
+  ASSERT_EQ(post("/insertKey", row).status, 200);
+  EXPECT_EQ(create("a").status, 500);
+  // The file alone is not enough either.
+  SimCluster c;
+  TqSim::SimClusterFile file(cluster.clusterFile);
+  ASSERT_TRUE(file.Load(c, error)) << error;
+  c.encryptedEntries = json::array();
+  ASSERT_TRUE(file.Save(c, error)) << error;
+  ASSERT_TRUE(TqSim::WriteTextFile(keyFile, key, error)) << error;
+  r = create("a");
+  EXPECT_EQ(r.status, 500);
+  EXPECT_NE(r.text.find("among the encrypted keys"), std::string::npos) << r.text;
+  ASSERT_TRUE(file.Load(c, error)) << error;
+  EXPECT_EQ(c.FindTable("ks1", "a"), nullptr);
+  // Both: created, and kept as encrypted with that key file.
+  ASSERT_EQ(post("/insertKey", row).status, 200);
+  ASSERT_EQ(create("a").status, 200);
+  ASSERT_TRUE(file.Load(c, error)) << error;
+  ASSERT_NE(c.FindTable("ks1", "a"), nullptr);
+  EXPECT_TRUE(c.FindTable("ks1", "a")->encrypted);
+  EXPECT_EQ(c.FindTable("ks1", "a")->encryption.keyFile, "system_key");
+  // A table without encryption needs no key.
+  EXPECT_EQ(
+      post("/ExecuteCQL", {{"Schema", "CREATE TABLE ks1.plain (id uuid PRIMARY KEY);"}}).status,
+      200);
 }
 
 }  // namespace

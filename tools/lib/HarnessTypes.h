@@ -94,6 +94,10 @@ struct RestoreRequest {
   // TMMsg::JobOption: the plug-in's restore options, node maps); "" for
   // none.
   std::string jobOptionsXml;
+  // The cluster restored onto: "" for the backed-up one, else a further
+  // registered cluster of the home, whose instance is the destination, whose
+  // cluster client runs the coordinator and whose node clients take part.
+  std::string targetCluster;
   std::function<void(const TqRunner::RunnerEvent&)> observer;
 };
 

@@ -140,21 +140,28 @@ CQiError CJobHarness::NeedRegistered() const {
   return CQiError();
 }
 
+namespace {
+
+// The bytes a generated cluster takes: each SSTable's data plus its small
+// component files, and per node its configuration and commit-log segments.
+uint64_t BytesOf(const TqSim::FixtureOptions& options) {
+  const uint64_t sstables = static_cast<uint64_t>(options.nodes) * options.keyspaces *
+                            options.tablesPerKeyspace * options.sstablesPerTable *
+                            options.dataDirsPerNode;
+  return sstables * (options.sstableSize + CJobHarness::kSSTableOverhead) +
+         static_cast<uint64_t>(options.nodes) *
+             (CJobHarness::kNodeOverhead +
+              options.commitLogSegments * options.commitLogSegmentSize);
+}
+
+}  // namespace
+
 CQiError CJobHarness::CreateCluster(const TqSim::FixtureOptions& options) {
   if (state_.HasCluster()) {
     return FXErrorUtil::ErrorWin32(FXLOC, 183, "%s has a cluster already (%s)", home_.c_str(),
                                    state_.clusterFile.c_str());
   }
-  const uint64_t sstables = static_cast<uint64_t>(options.nodes) * options.keyspaces *
-                            options.tablesPerKeyspace * options.sstablesPerTable *
-                            options.dataDirsPerNode;
-  // Each SSTable's data plus its small component files, and per node its
-  // configuration and commit-log segments.
-  const uint64_t needed =
-      sstables * (options.sstableSize + kSSTableOverhead) +
-      static_cast<uint64_t>(options.nodes) *
-          (kNodeOverhead + options.commitLogSegments * options.commitLogSegmentSize);
-  CQiError space = CheckFreeSpace(needed, "the cluster");
+  CQiError space = CheckFreeSpace(BytesOf(options), "the cluster");
   if (space.IsError()) return space;
   TqSim::FixtureResult fixture;
   std::string error;
@@ -178,6 +185,75 @@ CQiError CJobHarness::CreateCluster(const TqSim::FixtureOptions& options) {
     state_.nodes.push_back(n);
   }
   UseDockerWorld();
+  if (options.flavour == "dse" && !state_.nodes.empty() &&
+      !CRegistry::Instance().Set("Cassandra", "sCassandraDSEyamlFile",
+                                 state_.nodes.front().confDir + "/dse.yaml")) {
+    // Where a DSE node keeps its system keys: the backup stores them with
+    // the encrypted tables' views.
+    return FXErrorUtil::ErrorWin32(FXLOC, 29, "Cannot write the registry %s/registry",
+                                   home_.c_str());
+  }
+  return state_.Save(home_);
+}
+
+CQiError CJobHarness::CreateCluster(const TqSim::FixtureOptions& given, const std::string& name) {
+  if (!state_.HasCluster()) {
+    return FXErrorUtil::ErrorWin32(
+        FXLOC, 2, "%s has no cluster yet; make its first one with \"tqcass cluster\"",
+        home_.c_str());
+  }
+  if (name.empty() || name.size() > 48 ||
+      name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                             "0123456789_-") != std::string::npos ||
+      name[0] == '-') {
+    return FXErrorUtil::ErrorWin32(FXLOC, 87,
+                                   "Cannot name a cluster \"%s\": use 1 to 48 letters, digits, "
+                                   "\"_\" and \"-\" (not first)",
+                                   name.c_str());
+  }
+  HarnessCluster existing;
+  if (state_.FindCluster(name, existing)) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 183, "%s has a cluster named %s already", home_.c_str(),
+                                   name.c_str());
+  }
+  if (given.docker) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 50,
+                                   "A further cluster cannot run in containers: the docker "
+                                   "stand-in serves the first cluster's containers only");
+  }
+  const int network = static_cast<int>(state_.clusters.size()) + 1;
+  if (network > 255) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 87, "%s has as many clusters as addresses allow",
+                                   home_.c_str());
+  }
+  TqSim::FixtureOptions options = given;
+  options.clusterName = name;
+  options.nodePrefix = name + "-node";
+  options.addressNetwork = network;
+  options.seed = given.seed + static_cast<uint64_t>(network);
+  CQiError space = CheckFreeSpace(BytesOf(options), "the cluster");
+  if (space.IsError()) return space;
+  TqSim::FixtureResult fixture;
+  std::string error;
+  if (!TqSim::ClusterFixture::Generate(home_ + "/clusters/" + name, options, fixture, error)) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 13, "Cannot generate the cluster %s: %s", name.c_str(),
+                                   error.c_str());
+  }
+  HarnessCluster cluster;
+  cluster.name = name;
+  cluster.clusterRoot = fixture.root;
+  cluster.clusterFile = fixture.clusterFile;
+  for (const auto& node : fixture.nodes) {
+    HarnessNode n;
+    n.name = node.name;
+    n.address = node.address;
+    n.dataCenter = node.dataCenter;
+    n.confDir = node.confDir;
+    n.dataDirs = node.dataDirs;
+    n.commitLogArchiveDir = node.commitLogArchiveDir;
+    cluster.nodes.push_back(n);
+  }
+  state_.clusters.push_back(cluster);
   return state_.Save(home_);
 }
 
@@ -188,14 +264,53 @@ CQiError CJobHarness::Register(const RegisterOptions& options) {
     return FXErrorUtil::ErrorWin32(FXLOC, 183, "The cluster of %s is registered already",
                                    home_.c_str());
   }
+  HarnessCluster cluster = state_.Primary();
+  cluster.coordinatorClient = kCoordinatorClient;
+  error = RegisterCluster(cluster, options, state_.dockerWorld, kInstanceName, 1);
+  if (error.IsError()) return error;
+  state_.nodes = cluster.nodes;
+  state_.coordinatorClient = cluster.coordinatorClient;
+  state_.coordinatorClientId = cluster.coordinatorClientId;
+  state_.instanceId = cluster.instanceId;
+  state_.subclientId = cluster.subclientId;
+  return state_.Save(home_);
+}
+
+CQiError CJobHarness::Register(const RegisterOptions& options, const std::string& name) {
+  HarnessCluster* cluster = state_.FurtherCluster(name);
+  if (cluster == nullptr) {
+    if (state_.HasCluster() && name == state_.clusterName) return Register(options);
+    return FXErrorUtil::ErrorWin32(FXLOC, 2,
+                                   "%s has no cluster named %s; make it with \"tqcass cluster "
+                                   "--name %s\"",
+                                   home_.c_str(), name.c_str(), name.c_str());
+  }
+  if (cluster->Registered()) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 183, "The cluster %s of %s is registered already",
+                                   name.c_str(), home_.c_str());
+  }
+  const std::string number = std::to_string(cluster - state_.clusters.data() + 2);
+  HarnessCluster registered = *cluster;
+  registered.coordinatorClient = "cluster" + number;
+  // Each instance's subclients form a backup set of their own.
+  CQiError error = RegisterCluster(registered, options, "", "cassandra" + number,
+                                   static_cast<uint64_t>(std::stoull(number)));
+  if (error.IsError()) return error;
+  *cluster = registered;
+  return state_.Save(home_);
+}
+
+CQiError CJobHarness::RegisterCluster(HarnessCluster& cluster, const RegisterOptions& options,
+                                      const std::string& dockerWorld,
+                                      const std::string& instanceName, uint64_t backupSetId) {
   // Checked before anything is registered, so that a refused registration
   // can be tried again.
   std::string folder = options.archiveDirectory;
   if (options.commitLogBackup && folder.empty()) {
-    if (!state_.dockerWorld.empty()) {
-      folder = state_.nodes.front().containerArchiveDir;
-    } else if (state_.nodes.size() == 1) {
-      folder = state_.nodes.front().commitLogArchiveDir;
+    if (!dockerWorld.empty()) {
+      folder = cluster.nodes.front().containerArchiveDir;
+    } else if (cluster.nodes.size() == 1) {
+      folder = cluster.nodes.front().commitLogArchiveDir;
     } else {
       return FXErrorUtil::ErrorWin32(
           FXLOC, 87,
@@ -205,28 +320,28 @@ CQiError CJobHarness::Register(const RegisterOptions& options) {
   }
   CSuiteRegistration registration;
   uint64_t clusterClient = 0;
-  error = registration.registerClient(kCoordinatorClient, std::string(kCoordinatorClient) + ".sim",
-                                      {}, clusterClient);
+  CQiError error = registration.registerClient(
+      cluster.coordinatorClient, cluster.coordinatorClient + ".sim", {}, clusterClient);
   if (error.IsError()) return error;
-  for (auto& node : state_.nodes) {
+  for (auto& node : cluster.nodes) {
     node.clientId = 0;
     error =
         registration.registerClient(node.name, node.name + ".sim", {node.address}, node.clientId);
     if (error.IsError()) return error;
   }
   SInstanceSettings instance;
-  instance.name = kInstanceName;
+  instance.name = instanceName;
   instance.clientId = clusterClient;
-  instance.cassandraConfigFile = state_.nodes.front().confDir + "/cassandra.yaml";
+  instance.cassandraConfigFile = cluster.nodes.front().confDir + "/cassandra.yaml";
   instance.javaHome = "/usr/lib/jvm/java-11";
-  instance.gatewayHost = state_.nodes.front().address;
-  instance.clusterName = state_.clusterName;
+  instance.gatewayHost = cluster.nodes.front().address;
+  instance.clusterName = cluster.name;
   if (options.commitLogBackup) {
     instance.enableCommitLogBackup = true;
     instance.archiveLogPath = folder;
     instance.archiveCommand = options.archiveCommand.empty() ? "/bin/cp" : options.archiveCommand;
   }
-  for (const auto& node : state_.nodes) {
+  for (const auto& node : cluster.nodes) {
     SNodeSettings stored;
     stored.address = node.address;
     stored.clientId = node.clientId;
@@ -246,15 +361,15 @@ CQiError CJobHarness::Register(const RegisterOptions& options) {
   subclient.name = kSubclientName;
   subclient.instanceId = instanceId;
   subclient.isDefault = true;
+  subclient.backupSetId = backupSetId;
   subclient.maxStreams = options.maxStreams;
   uint64_t subclientId = 0;
   error = registration.registerSubclient(subclient, subclientId);
   if (error.IsError()) return error;
-  state_.coordinatorClient = kCoordinatorClient;
-  state_.coordinatorClientId = clusterClient;
-  state_.instanceId = instanceId;
-  state_.subclientId = subclientId;
-  return state_.Save(home_);
+  cluster.coordinatorClientId = clusterClient;
+  cluster.instanceId = instanceId;
+  cluster.subclientId = subclientId;
+  return CQiError();
 }
 
 TqRunner::JobSpec CJobHarness::MakeSpec(const BackupRequest& request) const {
@@ -296,6 +411,31 @@ CQiError CJobHarness::MakeRestoreSpec(const RestoreRequest& request,
   description.pathList1 = request.paths;
   if (description.pathList1.empty()) description.pathList1.push_back("/" + state_.clusterName);
   description.pathList2 = request.filterPaths;
+  if (!request.targetCluster.empty()) {
+    HarnessCluster target;
+    if (!state_.FindCluster(request.targetCluster, target)) {
+      return FXErrorUtil::ErrorWin32(FXLOC, 2, "%s has no cluster named %s", home_.c_str(),
+                                     request.targetCluster.c_str());
+    }
+    if (!target.Registered()) {
+      return FXErrorUtil::ErrorWin32(
+          FXLOC, 2,
+          "The cluster %s is not registered yet; register it with \"tqcass register "
+          "--cluster %s\"",
+          target.name.c_str(), target.name.c_str());
+    }
+    description.destInstanceId = target.instanceId;
+    if (target.instanceId != state_.instanceId) {
+      spec.coordinatorClient = {target.coordinatorClient,
+                                static_cast<uint32_t>(target.coordinatorClientId),
+                                target.coordinatorClient + ".sim", 0};
+      description.clientName = target.coordinatorClient;
+      for (const auto& node : target.nodes) {
+        spec.nodeClients.push_back(
+            {node.name, static_cast<uint32_t>(node.clientId), node.name + ".sim", 0});
+      }
+    }
+  }
   description.xmlOptions = request.jobOptionsXml;
   error = TqRunner::CJobRecordStore(spec.recordsDirectory).WriteDescription(description);
   if (error.IsError()) return error.Push(FXLOC);

@@ -75,10 +75,23 @@ class CJobHarness {
   // Generates the simulated cluster under <home>/cluster (error 183 when the
   // home has one already).
   CQiError CreateCluster(const TqSim::FixtureOptions& options);
+  // Generates a further cluster named `name` under <home>/clusters/<name>
+  // (the name is also its Cassandra cluster name): nodes "<name>-node1"..,
+  // addresses "10.<n>.<dc>.<i>" for the n-th further cluster, and data of its
+  // own (another seed than the first cluster's). Needs the home's first
+  // cluster (error 2); a name that is taken, or holds other characters than
+  // letters, digits, "_" and "-", is refused (183, 87); so are containers
+  // (50: the docker stand-in serves one cluster's world).
+  CQiError CreateCluster(const TqSim::FixtureOptions& options, const std::string& name);
   // Registers the cluster's client, one client per node, the instance over
   // the cluster and its default subclient (the whole cluster). Error 183
   // when registered already; error 2 without a cluster.
   CQiError Register(const RegisterOptions& options = RegisterOptions());
+  // Registers a further cluster the same way as another instance: its own
+  // cluster client ("cluster<n+1>" for the n-th further cluster), node
+  // clients, instance ("cassandra<n+1>") and default subclient. Error 2 for
+  // an unknown name, 183 when registered already.
+  CQiError Register(const RegisterOptions& options, const std::string& name);
   // Changes the settings of the registered instance and subclient: the
   // subclient's streams and the instance's commit-log backup with its
   // folder, each only where `change` names it. Error 2 when not registered.
@@ -148,6 +161,11 @@ class CJobHarness {
 
  private:
   CQiError NeedCluster() const;
+  // Registers `cluster`'s clients, instance and subclient and fills in
+  // their ids.
+  CQiError RegisterCluster(HarnessCluster& cluster, const RegisterOptions& options,
+                           const std::string& dockerWorld, const std::string& instanceName,
+                           uint64_t backupSetId);
   void UseDockerWorld();
   CQiError NeedRegistered() const;
   // Writes the record of a job that starts (status kJobRunning), so that a

@@ -14,4 +14,30 @@ std::string RestoreJobOptionsXml(const App::CassandraRestoreOptions& cassandra) 
   return xml;
 }
 
+namespace {
+
+TqEntities::ClientEntity ClientOf(const HarnessNode& node) {
+  TqEntities::ClientEntity client;
+  client.setClientId(static_cast<int64_t>(node.clientId));
+  client.setClientName(node.name);
+  return client;
+}
+
+}  // namespace
+
+App::CassandraClientMap NodeMapEntry(const HarnessNode& source, const HarnessNode& target) {
+  App::CassandraClientMap entry;
+  entry.setSource(ClientOf(source));
+  entry.setTarget(ClientOf(target));
+  return entry;
+}
+
+void SetCrossInstanceMap(App::CassandraRestoreOptions& options,
+                         const std::vector<std::pair<HarnessNode, HarnessNode>>& map) {
+  std::vector<App::CassandraClientMap> entries;
+  for (const auto& pair : map) entries.push_back(NodeMapEntry(pair.first, pair.second));
+  options.setCrossInstance(1);
+  options.setNodeMap(entries);
+}
+
 }  // namespace TqHarness

@@ -36,8 +36,12 @@ class CClusterCommand : public CTqcassCommand {
         ->check(CLI::IsMember({"cassandra", "dse"}))
         ->capture_default_str();
     command.add_flag("--docker", docker_, "Every node in a container of the docker stand-in");
+    command.add_option("--name", name_,
+                       "Make a further cluster of this name beside the home's first one (its own "
+                       "node names and addresses)");
   }
   std::string CheckOptions() const override {
+    if (!name_.empty() && docker_) return "--docker: a cluster made with --name runs without";
     if (dcs_ > nodes_) {
       return "--dcs " + std::to_string(dcs_) + " is more than the " + std::to_string(nodes_) +
              " node" + (nodes_ == 1 ? "" : "s");
@@ -61,6 +65,18 @@ class CClusterCommand : public CTqcassCommand {
     options.incrementalBackups = true;
     options.docker = docker_;
     TqHarness::CJobHarness& harness = context.Harness();
+    if (!name_.empty()) {
+      if (!CCommandContext::Check(harness.CreateCluster(options, name_))) return kFailed;
+      TqHarness::HarnessCluster cluster;
+      harness.State().FindCluster(name_, cluster);
+      std::printf("cluster %s: %zu node%s under %s\n", cluster.name.c_str(), cluster.nodes.size(),
+                  cluster.nodes.size() == 1 ? "" : "s", cluster.clusterRoot.c_str());
+      for (const auto& node : cluster.nodes) {
+        std::printf("  %s %s %s\n", node.name.c_str(), node.address.c_str(),
+                    node.dataCenter.c_str());
+      }
+      return kOk;
+    }
     if (!CCommandContext::Check(harness.CreateCluster(options))) return kFailed;
     const size_t count = harness.State().nodes.size();
     std::printf("cluster %s: %zu node%s under %s\n", harness.State().clusterName.c_str(), count,
@@ -80,6 +96,7 @@ class CClusterCommand : public CTqcassCommand {
   long long size_ = 4096;
   std::string flavour_ = "cassandra";
   bool docker_ = false;
+  std::string name_;
 };
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <set>
 
 #include "common/RestoreOptionRecords.h"
 #include "platform/base/QiFile.h"
@@ -252,8 +253,107 @@ std::vector<std::string> SelectionOf(const RestorePlan& plan) {
 // The suite's operating-system id of a Linux client.
 constexpr uint32_t kLinuxOperatingSystem = 2;
 
-std::string OptionsXml(const RestorePlan& plan, const std::string& stage) {
+// The nodes of a restore across instances, resolved: source and target
+// cluster and the node pairs.
+struct CrossRestore {
+  TqHarness::HarnessCluster source;
+  TqHarness::HarnessCluster target;
+  std::vector<std::pair<TqHarness::HarnessNode, TqHarness::HarnessNode>> pairs;
+};
+
+const TqHarness::HarnessNode* NodeNamed(const TqHarness::HarnessCluster& cluster,
+                                        const std::string& name) {
+  for (const auto& node : cluster.nodes) {
+    if (node.name == name) return &node;
+  }
+  return nullptr;
+}
+
+// "" when the plan's clusters and nodes exist, else why not.
+std::string ResolveCross(const TqHarness::CJobHarness& harness, const RestorePlan& plan,
+                         CrossRestore& cross) {
+  const TqHarness::CHarnessState& state = harness.State();
+  cross.source = state.Primary();
+  const std::string target = plan.targetCluster.empty() ? state.clusterName : plan.targetCluster;
+  if (!state.FindCluster(target, cross.target)) {
+    return "no cluster named " + target + " in " + harness.Home() +
+           " (make one with \"tqcass cluster --name " + target + "\")";
+  }
+  if (!cross.target.Registered()) {
+    return "the cluster " + target +
+           " is not registered (register it with \"tqcass register "
+           "--cluster " +
+           target + "\")";
+  }
+  if (plan.nodeMap.empty()) {
+    // Without a map the nodes pair in order, round robin over the target's.
+    for (size_t i = 0; i < cross.source.nodes.size(); ++i) {
+      cross.pairs.push_back(
+          {cross.source.nodes[i], cross.target.nodes[i % cross.target.nodes.size()]});
+    }
+  } else {
+    std::set<std::string> sources;
+    for (const auto& pair : plan.nodeMap) {
+      const TqHarness::HarnessNode* from = NodeNamed(cross.source, pair.first);
+      const TqHarness::HarnessNode* to = NodeNamed(cross.target, pair.second);
+      if (from == nullptr) {
+        return "--map: the cluster " + cross.source.name + " has no node " + pair.first;
+      }
+      if (to == nullptr) return "--map: the cluster " + target + " has no node " + pair.second;
+      if (!sources.insert(pair.first).second) {
+        return "--map: node " + pair.first + " is mapped twice";
+      }
+      cross.pairs.push_back({*from, *to});
+    }
+  }
+  if (plan.mode == "in-place") {
+    // In place a target node takes one source node's tokens: it cannot
+    // stand for two.
+    std::set<std::string> targets;
+    for (const auto& pair : cross.pairs) {
+      if (targets.insert(pair.second.name).second) continue;
+      return "node " + pair.second.name + " of " + target +
+             " would take the place of two nodes; in place each target node restores one "
+             "source node (name the pairs with --map, or use --mode loader)";
+    }
+  }
+  return std::string();
+}
+
+// The index paths of a restore across instances: each mapped source node,
+// narrowed to the selected keyspaces or tables.
+std::vector<std::string> CrossSelectionOf(const RestorePlan& plan, const CrossRestore& cross) {
+  std::vector<std::string> paths;
+  for (const auto& pair : cross.pairs) {
+    const std::string node =
+        "/" + cross.source.name + "/" + pair.first.dataCenter + "/" + pair.first.name;
+    if (plan.keyspaces.empty()) paths.push_back(node);
+    for (const std::string& name : plan.keyspaces) {
+      std::string path = node + "/" + name;
+      const size_t dot = path.find('.', node.size());
+      if (dot != std::string::npos) path[dot] = '/';
+      paths.push_back(path);
+    }
+  }
+  return paths;
+}
+
+std::string OptionsXml(const RestorePlan& plan, const std::string& stage,
+                       const CrossRestore* cross = nullptr) {
   App::CassandraRestoreOptions options;
+  if (cross) {
+    // The node map names who restores what. Nothing is truncated: in place
+    // each target node takes its source node's tokens and starts from empty
+    // data folders, its Cassandra stopped until the data is in (a dead
+    // node's replacement keeps its folders, but the dead node stops any
+    // truncation).
+    TqHarness::SetCrossInstanceMap(options, cross->pairs);
+    options.setReplaceDeadNode(plan.replaceDeadNode ? 1 : 0);
+    options.setStagingLocation(stage);
+    options.setRecover(plan.mode == "staged" ? 0 : 1);
+    options.setUseSSTableLoader(plan.mode == "loader" ? 1 : 0);
+    return TqHarness::RestoreJobOptionsXml(options);
+  }
   options.setSubclientRestore(1);
   options.setStagingLocation(stage);
   options.setRecover(plan.mode == "staged" ? 0 : 1);
@@ -270,6 +370,9 @@ CQiError WriteRestorePlan(const std::string& home, int64_t jobId, const RestoreP
                      "\nstage " + plan.stage + "\ntruncate " + (plan.truncate ? "1" : "0") + "\n";
   for (const std::string& name : plan.keyspaces) text += "keyspace " + name + "\n";
   if (plan.toTime != 0) text += "totime " + std::to_string(plan.toTime) + "\n";
+  if (!plan.targetCluster.empty()) text += "target " + plan.targetCluster + "\n";
+  for (const auto& pair : plan.nodeMap) text += "map " + pair.first + "=" + pair.second + "\n";
+  if (plan.replaceDeadNode) text += "replace-dead-node 1\n";
   return CQiFile::ReplaceWholeFile(RestorePlanFile(home, jobId).c_str(), text);
 }
 
@@ -290,6 +393,25 @@ std::string CheckTableName(const std::string& text) {
   return "not a keyspace or keyspace.table: " + text;
 }
 
+std::string ParseNodePair(const std::string& text, std::pair<std::string, std::string>& pair) {
+  const size_t equals = text.find('=');
+  auto valid = [](const std::string& name) {
+    if (name.empty()) return false;
+    for (char c : name) {
+      if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-' && c != '.') {
+        return false;
+      }
+    }
+    return true;
+  };
+  if (equals == std::string::npos || !valid(text.substr(0, equals)) ||
+      !valid(text.substr(equals + 1))) {
+    return "not SOURCE=TARGET with two node names: " + text;
+  }
+  pair = {text.substr(0, equals), text.substr(equals + 1)};
+  return std::string();
+}
+
 bool ReadRestorePlan(const std::string& home, int64_t jobId, RestorePlan& plan) {
   std::ifstream in(RestorePlanFile(home, jobId));
   if (!in) return false;
@@ -305,6 +427,10 @@ bool ReadRestorePlan(const std::string& home, int64_t jobId, RestorePlan& plan) 
     if (key == "truncate") plan.truncate = value == "1";
     if (key == "keyspace") plan.keyspaces.push_back(value);
     if (key == "totime") plan.toTime = std::atoll(value.c_str());
+    if (key == "target") plan.targetCluster = value;
+    std::pair<std::string, std::string> pair;
+    if (key == "map" && ParseNodePair(value, pair).empty()) plan.nodeMap.push_back(pair);
+    if (key == "replace-dead-node") plan.replaceDeadNode = value == "1";
   }
   return plan.backupJob > 0;
 }
@@ -346,6 +472,24 @@ int RunRestoreJob(CCommandContext& context, const RestorePlan& given, bool quiet
     request.toTime = plan.toTime;
   }
   request.jobOptionsXml = OptionsXml(plan, plan.stage);
+  std::string onto = harness.State().clusterName;
+  if (plan.CrossInstance()) {
+    CrossRestore cross;
+    const std::string problem = ResolveCross(harness, plan, cross);
+    if (!problem.empty()) {
+      CCommandContext::Fail(problem);
+      return kFailed;
+    }
+    request.paths = CrossSelectionOf(plan, cross);
+    plan.truncate = false;  // see OptionsXml
+    request.jobOptionsXml = OptionsXml(plan, plan.stage, &cross);
+    request.targetCluster = cross.target.name;
+    onto = cross.target.name + " (";
+    for (size_t i = 0; i < cross.pairs.size(); ++i) {
+      onto += (i ? ", " : "") + cross.pairs[i].first.name + " -> " + cross.pairs[i].second.name;
+    }
+    onto += ")";
+  }
   TqHarness::CProgressReporter progress(stdout);
   if (!quiet) request.observer = progress.Observer();
   TqRunner::JobSpec spec;
@@ -356,8 +500,7 @@ int RunRestoreJob(CCommandContext& context, const RestorePlan& given, bool quiet
   jobId = id;
   if (!CCommandContext::Check(WriteRestorePlan(harness.Home(), id, plan))) return kFailed;
   std::printf("restore job %lld (%s) of backup job %lld onto %s%s\n", static_cast<long long>(id),
-              plan.mode.c_str(), static_cast<long long>(plan.backupJob),
-              harness.State().clusterName.c_str(),
+              plan.mode.c_str(), static_cast<long long>(plan.backupJob), onto.c_str(),
               plan.toTime != 0 ? (" to " + TimeText(plan.toTime)).c_str() : "");
   std::fflush(stdout);
   context.Signals().SetStop([control, id](int signal) {

@@ -67,7 +67,20 @@ struct RestorePlan {
   // A restore to this point in time (seconds since 1970): the data restore
   // and then the commit logs replayed up to it; 0 for none.
   int64_t toTime = 0;
+  // Onto another cluster of the home (or across the nodes of the backed-up
+  // one): the target cluster's name ("" the backed-up cluster), the source
+  // node -> target node pairs ("" pairs the nodes in order), and whether a
+  // target node replaces its dead source node (in place, no truncation).
+  std::string targetCluster;
+  std::vector<std::pair<std::string, std::string>> nodeMap;
+  bool replaceDeadNode = false;
+
+  bool CrossInstance() const { return !targetCluster.empty() || !nodeMap.empty(); }
 };
+
+// Reads "SOURCE=TARGET" (two node names of letters, digits, "_", "-" and
+// "."); "" when fine, else why not.
+std::string ParseNodePair(const std::string& text, std::pair<std::string, std::string>& pair);
 
 // "" when `text` is a keyspace or "keyspace.table" made of letters, digits
 // and underscores, else why not.
@@ -125,6 +138,13 @@ namespace TqCass {
 // same node, or in the staging folder); with truncation, every live file of
 // a restored table must also be one of the backup's. Returns the status.
 int VerifyRestoreJob(TqHarness::CJobHarness& harness, int64_t jobId, const RestorePlan& plan);
+
+// Verifies a restore onto other nodes (RestorePlan::CrossInstance): every
+// SSTable file the mapped source nodes had backed up must have one file of
+// equal bytes and component among the live SSTables of its table on its
+// target node (with the loader on any node of the target cluster, staged in
+// the staging folder). Returns the status.
+int VerifyCrossRestoreJob(TqHarness::CJobHarness& harness, int64_t jobId, const RestorePlan& plan);
 
 }  // namespace TqCass
 

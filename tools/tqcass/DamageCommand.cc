@@ -98,9 +98,12 @@ class CDamageCommand : public CTqcassCommand {
   void Define(CLI::App& command) override {
     command.add_option("--keyspace", keyspace_, "The keyspace or keyspace.table that loses data");
     command.add_option("--node", node_, "The node that loses data (default every node)");
+    command.add_flag("--down", down_,
+                     "The node is dead as well: its Cassandra stops and the ring reports it Down");
   }
   std::string CheckOptions() const override {
     if (keyspace_.empty() && node_.empty()) return "name a --keyspace, a --node or both";
+    if (down_ && node_.empty()) return "--down: name the --node that died";
     if (!keyspace_.empty()) {
       const std::string problem = CheckTableName(keyspace_);
       if (!problem.empty()) return "--keyspace: " + problem;
@@ -108,12 +111,27 @@ class CDamageCommand : public CTqcassCommand {
     return std::string();
   }
   int Run(CCommandContext& context) override {
-    return DamageData(context.Harness(), keyspace_, node_);
+    const int status = DamageData(context.Harness(), keyspace_, node_);
+    if (status != kOk || !down_) return status;
+    std::string address;
+    for (const auto& node : context.Harness().State().nodes) {
+      if (node.name == node_) address = node.address;
+    }
+    const CQiError error = context.Harness().EditCluster([&address](TqSim::SimCluster& cluster) {
+      TqSim::SimNode* node = cluster.FindNode(address);
+      if (node == nullptr) return;
+      node->running = false;
+      node->status = "Down";
+    });
+    if (!CCommandContext::Check(error)) return kFailed;
+    std::printf("node %s (%s) is down\n", node_.c_str(), address.c_str());
+    return kOk;
   }
 
  private:
   std::string keyspace_;
   std::string node_;
+  bool down_ = false;
 };
 
 }  // namespace

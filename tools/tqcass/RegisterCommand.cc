@@ -32,9 +32,14 @@ class CRegisterCommand : public CTqcassCommand {
                                   "containers' one, or the only node's)")
                       ->type_name("DIR")
                       ->excludes(noCommitLog_);
+    command.add_option("--cluster", cluster_,
+                       "Register this further cluster of the home (tqcass cluster --name) as "
+                       "another instance");
   }
   int Run(CCommandContext& context) override {
     TqHarness::CJobHarness& harness = context.Harness();
+    if (!cluster_.empty() && cluster_ != harness.State().clusterName)
+      return RegisterFurther(harness);
     if (harness.State().Registered()) return Change(harness);
     TqHarness::RegisterOptions options;
     if (streams_->count() > 0) options.maxStreams = static_cast<int>(streamCount_);
@@ -51,6 +56,24 @@ class CRegisterCommand : public CTqcassCommand {
   }
 
  private:
+  int RegisterFurther(TqHarness::CJobHarness& harness) {
+    TqHarness::RegisterOptions options;
+    if (streams_->count() > 0) options.maxStreams = static_cast<int>(streamCount_);
+    options.commitLogBackup = commitLog_->count() > 0 || archiveDir_->count() > 0;
+    options.archiveDirectory = archiveDirectory_;
+    if (!CCommandContext::Check(harness.Register(options, cluster_))) return kFailed;
+    TqHarness::HarnessCluster cluster;
+    harness.State().FindCluster(cluster_, cluster);
+    std::printf(
+        "registered cluster %s: client %s (%llu), %zu node clients, instance %llu, subclient "
+        "%llu\n",
+        cluster.name.c_str(), cluster.coordinatorClient.c_str(),
+        static_cast<unsigned long long>(cluster.coordinatorClientId), cluster.nodes.size(),
+        static_cast<unsigned long long>(cluster.instanceId),
+        static_cast<unsigned long long>(cluster.subclientId));
+    return kOk;
+  }
+
   int Change(TqHarness::CJobHarness& harness) {
     TqHarness::RegistrationChange change;
     if (streams_->count() > 0) change.maxStreams = static_cast<int>(streamCount_);
@@ -82,6 +105,7 @@ class CRegisterCommand : public CTqcassCommand {
 
   long long streamCount_ = 4;
   std::string archiveDirectory_;
+  std::string cluster_;
   CLI::Option* streams_ = nullptr;
   CLI::Option* commitLog_ = nullptr;
   CLI::Option* noCommitLog_ = nullptr;

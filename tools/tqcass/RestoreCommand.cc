@@ -1,6 +1,11 @@
 // "tqcass restore <backup job>": restores a backup job into the registered
 // cluster through the plug-in, in place by default.
 
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "tools/tqcass/CommandContext.h"
 #include "tools/tqcass/CommandSupport.h"
 #include "tools/tqcass/CommandTable.h"
@@ -36,6 +41,14 @@ class CRestoreCommand : public CTqcassCommand {
                        "Restore to this point in time (\"YYYY-MM-DD HH:MM:SS\" or seconds since "
                        "1970): the data, then the commit logs backed up with backup --log "
                        "replayed up to it");
+    command.add_option("--target-cluster", plan_.targetCluster,
+                       "Restore onto this cluster of the home (tqcass cluster --name)");
+    command.add_option("--map", mapTexts_,
+                       "SOURCE=TARGET: source node restored by target node (repeatable; default: "
+                       "the nodes paired in order)");
+    command.add_flag("--replace-dead-node", plan_.replaceDeadNode,
+                     "Each target node takes over its source node, which is down (in place, no "
+                     "truncation)");
   }
   std::string CheckOptions() const override {
     for (const std::string& name : plan_.keyspaces) {
@@ -47,6 +60,25 @@ class CRestoreCommand : public CTqcassCommand {
     if (!toTime_.empty() && !ParseTimeText(toTime_, seconds)) {
       return "--to-time: not a time (YYYY-MM-DD HH:MM:SS or seconds since 1970): " + toTime_;
     }
+    std::set<std::string> sources;
+    for (const std::string& text : mapTexts_) {
+      std::pair<std::string, std::string> pair;
+      const std::string problem = ParseNodePair(text, pair);
+      if (!problem.empty()) return "--map: " + problem;
+      if (!sources.insert(pair.first).second)
+        return "--map: node " + pair.first + " is mapped twice";
+    }
+    if (plan_.replaceDeadNode && plan_.mode != "in-place") {
+      return "--replace-dead-node: only with --mode in-place";
+    }
+    if (plan_.replaceDeadNode && mapTexts_.empty() && plan_.targetCluster.empty()) {
+      return "--replace-dead-node: name the replacing nodes with --map or --target-cluster";
+    }
+    if (!toTime_.empty() && (!mapTexts_.empty() || !plan_.targetCluster.empty())) {
+      // The commit logs replay on the nodes that wrote them.
+      return "--to-time: restores onto the backed-up nodes only, not with --target-cluster or "
+             "--map";
+    }
     return std::string();
   }
   int Run(CCommandContext& context) override {
@@ -54,6 +86,11 @@ class CRestoreCommand : public CTqcassCommand {
     plan.backupJob = backupJob_;
     plan.truncate = !noTruncate_;
     if (!toTime_.empty()) ParseTimeText(toTime_, plan.toTime);
+    for (const std::string& text : mapTexts_) {
+      std::pair<std::string, std::string> pair;
+      ParseNodePair(text, pair);
+      plan.nodeMap.push_back(pair);
+    }
     int64_t jobId = 0;
     return RunRestoreJob(context, plan, quiet_, jobId);
   }
@@ -64,6 +101,7 @@ class CRestoreCommand : public CTqcassCommand {
   bool noTruncate_ = false;
   bool quiet_ = false;
   std::string toTime_;
+  std::vector<std::string> mapTexts_;
 };
 
 }  // namespace

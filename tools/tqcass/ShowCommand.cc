@@ -65,6 +65,18 @@ class CShowCommand : public CTqcassCommand {
         std::printf("  point in time: %s (commit logs replayed up to it)\n",
                     TimeText(plan.toTime).c_str());
       }
+      if (plan.CrossInstance()) {
+        std::string map;
+        for (const auto& pair : plan.nodeMap) {
+          map += (map.empty() ? "" : ", ") + pair.first + " -> " + pair.second;
+        }
+        std::printf(
+            "  onto:    %s%s%s%s\n",
+            plan.targetCluster.empty() ? "the backed-up cluster" : plan.targetCluster.c_str(),
+            map.empty() ? ", nodes paired in order" : " (", map.c_str(), map.empty() ? "" : ")");
+        if (plan.replaceDeadNode)
+          std::printf("           each target node replacing a dead node\n");
+      }
     } else if (stats.known) {
       std::printf(
           "  stored:  %d files, %s in %d items\n", stats.files,

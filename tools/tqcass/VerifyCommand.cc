@@ -23,6 +23,7 @@ class CVerifyCommand : public CTqcassCommand {
   int Run(CCommandContext& context) override {
     RestorePlan plan;
     if (ReadRestorePlan(context.Home(), jobId_, plan)) {
+      if (plan.CrossInstance()) return VerifyCrossRestoreJob(context.Harness(), jobId_, plan);
       return VerifyRestoreJob(context.Harness(), jobId_, plan);
     }
     return VerifyJob(context.Harness(), jobId_);
