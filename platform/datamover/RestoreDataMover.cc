@@ -136,6 +136,9 @@ CQiError CRestoreDataMover::RunTask(DistributedQEL::TaskInfo& task) {
     Report();
   }
 
+  CQiError flushed = FlushFolders();
+  if (flushed.IsError() && !first.IsError()) first = flushed;
+
   // The task's own figures; a worker whose item filter counts what it
   // skipped adds that count itself.
   DistributedQEL::CRestoreStatistics statistics;
@@ -293,7 +296,8 @@ CQiError CRestoreDataMover::WriteFile(const SStoredItem& stored, const SItemTarg
   if (!error.IsError()) {
     // Outside table folders a restore replaces what is there; inside them it
     // only replaces what this job wrote itself.
-    const bool replace = !target.tableFile || targets.WrittenBy(setup_.jobId, path);
+    const bool replace = !target.tableFile || targets.WrittenBy(setup_.jobId, path) ||
+                         CRestoreTargets::ReplacesEarlierCopy(finalName);
     error = MoveInto(temp, path, replace);
   }
   if (error.IsError()) {
@@ -301,11 +305,42 @@ CQiError CRestoreDataMover::WriteFile(const SStoredItem& stored, const SItemTarg
     return error.Push(FXLOC);
   }
   targets.MarkWritten(setup_.jobId, path);
+  // The new name, and the folders made for it (the restore's folder
+  // included), are durable only once the folders holding them are flushed
+  // (at the end of the task).
+  for (std::string at = folder;;) {
+    foldersToFlush_.insert(at);
+    const size_t up = at.rfind('/');
+    if (up == std::string::npos || up == 0) break;
+    const bool last = at.size() <= target.root.size();
+    at.erase(up);
+    if (last) {
+      foldersToFlush_.insert(at);
+      break;
+    }
+  }
   ++progress_.files;
   progress_.bytes += static_cast<int64_t>(stored.size);
   error = resultFile_.AddFile(path, stored.size);
   if (error.IsError()) return error.Push(FXLOC);
   return CQiError::Success();
+}
+
+CQiError CRestoreDataMover::FlushFolders() {
+  CQiError first;
+  for (const std::string& folder : foldersToFlush_) {
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 || fsync(fd) != 0) {
+      int err = errno;
+      if (!first.IsError()) {
+        first =
+            FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to flush the folder %s", folder.c_str());
+      }
+    }
+    if (fd >= 0) close(fd);
+  }
+  foldersToFlush_.clear();
+  return first;
 }
 
 void CRestoreDataMover::Report() {
