@@ -44,7 +44,18 @@ CQiError MoveInto(const std::string& from, const std::string& to, bool replace) 
     int err = errno;
     return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to move %s to %s", from.c_str(), to.c_str());
   }
-  // A hard link fails when the name exists, so nothing is ever replaced.
+  // One rename that refuses an existing name; where the file system cannot
+  // do that, a hard link, which fails when the name exists, and an unlink.
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    return CQiError::Success();
+  }
+  if (errno == EEXIST) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 80, "%s exists; it is not overwritten", to.c_str());
+  }
+  if (errno != EINVAL && errno != ENOSYS) {
+    int err = errno;
+    return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to move %s to %s", from.c_str(), to.c_str());
+  }
   if (link(from.c_str(), to.c_str()) != 0) {
     int err = errno;
     if (err == EEXIST) {
