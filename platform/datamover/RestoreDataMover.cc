@@ -44,7 +44,18 @@ CQiError MoveInto(const std::string& from, const std::string& to, bool replace) 
     int err = errno;
     return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to move %s to %s", from.c_str(), to.c_str());
   }
-  // A hard link fails when the name exists, so nothing is ever replaced.
+  // One rename that refuses an existing name; where the file system cannot
+  // do that, a hard link, which fails when the name exists, and an unlink.
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    return CQiError::Success();
+  }
+  if (errno == EEXIST) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 80, "%s exists; it is not overwritten", to.c_str());
+  }
+  if (errno != EINVAL && errno != ENOSYS) {
+    int err = errno;
+    return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to move %s to %s", from.c_str(), to.c_str());
+  }
   if (link(from.c_str(), to.c_str()) != 0) {
     int err = errno;
     if (err == EEXIST) {
@@ -135,6 +146,9 @@ CQiError CRestoreDataMover::RunTask(DistributedQEL::TaskInfo& task) {
     }
     Report();
   }
+
+  CQiError flushed = FlushFolders();
+  if (flushed.IsError() && !first.IsError()) first = flushed;
 
   // The task's own figures; a worker whose item filter counts what it
   // skipped adds that count itself.
@@ -293,7 +307,8 @@ CQiError CRestoreDataMover::WriteFile(const SStoredItem& stored, const SItemTarg
   if (!error.IsError()) {
     // Outside table folders a restore replaces what is there; inside them it
     // only replaces what this job wrote itself.
-    const bool replace = !target.tableFile || targets.WrittenBy(setup_.jobId, path);
+    const bool replace = !target.tableFile || targets.WrittenBy(setup_.jobId, path) ||
+                         CRestoreTargets::ReplacesEarlierCopy(finalName);
     error = MoveInto(temp, path, replace);
   }
   if (error.IsError()) {
@@ -301,11 +316,42 @@ CQiError CRestoreDataMover::WriteFile(const SStoredItem& stored, const SItemTarg
     return error.Push(FXLOC);
   }
   targets.MarkWritten(setup_.jobId, path);
+  // The new name, and the folders made for it (the restore's folder
+  // included), are durable only once the folders holding them are flushed
+  // (at the end of the task).
+  for (std::string at = folder;;) {
+    foldersToFlush_.insert(at);
+    const size_t up = at.rfind('/');
+    if (up == std::string::npos || up == 0) break;
+    const bool last = at.size() <= target.root.size();
+    at.erase(up);
+    if (last) {
+      foldersToFlush_.insert(at);
+      break;
+    }
+  }
   ++progress_.files;
   progress_.bytes += static_cast<int64_t>(stored.size);
   error = resultFile_.AddFile(path, stored.size);
   if (error.IsError()) return error.Push(FXLOC);
   return CQiError::Success();
+}
+
+CQiError CRestoreDataMover::FlushFolders() {
+  CQiError first;
+  for (const std::string& folder : foldersToFlush_) {
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 || fsync(fd) != 0) {
+      int err = errno;
+      if (!first.IsError()) {
+        first =
+            FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to flush the folder %s", folder.c_str());
+      }
+    }
+    if (fd >= 0) close(fd);
+  }
+  foldersToFlush_.clear();
+  return first;
 }
 
 void CRestoreDataMover::Report() {

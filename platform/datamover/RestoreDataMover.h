@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "platform/base/QiError.h"
@@ -57,7 +58,10 @@ struct SDataMoverSetup {
 // CRestorePlacement: folders are created, files written to a temporary name
 // beside their target, their bytes checked against the store's checksums as
 // they are read, and renamed into place, so a failure never leaves a half
-// file under the real name. Extents are put together into the whole file. A
+// file under the real name; each file is flushed before its rename, and the
+// folders it was renamed into are flushed before the task reports its end,
+// so a task that ended has every file durable under its name. Extents are
+// put together into the whole file. A
 // file of a Cassandra table folder never replaces a file already there
 // (CRestoreTargets). An item that cannot be placed fails alone; the task
 // then fails with the first such error, after the others were placed. An
@@ -95,6 +99,9 @@ class CRestoreDataMover {
   CQiError PlaceItem(const CRestorePlacement& placement, const SItem& item);
   CQiError WriteFile(const SStoredItem& stored, const SItemTarget& target);
   CQiError JobOfArchiveFile(int64_t archiveFileId, int64_t& jobId);
+  // Makes the names of the task's files durable: every folder a file was
+  // renamed into, and the folders above it up to the restore's folder.
+  CQiError FlushFolders();
   void Report();
 
   SDataMoverSetup setup_;
@@ -102,6 +109,7 @@ class CRestoreDataMover {
   CArchiveStore store_;
   bool storeOpen_ = false;
   std::map<int64_t, int64_t> jobOfArchiveFile_;
+  std::set<std::string> foldersToFlush_;
   CRestoreResultFile resultFile_;
   SRestoreProgress progress_;
   DistributedQEL::CRestoreStatistics taskStatistics_;

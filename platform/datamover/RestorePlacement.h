@@ -32,7 +32,8 @@ struct SItemTarget {
 //   <data dir>/<keyspace>/<table>-<table id>/<file>, the data directory of
 //   <node> taken from "CassandraRestoreDataDirectory" and the table id (its
 //   dashes dropped, as in Cassandra's folder names) from "CassandraMeta";
-// - "CassandraStagedRestore": to <staging>/<keyspace>/<table>/<file>, and a
+// - "CassandraStagedRestore": to <staging>/<node>/<keyspace>/<table>/<file>
+//   (each node's tables apart, also when nodes share a staging folder), and a
 //   commit log /<cluster>/<dc>/<node>/#COMMITLOG#/<file> to
 //   <staging>/#COMMITLOG#/<file>, the staging folder of <node> taken from
 //   "CassandraStagedRestoreStagingLoc";

@@ -31,6 +31,10 @@ CQiError ListNames(const std::string& folder, std::set<std::string>& names) {
 
 }  // namespace
 
+bool CRestoreTargets::ReplacesEarlierCopy(const std::string& name) {
+  return name == "manifest.json" || name == "schema.cql";
+}
+
 CRestoreTargets& CRestoreTargets::Instance() {
   static CRestoreTargets* targets = new CRestoreTargets();
   return *targets;
@@ -54,7 +58,7 @@ CQiError CRestoreTargets::ClaimTableFile(int64_t jobId, const std::string& folde
   if (error.IsError()) return error.Push(FXLOC);
   if (!isSSTable) {
     const std::string path = folder + "/" + name;
-    if (names.count(name) && !written_.count({jobId, path})) {
+    if (names.count(name) && !written_.count({jobId, path}) && !ReplacesEarlierCopy(name)) {
       return FXErrorUtil::ErrorWin32(
           FXLOC, 80, "%s is already in the table folder; it is not overwritten", path.c_str());
     }

@@ -20,8 +20,10 @@ namespace TqDataMover {
 //   whose generation is taken in the folder (by any file there, or by a
 //   generation given out before) is written under a fresh generation that no
 //   file of the folder uses, and every component of that SSTable, whichever
-//   stream brings it, gets the same one. Another file whose name is taken is
-//   refused (error 80).
+//   stream brings it, gets the same one. The snapshot's own records
+//   (manifest.json, schema.cql), which Cassandra never reads from a table
+//   folder, replace the copies an earlier restore left there; any other file
+//   whose name is taken is refused (error 80).
 // - which items a restore job has already placed, so that a task handed to
 //   another stream after a failure does not place (and list) them twice.
 class CRestoreTargets {
@@ -34,6 +36,9 @@ class CRestoreTargets {
   // one folder) are different SSTables and never share a name.
   CQiError ClaimTableFile(int64_t jobId, const std::string& folder, const std::string& name,
                           std::string& finalName, const std::string& source = "");
+  // Whether a restored file named `name` replaces a file of that name in a
+  // table folder: the snapshot's records, never an SSTable.
+  static bool ReplacesEarlierCopy(const std::string& name);
   // The file `path` was written by job `jobId` (it may replace it again).
   void MarkWritten(int64_t jobId, const std::string& path);
   bool WrittenBy(int64_t jobId, const std::string& path) const;

@@ -74,6 +74,17 @@ std::map<std::string, std::string> FilesWithContent(const std::string& root) {
   return files;
 }
 
+// The pending causes of a job, for a failure message.
+std::string CausesOf(const TqRunner::JobResult& result) {
+  std::string text;
+  for (const auto& cause : result.pendingCauses) {
+    char id[16];
+    snprintf(id, sizeof id, "0x%X", cause.id);
+    text += std::string(id) + " " + cause.client + ";";
+  }
+  return text;
+}
+
 class RestoreEndToEnd : public E2eTest {
  protected:
   struct Mode {
@@ -248,6 +259,31 @@ TEST_F(RestoreEndToEnd, InPlaceWithTruncationServesExactlyTheBackupAfterNewWrite
   EXPECT_EQ(Live(keyspace), backedUp);
   // The keyspace that was not selected is untouched, new SSTables included.
   EXPECT_EQ(OtherKeyspaces(keyspace), others);
+  // Nothing is left pending: the restored files were given to the user the
+  // nodes run as, on a machine that may have no "cassandra" user.
+  EXPECT_TRUE(result.pendingCauses.empty()) << CausesOf(result);
+}
+
+// A user restores the same tables twice: the second restore finds the first
+// one's files in the live table folders (SSTables and the snapshot's
+// manifest.json and schema.cql) and still ends with exactly the backup.
+TEST_F(RestoreEndToEnd, InPlaceRestoredTwiceServesExactlyTheBackup) {
+  std::string keyspace, table;
+  const int64_t backupJob = BackedUpCluster(keyspace, table);
+  const TableContents backedUp = BackedUp(backupJob, keyspace);
+  Damage(keyspace, table, {"node2"});
+  for (int run = 1; run <= 2; ++run) {
+    SCOPED_TRACE("restore " + std::to_string(run));
+    if (run == 2) {
+      int added = 0;
+      ASSERT_FALSE(harness_->ChangeData(1, 256, added).IsError());
+    }
+    TqRunner::JobResult result = Run(RestoreSpec(Mode(), {"/" + keyspace}));
+    ASSERT_EQ(result.phases.size(), 1u);
+    EXPECT_EQ(result.status, PHASE_COMPLETE) << result.phases[0].message;
+    EXPECT_TRUE(result.pendingCauses.empty()) << CausesOf(result);
+    EXPECT_EQ(Live(keyspace), backedUp);
+  }
 }
 
 // The SSTable components below `root` as a multiset of (component, bytes),
@@ -327,14 +363,37 @@ TEST_F(RestoreEndToEnd, NodesSharingOneStagingFolderKeepEveryNodesFiles) {
   TqRunner::JobResult result = Run(spec);
   ASSERT_EQ(result.phases.size(), 1u);
   EXPECT_EQ(result.status, PHASE_COMPLETE) << result.phases[0].message;
-  EXPECT_EQ(ComponentsBelow(dir_.Sub("stage") + "/" + std::to_string(spec.jobId)),
-            Flatten(backedUp));
+  const std::string staging = dir_.Sub("stage") + "/" + std::to_string(spec.jobId);
+  EXPECT_EQ(ComponentsBelow(staging), Flatten(backedUp));
+  // Each node's files stay apart, the snapshot's records (manifest.json,
+  // schema.cql) of every node and table included.
+  for (const auto& node : harness_->State().nodes) {
+    SCOPED_TRACE(node.name);
+    EXPECT_EQ(ComponentsBelow(staging + "/" + node.name), Flatten(OfNode(backedUp, node.name)));
+    std::set<std::string> records, expected;
+    for (const auto& file : FilesWithContent(staging + "/" + node.name)) {
+      const std::string name = fs::path(file.first).filename().string();
+      if (ComponentOf(name).empty()) records.insert(file.first);
+    }
+    for (const auto& entry : StoredFiles(backupJob)) {
+      std::vector<std::string> parts;  // "/", cluster, dc, node, ks, table, file
+      for (const auto& part : fs::path(entry.second.headerPath)) parts.push_back(part.string());
+      if (parts.size() != 7 || parts[3] != node.name || parts[4] != keyspace) continue;
+      if (!ComponentOf(parts[6]).empty()) continue;
+      expected.insert(staging + "/" + node.name + "/" + parts[4] + "/" + parts[5] + "/" + parts[6]);
+    }
+    EXPECT_FALSE(expected.empty());
+    EXPECT_EQ(records, expected);
+  }
 }
 
 struct LoaderCase {
   const char* name;
   const char* keep;  // "Cassandra"/"nKeepCassandraStagingPath", "" unset
   bool stagingKept;
+  // Nodes on this machine sharing one staging folder, instead of nodes in
+  // containers each staging on its own.
+  bool oneMachine;
 };
 
 class RestoreWithLoader : public RestoreEndToEnd,
@@ -344,17 +403,19 @@ TEST_P(RestoreWithLoader, EveryBackedUpSSTableIsLiveOnEveryNodeAndStagingGoesUnl
   const LoaderCase& c = GetParam();
   if (*c.keep) CRegistry::Instance().Set("Cassandra", "nKeepCassandraStagingPath", c.keep);
   std::string keyspace, table;
-  const int64_t backupJob = BackedUpCluster(keyspace, table, InContainers());
+  const int64_t backupJob =
+      BackedUpCluster(keyspace, table, c.oneMachine ? SmallCluster() : InContainers());
   const TableContents backedUp = BackedUp(backupJob, keyspace);
   Damage(keyspace, table, {"node1", "node2", "node3"});
   Mode loader;
   loader.loader = true;
   loader.truncate = false;
-  loader.staging = kContainerStaging;
+  loader.staging = c.oneMachine ? dir_.Sub("stage") : kContainerStaging;
   TqRunner::JobSpec spec = RestoreSpec(loader, {"/" + keyspace});
   TqRunner::JobResult result = Run(spec);
   ASSERT_EQ(result.phases.size(), 1u);
   EXPECT_EQ(result.status, PHASE_COMPLETE) << result.phases[0].message;
+  EXPECT_TRUE(result.pendingCauses.empty()) << CausesOf(result);
   // The loader streams every SSTable to every node holding the keyspace:
   // each node serves every backed-up SSTable of every node.
   std::map<std::string, std::multiset<SSTableContent>> everyNode;
@@ -372,10 +433,16 @@ TEST_P(RestoreWithLoader, EveryBackedUpSSTableIsLiveOnEveryNodeAndStagingGoesUnl
         EXPECT_GE(served.count(sstable), t.second.count(sstable)) << t.first;
       }
     }
+    // The lost table holds what was loaded, each SSTable once: no node loaded
+    // another node's files as well.
+    const std::string lost = keyspace + "." + table;
+    EXPECT_EQ(live.at(node.name).at(lost), everyNode.at(lost));
   }
   for (const auto& node : harness_->State().nodes) {
     SCOPED_TRACE(node.name);
-    const auto staged = ComponentsBelow(HostStaging(node, spec.jobId));
+    const auto staged = ComponentsBelow(
+        c.oneMachine ? dir_.Sub("stage") + "/" + std::to_string(spec.jobId) + "/" + node.name
+                     : HostStaging(node, spec.jobId));
     if (c.stagingKept) {
       EXPECT_EQ(staged, Flatten(OfNode(backedUp, node.name)));
     } else {
@@ -385,8 +452,10 @@ TEST_P(RestoreWithLoader, EveryBackedUpSSTableIsLiveOnEveryNodeAndStagingGoesUnl
 }
 
 INSTANTIATE_TEST_SUITE_P(Staging, RestoreWithLoader,
-                         ::testing::Values(LoaderCase{"Removed", "", false},
-                                           LoaderCase{"Kept", "1", true}),
+                         ::testing::Values(LoaderCase{"Removed", "", false, false},
+                                           LoaderCase{"Kept", "1", true, false},
+                                           LoaderCase{"OneMachineRemoved", "", false, true},
+                                           LoaderCase{"OneMachineKept", "1", true, true}),
                          [](const ::testing::TestParamInfo<LoaderCase>& info) {
                            return std::string(info.param.name);
                          });

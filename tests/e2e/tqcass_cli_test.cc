@@ -307,6 +307,33 @@ TEST_F(TqcassCli, AStageFreeRestoreLoadsADamagedTableFromTheShareAndVerifies) {
   EXPECT_TRUE(Contains(o.output, "restore: stage-free of backup job 1, ks1")) << o.output;
 }
 
+// Every mode of restore on one machine, the nodes sharing one staging
+// folder, each verified right after it ran; in place twice over the same
+// tables. None leaves anything pending (no "cassandra" user is needed).
+TEST_F(TqcassCli, EveryRestoreModeVerifiesAndInPlaceRunsTwice) {
+  ASSERT_EQ(Run("cluster --nodes 3 --size 256").status, 0);
+  ASSERT_EQ(Run("register").status, 0);
+  ASSERT_EQ(Run("backup --quiet").status, 0);
+  ASSERT_EQ(Run("change --sstables 1 --size 300").status, 0);
+  ASSERT_EQ(Run("backup --level incremental --quiet").status, 0);
+  const char* const modes[] = {"in-place", "in-place", "staged", "loader"};
+  int job = 3;
+  for (const char* mode : modes) {
+    SCOPED_TRACE(std::string(mode) + " as job " + std::to_string(job));
+    const std::string id = std::to_string(job);
+    Outcome o = Run(std::string("restore 2 --quiet --mode ") + mode);
+    ASSERT_EQ(o.status, 0) << o.output;
+    EXPECT_TRUE(Contains(o.output, "job " + id + " (restore " + mode + "): Completed")) << o.output;
+    o = Run("verify " + id);
+    EXPECT_EQ(o.status, 0) << o.output;
+    EXPECT_TRUE(Contains(o.output, "job " + id + ": 384 files")) << o.output;
+    EXPECT_TRUE(Contains(o.output, "restored from backup job 2 checked: verified")) << o.output;
+    o = Run("show " + id);
+    EXPECT_TRUE(Contains(o.output, "pending causes: 0")) << o.output;
+    ++job;
+  }
+}
+
 TEST_F(TqcassCli, CommitLogBackupOfAClusterInContainers) {
   ASSERT_EQ(Run("cluster --nodes 2 --docker --size 128").status, 0);
   Outcome o = Run("register --commit-log");

@@ -103,9 +103,9 @@ INSTANTIATE_TEST_SUITE_P(
                       SItemTarget::kFile, nullptr, false},
         // Staged: keyspace and table by name, commit logs in their own folder.
         PlacementCase{"StagedFile", 2, "", kData, "/x", false, SItemTarget::kFile,
-                      "/stage/a/ks1/t1/nb-4-big-Data.db", true},
+                      "/stage/a/node1/ks1/t1/nb-4-big-Data.db", true},
         PlacementCase{"StagedAnyKeyspace", 2, "", "/c1/dc1/node2/other/tab/f.db", "/x", false,
-                      SItemTarget::kFile, "/stage/b/other/tab/f.db", true},
+                      SItemTarget::kFile, "/stage/b/node2/other/tab/f.db", true},
         PlacementCase{"StagedCommitLog", 2, "", "/c1/dc1/node1/#COMMITLOG#/CommitLog-7-1.log", "/x",
                       false, SItemTarget::kFile, "/stage/a/#COMMITLOG#/CommitLog-7-1.log", false},
         PlacementCase{"StagedCommitLogFolder", 2, "", "/c1/dc1/node1/#COMMITLOG#", "/x", true,

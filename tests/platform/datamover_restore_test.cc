@@ -264,16 +264,48 @@ TEST_F(DataMover, TakenSSTableGenerationGetsAFreshOneForEveryComponent) {
   EXPECT_EQ(Tree(table).size(), 4u);
 }
 
+// An earlier restore left the snapshot's records in the live table folder:
+// a later restore replaces them, while any other taken name that is no
+// SSTable is still refused and kept.
+TEST_F(DataMover, SnapshotRecordsReplaceAnEarlierRestoresCopiesOtherTakenNamesAreRefused) {
+  {
+    CStoreDataStream stream(Job(103));
+    for (const char* name : {"manifest.json", "schema.cql", "notes.txt"}) {
+      ASSERT_FALSE(Store(stream, std::string("/c1/dc1/node1/ks1/t1/") + name,
+                         std::string("backed-up ") + name,
+                         std::string("/src/n1/ks1/t1-0a0b/snapshots/s/") + name)
+                       .IsError());
+    }
+    archiveFile_ = stream.GetArchiveFileId();
+  }
+  const std::string dataDir = DataPath("data");
+  const std::string table = dataDir + "/ks1/t1-0a0b";
+  for (const char* name : {"manifest.json", "schema.cql", "notes.txt"}) {
+    WriteData(std::string("data/ks1/t1-0a0b/") + name, "earlier");
+  }
+  boost::shared_ptr<ScriptedWorker> worker(new ScriptedWorker(InPlace(dataDir)));
+  CRestoreDataMover mover(Setup(), worker);
+  DistributedQEL::TaskInfo task = Task({"/c1/dc1/node1/ks1"});
+  CQiError error = mover.RunTask(task);
+  ASSERT_TRUE(error.IsError());
+  EXPECT_TRUE(FXErrorUtil::IsWin32(error, 80)) << error.AsString();
+  EXPECT_EQ(mover.Progress().failed, 1);
+  EXPECT_EQ(ReadFile(table + "/manifest.json"), "backed-up manifest.json");
+  EXPECT_EQ(ReadFile(table + "/schema.cql"), "backed-up schema.cql");
+  EXPECT_EQ(ReadFile(table + "/notes.txt"), "earlier");
+  EXPECT_EQ(Tree(table).size(), 3u);
+}
+
 TEST_F(DataMover, StagedRestoreSeparatesTablesAndCommitLogs) {
   const std::string staging = DataPath("stage");
   boost::shared_ptr<ScriptedWorker> worker(new ScriptedWorker(Staged(staging)));
   CRestoreDataMover mover(Setup(), worker);
   DistributedQEL::TaskInfo task = Task();
   ASSERT_FALSE(mover.RunTask(task).IsError());
-  EXPECT_EQ(ReadFile(staging + "/ks1/t1/nb-1-big-Data.db"), data_);
-  EXPECT_EQ(ReadFile(staging + "/ks1/t1/nb-1-big-Index.db"), index_);
+  EXPECT_EQ(ReadFile(staging + "/node1/ks1/t1/nb-1-big-Data.db"), data_);
+  EXPECT_EQ(ReadFile(staging + "/node1/ks1/t1/nb-1-big-Index.db"), index_);
   EXPECT_EQ(ReadFile(staging + "/#COMMITLOG#/CommitLog-7-1.log"), log_);
-  EXPECT_EQ(Tree(staging).size(), 6u);
+  EXPECT_EQ(Tree(staging).size(), 7u);
 }
 
 TEST_F(DataMover, FileSystemRestoreUnderADestinationKeepsSourcePaths) {
@@ -323,9 +355,9 @@ TEST_F(DataMover, ExtentsArePutBackWhole) {
   CRestoreDataMover mover(Setup(), worker);
   DistributedQEL::TaskInfo task = Task();
   ASSERT_FALSE(mover.RunTask(task).IsError());
-  EXPECT_EQ(ReadFile(staging + "/ks1/t1/nb-9-big-Data.db"), big);
+  EXPECT_EQ(ReadFile(staging + "/node1/ks1/t1/nb-9-big-Data.db"), big);
   // Only the task's archive file is restored.
-  EXPECT_FALSE(Exists(staging + "/ks1/t1/nb-1-big-Data.db"));
+  EXPECT_FALSE(Exists(staging + "/node1/ks1/t1/nb-1-big-Data.db"));
 }
 
 TEST_F(DataMover, FailureMidFileLeavesNoHalfFileAndARetryCompletesTheTask) {
@@ -345,9 +377,9 @@ TEST_F(DataMover, FailureMidFileLeavesNoHalfFileAndARetryCompletesTheTask) {
   ASSERT_TRUE(error.IsError());
   EXPECT_EQ(failures, 1);
   EXPECT_NE(error.AsString().find("Injected disk failure"), std::string::npos);
-  EXPECT_FALSE(Exists(staging + "/ks1/t1/nb-1-big-Data.db"));
+  EXPECT_FALSE(Exists(staging + "/node1/ks1/t1/nb-1-big-Data.db"));
   // The other items of the task were placed.
-  EXPECT_EQ(ReadFile(staging + "/ks1/t1/nb-1-big-Index.db"), index_);
+  EXPECT_EQ(ReadFile(staging + "/node1/ks1/t1/nb-1-big-Index.db"), index_);
   for (const std::string& name : Tree(staging)) {
     EXPECT_EQ(name.find(".tqrestore-"), std::string::npos) << name;
   }
@@ -356,14 +388,14 @@ TEST_F(DataMover, FailureMidFileLeavesNoHalfFileAndARetryCompletesTheTask) {
   ASSERT_FALSE(retry.RunTask(again).IsError());
   ASSERT_FALSE(mover.Finish().IsError());
   ASSERT_FALSE(retry.Finish().IsError());
-  EXPECT_EQ(ReadFile(staging + "/ks1/t1/nb-1-big-Data.db"), data_);
+  EXPECT_EQ(ReadFile(staging + "/node1/ks1/t1/nb-1-big-Data.db"), data_);
   // Each file is listed once over both result files.
   std::multiset<std::string> listed;
   for (const std::string& line : ResultLines()) {
     if (line.find("  DATA  ") != std::string::npos) listed.insert(line.substr(0, line.find("  ")));
   }
-  EXPECT_EQ(listed, (std::multiset<std::string>{staging + "/ks1/t1/nb-1-big-Data.db",
-                                                staging + "/ks1/t1/nb-1-big-Index.db",
+  EXPECT_EQ(listed, (std::multiset<std::string>{staging + "/node1/ks1/t1/nb-1-big-Data.db",
+                                                staging + "/node1/ks1/t1/nb-1-big-Index.db",
                                                 staging + "/#COMMITLOG#/CommitLog-7-1.log"}));
 }
 
@@ -403,8 +435,9 @@ TEST_F(DataMover, RefusedItemsWriteNothingOutsideTheirFolder) {
   EXPECT_FALSE(Exists(DataPath("escaped2")));
   EXPECT_FALSE(Exists("/escaped2"));
   // The staged restore still placed the plain file, and nothing else.
-  EXPECT_EQ(ReadFile(root + "/stage/ks1/t1/ok-file"), "fine");
-  EXPECT_EQ(Tree(root + "/stage"), (std::set<std::string>{"ks1", "ks1/t1", "ks1/t1/ok-file"}));
+  EXPECT_EQ(ReadFile(root + "/stage/node1/ks1/t1/ok-file"), "fine");
+  EXPECT_EQ(Tree(root + "/stage"),
+            (std::set<std::string>{"node1", "node1/ks1", "node1/ks1/t1", "node1/ks1/t1/ok-file"}));
   EXPECT_FALSE(Exists(root + "/dest/src/a  DATA  b"));
 }
 

@@ -72,7 +72,9 @@ class RunnerRestore : public RunnerTest {
   }
 
   std::string Staged(const std::string& node, const std::string& name) {
-    std::ifstream in(restore().staging + "/" + node + "/ks/t/" + name, std::ios::binary);
+    // <node's staging folder>/<node>/<keyspace>/<table>
+    std::ifstream in(restore().staging + "/" + node + "/" + node + "/ks/t/" + name,
+                     std::ios::binary);
     std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     return content;
   }
@@ -255,10 +257,10 @@ TEST_F(RunnerRestore, LogRestorePhaseFollowsInTheSameJobWithTasksNumberedOn) {
   EXPECT_GE(files, 2);
   EXPECT_EQ(Staged("nodeA", "nb-11-big-Data.db"), "nodeAnb-11-big-Data.db");
   std::error_code none;
-  EXPECT_EQ(
-      std::distance(std::filesystem::directory_iterator(restore().staging + "/nodeA/ks/t", none),
-                    std::filesystem::directory_iterator()),
-      4);
+  EXPECT_EQ(std::distance(
+                std::filesystem::directory_iterator(restore().staging + "/nodeA/nodeA/ks/t", none),
+                std::filesystem::directory_iterator()),
+            4);
 }
 
 }  // namespace

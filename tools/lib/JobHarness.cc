@@ -1,8 +1,13 @@
 #include "tools/lib/JobHarness.h"
 
+#include <grp.h>
+#include <pwd.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <vector>
 
 #include "platform/app/SuiteRegistration.h"
 #include "platform/base/FXErrorUtil.h"
@@ -19,6 +24,29 @@
 namespace TqHarness {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// The names of this process's effective user and group; false when either
+// has no name.
+bool CurrentOwner(std::string& user, std::string& group) {
+  std::vector<char> buffer(16384);
+  struct passwd pw;
+  struct passwd* pwFound = nullptr;
+  if (getpwuid_r(geteuid(), &pw, buffer.data(), buffer.size(), &pwFound) != 0 || !pwFound) {
+    return false;
+  }
+  user = pw.pw_name;
+  struct group gr;
+  struct group* grFound = nullptr;
+  if (getgrgid_r(getegid(), &gr, buffer.data(), buffer.size(), &grFound) != 0 || !grFound) {
+    return false;
+  }
+  group = gr.gr_name;
+  return true;
+}
+
+}  // namespace
 
 CJobHarness::CJobHarness(std::string home, HarnessPaths paths)
     : home_(std::move(home)), paths_(std::move(paths)) {}
@@ -49,6 +77,18 @@ CQiError CJobHarness::Open() {
        !registry.Set("Cassandra", "sPriamCommand", paths_.priamCommand))) {
     return FXErrorUtil::ErrorWin32(FXLOC, 29, "Cannot write the registry %s/registry",
                                    home_.c_str());
+  }
+  {
+    // Restored files are given to the user and group the nodes run as; the
+    // simulated nodes' files belong to this process's user, and a machine
+    // need not have a "cassandra" user. A value set in the home stays.
+    std::string user, group;
+    if (!registry.Get("Cassandra", "sCassOSUser", user) && CurrentOwner(user, group) &&
+        (!registry.Set("Cassandra", "sCassOSUser", user) ||
+         !registry.Set("Cassandra", "sCassOSGroup", group))) {
+      return FXErrorUtil::ErrorWin32(FXLOC, 29, "Cannot write the registry %s/registry",
+                                     home_.c_str());
+    }
   }
   CQiError error = state_.Load(home_);
   if (error.IsError()) return error;

@@ -1,7 +1,9 @@
 // tqbench: measures the backup's data path on this machine. It generates a
 // simulated cluster, runs a full backup job through the job harness into the
 // archive store and, in the same run, copies the same snapshot files with
-// `cp -r`, then prints both throughputs and their ratio. It also times the
+// `cp -r`, then prints both throughputs and their ratio; then restores the
+// cluster in place from that backup against `cp -r` of the same files and a
+// flush (RestoreBench). It also times the
 // backup controller's collect-file generation over a large tree against
 // `find` on the same tree. Everything is made in a scratch folder that is
 // removed at the end.
@@ -32,13 +34,22 @@
 #include "sim/lib/ClusterFixture.h"
 #include "sim/lib/SimTableDir.h"
 #include "tools/lib/JobHarness.h"
+#include "tools/tqbench/BenchSupport.h"
 #include "tools/tqbench/CollectTimer.h"
+#include "tools/tqbench/RestoreBench.h"
 #include "tools/tqbench/TimingDataStream.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using TqBench::Clock;
+using TqBench::CountFiles;
+using TqBench::MBps;
+using TqBench::Median;
+using TqBench::RunProgram;
+using TqBench::SecondsSince;
+using TqBench::Spread;
+using TqBench::SyncFileSystem;
 
 constexpr int kOk = 0;
 constexpr int kFailed = 1;
@@ -69,6 +80,7 @@ const char* const kUsageText =
     "                       the file system at its end\n"
     "  --skip-backup        only the collect-file timing\n"
     "  --skip-collect       only the backup and copy timing\n"
+    "  --skip-restore       no in-place restore rounds after the backup rounds\n"
     "\n"
     "MB is 10^6 bytes. The log of the backup jobs is <work>/home/tqbench.log.\n";
 
@@ -84,6 +96,7 @@ struct Options {
   bool noSyncRun = false;
   bool skipBackup = false;
   bool skipCollect = false;
+  bool skipRestore = false;
 };
 
 bool ParseOptions(int argc, char** argv, Options& o) {
@@ -137,6 +150,8 @@ bool ParseOptions(int argc, char** argv, Options& o) {
       o.skipBackup = true;
     } else if (arg == "--skip-collect") {
       o.skipCollect = true;
+    } else if (arg == "--skip-restore") {
+      o.skipRestore = true;
     } else {
       std::fprintf(stderr, "tqbench: unknown option %s\n%s", arg.c_str(), kUsageText);
       return false;
@@ -145,58 +160,10 @@ bool ParseOptions(int argc, char** argv, Options& o) {
   return true;
 }
 
-double SecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double MBps(uint64_t bytes, double seconds) {
-  return seconds > 0 ? static_cast<double>(bytes) / 1e6 / seconds : 0.0;
-}
-
 bool Check(const CQiError& error) {
   if (!error.IsError()) return true;
   std::fprintf(stderr, "tqbench: %s\n", error.AsString(2).c_str());
   return false;
-}
-
-// Runs a program with its standard output sent to `output` ("" keeps it);
-// true when it exits with 0. The program is spawned, not forked by hand: by
-// then the job harness has started threads, and a forked child of a threaded
-// process may not allocate before its exec.
-bool RunProgram(const std::vector<std::string>& args, const std::string& output) {
-  if (args.empty()) return false;
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  if (posix_spawn_file_actions_init(&actions) != 0) return false;
-  int rc = 0;
-  if (!output.empty()) {
-    rc = posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                          0644);
-  }
-  pid_t pid = -1;
-  if (rc == 0) rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return false;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return false;
-  }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-// Flushes the file system that holds `path` and returns the seconds it took.
-double SyncFileSystem(const std::string& path) {
-  auto start = Clock::now();
-  int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    syncfs(fd);
-    close(fd);
-  } else {
-    sync();
-  }
-  return SecondsSince(start);
 }
 
 // Table folders <data dir>/<keyspace>/<table>-<id> of user keyspaces.
@@ -225,18 +192,6 @@ bool Snapshot(const std::vector<std::string>& tableDirs, const std::string& name
     }
   }
   return true;
-}
-
-void CountFiles(const std::vector<std::string>& dirs, uint64_t& files, uint64_t& bytes) {
-  files = bytes = 0;
-  for (const auto& dir : dirs) {
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(dir, ec)) {
-      if (!entry.is_regular_file()) continue;
-      ++files;
-      bytes += entry.file_size();
-    }
-  }
 }
 
 // The fixture options that give at least `files` SSTable files holding
@@ -273,19 +228,6 @@ bool EnoughSpace(const std::string& scratch, uint64_t need) {
     return false;
   }
   return true;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values.empty() ? 0.0 : values[values.size() / 2];
-}
-
-// "median (min to max)" of a set of figures.
-std::string Spread(const std::vector<double>& values, const char* format = "%.1f") {
-  if (values.empty()) return "-";
-  const auto range = std::minmax_element(values.begin(), values.end());
-  const std::string f = std::string(format) + " (" + format + " to " + format + ")";
-  return FXString::Format(f.c_str(), Median(values), *range.first, *range.second);
 }
 
 // The disk's sustained write rate: one large file written and flushed, in
@@ -490,8 +432,11 @@ int BenchBackup(const Options& o, const std::string& work) {
       verifyRates.push_back(verifyMBps);
       verifyRatios.push_back(verifyMBps / backupMBps);
     }
-    fs::remove_all(harness.SuiteHome() + "/store/" + std::to_string(harness.State().nextJobId - 1),
-                   ec);
+    // The last round's backup stays for the restore rounds.
+    if (round < o.runs || o.skipRestore) {
+      fs::remove_all(
+          harness.SuiteHome() + "/store/" + std::to_string(harness.State().nextJobId - 1), ec);
+    }
   }
   const double diskRate = DiskWriteRate(work, std::min<uint64_t>(bytes, 2ull << 30));
   std::printf("\n%d rounds, median (min to max):\n", o.runs);
@@ -522,6 +467,17 @@ int BenchBackup(const Options& o, const std::string& work) {
                 unsynced, bytes);
     std::printf("  against the median copy and its flush: %.2f\n",
                 MBps(bytes, unsynced.seconds) / Median(copySyncRates));
+  }
+
+  if (!o.skipRestore) {
+    TqBench::RestoreBenchSetup restore;
+    restore.runs = o.runs;
+    restore.streams = o.streams;
+    restore.work = work;
+    restore.snapshotDirs = snapshotDirs;
+    restore.files = files;
+    restore.bytes = bytes;
+    if (TqBench::CRestoreBench(harness, restore).Run() != kOk) return kFailed;
   }
 
   // SHA-256 of one thread over a buffer in memory, for the cost per byte.
@@ -620,6 +576,8 @@ int main(int argc, char** argv) {
   // Cluster, store and copy of the backup test, plus the collect-file tree.
   uint64_t need = 0;
   if (!o.skipBackup) need += (o.noSyncRun ? 4 : 3) * o.bytes + o.files * 8192ull * 3;
+  // Restored files beside the snapshot that keeps the copy's source.
+  if (!o.skipBackup && !o.skipRestore) need += 2 * o.bytes + o.files * 8192ull * 2;
   if (!o.skipCollect) need += o.collectFiles * 4096ull * 2;
   std::error_code ec;
   fs::create_directories(o.scratch, ec);

@@ -102,10 +102,13 @@ int VerifyRestoreJob(TqHarness::CJobHarness& harness, int64_t jobId, const Resto
   auto candidates = [&](const std::string& nodeName, const std::string& tableDir) {
     std::vector<std::string> files;
     if (plan.mode == "staged") {
+      // Each node's tables are staged in a folder of its own:
+      // <stage>/<node>/<keyspace>/<table>.
+      const std::string table = tableDir.substr(0, tableDir.rfind('-'));
+      const std::string folder = stage + "/" + nodeName + "/" + table;
       std::error_code ec;
-      for (auto it = fs::recursive_directory_iterator(stage, ec);
-           !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_regular_file()) files.push_back(it->path().string());
+      for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        if (entry.is_regular_file()) files.push_back(entry.path().string());
       }
       return files;
     }

@@ -1,0 +1,88 @@
+#include "tools/tqbench/BenchSupport.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+
+#include "platform/base/FXString.h"
+
+namespace TqBench {
+
+namespace fs = std::filesystem;
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double MBps(uint64_t bytes, double seconds) {
+  return seconds > 0 ? static_cast<double>(bytes) / 1e6 / seconds : 0.0;
+}
+
+// The program is spawned, not forked by hand: by
+// then the job harness has started threads, and a forked child of a threaded
+// process may not allocate before its exec.
+bool RunProgram(const std::vector<std::string>& args, const std::string& output) {
+  if (args.empty()) return false;
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  if (posix_spawn_file_actions_init(&actions) != 0) return false;
+  int rc = 0;
+  if (!output.empty()) {
+    rc = posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                          0644);
+  }
+  pid_t pid = -1;
+  if (rc == 0) rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return false;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return false;
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+double SyncFileSystem(const std::string& path) {
+  auto start = Clock::now();
+  int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    syncfs(fd);
+    close(fd);
+  } else {
+    sync();
+  }
+  return SecondsSince(start);
+}
+
+void CountFiles(const std::vector<std::string>& dirs, uint64_t& files, uint64_t& bytes) {
+  files = bytes = 0;
+  for (const auto& dir : dirs) {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(dir, ec)) {
+      if (!entry.is_regular_file()) continue;
+      ++files;
+      bytes += entry.file_size();
+    }
+  }
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0.0 : values[values.size() / 2];
+}
+
+std::string Spread(const std::vector<double>& values, const char* format) {
+  if (values.empty()) return "-";
+  const auto range = std::minmax_element(values.begin(), values.end());
+  const std::string f = std::string(format) + " (" + format + " to " + format + ")";
+  return FXString::Format(f.c_str(), Median(values), *range.first, *range.second);
+}
+
+}  // namespace TqBench
