@@ -417,7 +417,9 @@ TEST_F(ApplicationTest, TheMaximumNumberOfStreamsIsTheSubclients) {
     ASSERT_FALSE(AutoStreamHandler::GetMaxNumberOfStreams(&subclient, streams, true, 3, 0, nullptr)
                      .IsError());
     EXPECT_EQ(streams, c.expected) << c.registered << " " << c.job;
-    if (c.job > 0) EXPECT_EQ(AutoStreamHandler::CapToSubclient(12, c.job), c.expected);
+    if (c.job > 0) {
+      EXPECT_EQ(AutoStreamHandler::CapToSubclient(12, c.job), c.expected);
+    }
     AutoStreamHandler::SetJobStreams(12, 0);
   }
   EXPECT_EQ(AutoStreamHandler::CapToSubclient(77, 9), 9);  // not registered

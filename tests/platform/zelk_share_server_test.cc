@@ -193,7 +193,9 @@ TEST_F(ZelkShareServerTest, RequestsTheServerCannotServeAreRefused) {
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
     ZelkConfigClient client(k.start ? "ma1.net" : "ma2.net", 100, nullptr, 0);
-    if (k.start) ASSERT_FALSE(client.StartZelkServer().IsError());
+    if (k.start) {
+      ASSERT_FALSE(client.StartZelkServer().IsError());
+    }
     App::SetZELKSharePropsReq request = Request(k.shareName, false);
     request.setOperation(k.operation);
     App::SetZELKSharePropsResp response;

@@ -257,7 +257,9 @@ TEST_F(CleanupControllerTest, PayloadFailures) {
     Probe& c = Controller(k.levelOption);
     CQiError e = Init(c, k.values);
     ASSERT_TRUE(e.IsError());
-    if (k.win32 != 0) EXPECT_TRUE(FXErrorUtil::IsWin32(e, k.win32)) << e.AsString(2);
+    if (k.win32 != 0) {
+      EXPECT_TRUE(FXErrorUtil::IsWin32(e, k.win32)) << e.AsString(2);
+    }
     EXPECT_NE(e.AsString(2).find(k.text), std::string::npos) << e.AsString(2);
     EXPECT_TRUE(c.priamByNode.empty());
   }

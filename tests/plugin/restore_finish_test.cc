@@ -275,6 +275,35 @@ TEST_F(RestoreFinishTest, AnotherMachineIsStartedWithoutReplacement) {
   EXPECT_EQ((std::vector<uint32_t>{5000, 3000, 3000}), sleeps_->Sleeps());
 }
 
+// The configuration folder and the dead node's name reach Priam as query
+// values: characters that would add or cut a parameter are percent-encoded,
+// plain paths and addresses go as they are.
+TEST_F(RestoreFinishTest, DeadNodeRequestEncodesItsQueryValues) {
+  struct Case {
+    std::string conf, address, resource;
+  } cases[] = {
+      {"/etc/cassandra/conf", "10.0.0.7",
+       "replaceDeadNode?confpath=/etc/cassandra/conf&nodename=10.0.0.7"},
+      {"/etc/my conf&nodename=x", "10.0.0.7",
+       "replaceDeadNode?confpath=/etc/my%20conf%26nodename%3Dx&nodename=10.0.0.7"},
+      {"/etc/c%#?", "fe80::1", "replaceDeadNode?confpath=/etc/c%25%23%3F&nodename=fe80::1"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.conf);
+    TearDown();
+    SetUp();
+    const std::string conf = AddTarget("host1");
+    AddMapping(Node("dead", "", k.address, "-9,42", "/x/cassandra.yaml"),
+               Node("host1", "", "10.0.1.1", "", k.conf + ":/dse"));
+    controller_->replaceDeadNode = true;
+    controller_->taskReceived = true;
+    controller_->OnAgentStopped();
+    const auto requests = SessionOf(conf).requests;
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(k.resource, requests[0].resource);
+  }
+}
+
 TEST_F(RestoreFinishTest, DeadNodeReplacementTakesOverTheSourceIdentity) {
   const std::string conf = AddTarget("host1");
   const std::string data = controller_->dataDirsByTarget["host1"].front();

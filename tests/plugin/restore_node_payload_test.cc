@@ -464,7 +464,9 @@ TEST_F(NodePayload, StageFreeShareParameters) {
     EXPECT_EQ(options.getServerHost(), port ? "localhost" : "ma.example");
     EXPECT_EQ(options.getMountDirectory(), "/TqCassandraMountDir42");
     EXPECT_EQ(options.hasTunnelingPort(), port != 0);
-    if (port) EXPECT_EQ(options.getTunnelingPort(), port);
+    if (port) {
+      EXPECT_EQ(options.getTunnelingPort(), port);
+    }
     // One prefix per entry of this node; the ghost source adds none.
     EXPECT_EQ(options.getSourcePrefixes(),
               (std::vector<std::string>{"Cluster1/dcA/node1", "Cluster1/dcA/node1"}));

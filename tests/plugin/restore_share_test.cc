@@ -295,7 +295,9 @@ TEST_F(ShareTest, DeletionRemovesTheShareAndReportsAFailureOnlyAsAnEvent) {
     SCOPED_TRACE(k.name);
     CEventJournal::Instance().Clear();
     ShareProbe& c = Coordinator(0);
-    if (k.create) ASSERT_FALSE(c.createZelkNetworkShare().IsError());
+    if (k.create) {
+      ASSERT_FALSE(c.createZelkNetworkShare().IsError());
+    }
     if (k.failDelete) {
       CRegistry::Instance().Set(Zelk::ZelkConfigClient::kRegistrySection, "nFailDelete", "1");
     }
