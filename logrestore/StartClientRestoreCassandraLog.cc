@@ -105,34 +105,11 @@ CQiError CStartClientRestoreCassandraLog::ProcessBrowseResponse(
       }
       RestoreRecord record;
       record.archiveFileId = archiveFileId;
-      record.archiveGroupId = static_cast<uint32_t>(details->getArchiveGroup());
       record.fileCount = files;
       record.itemCount = files;
       restored += count;
-      std::optional<TqEntities::OmbrelEntity> ombrel = details->getOmbrel();
-      if (ombrel) {
-        record.installationDomainId = ombrel->getOmbrelId();
-        record.ombrelId = static_cast<uint32_t>(ombrel->getOmbrelId());
-      }
-      record.archiveFileType = I2::RESTORE_AFILE_TYPES::TAPE;
-      std::optional<databrowse::BrowseFlags> flags = details->getFlags();
-      std::optional<databrowse::AdditionalFlagList> additional;
-      if (flags) additional = flags->getAdditionalFlags();
-      if (additional) {
-        for (const databrowse::AdditionalFlag& entry : additional->getFlags()) {
-          if (entry.getKey() != I2::RESTORE_AFILE_TYPES::KEY_NAME) continue;
-          record.archiveFileType =
-              static_cast<uint16_t>(std::strtoul(entry.getValue().c_str(), nullptr, 10));
-          break;
-        }
-      }
-      TQLOG(3, " Cassandra AppType");
-      TQLOG(3, "  Path [%s] [%s] [%s] [%s]", path.c_str(), item.getName().c_str(),
-            item.getField8().c_str(), item.getDisplayName().c_str());
-      if (path.empty()) continue;
-      record.strNodeName = parts.size() > 3 ? parts[3] : std::string();
-      TQLOG(3, "Node Name [%s] ", record.strNodeName.c_str());
-      if (record.strNodeName.empty()) continue;
+      takeArchiveFileDetails(*details, record);
+      if (!takeNodeName(item, path, parts, record)) continue;
       restoreRecordList.push_back(record);
       made[{archiveFileId, node}] = std::prev(restoreRecordList.end());
     }

@@ -339,40 +339,17 @@ CQiError CStartClientRestoreCassandra::ProcessBrowseResponse(
       }
       RestoreRecord record;
       record.archiveFileId = archiveFileId;
-      record.archiveGroupId = static_cast<uint32_t>(details->getArchiveGroup());
       record.hasExtents = hasExtents;
       record.fileCount = files;
       record.extentCount = extents;
       record.itemCount = files + extents;
       extentItemsCounted += static_cast<unsigned long long>(extents);
       fileCount += static_cast<unsigned long long>(files);
-      std::optional<TqEntities::OmbrelEntity> ombrel = details->getOmbrel();
-      if (ombrel) {
-        record.installationDomainId = ombrel->getOmbrelId();
-        record.ombrelId = static_cast<uint32_t>(ombrel->getOmbrelId());
-      }
-      record.archiveFileType = I2::RESTORE_AFILE_TYPES::TAPE;
-      std::optional<databrowse::BrowseFlags> flags = details->getFlags();
-      std::optional<databrowse::AdditionalFlagList> additional;
-      if (flags) additional = flags->getAdditionalFlags();
-      if (additional) {
-        for (const databrowse::AdditionalFlag& entry : additional->getFlags()) {
-          if (entry.getKey() != I2::RESTORE_AFILE_TYPES::KEY_NAME) continue;
-          record.archiveFileType =
-              static_cast<uint16_t>(std::strtoul(entry.getValue().c_str(), nullptr, 10));
-          break;
-        }
-      }
-      TQLOG(3, " Cassandra AppType");
-      TQLOG(3, "  Path [%s] [%s] [%s] [%s]", path.c_str(), item.getName().c_str(),
-            item.getField8().c_str(), item.getDisplayName().c_str());
-      if (path.empty()) continue;
-      record.strNodeName = parts.size() > 3 ? parts[3] : std::string();
-      TQLOG(3, "Node Name [%s] ", record.strNodeName.c_str());
+      takeArchiveFileDetails(*details, record);
       // An item above the nodes ("/<cluster>", "/<cluster>/<dc>"), answered
       // on its own by a browse without per-archive-file answers, counts in
       // the total but belongs to no node: no record restores it.
-      if (record.strNodeName.empty()) continue;
+      if (!takeNodeName(item, path, parts, record)) continue;
       restoreRecordList.push_back(record);
       made.emplace(archiveFileId, Made{details->getArchiveGroup(), files, hasExtents, node, path});
     }
@@ -393,6 +370,40 @@ CQiError CStartClientRestoreCassandra::ProcessBrowseResponse(
     TQLOG(2, "%s", record.AsString().c_str());
   }
   return CQiError::Success();
+}
+
+void CStartClientRestoreCassandra::takeArchiveFileDetails(
+    const databrowse::BrowseItemDetails& details, RestoreRecord& record) {
+  record.archiveGroupId = static_cast<uint32_t>(details.getArchiveGroup());
+  std::optional<TqEntities::OmbrelEntity> ombrel = details.getOmbrel();
+  if (ombrel) {
+    record.installationDomainId = ombrel->getOmbrelId();
+    record.ombrelId = static_cast<uint32_t>(ombrel->getOmbrelId());
+  }
+  record.archiveFileType = I2::RESTORE_AFILE_TYPES::TAPE;
+  std::optional<databrowse::BrowseFlags> flags = details.getFlags();
+  std::optional<databrowse::AdditionalFlagList> additional;
+  if (flags) additional = flags->getAdditionalFlags();
+  if (!additional) return;
+  for (const databrowse::AdditionalFlag& entry : additional->getFlags()) {
+    if (entry.getKey() != I2::RESTORE_AFILE_TYPES::KEY_NAME) continue;
+    record.archiveFileType =
+        static_cast<uint16_t>(std::strtoul(entry.getValue().c_str(), nullptr, 10));
+    return;
+  }
+}
+
+bool CStartClientRestoreCassandra::takeNodeName(const databrowse::BrowseData& item,
+                                                const std::string& path,
+                                                const std::vector<std::string>& parts,
+                                                RestoreRecord& record) {
+  TQLOG(3, " Cassandra AppType");
+  TQLOG(3, "  Path [%s] [%s] [%s] [%s]", path.c_str(), item.getName().c_str(),
+        item.getField8().c_str(), item.getDisplayName().c_str());
+  if (path.empty()) return false;
+  record.strNodeName = parts.size() > 3 ? parts[3] : std::string();
+  TQLOG(3, "Node Name [%s] ", record.strNodeName.c_str());
+  return !record.strNodeName.empty();
 }
 
 }  // namespace TQCassandra

@@ -9,6 +9,10 @@
 #include "common/CassandraNodeRecords.h"
 #include "platform/framework/StartClientRestoreDistributed.h"
 
+namespace databrowse {
+class BrowseItemDetails;
+}  // namespace databrowse
+
 namespace TQCassandra {
 
 // The client restore launcher of a Cassandra restore: turns the user's
@@ -51,6 +55,15 @@ class CStartClientRestoreCassandra : public TQDC_FileSystem::CStartClientRestore
   void addBrowsePath(databrowse::BrowseRequest& request, const std::string& path);
   // Reads the destination instance's nodes and cluster name.
   bool loadClusterNodes();
+  // Copies the archive group, storage domain, ombrel and archive file type
+  // of a browse answer's archive file into `record`.
+  static void takeArchiveFileDetails(const databrowse::BrowseItemDetails& details,
+                                     RestoreRecord& record);
+  // Names in `record` the node of the browse item at `path` (split into
+  // `parts`); false for an item above the nodes ("/<cluster>",
+  // "/<cluster>/<dc>") or without a path, which no record restores.
+  static bool takeNodeName(const databrowse::BrowseData& item, const std::string& path,
+                           const std::vector<std::string>& parts, RestoreRecord& record);
 
   // The destination instance's nodes (subclient restore only).
   std::vector<App::CassandraNode> clusterNodes;
