@@ -10,6 +10,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <regex>
 #include <set>
 
 #include "common/RestoreOptionRecords.h"
@@ -584,6 +585,30 @@ int VerifyJob(TqHarness::CJobHarness& harness, int64_t jobId) {
                 problem.text.c_str());
   }
   return report.Ok() ? kOk : kFailed;
+}
+
+std::string SSTableComponentOf(const std::string& name) {
+  // Group 1 is the component.
+  static const std::regex kSSTableFile("[a-z]{2}-[0-9]+-big-(.+)");
+  std::smatch match;
+  return std::regex_match(name, match, kSSTableFile) ? match[1].str() : std::string();
+}
+
+bool MatchRestoredCopy(CArchiveStore& store, const SStoredItem& item, const std::string& component,
+                       const std::vector<std::string>& candidates, std::set<std::string>& matched) {
+  for (const std::string& candidate : candidates) {
+    if (matched.count(candidate) != 0) continue;
+    std::error_code ec;
+    if (SSTableComponentOf(std::filesystem::path(candidate).filename().string()) != component ||
+        std::filesystem::file_size(candidate, ec) != item.size || ec) {
+      continue;
+    }
+    if (!store.VerifyItem(item, candidate).IsError()) {
+      matched.insert(candidate);
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace TqCass

@@ -2,11 +2,15 @@
 
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "platform/runner/RunnerTypes.h"
 #include "tools/lib/JobHarness.h"
+
+class CArchiveStore;
+struct SStoredItem;
 
 // What several tqcass commands print and run.
 namespace TqCass {
@@ -145,6 +149,18 @@ int VerifyRestoreJob(TqHarness::CJobHarness& harness, int64_t jobId, const Resto
 // target node (with the loader on any node of the target cluster, staged in
 // the staging folder). Returns the status.
 int VerifyCrossRestoreJob(TqHarness::CJobHarness& harness, int64_t jobId, const RestorePlan& plan);
+
+// The component of an SSTable file named "<format>-<generation>-big-<component>";
+// "" for any other name.
+std::string SSTableComponentOf(const std::string& name);
+
+// Finds the restored copy of the backed-up SSTable file `item`, of component
+// `component`, among `candidates`: the first not yet in `matched` with that
+// component, the item's size and bytes the store verifies. The copy joins
+// `matched`, so that files of equal bytes (small components) each stand for
+// one item. False when no candidate holds the item's bytes.
+bool MatchRestoredCopy(CArchiveStore& store, const SStoredItem& item, const std::string& component,
+                       const std::vector<std::string>& candidates, std::set<std::string>& matched);
 
 }  // namespace TqCass
 

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
-#include <regex>
 #include <set>
 
 #include "platform/index/ArchiveStore.h"
@@ -20,9 +19,6 @@ namespace TqCass {
 namespace fs = std::filesystem;
 
 namespace {
-
-// "<format>-<generation>-big-<component>": group 1 is the component.
-const std::regex kSSTableFile("[a-z]{2}-[0-9]+-big-(.+)");
 
 // One SSTable file of the backup the restore brought back.
 struct Restored {
@@ -41,11 +37,6 @@ bool Selected(const RestorePlan& plan, const std::string& keyspace, const std::s
     if (dot == std::string::npos || name.substr(dot + 1) == table) return true;
   }
   return false;
-}
-
-std::string ComponentOf(const std::string& name) {
-  std::smatch match;
-  return std::regex_match(name, match, kSSTableFile) ? match[1].str() : std::string();
 }
 
 }  // namespace
@@ -82,7 +73,7 @@ int VerifyRestoreJob(TqHarness::CJobHarness& harness, int64_t jobId, const Resto
           std::vector<std::string> parts(relative.begin(), relative.end());
           if (parts.size() < 3 || parts[0] == "..") continue;
           const std::string name = parts.back();
-          if (ComponentOf(name).empty() || !Selected(plan, parts[0], parts[1])) continue;
+          if (SSTableComponentOf(name).empty() || !Selected(plan, parts[0], parts[1])) continue;
           Restored entry{node.name, parts[0] + "/" + parts[1], name, item};
           restored[node.name + "/" + entry.tableDir + "/" + name] = entry;
         }
@@ -134,24 +125,9 @@ int VerifyRestoreJob(TqHarness::CJobHarness& harness, int64_t jobId, const Resto
   uint64_t bytes = 0;
   for (const auto& entry : restored) {
     const Restored& r = entry.second;
-    const std::string component = ComponentOf(r.name);
-    bool found = false;
+    const std::string component = SSTableComponentOf(r.name);
     looked.insert(r.node + "/" + r.tableDir);
-    for (const std::string& candidate : candidates(r.node, r.tableDir)) {
-      // Files of equal bytes (small components) each stand for one item.
-      if (matched.count(candidate) != 0) continue;
-      std::error_code ec;
-      if (ComponentOf(fs::path(candidate).filename().string()) != component ||
-          fs::file_size(candidate, ec) != r.item.size || ec) {
-        continue;
-      }
-      if (!store.VerifyItem(r.item, candidate).IsError()) {
-        found = true;
-        matched.insert(candidate);
-        break;
-      }
-    }
-    if (!found) {
+    if (!MatchRestoredCopy(store, r.item, component, candidates(r.node, r.tableDir), matched)) {
       problems.push_back({r.node + " " + r.item.sourcePath, "no restored file holds its bytes"});
       continue;
     }

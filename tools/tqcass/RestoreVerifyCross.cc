@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
-#include <regex>
 #include <set>
 
 #include "platform/index/ArchiveStore.h"
@@ -21,14 +20,6 @@ namespace TqCass {
 namespace fs = std::filesystem;
 
 namespace {
-
-// "<format>-<generation>-big-<component>": group 1 is the component.
-const std::regex kSSTableFile("[a-z]{2}-[0-9]+-big-(.+)");
-
-std::string ComponentOf(const std::string& name) {
-  std::smatch match;
-  return std::regex_match(name, match, kSSTableFile) ? match[1].str() : std::string();
-}
 
 // One backed-up SSTable file and where the restore should have put it.
 struct Expected {
@@ -103,7 +94,7 @@ int VerifyCrossRestoreJob(TqHarness::CJobHarness& harness, int64_t jobId, const 
           if (parts.size() < 3 || parts[0] == ".." || parts[0] == "system") continue;
           const std::string name = parts.back();
           const std::string table = parts[1].substr(0, parts[1].rfind('-'));
-          if (ComponentOf(name).empty() || !Selected(plan, parts[0], table)) continue;
+          if (SSTableComponentOf(name).empty() || !Selected(plan, parts[0], table)) continue;
           expected[node.name + "/" + parts[1] + "/" + name] =
               Expected{pair->second, parts[0], table, name, item};
         }
@@ -155,23 +146,8 @@ int VerifyCrossRestoreJob(TqHarness::CJobHarness& harness, int64_t jobId, const 
   uint64_t bytes = 0;
   for (const auto& entry : expected) {
     const Expected& e = entry.second;
-    const std::string component = ComponentOf(e.name);
-    bool found = false;
-    for (const std::string& candidate : candidates(e)) {
-      // Files of equal bytes (small components) each stand for one item.
-      if (matched.count(candidate) != 0) continue;
-      std::error_code ec;
-      if (ComponentOf(fs::path(candidate).filename().string()) != component ||
-          fs::file_size(candidate, ec) != e.item.size || ec) {
-        continue;
-      }
-      if (!store.VerifyItem(e.item, candidate).IsError()) {
-        found = true;
-        matched.insert(candidate);
-        break;
-      }
-    }
-    if (!found) {
+    const std::string component = SSTableComponentOf(e.name);
+    if (!MatchRestoredCopy(store, e.item, component, candidates(e), matched)) {
       problems.push_back({e.target + " " + e.item.sourcePath, "no restored file holds its bytes"});
       continue;
     }
