@@ -182,6 +182,19 @@ CQiError CJobHarness::NeedRegistered() const {
 
 namespace {
 
+// The harness's record of a node the cluster fixture made (its container
+// archive folder aside, which only the harness's own cluster keeps).
+HarnessNode HarnessNodeOf(const TqSim::FixtureNode& node) {
+  HarnessNode n;
+  n.name = node.name;
+  n.address = node.address;
+  n.dataCenter = node.dataCenter;
+  n.confDir = node.confDir;
+  n.dataDirs = node.dataDirs;
+  n.commitLogArchiveDir = node.commitLogArchiveDir;
+  return n;
+}
+
 // The bytes a generated cluster takes: each SSTable's data plus its small
 // component files, and per node its configuration and commit-log segments.
 uint64_t BytesOf(const TqSim::FixtureOptions& options) {
@@ -214,13 +227,7 @@ CQiError CJobHarness::CreateCluster(const TqSim::FixtureOptions& options) {
   state_.dockerWorld = fixture.dockerWorld;
   state_.nodes.clear();
   for (const auto& node : fixture.nodes) {
-    HarnessNode n;
-    n.name = node.name;
-    n.address = node.address;
-    n.dataCenter = node.dataCenter;
-    n.confDir = node.confDir;
-    n.dataDirs = node.dataDirs;
-    n.commitLogArchiveDir = node.commitLogArchiveDir;
+    HarnessNode n = HarnessNodeOf(node);
     n.containerArchiveDir = node.containerArchiveDir;
     state_.nodes.push_back(n);
   }
@@ -284,14 +291,7 @@ CQiError CJobHarness::CreateCluster(const TqSim::FixtureOptions& given, const st
   cluster.clusterRoot = fixture.root;
   cluster.clusterFile = fixture.clusterFile;
   for (const auto& node : fixture.nodes) {
-    HarnessNode n;
-    n.name = node.name;
-    n.address = node.address;
-    n.dataCenter = node.dataCenter;
-    n.confDir = node.confDir;
-    n.dataDirs = node.dataDirs;
-    n.commitLogArchiveDir = node.commitLogArchiveDir;
-    cluster.nodes.push_back(n);
+    cluster.nodes.push_back(HarnessNodeOf(node));
   }
   state_.clusters.push_back(cluster);
   return state_.Save(home_);
