@@ -4,6 +4,7 @@
 #include "platform/base/FXErrorUtil.h"
 #include "platform/log/LogWriter.h"
 #include "platform/msg/SuiteServiceRecords.h"
+#include "platform/suite/PlatformInfo.h"
 
 namespace TQCassandra {
 
@@ -43,6 +44,15 @@ CQiError CassandraClientLookup::ClientsForAddresses(
   }
   clients = response.getClients();
   return CQiError::Success();
+}
+
+std::string CassandraClientLookup::LocalClientName() {
+  if (TQPlatformInfo::getTQPlatformType() & 1) {
+    char name[256] = {0};
+    TQPlatformInfo::getZentorerClientName(name, sizeof name);
+    return name;
+  }
+  return TQPlatformInfo::getPhysicalMachine().substr(0, 255);
 }
 
 }  // namespace TQCassandra

@@ -22,6 +22,11 @@ class CassandraClientLookup {
   // cannot be read.
   static CQiError ClientsForAddresses(const std::list<std::string>& addresses,
                                       std::vector<TqEntities::ClientEntity>& clients);
+
+  // This machine's client name as the remote-command service knows it: the
+  // suite client's name where the suite's client software runs, else the
+  // physical machine's name (255 characters at most).
+  static std::string LocalClientName();
 };
 
 }  // namespace TQCassandra

@@ -11,6 +11,7 @@
 #include <optional>
 #include <set>
 
+#include "common/CassandraClientLookup.h"
 #include "common/RestoreRecords.h"
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/QiSleep.h"
@@ -41,16 +42,6 @@ constexpr uint32_t kTimeoutCode = 1460;
 constexpr uint32_t kCancelledCode = 1223;
 // The longest wait between status checks a report may ask for.
 constexpr uint32_t kMaxStatusWaitSecs = 3600;
-
-// This machine's client name as the remote-command service knows it.
-std::string LocalClientName() {
-  if (TQPlatformInfo::getTQPlatformType() & 1) {
-    char name[256] = {0};
-    TQPlatformInfo::getZentorerClientName(name, sizeof name);
-    return name;
-  }
-  return TQPlatformInfo::getPhysicalMachine().substr(0, 255);
-}
 
 std::string ClientNameOf(const CCassandraNodeInfo& node) {
   return node.nodeInfo ? node.nodeInfo->getClientName() : std::string();
@@ -268,7 +259,7 @@ bool CassandraLogReplay::StartRemoteAgent(const CCassandraNodeInfo& node, bool w
   command.setField5(0);
   TQLOG(0, "Starting remote agent [%s]:[%s]", clientName.c_str(), node.ip.c_str());
 
-  const std::string localClient = LocalClientName();
+  const std::string localClient = CassandraClientLookup::LocalClientName();
   CQiString mangled;
   TQClient(clientName.c_str(), TQ_NAME_TYPE_CLIENT, 0, nullptr)
       .getNetworkHostnameMangled(mangled, nullptr);

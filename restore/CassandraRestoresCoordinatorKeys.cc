@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "backup/CassandraBackupCoordinator.h"
+#include "common/CassandraClientLookup.h"
 #include "common/CassandraRestoreClientConfig.h"
 #include "common/RestoreRecords.h"
 #include "platform/base/FXErrorUtil.h"
@@ -65,16 +66,6 @@ CQiError EncryptKeyFile(const std::string& path, const std::string& content,
                                  path.c_str());
 }
 
-// This machine's client name as the remote-command service knows it.
-std::string LocalClientName() {
-  if (TQPlatformInfo::getTQPlatformType() & 1) {
-    char name[256] = {0};
-    TQPlatformInfo::getZentorerClientName(name, sizeof name);
-    return name;
-  }
-  return TQPlatformInfo::getPhysicalMachine().substr(0, 255);
-}
-
 }  // namespace
 
 CQiError CCassandraRestores::StartTDEUtil(const std::string& clientName, bool flag) {
@@ -90,7 +81,7 @@ CQiError CCassandraRestores::StartTDEUtil(const std::string& clientName, bool fl
   command.setField5(0);
   TQLOG(0, "Starting remote agent [%s]", clientName.c_str());
 
-  const std::string localClient = LocalClientName();
+  const std::string localClient = CassandraClientLookup::LocalClientName();
   CQiString mangled;
   TQClient(clientName.c_str(), TQ_NAME_TYPE_CLIENT, 0, nullptr)
       .getNetworkHostnameMangled(mangled, nullptr);
