@@ -14,49 +14,16 @@
 #include <string>
 #include <vector>
 
+#include "TqcassTestSupport.h"
 #include "support/SimTestSupport.h"
 
 namespace {
 
-struct Outcome {
-  int status = -1;
-  std::string output;  // standard output and error
-};
+using tqcasstest::Contains;
+using tqcasstest::Outcome;
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
-class TqcassCrossCluster : public ::testing::Test {
+class TqcassCrossCluster : public tqcasstest::TqcassTest {
  protected:
-  Outcome Run(const std::string& arguments) {
-    const std::string command = "cd '" + dir_.path() + "' && '" + TQ_TQCASS_PATH + "' --home '" +
-                                dir_.Sub("home") + "' " + arguments + " 2>&1";
-    Outcome outcome;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return outcome;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, n);
-    const int status = ::pclose(pipe);
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return outcome;
-  }
-
-  void TearDown() override {
-    // A stand-in started for this home names the home on its command line.
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
-      const std::string pid = entry.path().filename().string();
-      if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
-      std::ifstream in(entry.path() / "cmdline", std::ios::binary);
-      std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      if (cmdline.find(dir_.path()) == std::string::npos) continue;
-      ADD_FAILURE() << "process " << pid << " was left running";
-      ::kill(std::stoi(pid), SIGKILL);
-    }
-  }
-
   // The live Data.db files of `keyspace` below a cluster folder, by node.
   std::map<std::string, std::vector<std::string>> LiveData(const std::string& clusterRoot,
                                                            const std::string& keyspace) {
@@ -76,8 +43,6 @@ class TqcassCrossCluster : public ::testing::Test {
     }
     return byNode;
   }
-
-  simtest::TempDir dir_;
 };
 
 TEST_F(TqcassCrossCluster, ASecondClusterIsRegisteredAndRestoredOntoThroughANodeMap) {

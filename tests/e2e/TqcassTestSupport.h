@@ -1,0 +1,75 @@
+#pragma once
+
+// Running tqcass as a program from a test: its exit status and output, and a
+// fixture that gives every test its own home and fails a test that leaves a
+// process of that home running.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "support/SimTestSupport.h"
+
+namespace tqcasstest {
+
+struct Outcome {
+  int status = -1;
+  std::string output;  // standard output and error
+};
+
+inline bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// The ids of the processes whose command line holds `text`.
+inline std::vector<std::string> ProcessesNaming(const std::string& text) {
+  std::vector<std::string> found;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+    const std::string pid = entry.path().filename().string();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream in(entry.path() / "cmdline", std::ios::binary);
+    std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (cmdline.find(text) != std::string::npos) found.push_back(pid);
+  }
+  return found;
+}
+
+class TqcassTest : public ::testing::Test {
+ protected:
+  // tqcass run in the test's folder with `arguments` on `home` (the test's
+  // own home by default).
+  Outcome Run(const std::string& arguments, const std::string& home = "") {
+    const std::string command = "cd '" + dir_.path() + "' && '" + TQ_TQCASS_PATH + "' --home '" +
+                                (home.empty() ? Home() : home) + "' " + arguments + " 2>&1";
+    Outcome outcome;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return outcome;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, n);
+    const int status = ::pclose(pipe);
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return outcome;
+  }
+
+  std::string Home() const { return dir_.Sub("home"); }
+
+  void TearDown() override {
+    // A program started for this home names the home on its command line.
+    for (const std::string& pid : ProcessesNaming(dir_.path())) {
+      ADD_FAILURE() << "process " << pid << " was left running";
+      ::kill(std::stoi(pid), SIGKILL);
+    }
+  }
+
+  simtest::TempDir dir_;
+};
+
+}  // namespace tqcasstest
