@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "E2eFixture.h"
+#include "SSTableContents.h"
 #include "common/CassandraNodeRecords.h"
 #include "common/RestoreOptionRecords.h"
 #include "platform/base/SleepRecorder.h"
@@ -29,51 +30,6 @@ namespace e2e {
 namespace {
 
 namespace fs = std::filesystem;
-
-// One SSTable by what it holds: component ("big-Data.db") -> digest of its
-// bytes, so that SSTables of other generations with the same bytes compare
-// equal.
-using SSTableContent = std::map<std::string, std::string>;
-// node -> "ks.table" -> the SSTables of that table on that node.
-using TableContents = std::map<std::string, std::map<std::string, std::multiset<SSTableContent>>>;
-
-// "mc-3-big-Data.db" -> "big-Data.db"; "" for a file that is no SSTable
-// component.
-std::string ComponentOf(const std::string& name) {
-  const size_t first = name.find('-');
-  if (first == std::string::npos) return "";
-  const size_t second = name.find('-', first + 1);
-  if (second == std::string::npos) return "";
-  const std::string generation = name.substr(first + 1, second - first - 1);
-  if (generation.empty() || generation.find_first_not_of("0123456789") != std::string::npos) {
-    return "";
-  }
-  return name.substr(second + 1);
-}
-
-std::string PrefixOf(const std::string& name) {
-  return name.substr(0, name.find('-', name.find('-') + 1));
-}
-
-// Size and hash of a file's bytes: any changed byte changes it, and a
-// failed comparison prints readably.
-std::string Digest(const std::string& content) {
-  char text[48];
-  snprintf(text, sizeof text, "%zu:%016zx", content.size(), std::hash<std::string>{}(content));
-  return text;
-}
-
-std::map<std::string, std::string> FilesWithContent(const std::string& root) {
-  std::map<std::string, std::string> files;
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(root, ec);
-       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    if (it->is_regular_file()) {
-      files[it->path().string()] = Digest(simtest::ReadFile(it->path().string()));
-    }
-  }
-  return files;
-}
 
 TqSim::SimCluster LoadCluster(const std::string& clusterFile) {
   TqSim::SimCluster cluster;

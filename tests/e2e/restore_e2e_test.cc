@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "E2eFixture.h"
+#include "SSTableContents.h"
 #include "common/RestoreOptionRecords.h"
 #include "platform/log/EventJournal.h"
 #include "platform/log/LogWriter.h"
@@ -26,53 +27,6 @@ namespace e2e {
 namespace {
 
 namespace fs = std::filesystem;
-
-// One SSTable by what it holds: component ("big-Data.db") -> digest of its
-// bytes. Two
-// SSTables of different generations with the same content compare equal.
-using SSTableContent = std::map<std::string, std::string>;
-// The SSTables of one table on one node: node -> "ks.table" -> contents.
-using TableContents = std::map<std::string, std::map<std::string, std::multiset<SSTableContent>>>;
-
-// "mc-3-big-Data.db" -> "big-Data.db"; "" for a file that is no SSTable
-// component (manifest.json, schema.cql).
-std::string ComponentOf(const std::string& name) {
-  const size_t first = name.find('-');
-  if (first == std::string::npos) return "";
-  const size_t second = name.find('-', first + 1);
-  if (second == std::string::npos) return "";
-  const std::string generation = name.substr(first + 1, second - first - 1);
-  if (generation.empty() || generation.find_first_not_of("0123456789") != std::string::npos) {
-    return "";
-  }
-  return name.substr(second + 1);
-}
-
-std::string PrefixOf(const std::string& name) {
-  const size_t second = name.find('-', name.find('-') + 1);
-  return name.substr(0, second);
-}
-
-// A file's bytes as a short fingerprint (size and hash), so that a failed
-// comparison prints readably; the hash changes with any byte.
-std::string Digest(const std::string& content) {
-  char text[48];
-  snprintf(text, sizeof text, "%zu:%016zx", content.size(), std::hash<std::string>{}(content));
-  return text;
-}
-
-// Every regular file below `root` (records of the simulation aside) with its
-// content.
-std::map<std::string, std::string> FilesWithContent(const std::string& root) {
-  std::map<std::string, std::string> files;
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(root, ec);
-       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    if (it->is_regular_file())
-      files[it->path().string()] = Digest(simtest::ReadFile(it->path().string()));
-  }
-  return files;
-}
 
 // The pending causes of a job, for a failure message.
 std::string CausesOf(const TqRunner::JobResult& result) {
