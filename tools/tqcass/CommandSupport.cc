@@ -587,6 +587,16 @@ int VerifyJob(TqHarness::CJobHarness& harness, int64_t jobId) {
   return report.Ok() ? kOk : kFailed;
 }
 
+bool PlanSelects(const RestorePlan& plan, const std::string& keyspace, const std::string& table) {
+  if (plan.keyspaces.empty()) return true;
+  for (const std::string& name : plan.keyspaces) {
+    const size_t dot = name.find('.');
+    if (name.substr(0, dot) != keyspace) continue;
+    if (dot == std::string::npos || name.substr(dot + 1) == table) return true;
+  }
+  return false;
+}
+
 std::string SSTableComponentOf(const std::string& name) {
   // Group 1 is the component.
   static const std::regex kSSTableFile("[a-z]{2}-[0-9]+-big-(.+)");

@@ -150,6 +150,10 @@ int VerifyRestoreJob(TqHarness::CJobHarness& harness, int64_t jobId, const Resto
 // the staging folder). Returns the status.
 int VerifyCrossRestoreJob(TqHarness::CJobHarness& harness, int64_t jobId, const RestorePlan& plan);
 
+// Whether the restore's selection (`plan.keyspaces`, "KS" or "KS.TABLE";
+// everything when empty) holds table `table` of `keyspace`.
+bool PlanSelects(const RestorePlan& plan, const std::string& keyspace, const std::string& table);
+
 // The component of an SSTable file named "<format>-<generation>-big-<component>";
 // "" for any other name.
 std::string SSTableComponentOf(const std::string& name);

@@ -28,15 +28,9 @@ struct Restored {
   SStoredItem item;
 };
 
+// A table folder is "<table>-<id>".
 bool Selected(const RestorePlan& plan, const std::string& keyspace, const std::string& tableDir) {
-  if (plan.keyspaces.empty()) return true;
-  const std::string table = tableDir.substr(0, tableDir.rfind('-'));
-  for (const std::string& name : plan.keyspaces) {
-    const size_t dot = name.find('.');
-    if (name.substr(0, dot) != keyspace) continue;
-    if (dot == std::string::npos || name.substr(dot + 1) == table) return true;
-  }
-  return false;
+  return PlanSelects(plan, keyspace, tableDir.substr(0, tableDir.rfind('-')));
 }
 
 }  // namespace

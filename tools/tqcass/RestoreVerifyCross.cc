@@ -30,16 +30,6 @@ struct Expected {
   SStoredItem item;
 };
 
-bool Selected(const RestorePlan& plan, const std::string& keyspace, const std::string& table) {
-  if (plan.keyspaces.empty()) return true;
-  for (const std::string& name : plan.keyspaces) {
-    const size_t dot = name.find('.');
-    if (name.substr(0, dot) != keyspace) continue;
-    if (dot == std::string::npos || name.substr(dot + 1) == table) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 int VerifyCrossRestoreJob(TqHarness::CJobHarness& harness, int64_t jobId, const RestorePlan& plan) {
@@ -94,7 +84,7 @@ int VerifyCrossRestoreJob(TqHarness::CJobHarness& harness, int64_t jobId, const 
           if (parts.size() < 3 || parts[0] == ".." || parts[0] == "system") continue;
           const std::string name = parts.back();
           const std::string table = parts[1].substr(0, parts[1].rfind('-'));
-          if (SSTableComponentOf(name).empty() || !Selected(plan, parts[0], table)) continue;
+          if (SSTableComponentOf(name).empty() || !PlanSelects(plan, parts[0], table)) continue;
           expected[node.name + "/" + parts[1] + "/" + name] =
               Expected{pair->second, parts[0], table, name, item};
         }
