@@ -4,6 +4,7 @@
 
 #include "common/CassandraPriamSetup.h"
 #include "common/CleanupRecords.h"
+#include "common/PriamQuery.h"
 #include "platform/app/ApplicationId.h"
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/FXFile.h"
@@ -174,7 +175,8 @@ void CassandraPostOpCleanupController::deleteSnapshots() {
     }
     for (const std::string& name : names) {
       CQiString cleared;
-      e = priam.get(0, CQiString("clearsnapshot?SnapID=") + name.c_str(), cleared, CQiString(""));
+      e = priam.get(0, CQiString(("clearsnapshot?SnapID=" + PriamQueryValue(name)).c_str()),
+                    cleared, CQiString(""));
       if (e.IsError()) {
         TQLOG(-1, "Error while deleting snapshot. Error: %s, Response: %s", e.AsString(2).c_str(),
               cleared.c_str());

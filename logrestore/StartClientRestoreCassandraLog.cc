@@ -48,7 +48,11 @@ CStartClientRestoreCassandraLog::CStartClientRestoreCassandraLog(TQRstJobClient*
                                                                  bool baseFlag,
                                                                  bool subclientRestore)
     : CStartClientRestoreCassandra(jobClient, jobCtrlClient, baseFlag, subclientRestore, false,
-                                   {}) {}
+                                   {}) {
+  // Logs archived up to one archiving interval after the to-time hold its
+  // writes.
+  widensToTime = true;
+}
 
 CStartClientRestoreCassandraLog::~CStartClientRestoreCassandraLog() = default;
 

@@ -7,7 +7,9 @@ namespace TQCassandra {
 // The client restore launcher of the commit-log phase of a point-in-time
 // restore: browses like the restore launcher, but only the archived commit
 // logs ("#COMMITLOG#" items) become restore records; every other item is
-// counted as skipped, so that the browse's total still checks out.
+// counted as skipped, so that the browse's total still checks out. Its
+// browse reaches nCommitlogBackupInterval minutes past the to-time, so that
+// the logs archived after the chosen time are found.
 class CStartClientRestoreCassandraLog : public CStartClientRestoreCassandra {
  public:
   CStartClientRestoreCassandraLog(TQRstJobClient* jobClient, TQJobCtrlClient* jobCtrlClient,

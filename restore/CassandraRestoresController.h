@@ -129,7 +129,8 @@ class CCassandraRestoreController : public TQDC_FileSystem::CFSRestoreController
   // The target key of the node that a source node (as named in the backup's
   // paths) is restored to; the source name itself when no mapping names it.
   std::string targetKeyOfSource(const std::string& sourceName) const;
-  // One JSON object of string members, in the order given.
+  // One JSON object of string members, in the order given, written by the
+  // JSON library.
   static std::string JsonStringObject(
       const std::vector<std::pair<std::string, std::string>>& members);
 

@@ -2,9 +2,9 @@
 // the finishing of every target node once the data agent has stopped.
 
 #include <cctype>
-#include <cstring>
 #include <optional>
 
+#include "common/PriamQuery.h"
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/FXString.h"
 #include "platform/base/QiDirectory.h"
@@ -26,6 +26,8 @@ namespace {
 
 constexpr uint32_t kChownPauseMs = 5000;
 constexpr uint32_t kReplaceDeadNodePauseMs = 1000;
+// Characters of a path or an address that go as they are in a query value.
+constexpr const char* kPathLiteral = "/:,";
 
 // The path split on "/", the empty element before a leading "/" kept.
 std::vector<std::string> SplitPath(const std::string& path) {
@@ -39,25 +41,6 @@ std::vector<std::string> SplitPath(const std::string& path) {
     start = slash + 1;
   }
   return parts;
-}
-
-// `value` as one value of a request's query: every byte but letters,
-// digits and "-._~/:," is percent-encoded, so a path or name holding "&",
-// "=", "#", "?", "%" or a blank cannot add, cut or change a parameter.
-std::string QueryValue(const std::string& value) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (const char c : value) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (std::isalnum(u) || std::strchr("-._~/:,", c) != nullptr) {
-      out += c;
-    } else {
-      out += '%';
-      out += kHex[u >> 4];
-      out += kHex[u & 0x0F];
-    }
-  }
-  return out;
 }
 
 // A keyspace name as Cassandra allows it; anything else could change the
@@ -334,10 +317,11 @@ CQiError CCassandraRestoreController::doCassandraLogic(const std::string& target
       confPath.erase(colon);
     }
     CQiString reply;
-    CQiError e = priam.get(0,
-                           CQiString("replaceDeadNode?confpath=" + QueryValue(confPath) +
-                                     "&nodename=" + QueryValue(nodeName)),
-                           reply, CQiString(""));
+    CQiError e =
+        priam.get(0,
+                  CQiString("replaceDeadNode?confpath=" + PriamQueryValue(confPath, kPathLiteral) +
+                            "&nodename=" + PriamQueryValue(nodeName, kPathLiteral)),
+                  reply, CQiString(""));
     if (e.IsError()) return e.Push(FXLOC);
     QISLEEP(kReplaceDeadNodePauseMs);
     const std::string body = JsonStringObject(

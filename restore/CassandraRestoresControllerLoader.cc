@@ -12,6 +12,7 @@
 #include "platform/base/QiPath.h"
 #include "platform/base/TQFile.h"
 #include "platform/framework/RestoreClientConfig.h"
+#include "platform/json/TqJsonWriter.h"
 #include "platform/log/EvEvent.h"
 #include "platform/log/LogWriter.h"
 #include "platform/priam/PriamUtil.h"
@@ -58,41 +59,13 @@ bool LiesInside(const std::string& path, std::string root) {
   return levels >= 2;
 }
 
-void AppendJsonString(std::string& out, const std::string& text) {
-  out += '"';
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      default:
-        if (c < 0x20) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof(escaped), "\\u%04x", c);
-          out += escaped;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  out += '"';
-}
-
 }  // namespace
 
 std::string CCassandraRestoreController::JsonStringObject(
     const std::vector<std::pair<std::string, std::string>>& members) {
-  std::string out = "{";
-  for (size_t i = 0; i < members.size(); ++i) {
-    if (i > 0) out += ",";
-    AppendJsonString(out, members[i].first);
-    out += ":";
-    AppendJsonString(out, members[i].second);
-  }
-  return out + "}";
+  TqJson::ObjectWriter body;
+  for (const auto& member : members) body.Add(member.first, member.second);
+  return body.Text();
 }
 
 std::string CCassandraRestoreController::restoreResultsDirectory() {

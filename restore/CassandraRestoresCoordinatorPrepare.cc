@@ -4,10 +4,10 @@
 // destination lacks, created from the backed-up schemas before any data
 // arrives.
 
-#include <cctype>
 #include <set>
 
 #include "common/CassandraRestoreClientConfig.h"
+#include "common/PriamQuery.h"
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/FXString.h"
 #include "platform/json/TqJsonWriter.h"
@@ -20,35 +20,13 @@
 
 namespace TQCassandra {
 
-namespace {
-
-// A keyspace or table name as a query parameter of a Priam resource. Real
-// names are letters, digits and underscores and go as they are; anything
-// else is percent-encoded, so that a name can never add a parameter.
-std::string QueryValue(const std::string& name) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : name) {
-    if (std::isalnum(c) || c == '_') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
-
-}  // namespace
-
 CQiError CCassandraRestores::checkExistence(const std::string& keyspace, const std::string& table,
                                             bool& exists) {
   if (!priamUtil) {
     return FXErrorUtil::ErrorWin32(FXLOC, 87, "The coordinator's Priam is not running");
   }
-  std::string resource = "checkExistance?keyspace=" + QueryValue(keyspace);
-  if (!table.empty()) resource += "&table=" + QueryValue(table);
+  std::string resource = "checkExistance?keyspace=" + PriamQueryValue(keyspace);
+  if (!table.empty()) resource += "&table=" + PriamQueryValue(table);
   CQiString reply;
   CQiError e = priamUtil->get(0, CQiString(resource.c_str()), reply, CQiString(""));
   TQLOG(0, " Req[%s] response [%s] ", resource.c_str(), reply.c_str());

@@ -12,6 +12,7 @@
 #include "platform/base/FXString.h"
 #include "platform/framework/NodeInfo.h"
 #include "platform/framework/TaskBase.h"
+#include "platform/json/TqJsonWriter.h"
 #include "platform/log/LogWriter.h"
 #include "platform/msg/FrameworkRecords.h"
 #include "platform/priam/PriamUtil.h"
@@ -194,10 +195,18 @@ void CCassandraRestores::truncateRestoredTables(const std::string& stoppedEarly)
 
 CQiError CCassandraRestores::cassTruncateTable(const std::string& keyspace,
                                                const std::string& table) {
-  const std::string body = "{\"keyspace\":\"" + keyspace + "\",\"table\":\"" + table + "\"}";
   if (!priamUtil || !priamUtil->getIsConnected()) {
     TQLOG(-1, "Failed to truncate table %s.%s. Error: %s, Response: %s", keyspace.c_str(),
           table.c_str(), "the coordinator's Priam does not run", "");
+    truncateFailures.push_back(keyspace + "." + table);
+    return CQiError::Success();
+  }
+  // Written by the JSON library: a name holding quotes (a quoted identifier)
+  // stays one value and can never name another keyspace or table.
+  std::string body;
+  if (!TqJson::ObjectWriter().Add("keyspace", keyspace).Add("table", table).Text(body)) {
+    TQLOG(-1, "Failed to truncate table %s.%s. Error: %s, Response: %s", keyspace.c_str(),
+          table.c_str(), "the name is not valid text for TruncateTable", "");
     truncateFailures.push_back(keyspace + "." + table);
     return CQiError::Success();
   }

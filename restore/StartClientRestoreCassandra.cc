@@ -64,11 +64,10 @@ CQiError CStartClientRestoreCassandra::getToTime(long& toTime, bool flag) {
   CQiError e = CStartClientRestore::getToTime(toTime, flag);
   if (e.IsError()) return e.Push(FXLOC);
   TQLOG(2, "ToTime: %ld", toTime);
-  if (toTime == 0) {
-    // An open to-time (the latest backups) already finds every commit log;
-    // widened it would end the browse in 1970.
-    return CQiError::Success();
-  }
+  // Data items are taken as of the to-time itself: a wider window would
+  // bring back data of later backups. An open to-time (the latest backups)
+  // already finds every commit log; widened it would end the browse in 1970.
+  if (!widensToTime || toTime == 0) return CQiError::Success();
   uint32_t interval = 30;
   if (!TQPlatformInfo().getNumber("Cassandra", "nCommitlogBackupInterval", interval)) {
     TQLOG(-1, "Unable to fetch registry value name for Commit log backup interval");

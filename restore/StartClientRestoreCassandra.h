@@ -18,10 +18,11 @@ namespace TQCassandra {
 // The client restore launcher of a Cassandra restore: turns the user's
 // selections into browse paths of the index layout
 // /cluster/data centre/node/keyspace/table/file (commit logs under
-// "#COMMITLOG#" in place of keyspace and table), widens the browse's to-time
-// so that commit logs archived after it are found, and groups the browse
+// "#COMMITLOG#" in place of keyspace and table), and groups the browse
 // results into one restore record per archive file, counting and skipping
-// the commit logs, which the point-in-time phase restores.
+// the commit logs, which the point-in-time phase restores. Its data items
+// are those of the to-time itself; only a launcher whose records are commit
+// logs widens the to-time, so that logs archived after it are found.
 class CStartClientRestoreCassandra : public TQDC_FileSystem::CStartClientRestoreDistributed {
  public:
   CStartClientRestoreCassandra(TQRstJobClient* jobClient, TQJobCtrlClient* jobCtrlClient,
@@ -33,7 +34,9 @@ class CStartClientRestoreCassandra : public TQDC_FileSystem::CStartClientRestore
   // or table selection ("/**/*" for everything), then one commit-log path
   // per node. Otherwise the suite's paths.
   bool fillBrowsePaths(databrowse::BrowseRequest& request) override;
-  // The suite's to-time plus nCommitlogBackupInterval minutes (default 30).
+  // The suite's to-time; for a launcher whose records are commit logs
+  // (widensToTime), plus nCommitlogBackupInterval minutes (default 30). An
+  // open to-time stays open.
   CQiError getToTime(long& toTime, bool flag) override;
   // Subclient restore: the browse paths become the source paths with their
   // strip levels ("cleanup" alone for a clean-up).
@@ -72,6 +75,10 @@ class CStartClientRestoreCassandra : public TQDC_FileSystem::CStartClientRestore
   std::vector<std::string> browsePathList;
   std::string clusterName;
   int64_t commitLogItemCount = 0;
+  // Set by a launcher that restores only commit logs: its browse reaches
+  // nCommitlogBackupInterval past the to-time. A data restore leaves it
+  // clear, so that no backup ended after the to-time gives it data.
+  bool widensToTime = false;
   bool subclientRestore;
   bool stageFreeRestore;
   // Source data centre -> client names of its nodes.

@@ -1,6 +1,7 @@
 #include "sim/lib/ClusterFixture.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 
@@ -73,6 +74,20 @@ std::string ReplicationCql(const nlohmann::json& replication) {
   return out + "}";
 }
 
+// A table name as CQL writes it: plain names as they are, any other one
+// quoted, its quotes doubled.
+std::string CqlName(const std::string& name) {
+  bool plain = !name.empty() && !std::isdigit(static_cast<unsigned char>(name[0]));
+  for (const char c : name) {
+    plain = plain && (std::islower(static_cast<unsigned char>(c)) ||
+                      std::isdigit(static_cast<unsigned char>(c)) || c == '_');
+  }
+  if (plain) return name;
+  std::string quoted = "\"";
+  for (const char c : name) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}
+
 std::string TableCql(const std::string& keyspace, const SimTable& table) {
   std::string compression = table.encrypted
                                 ? "{'cipher_algorithm': 'AES/ECB/PKCS5Padding', 'class': "
@@ -82,7 +97,7 @@ std::string TableCql(const std::string& keyspace, const SimTable& table) {
                                       "', 'system_key_file': '" + table.encryption.keyFile + "'}"
                                 : "{'chunk_length_in_kb': '64', 'class': "
                                   "'org.apache.cassandra.io.compress.LZ4Compressor'}";
-  return "CREATE TABLE " + keyspace + "." + table.name +
+  return "CREATE TABLE " + keyspace + "." + CqlName(table.name) +
          " (\n    id uuid PRIMARY KEY,\n    name text,\n    value blob\n) WITH "
          "bloom_filter_fp_chance = 0.01\n    AND comment = ''\n    AND compaction = {'class': "
          "'org.apache.cassandra.db.compaction.SizeTieredCompactionStrategy'}\n    AND compression "
@@ -115,6 +130,13 @@ bool ClusterFixture::Generate(const std::string& rootIn, const FixtureOptions& o
       o.nodePrefix == "." || o.nodePrefix == "..") {
     error = "Invalid node name prefix \"" + o.nodePrefix + "\"";
     return false;
+  }
+  for (const std::string& name : o.quotedTables) {
+    if (o.keyspaces < 1 || name.empty() || name.find('/') != std::string::npos ||
+        name.find('\0') != std::string::npos || name == "." || name == "..") {
+      error = "Invalid table name \"" + name + "\"";
+      return false;
+    }
   }
   if (o.flavour != "cassandra" && o.flavour != "dse") {
     error = "Unknown flavour " + o.flavour + " (cassandra or dse)";
@@ -201,6 +223,13 @@ bool ClusterFixture::Generate(const std::string& rootIn, const FixtureOptions& o
         table.encryption.key = Base64(RandomBytes(random, 16));
         table.encryption.keyId = random.Uuid();
       }
+      table.cql = TableCql(ks.name, table);
+      ks.tables.push_back(table);
+    }
+    for (const std::string& name : k == 1 ? o.quotedTables : std::vector<std::string>()) {
+      SimTable table;
+      table.name = name;
+      table.id = random.Uuid();
       table.cql = TableCql(ks.name, table);
       ks.tables.push_back(table);
     }

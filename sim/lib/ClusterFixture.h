@@ -30,6 +30,11 @@ struct FixtureOptions {
   uint64_t commitLogSegmentSize = 1024;
   int encryptedTablesPerKeyspace = 0;  // DSE only: the first n tables of each keyspace
   bool unflushedData = true;           // every table has data for the next flush
+  // Further tables of the first keyspace, after "t1".., by these names. A
+  // real Cassandra takes quoted identifiers, so a name may hold quotes,
+  // blanks and any other character but "/" (it names a folder); "", "." and
+  // ".." are refused too.
+  std::vector<std::string> quotedTables;
   // Every node runs in a Docker container of its own (see docker.json); its
   // configuration and node directories are mounted at kContainerConfDir and
   // kContainerNodeDir, so the commit-log archive is kContainerArchiveDir in

@@ -218,6 +218,37 @@ TEST_F(RestoreEndToEnd, InPlaceWithTruncationServesExactlyTheBackupAfterNewWrite
   EXPECT_TRUE(result.pendingCauses.empty()) << CausesOf(result);
 }
 
+// Cassandra takes quoted identifiers: a table of the restored keyspace whose
+// name holds quotes and another keyspace's name is truncated and restored as
+// itself, and every table of the other keyspace keeps its files.
+TEST_F(RestoreEndToEnd, ATableNamedLikeAnotherKeyspacesTableTruncatesOnlyItself) {
+  const std::string hostile = "t1\",\"keyspace\":\"ks2";
+  TqSim::FixtureOptions options = SmallCluster();
+  options.quotedTables = {hostile};
+  std::string keyspace, table;
+  const int64_t backupJob = BackedUpCluster(keyspace, table, options);
+  ASSERT_EQ(keyspace, "ks1");
+  const TableContents backedUp = BackedUp(backupJob, keyspace);
+  for (const auto& node : backedUp) {
+    EXPECT_EQ(node.second.count("ks1." + hostile), 1u) << node.first;
+  }
+
+  // New SSTables in every table of both keyspaces.
+  int added = 0;
+  ASSERT_FALSE(harness_->ChangeData(1, 256, added).IsError());
+  ASSERT_GT(added, 0);
+  ASSERT_NE(Live(keyspace), backedUp);
+  const auto others = OtherKeyspaces(keyspace);
+  ASSERT_FALSE(others.empty());
+
+  TqRunner::JobResult result = Run(RestoreSpec(Mode(), {"/" + keyspace}));
+  ASSERT_EQ(result.phases.size(), 1u);
+  EXPECT_EQ(result.status, PHASE_COMPLETE) << result.phases[0].message;
+  // The quoted table was truncated too: it serves exactly the backup.
+  EXPECT_EQ(Live(keyspace), backedUp);
+  EXPECT_EQ(OtherKeyspaces(keyspace), others);
+}
+
 // A user restores the same tables twice: the second restore finds the first
 // one's files in the live table folders (SSTables and the snapshot's
 // manifest.json and schema.cql) and still ends with exactly the backup.

@@ -400,6 +400,18 @@ TEST_F(CleanupControllerTest, OnlyTheSubclientsSnapshotsAreCleared) {
   EXPECT_EQ(errors, 1);
 }
 
+// A name Priam lists goes into the clear request as one query value: one
+// holding "&", "=", "#" or a blank cannot add a parameter naming another
+// snapshot.
+TEST_F(CleanupControllerTest, AListedSnapshotNameIsOneQueryValueOfItsClearRequest) {
+  const std::string conf = Conf("n1");
+  priam_->SetReply("ListSnaps", R"({"12TQsnapshot3&SnapID=users snap#x":[]})");
+  Probe& c = Controller();
+  ASSERT_FALSE(Init(c, {{"NodeConfig", NodeConfig({{"n1", "", conf}})}}).IsError());
+  c.deleteSnapshots();
+  EXPECT_EQ(Cleared(conf), (std::vector<std::string>{"12TQsnapshot3%26SnapID%3Dusers%20snap%23x"}));
+}
+
 TEST_F(CleanupControllerTest, FailedListingClearsThisJobsSnapshotAndGoesOn) {
   const std::string n1 = Conf("n1"), n2 = Conf("n2"), n3 = Conf("n3"), n4 = Conf("n4");
   priam_->SetError("ListSnaps", FXErrorUtil::ErrorWin32(FXLOC, 1359, "down"), "down", n1);

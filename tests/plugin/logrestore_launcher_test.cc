@@ -1,6 +1,7 @@
-// The commit-log launcher: of a browse answer only the "#COMMITLOG#" items
-// become restore records, the other items count as skipped in the totals
-// check, and a stage-free job lowers the expected total by them.
+// The commit-log launcher: its browse reaches one archiving interval past the
+// to-time; of a browse answer only the "#COMMITLOG#" items become restore
+// records, the other items count as skipped in the totals check, and a
+// stage-free job lowers the expected total by them.
 
 #include <gtest/gtest.h>
 
@@ -90,6 +91,33 @@ const std::vector<databrowse::BrowseData> kMixed = {
     Item("/c/dc1/n2/ks/t/f2", 6, 3),
     Item("/c/dc1/n2/#COMMITLOG#/CommitLog-7-2.log", 9, 2),
 };
+
+// Logs archived within one archiving interval after the to-time still hold
+// writes made before it: the browse reaches that far.
+TEST_F(LogLauncherTest, ToTimeIsWidenedByTheCommitLogBackupInterval) {
+  struct Case {
+    const char* interval;
+    long toTime;
+    long expected;
+  } cases[] = {{"", 1000, 1000 + 1800},
+               {"5", 1000, 1000 + 300},
+               {"0", 1000, 1000},
+               {"5", 0, 0}};  // an open to-time stays open
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::string(k.interval) + " " + std::to_string(k.toTime));
+    SetSwitch("nCommitlogBackupInterval", k.interval);
+    LogLauncherProbe& l = Launcher(Options(false));
+    long toTime = k.toTime;
+    CLogCapture log;
+    ASSERT_FALSE(l.getToTime(toTime, false).IsError());
+    EXPECT_EQ(toTime, k.expected);
+    if (k.toTime != 0) {
+      EXPECT_EQ(log.Contains("Unable to fetch registry value name for Commit log backup interval"),
+                std::string(k.interval).empty());
+      EXPECT_TRUE(log.Contains("Changing ToTime to " + std::to_string(k.expected)));
+    }
+  }
+}
 
 TEST_F(LogLauncherTest, OnlyCommitLogsBecomeRecordsAndTheTotalsCheckHolds) {
   struct Case {

@@ -222,6 +222,46 @@ TEST_F(SupervisionTest, TruncateTableOutcomes) {
   }
 }
 
+// Quoted identifiers may hold any character: the body carries each name as
+// one JSON string, so that no name can add or replace a member and truncate
+// a table of another keyspace.
+TEST_F(SupervisionTest, TruncateBodyCarriesEachNameAsOneValue) {
+  struct Case {
+    const char* name;
+    std::string keyspace;
+    std::string table;
+    std::string body;
+  } cases[] = {
+      {"a table naming another keyspace", "ks1", "t1\",\"keyspace\":\"ks2",
+       R"({"keyspace":"ks1","table":"t1\",\"keyspace\":\"ks2"})"},
+      {"a keyspace closing the object", "ks\"}", "t", R"({"keyspace":"ks\"}","table":"t"})"},
+      {"backslash and control characters", "k\\s", "t\n\x01",
+       R"({"keyspace":"k\\s","table":"t\n\u0001"})"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    priamScript_.reset();
+    scripted_.reset();
+    SupervisionProbe& c = Coordinator({});
+    StartPriam();
+    EXPECT_FALSE(c.cassTruncateTable(k.keyspace, k.table).IsError());
+    EXPECT_EQ(TruncateBodies(), std::vector<std::string>{k.body});
+    EXPECT_TRUE(c.truncateFailures.empty());
+  }
+}
+
+// A name that is not UTF-8 cannot be carried unchanged: nothing is sent and
+// the table counts as not truncated.
+TEST_F(SupervisionTest, ANameThatIsNotTextIsNotTruncated) {
+  SupervisionProbe& c = Coordinator({});
+  StartPriam();
+  CLogCapture log;
+  EXPECT_FALSE(c.cassTruncateTable("ks", "t\xff").IsError());
+  EXPECT_TRUE(TruncateBodies().empty());
+  EXPECT_EQ(c.truncateFailures, std::vector<std::string>{"ks.t\xff"});
+  EXPECT_TRUE(log.Contains("Failed to truncate table ks.t"));
+}
+
 TEST_F(SupervisionTest, FreedWorkersAreSpreadOverTheRunningNodes) {
   struct Case {
     uint32_t workers;

@@ -209,6 +209,34 @@ TEST_F(SimFixtureTest, NodePrefixAndAddressNetworkNameTheNodes) {
   }
 }
 
+// A table of a quoted name is one more table of the first keyspace: its
+// folder, inside the keyspace's, is named by it, and its CQL quotes it.
+TEST_F(SimFixtureTest, QuotedTableNamesAreTablesOfTheFirstKeyspace) {
+  FixtureOptions options;
+  options.nodes = 1;
+  const std::string name = "t1\",\"keyspace\":\"ks2";
+  options.quotedTables = {name};
+  FixtureResult r = Generate("c", options);
+  TqSim::SimCluster cluster;
+  std::string error;
+  ASSERT_TRUE(TqSim::SimClusterFile(r.clusterFile).Load(cluster, error)) << error;
+  ASSERT_EQ(cluster.keyspaces.size(), 2u);
+  ASSERT_EQ(cluster.keyspaces[0].tables.size(), 3u);
+  ASSERT_EQ(cluster.keyspaces[1].tables.size(), 2u);
+  const TqSim::SimTable& table = cluster.keyspaces[0].tables[2];
+  EXPECT_EQ(table.name, name);
+  EXPECT_EQ(table.cql.rfind("CREATE TABLE ks1.\"t1\"\",\"\"keyspace\"\":\"\"ks2\" (", 0), 0u)
+      << table.cql;
+  const fs::path folder =
+      fs::path(r.nodes[0].dataDirs.front()) / "ks1" / TqSim::TableDirName(table);
+  EXPECT_EQ(folder.parent_path(), fs::path(r.nodes[0].dataDirs.front()) / "ks1");
+  EXPECT_TRUE(fs::is_directory(folder));
+  EXPECT_FALSE(
+      TqSim::SimTableDir(folder.string(), TqSim::SimTableDir::FormatForVersion(cluster.version))
+          .LiveSSTables()
+          .empty());
+}
+
 TEST_F(SimFixtureTest, InvalidOptionsAndAnOccupiedRootAreRefused) {
   struct Case {
     const char* name;
@@ -221,6 +249,9 @@ TEST_F(SimFixtureTest, InvalidOptionsAndAnOccupiedRootAreRefused) {
       {"empty node prefix", [](FixtureOptions& o) { o.nodePrefix = ""; }},
       {"node prefix with a slash", [](FixtureOptions& o) { o.nodePrefix = "a/b"; }},
       {"address network out of range", [](FixtureOptions& o) { o.addressNetwork = 256; }},
+      {"table name with a slash", [](FixtureOptions& o) { o.quotedTables = {"a/b"}; }},
+      {"empty table name", [](FixtureOptions& o) { o.quotedTables = {""}; }},
+      {"table name ..", [](FixtureOptions& o) { o.quotedTables = {".."}; }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
