@@ -246,7 +246,7 @@ TEST_F(CleanupIncrementalTest, ALineOutsideATablesBackupsFolderIsLeftWithItsFold
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(c.name) + (level == TQBkpLevel_Full ? " full" : " incremental"));
       const std::string data =
-          dir_.Sub(std::string("data-") + std::to_string(level) + "-" + c.name);
+          dir_.Sub(std::string("data-") + std::to_string(static_cast<int>(level)) + "-" + c.name);
       Info({data});
       // Every file is older than the snapshot.
       const std::vector<std::string> kept = {
