@@ -210,7 +210,9 @@ TEST_F(CleanupIncrementalTest, AnIncrementalPassThatCannotRemoveAFileRestartsOve
     const bool left = c.left;
     EXPECT_EQ(p.deleteFailed, left);
     EXPECT_EQ(Exists(jr_ + "/FilesToCleanup.tqf"), left);
-    if (left) EXPECT_EQ(FilesToCleanup(), c.stuck + "\n");
+    if (left) {
+      EXPECT_EQ(FilesToCleanup(), c.stuck + "\n");
+    }
     EXPECT_EQ(CEventJournal::Instance().Has(kIncomplete), left);
     for (const std::string& path : {after, next}) fs::remove(path);
     fs::remove(jr_ + "/FilesToCleanup.tqf");
