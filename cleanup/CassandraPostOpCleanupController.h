@@ -72,9 +72,10 @@ class CassandraPostOpCleanupController : public DistributedQEL::CController {
  protected:
   // Records a path that could not be deleted.
   void recordDeleteFailure(const std::string& path, int error);
-  // Whether `path` is a table's backups folder: a real folder
-  // "<data directory>/<keyspace>/<table>/backups" of one of the data
-  // directories.
+  // Whether `path` is a table's backups folder: a real folder "backups" in
+  // a real table folder of a real keyspace folder, placed as
+  // "<data directory>/<keyspace>/<table>/backups" in one of the data
+  // directories when the cleanup information file names any.
   bool isTableBackupsFolder(const std::string& path) const;
   // Reads "CassandraCleanupInfoFile": the snapshot time and the data
   // directories.

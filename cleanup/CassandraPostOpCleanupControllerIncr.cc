@@ -110,8 +110,11 @@ bool CassandraPostOpCleanupController::isTableBackupsFolder(const std::string& p
   if (!IsCleanAbsolutePath(path)) return false;
   const std::vector<std::string> parts = Components(path);
   // <data directory>/<keyspace>/<table>/backups
-  if (parts.size() < 3 || parts.back() != "backups") return false;
-  bool inDataDirectory = false;
+  if (parts.size() < 4 || parts.back() != "backups") return false;
+  // The cleanup information file names the data directories only of the
+  // instances that took a snapshot: when it names any, the folder must lie
+  // at its place in one of them.
+  bool inDataDirectory = dataDirs.empty();
   for (const std::string& directory : dataDirs) {
     if (!IsCleanAbsolutePath(directory)) continue;
     const std::vector<std::string> base = Components(directory);
@@ -121,9 +124,15 @@ bool CassandraPostOpCleanupController::isTableBackupsFolder(const std::string& p
     }
   }
   if (!inDataDirectory) return false;
-  // The folder itself, not a link to one elsewhere.
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  // The backups folder and its table and keyspace folders are real
+  // folders, not links to folders elsewhere.
+  std::string folder = path;
+  for (int level = 0; level < 3; ++level) {
+    struct stat st;
+    if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    folder = folder.substr(0, folder.rfind('/'));
+  }
+  return true;
 }
 
 void CassandraPostOpCleanupController::readCleanupInfo() {
@@ -179,9 +188,14 @@ CassandraPostOpCleanupController::cleanupCollectFile(const std::string& path,
     // backups folder. A line whose folder is not such a folder (a table or
     // keyspace folder that is gone, a live SSTable) is left, and so is its
     // folder.
+    // A commit-log job lists the archived segments ("CommitLog..." files of
+    // the archive folder): those are deleted too, and nothing around them
+    // is swept.
     const size_t slash = file.rfind('/');
     const std::string parent = slash == std::string::npos ? std::string() : file.substr(0, slash);
-    if (!isTableBackupsFolder(parent)) {
+    const bool commitLog = slash != std::string::npos && IsCleanAbsolutePath(file) &&
+                           file.compare(slash + 1, 9, "CommitLog") == 0;
+    if (!commitLog && !isTableBackupsFolder(parent)) {
       TQLOG(1, "Not deleting %s: not a file of a table's backups folder", file.c_str());
       continue;
     }
@@ -200,6 +214,7 @@ CassandraPostOpCleanupController::cleanupCollectFile(const std::string& path,
         recordDeleteFailure(file, error);
       }
     }
+    if (commitLog) continue;
 
     // The subfolders of the backups folder (secondary indexes) are swept by
     // the snapshot time; its other files are left to their own lines.
