@@ -39,7 +39,12 @@ int64_t ClientIdOf(const boost::shared_ptr<App::CassandraNode>& node) {
 
 CCassandraRestoreController::CCassandraRestoreController() = default;
 
-CCassandraRestoreController::~CCassandraRestoreController() { stopPriams(); }
+CCassandraRestoreController::~CCassandraRestoreController() {
+  // A controller ended before its finishing (a failed set-up) leaves no node
+  // stopped.
+  startStoppedTargets();
+  stopPriams();
+}
 
 void CCassandraRestoreController::stopPriams() {
   for (auto& entry : priamByTarget) {
