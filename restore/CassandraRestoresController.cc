@@ -39,12 +39,7 @@ int64_t ClientIdOf(const boost::shared_ptr<App::CassandraNode>& node) {
 
 CCassandraRestoreController::CCassandraRestoreController() = default;
 
-CCassandraRestoreController::~CCassandraRestoreController() {
-  // A controller ended before its finishing (a failed set-up) leaves no node
-  // stopped.
-  startStoppedTargets();
-  stopPriams();
-}
+CCassandraRestoreController::~CCassandraRestoreController() { stopPriams(); }
 
 void CCassandraRestoreController::stopPriams() {
   for (auto& entry : priamByTarget) {

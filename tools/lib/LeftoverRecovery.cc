@@ -110,25 +110,30 @@ CQiError CLeftoverRecovery::Recover(InterruptedJob& job) const {
 
 void CLeftoverRecovery::StartStoppedNodes(const std::vector<std::string>& folders,
                                           InterruptedJob& job) const {
+  // A record lies in a target's work folder, "<...>/<job>/<target>/".
+  std::vector<fs::path> records;
   for (const std::string& folder : folders) {
     std::error_code ec;
-    for (const auto& target : fs::directory_iterator(folder, ec)) {
-      const fs::path record = target.path() / kStoppedRecordName;
+    for (auto it = fs::recursive_directory_iterator(folder, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
       std::error_code e;
-      if (!IsRealDirectory(target.path()) ||
-          fs::symlink_status(record, e).type() != fs::file_type::regular) {
-        continue;
+      if (it->path().filename() == kStoppedRecordName &&
+          it->symlink_status(e).type() == fs::file_type::regular) {
+        records.push_back(it->path());
       }
-      std::string node = target.path().filename().string();
-      const std::string why = StartNode(FirstLine(record), node);
-      if (!why.empty()) {
-        // The record stays: the node is still down.
-        job.nodesNotStarted.push_back(node + ": " + why);
-        continue;
-      }
-      job.nodesStarted.push_back(node);
-      fs::remove(record, e);
     }
+  }
+  for (const fs::path& record : records) {
+    std::string node = record.parent_path().filename().string();
+    const std::string why = StartNode(FirstLine(record), node);
+    if (!why.empty()) {
+      // The record stays: the node is still down.
+      job.nodesNotStarted.push_back(node + ": " + why);
+      continue;
+    }
+    job.nodesStarted.push_back(node);
+    std::error_code e;
+    fs::remove(record, e);
   }
 }
 
