@@ -50,8 +50,8 @@ CQiError EnterFolder(int parent, const std::string& name, const std::string& pat
 
 }  // namespace
 
-CQiError CNoFollowPath::OpenFolder(const std::string& root, const std::string& path, uint32_t mode,
-                                   int& fd) {
+CQiError CNoFollowPath::OpenFolder(const std::string& root, bool rootIsOwn, const std::string& path,
+                                   uint32_t mode, int& fd) {
   fd = -1;
   std::string base = root;
   while (base.size() > 1 && base.back() == '/') base.pop_back();
@@ -70,12 +70,17 @@ CQiError CNoFollowPath::OpenFolder(const std::string& root, const std::string& p
     return FXErrorUtil::ErrorWin32(FXLOC, 87, "%s lies outside the restore's folder %s",
                                    path.c_str(), base.c_str());
   }
-  // The folder above the restore's own is the user's; the restore's folder
-  // and everything below it are entered one name at a time.
+  // The folder above the restore's own is the user's, and so is the
+  // restore's folder when the user named it; the rest is entered one name
+  // at a time.
   std::string at;
   std::vector<std::string> names;
   if (base == "/") {
     at = "/";
+  } else if (!rootIsOwn) {
+    at = base;
+    CQiError error = CQiDirectory::Create(at.c_str(), true);
+    if (error.IsError()) return error.Push(FXLOC);
   } else {
     const size_t slash = base.rfind('/');
     at = slash == 0 ? "/" : base.substr(0, slash);

@@ -16,12 +16,13 @@ class CNoFollowPath {
  public:
   // Opens `path`, which is `root` or lies below it, creating every missing
   // folder from `root` down (with the default mode); the descriptor goes to
-  // `fd` (the caller closes it). A symbolic link met from `root` down is
-  // error ELOOP naming it, anything else that is no folder ENOTDIR; a path
-  // outside `root` is error 87. With `mode` not 0 the last folder gets those
-  // permission bits, whether made now or there before.
-  static CQiError OpenFolder(const std::string& root, const std::string& path, uint32_t mode,
-                             int& fd);
+  // `fd` (the caller closes it). A symbolic link met below `root`, and with
+  // `rootIsOwn` at `root` itself (a folder the restore makes for itself, not
+  // one the user named), is error ELOOP naming it; anything else that is no
+  // folder ENOTDIR; a path outside `root` is error 87. With `mode` not 0 the
+  // last folder gets those permission bits, whether made now or there before.
+  static CQiError OpenFolder(const std::string& root, bool rootIsOwn, const std::string& path,
+                             uint32_t mode, int& fd);
   // Creates a file of a new name "<prefix>XXXXXX" (six random letters and
   // digits) in the open folder `folderFd` (`folder` names it), readable and
   // writable by its owner only, never through a link; its name goes to

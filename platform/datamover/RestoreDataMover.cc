@@ -68,6 +68,12 @@ CQiError MoveInto(const std::string& from, const std::string& to, bool replace) 
   return CQiError::Success();
 }
 
+// A staged restore's folder is the job's own ("<staging location>/<job>"):
+// a link there was planted. A data or destination folder is the user's.
+bool StagingIsOwn(const CRestorePlacement& placement) {
+  return placement.mode() == CRestorePlacement::kStaged;
+}
+
 }  // namespace
 
 CRestoreDataMover::CRestoreDataMover(
@@ -250,14 +256,15 @@ CQiError CRestoreDataMover::PlaceItem(const CRestorePlacement& placement, const 
       // The folder keeps the permissions it was backed up with.
       const uint32_t mode = stored.pieces.empty() ? 0 : stored.pieces.front().mode & 07777;
       int fd = -1;
-      error = CNoFollowPath::OpenFolder(target.root, target.path, mode, fd);
+      error =
+          CNoFollowPath::OpenFolder(target.root, StagingIsOwn(placement), target.path, mode, fd);
       if (error.IsError()) return error.Push(FXLOC);
       close(fd);
       ++progress_.directories;
       break;
     }
     case SItemTarget::kFile:
-      error = WriteFile(stored, target);
+      error = WriteFile(stored, target, StagingIsOwn(placement));
       if (error.IsError()) return error.Push(FXLOC);
       break;
   }
@@ -265,13 +272,14 @@ CQiError CRestoreDataMover::PlaceItem(const CRestorePlacement& placement, const 
   return CQiError::Success();
 }
 
-CQiError CRestoreDataMover::WriteFile(const SStoredItem& stored, const SItemTarget& target) {
+CQiError CRestoreDataMover::WriteFile(const SStoredItem& stored, const SItemTarget& target,
+                                      bool rootIsOwn) {
   std::string folder, name;
   const size_t slash = target.path.rfind('/');
   folder = target.path.substr(0, slash == 0 ? 1 : slash);
   name = target.path.substr(slash + 1);
   int folderFd = -1;
-  CQiError error = CNoFollowPath::OpenFolder(target.root, folder, 0, folderFd);
+  CQiError error = CNoFollowPath::OpenFolder(target.root, rootIsOwn, folder, 0, folderFd);
   if (error.IsError()) return error.Push(FXLOC);
   error = WriteFileIn(folderFd, folder, name, stored, target);
   close(folderFd);
