@@ -23,7 +23,8 @@ if command -v ccache > /dev/null; then
 fi
 start=$(date +%s)
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTQ_TSAN=ON "${launcher[@]}" > /dev/null
-cmake --build "$dir" -j "$jobs"
+# The two test programs and everything they start.
+cmake --build "$dir" -j "$jobs" --target e2e_tests platform_tests
 built=$(date +%s)
 
 logs=$root/$dir/tsan-logs
