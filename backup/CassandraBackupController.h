@@ -165,6 +165,10 @@ class CassandraBackupController : public MultiNodeBackupOps::MultiNodeBackupOpsC
   bool IsOwnCollectFileNumber(int number) const;
   // Full or incremental per keyspace from the last backup status text.
   CQiError chooseBackupLevels(const std::string& lastBackupStatus);
+  // Whether a keyspace or table name can be a folder name, and so a path
+  // component of the data directories and of the header paths: not empty,
+  // not "." or "..", without "/".
+  static bool IsFolderName(const std::string& name);
   // Appends "<instance> <keyspace>" to the failures list.
   CQiError addToFailuresList(const std::string& instance, const std::string& keyspace);
   // A restarted node that made its collect files in an earlier run takes the

@@ -93,6 +93,11 @@ CQiError CassandraBackupController::cassandraAddToCollectFile(const char* direct
   return CQiError::Success();
 }
 
+bool CassandraBackupController::IsFolderName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of(std::string("/\0", 2)) == std::string::npos;
+}
+
 CQiError CassandraBackupController::addToFailuresList(const std::string& instance,
                                                       const std::string& keyspace) {
   boost::shared_ptr<CassandraControllerClientConfig> config = GetControllerConfig();
@@ -146,9 +151,38 @@ CQiError CassandraBackupController::generateCollectFiles(int splitCount, int col
       }
     }
     for (const DistributedQEL::CassandraKeyspace& keyspace : keyspaces) {
-      const std::vector<DistributedQEL::CassandraTable> tables = keyspace.getTables();
-      if (tables.empty()) continue;
       const std::string keyspaceName = keyspace.getKeyspaceName();
+      // A name that cannot be a folder name would lead outside the data
+      // directory or shift the header path, and could never be restored:
+      // the keyspace, or the table, is refused and its keyspace failed.
+      if (!IsFolderName(keyspaceName)) {
+        TQLOG(-1,
+              "Keyspace \"%s\" of instance %s cannot be a folder name. Adding keyspace %s into "
+              "failed file. Continuing",
+              keyspaceName.c_str(), name.c_str(), keyspaceName.c_str());
+        CQiError error = addToFailuresList(name, keyspaceName);
+        if (error.IsError()) return error.Push(FXLOC);
+        continue;
+      }
+      std::vector<DistributedQEL::CassandraTable> tables;
+      bool refusedTable = false;
+      for (const DistributedQEL::CassandraTable& table : keyspace.getTables()) {
+        if (IsFolderName(table.getTableName())) {
+          tables.push_back(table);
+          continue;
+        }
+        TQLOG(-1,
+              "Table \"%s\" of keyspace %s of instance %s cannot be a folder name. Adding "
+              "keyspace %s into failed file. Continuing",
+              table.getTableName().c_str(), keyspaceName.c_str(), name.c_str(),
+              keyspaceName.c_str());
+        refusedTable = true;
+      }
+      if (refusedTable) {
+        CQiError error = addToFailuresList(name, keyspaceName);
+        if (error.IsError()) return error.Push(FXLOC);
+      }
+      if (tables.empty()) continue;
       bool fromSnapshot = level == TQBkpLevel_Full;
       for (const std::string& fullName : full)
         fromSnapshot = fromSnapshot || fullName == keyspaceName;

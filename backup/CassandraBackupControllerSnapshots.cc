@@ -80,6 +80,8 @@ CQiError CassandraBackupController::takeSnapshot() {
       TQLOG(0, "Taking snapshot for FULL backup keyspaces");
       std::string names;
       for (const std::string& keyspace : full->second) {
+        // A keyspace whose name cannot be a folder name is not backed up.
+        if (!IsFolderName(keyspace)) continue;
         parameters += "&?keyspace=";
         parameters += keyspace;
         if (!names.empty()) names += " ,";
@@ -91,6 +93,7 @@ CQiError CassandraBackupController::takeSnapshot() {
     } else if (config->getBackupLevel() == TQBkpLevel_Full) {
       TQLOG(0, "Taking snapshot for all keyspaces");
       for (const DistributedQEL::CassandraKeyspace& keyspace : keyspacesByInstance[name]) {
+        if (!IsFolderName(keyspace.getKeyspaceName())) continue;
         parameters += "&?keyspace=";
         parameters += keyspace.getKeyspaceName();
       }

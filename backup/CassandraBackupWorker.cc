@@ -38,8 +38,9 @@ bool IsAtOrBelow(const std::string& path, const std::string& directory) {
 }
 
 // The header path of `components`, "/" before each. A component that is
-// empty or holds a "/" would shift every later field of the path: such an item
-// is refused.
+// empty or holds a "/" would shift every later field of the path, and one
+// that is "." or ".." could never be a restored folder: such an item is
+// refused.
 CQiError HeaderPath(const std::vector<std::string>& components, const std::string& filePath,
                     std::string& header) {
   static const char* const kFields[] = {"cluster",  "data centre", "instance",
@@ -47,11 +48,13 @@ CQiError HeaderPath(const std::vector<std::string>& components, const std::strin
   header.clear();
   for (size_t i = 0; i < components.size(); ++i) {
     const std::string& component = components[i];
-    if (component.empty() || component.find('/') != std::string::npos) {
+    if (component.empty() || component == "." || component == ".." ||
+        component.find('/') != std::string::npos) {
       const char* field = i < sizeof(kFields) / sizeof(kFields[0]) ? kFields[i] : "component";
       return FXErrorUtil::ErrorWin32(FXLOC, 87,
-                                     "Cannot back up %s: its %s name \"%s\" is empty or holds "
-                                     "a \"/\", which cannot make a header path component",
+                                     "Cannot back up %s: its %s name \"%s\" is empty, \".\" "
+                                     "or \"..\", or holds a \"/\", which cannot make a header "
+                                     "path component",
                                      filePath.c_str(), field, component.c_str());
     }
     header += "/";

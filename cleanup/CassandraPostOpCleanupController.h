@@ -50,8 +50,11 @@ class CassandraPostOpCleanupController : public DistributedQEL::CController {
   CQiError uninitializePriam();
   // Clears every snapshot of the job's subclient on every node.
   void deleteSnapshots();
-  // Deletes the files the completed tasks' collect files list, and sweeps
-  // the backups folders of the snapshotted tables. Always succeeds.
+  // Deletes the files of tables' backups folders that the completed tasks'
+  // collect files list, and sweeps the backups folders of the snapshotted
+  // tables; any other line is left. An incremental pass that cannot remove
+  // a listed file is followed by one pass over the full collect files.
+  // Always succeeds.
   CQiError cleanupIncrFiles(TQBkpLevel level);
   // Deletes, in `directory` and its subdirectories, the regular files
   // modified before `time`. Symbolic links are neither followed nor deleted.
@@ -69,16 +72,19 @@ class CassandraPostOpCleanupController : public DistributedQEL::CController {
  protected:
   // Records a path that could not be deleted.
   void recordDeleteFailure(const std::string& path, int error);
-  // Deletes a file listed by a collect file; one already gone counts as
-  // deleted. False when it is still there.
-  bool deleteListedFile(const std::string& path);
-  // Whether `path` lies inside one of the data directories.
-  bool isInsideDataDirectory(const std::string& path) const;
+  // Whether `path` is a table's backups folder: a real folder "backups" in
+  // a real table folder of a real keyspace folder, placed as
+  // "<data directory>/<keyspace>/<table>/backups" in one of the data
+  // directories when the cleanup information file names any.
+  bool isTableBackupsFolder(const std::string& path) const;
   // Reads "CassandraCleanupInfoFile": the snapshot time and the data
   // directories.
   void readCleanupInfo();
-  // One collect file's lines; false when it cannot be opened.
-  bool cleanupCollectFile(const std::string& path);
+  // What one collect file's pass gave: not opened, read to its end, or
+  // stopped at a listed file that an incremental pass could not remove.
+  enum CollectFileResult { kNotOpened, kRead, kRestart };
+  // One collect file's lines, in a pass at `passLevel`.
+  CollectFileResult cleanupCollectFile(const std::string& path, TQBkpLevel passLevel);
   // The name under which a payload node keeps its Priam: its own name, or,
   // for a node without one or one already taken, a distinct name.
   std::string priamKeyFor(const std::string& nodeName, size_t position) const;

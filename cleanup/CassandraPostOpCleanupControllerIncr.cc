@@ -106,23 +106,33 @@ void CassandraPostOpCleanupController::recordDeleteFailure(const std::string& pa
   failedPaths.push_back(path);
 }
 
-bool CassandraPostOpCleanupController::deleteListedFile(const std::string& path) {
-  if (unlink(path.c_str()) == 0 || errno == ENOENT) return true;
-  recordDeleteFailure(path, errno);
-  return false;
-}
-
-bool CassandraPostOpCleanupController::isInsideDataDirectory(const std::string& path) const {
+bool CassandraPostOpCleanupController::isTableBackupsFolder(const std::string& path) const {
   if (!IsCleanAbsolutePath(path)) return false;
   const std::vector<std::string> parts = Components(path);
+  // <data directory>/<keyspace>/<table>/backups
+  if (parts.size() < 4 || parts.back() != "backups") return false;
+  // The cleanup information file names the data directories only of the
+  // instances that took a snapshot: when it names any, the folder must lie
+  // at its place in one of them.
+  bool inDataDirectory = dataDirs.empty();
   for (const std::string& directory : dataDirs) {
     if (!IsCleanAbsolutePath(directory)) continue;
     const std::vector<std::string> base = Components(directory);
-    if (base.size() < parts.size() && std::equal(base.begin(), base.end(), parts.begin())) {
-      return true;
+    if (base.size() + 3 == parts.size() && std::equal(base.begin(), base.end(), parts.begin())) {
+      inDataDirectory = true;
+      break;
     }
   }
-  return false;
+  if (!inDataDirectory) return false;
+  // The backups folder and its table and keyspace folders are real
+  // folders, not links to folders elsewhere.
+  std::string folder = path;
+  for (int level = 0; level < 3; ++level) {
+    struct stat st;
+    if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    folder = folder.substr(0, folder.rfind('/'));
+  }
+  return true;
 }
 
 void CassandraPostOpCleanupController::readCleanupInfo() {
@@ -149,9 +159,11 @@ void CassandraPostOpCleanupController::readCleanupInfo() {
   }
 }
 
-bool CassandraPostOpCleanupController::cleanupCollectFile(const std::string& path) {
+CassandraPostOpCleanupController::CollectFileResult
+CassandraPostOpCleanupController::cleanupCollectFile(const std::string& path,
+                                                     TQBkpLevel passLevel) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
+  if (!in) return kNotOpened;
   TQLOG(2, "Deleting entries from collect file %s", path.c_str());
   std::string line;
   while (std::getline(in, line)) {
@@ -172,17 +184,40 @@ bool CassandraPostOpCleanupController::cleanupCollectFile(const std::string& pat
       }
       continue;
     }
-    if (!IsCleanAbsolutePath(file)) {
-      TQLOG(1, "Not deleting %s: not a plain absolute path", file.c_str());
+    // Any other line names a file that the backup saved from a table's
+    // backups folder. A line whose folder is not such a folder (a table or
+    // keyspace folder that is gone, a live SSTable) is left, and so is its
+    // folder.
+    // A commit-log job lists the archived segments ("CommitLog..." files of
+    // the archive folder): those are deleted too, and nothing around them
+    // is swept.
+    const size_t slash = file.rfind('/');
+    const std::string parent = slash == std::string::npos ? std::string() : file.substr(0, slash);
+    const bool commitLog = slash != std::string::npos && IsCleanAbsolutePath(file) &&
+                           file.compare(slash + 1, 9, "CommitLog") == 0;
+    if (!commitLog && !isTableBackupsFolder(parent)) {
+      TQLOG(1, "Not deleting %s: not a file of a table's backups folder", file.c_str());
       continue;
     }
-    deleteListedFile(file);
+    if (lstat(file.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+      TQLOG(1, "Not deleting %s: not a regular file", file.c_str());
+      continue;
+    }
+    if (unlink(file.c_str()) != 0) {
+      const int error = errno;
+      // An incremental pass that cannot remove a listed file (one already
+      // gone included) gives way to a pass over the full collect files.
+      if (passLevel == TQBkpLevel_Incremental) return kRestart;
+      if (error == ENOENT) {
+        TQLOG(1, "%s is already gone", file.c_str());
+      } else {
+        recordDeleteFailure(file, error);
+      }
+    }
+    if (commitLog) continue;
 
-    // The subfolders of the file's backups folder (secondary indexes) are
-    // swept by the snapshot time; its other files are left to their own
-    // collect-file lines.
-    const std::string parent = file.substr(0, file.rfind('/'));
-    if (!isInsideDataDirectory(parent)) continue;
+    // The subfolders of the backups folder (secondary indexes) are swept by
+    // the snapshot time; its other files are left to their own lines.
     TQLOG(2, "Backups dir: %s, snap time: %ld", parent.c_str(), snapshotTime);
     DIR* dir = opendir(parent.c_str());
     if (dir == nullptr) {
@@ -194,6 +229,7 @@ bool CassandraPostOpCleanupController::cleanupCollectFile(const std::string& pat
       const std::string name = entry->d_name;
       if (name == "." || name == "..") continue;
       const std::string full = parent + "/" + name;
+      TQLOG(3, "Full path: %s %d", full.c_str(), static_cast<int>(entry->d_type));
       if (lstat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
         TQLOG(2, "%s is not a file", full.c_str());
         subfolders.push_back(full);
@@ -202,7 +238,7 @@ bool CassandraPostOpCleanupController::cleanupCollectFile(const std::string& pat
     closedir(dir);
     for (const std::string& subfolder : subfolders) deleteFiles(subfolder, snapshotTime);
   }
-  return true;
+  return kRead;
 }
 
 CQiError CassandraPostOpCleanupController::cleanupIncrFiles(TQBkpLevel level) {
@@ -215,19 +251,34 @@ CQiError CassandraPostOpCleanupController::cleanupIncrFiles(TQBkpLevel level) {
 
   std::vector<std::string> entries;
   FXString::Split(taskStatus, "|", entries);
-  for (const std::string& entry : entries) {
-    const size_t colon = entry.find(':');
-    if (entry.empty() || colon == std::string::npos || entry.substr(colon + 1) != "-1") continue;
-    long long number = 0;
-    if (!FXString::ParseDecimal(entry.substr(0, colon), 0, INT32_MAX, number)) continue;
-    const std::string tot = FXPath::Join(directory, FXString::Format("CollectTot%lld.tqf", number));
-    if (level == TQBkpLevel_Full) {
-      cleanupCollectFile(tot);
-      continue;
-    }
-    const std::string inc = FXPath::Join(directory, FXString::Format("CollectInc%lld.tqf", number));
-    if (!cleanupCollectFile(inc) && !cleanupCollectFile(tot)) {
-      TQLOG(1, "Failed to open collect file %s", tot.c_str());
+  // An incremental pass that cannot remove a listed file ends there, and
+  // one pass over the full collect files follows.
+  TQBkpLevel passLevel = level;
+  bool restart = true;
+  while (restart) {
+    restart = false;
+    for (const std::string& entry : entries) {
+      const size_t colon = entry.find(':');
+      if (entry.empty() || colon == std::string::npos || entry.substr(colon + 1) != "-1") continue;
+      long long number = 0;
+      if (!FXString::ParseDecimal(entry.substr(0, colon), 0, INT32_MAX, number)) continue;
+      const std::string tot =
+          FXPath::Join(directory, FXString::Format("CollectTot%lld.tqf", number));
+      CollectFileResult result = kNotOpened;
+      if (passLevel == TQBkpLevel_Full) {
+        result = cleanupCollectFile(tot, passLevel);
+      } else {
+        const std::string inc =
+            FXPath::Join(directory, FXString::Format("CollectInc%lld.tqf", number));
+        result = cleanupCollectFile(inc, passLevel);
+        if (result == kNotOpened) result = cleanupCollectFile(tot, passLevel);
+        if (result == kNotOpened) TQLOG(1, "Failed to open collect file %s", tot.c_str());
+      }
+      if (result == kRestart) {
+        passLevel = TQBkpLevel_Full;
+        restart = true;
+        break;
+      }
     }
   }
 

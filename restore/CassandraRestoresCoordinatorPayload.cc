@@ -115,8 +115,9 @@ CQiError CCassandraRestores::checkCassVersionForNativeSSTableloader(unsigned int
   }
   if (cassandraVersion.empty()) parts.clear();
   if (parts.size() == 4) {
-    // The build number counts as a number: "10" is a later build than "6".
-    native = LeadingNumber(parts[3]) > 5 ? 1 : 0;
+    // Only the first character of the fourth part counts, compared as a
+    // character: "6" and "a" are above '5', "10" and "" are not.
+    native = !parts[3].empty() && parts[3][0] > '5' ? 1 : 0;
   } else if (parts.size() == 2 || parts.size() == 3) {
     native = LeadingNumber(parts[0]) > 3 ? 1 : 0;
   } else {

@@ -1,9 +1,13 @@
 #include "platform/runner/JobRecordStore.h"
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <type_traits>
 
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/QiFile.h"
@@ -14,6 +18,45 @@ namespace TqRunner {
 namespace {
 
 using nlohmann::json;
+
+// The value of member `key` of `j` as a `T`. Only a whole number that `T`
+// holds is taken: a JSON integer in range, or a finite number without a
+// fraction in range (such as 5.0). Anything else (1e300, 2^63 for a signed
+// field, a negative number for an unsigned one, 1.5, a text) is refused
+// with an exception that names the member, rather than converted.
+template <typename T>
+T IntegerAt(const json& j, const char* key) {
+  static_assert(std::is_integral<T>::value && !std::is_same<T, bool>::value, "an integer type");
+  using Limits = std::numeric_limits<T>;
+  const json& value = j.at(key);
+  if (value.is_number_unsigned()) {
+    const uint64_t n = value.get<uint64_t>();
+    if (n <= static_cast<uint64_t>(Limits::max())) return static_cast<T>(n);
+  } else if (value.is_number_integer()) {
+    const int64_t n = value.get<int64_t>();
+    if constexpr (std::is_signed<T>::value) {
+      if (n >= static_cast<int64_t>(Limits::min()) && n <= static_cast<int64_t>(Limits::max())) {
+        return static_cast<T>(n);
+      }
+    } else {
+      if (n >= 0 && static_cast<uint64_t>(n) <= static_cast<uint64_t>(Limits::max())) {
+        return static_cast<T>(n);
+      }
+    }
+  } else if (value.is_number_float()) {
+    const double d = value.get<double>();
+    // T's range as doubles: [-2^digits, 2^digits) for a signed T, [0,
+    // 2^digits) for an unsigned one; both bounds are exact.
+    const double upper = std::ldexp(1.0, Limits::digits);
+    const double lower = std::is_signed<T>::value ? -upper : 0.0;
+    if (std::isfinite(d) && d == std::trunc(d) && d >= lower && d < upper) {
+      return static_cast<T>(d);
+    }
+  }
+  throw std::out_of_range("\"" + std::string(key) + "\" is " + value.dump() +
+                          ", not a whole number from " + std::to_string(Limits::min()) + " to " +
+                          std::to_string(Limits::max()));
+}
 
 json EntryToJson(const CEventJournal::Entry& entry) {
   return json{{"id", entry.id},
@@ -27,11 +70,16 @@ json EntryToJson(const CEventJournal::Entry& entry) {
 CEventJournal::Entry EntryFromJson(const json& j, CEventJournal::Kind kind) {
   CEventJournal::Entry entry{};
   entry.kind = kind;
-  entry.id = j.at("id").get<uint32_t>();
-  entry.severity = static_cast<CEventJournal::Severity>(j.at("severityValue").get<int>());
+  entry.id = IntegerAt<uint32_t>(j, "id");
+  const int severity = IntegerAt<int>(j, "severityValue");
+  if (severity < CEventJournal::kInfo || severity > CEventJournal::kCritical) {
+    throw std::out_of_range("\"severityValue\" is " + std::to_string(severity) +
+                            ", not a severity from 0 to 3");
+  }
+  entry.severity = static_cast<CEventJournal::Severity>(severity);
   entry.args = j.at("args").get<std::vector<std::string>>();
   entry.client = j.at("client").get<std::string>();
-  entry.time = j.at("time").get<int64_t>();
+  entry.time = IntegerAt<int64_t>(j, "time");
   return entry;
 }
 
@@ -95,49 +143,49 @@ json ToJson(const JobResult& r) {
 
 JobResult FromJson(const json& j) {
   JobResult r;
-  r.jobId = j.at("jobId").get<int64_t>();
+  r.jobId = IntegerAt<int64_t>(j, "jobId");
   r.jobType = j.at("jobType").get<std::string>();
-  r.status = j.at("status").get<int>();
+  r.status = IntegerAt<int>(j, "status");
   r.error = j.at("error").get<std::string>();
-  r.attempt = j.at("attempt").get<int>();
-  r.startTime = j.at("startTime").get<int64_t>();
-  r.endTime = j.at("endTime").get<int64_t>();
-  r.referenceTime = j.at("referenceTime").get<int64_t>();
+  r.attempt = IntegerAt<int>(j, "attempt");
+  r.startTime = IntegerAt<int64_t>(j, "startTime");
+  r.endTime = IntegerAt<int64_t>(j, "endTime");
+  r.referenceTime = IntegerAt<int64_t>(j, "referenceTime");
   r.phaseParams = j.at("phaseParams").get<std::string>();
   r.restartString = j.at("restartString").get<std::string>();
   for (const json& pj : j.at("phases")) {
     PhaseResult p;
     p.name = pj.at("name").get<std::string>();
     p.skipped = pj.at("skipped").get<bool>();
-    p.status = pj.at("status").get<int>();
-    p.statusWord = pj.at("statusWord").get<int>();
-    p.completionCode = pj.at("completionCode").get<int>();
+    p.status = IntegerAt<int>(pj, "status");
+    p.statusWord = IntegerAt<int>(pj, "statusWord");
+    p.completionCode = IntegerAt<int>(pj, "completionCode");
     p.endReason = pj.at("endReason").get<std::string>();
     p.message = pj.at("message").get<std::string>();
-    p.startTime = pj.at("startTime").get<int64_t>();
-    p.endTime = pj.at("endTime").get<int64_t>();
+    p.startTime = IntegerAt<int64_t>(pj, "startTime");
+    p.endTime = IntegerAt<int64_t>(pj, "endTime");
     for (const json& nj : pj.at("nodes")) {
       NodeRecord n;
       n.clientName = nj.at("clientName").get<std::string>();
-      n.clientId = nj.at("clientId").get<uint32_t>();
-      n.state = nj.at("state").get<int>();
+      n.clientId = IntegerAt<uint32_t>(nj, "clientId");
+      n.state = IntegerAt<int>(nj, "state");
       n.startFailed = nj.at("startFailed").get<bool>();
       n.aborted = nj.at("aborted").get<bool>();
       n.arguments = nj.at("arguments").get<std::string>();
-      n.streams = nj.at("streams").get<int>();
+      n.streams = IntegerAt<int>(nj, "streams");
       n.failure = nj.at("failure").get<std::string>();
       p.nodes.push_back(n);
     }
     for (const json& tj : pj.at("tasks")) {
       TaskRecord t;
-      t.taskId = tj.at("taskId").get<int>();
-      t.status = tj.at("status").get<int>();
+      t.taskId = IntegerAt<int>(tj, "taskId");
+      t.status = IntegerAt<int>(tj, "status");
       t.reservedNode = tj.at("reservedNode").get<std::string>();
       t.runningNode = tj.at("runningNode").get<std::string>();
-      t.streamId = tj.at("streamId").get<int>();
-      t.attempts = tj.at("attempts").get<int>();
-      t.failedStreams = tj.at("failedStreams").get<int>();
-      t.commitOffset = tj.at("commitOffset").get<int64_t>();
+      t.streamId = IntegerAt<int>(tj, "streamId");
+      t.attempts = IntegerAt<int>(tj, "attempts");
+      t.failedStreams = IntegerAt<int>(tj, "failedStreams");
+      t.commitOffset = IntegerAt<int64_t>(tj, "commitOffset");
       p.tasks.push_back(t);
     }
     r.phases.push_back(p);
@@ -172,21 +220,21 @@ json DescriptionToJson(const JobDescription& d) {
 
 JobDescription DescriptionFromJson(const json& j) {
   JobDescription d;
-  d.jobId = j.at("jobId").get<int64_t>();
+  d.jobId = IntegerAt<int64_t>(j, "jobId");
   d.jobType = j.at("jobType").get<std::string>();
-  d.startTime = j.at("startTime").get<int64_t>();
-  d.ombrelId = j.at("ombrelId").get<uint32_t>();
+  d.startTime = IntegerAt<int64_t>(j, "startTime");
+  d.ombrelId = IntegerAt<uint32_t>(j, "ombrelId");
   d.clientName = j.at("clientName").get<std::string>();
-  d.sourceInstanceId = j.at("sourceInstanceId").get<uint64_t>();
-  d.destInstanceId = j.at("destInstanceId").get<uint64_t>();
-  d.sourceAppType = j.at("sourceAppType").get<int64_t>();
-  d.sourceClientId = j.at("sourceClientId").get<uint64_t>();
-  d.backupSetId = j.at("backupSetId").get<uint64_t>();
-  d.subclientId = j.at("subclientId").get<int64_t>();
-  d.mediaAgentClientId = j.at("mediaAgentClientId").get<int32_t>();
-  d.copyPrecedence = j.at("copyPrecedence").get<uint32_t>();
-  d.fromTime = j.at("fromTime").get<int64_t>();
-  d.toTime = j.at("toTime").get<int64_t>();
+  d.sourceInstanceId = IntegerAt<uint64_t>(j, "sourceInstanceId");
+  d.destInstanceId = IntegerAt<uint64_t>(j, "destInstanceId");
+  d.sourceAppType = IntegerAt<int64_t>(j, "sourceAppType");
+  d.sourceClientId = IntegerAt<uint64_t>(j, "sourceClientId");
+  d.backupSetId = IntegerAt<uint64_t>(j, "backupSetId");
+  d.subclientId = IntegerAt<int64_t>(j, "subclientId");
+  d.mediaAgentClientId = IntegerAt<int32_t>(j, "mediaAgentClientId");
+  d.copyPrecedence = IntegerAt<uint32_t>(j, "copyPrecedence");
+  d.fromTime = IntegerAt<int64_t>(j, "fromTime");
+  d.toTime = IntegerAt<int64_t>(j, "toTime");
   d.pathList1 = j.at("pathList1").get<std::vector<std::string>>();
   d.pathList2 = j.at("pathList2").get<std::vector<std::string>>();
   d.xmlOptions = j.at("xmlOptions").get<std::string>();

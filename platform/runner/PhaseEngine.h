@@ -50,11 +50,14 @@ namespace TqRunner {
 //    OnMsgReceived) and messages to the coordinator (processMessage);
 // 6. a node's streams on threads, as many as it reserved, while it has tasks:
 //    getTask, the task to the controller's OnTask, then the controller's
-//    backup worker on the task's collect file; every status change goes to
+//    backup worker on the task's collect file (a restore stream hands OnTask
+//    to its node's controller thread and waits for it, then runs its data
+//    mover); every status change goes to
 //    OnTaskChange, whose TakeAction the runner follows; OnIdle whenever the
 //    runner looks round;
-// 7. a node's stop: its streams end, its done report (SetAdditionalCtrlDone
-//    Values, then ControllerDone on the coordinator), OnAgentStopped;
+// 7. a node's stop, on its controller thread: its streams end, its done
+//    report (SetAdditionalCtrlDoneValues, then ControllerDone on the
+//    coordinator), OnAgentStopped;
 // 8. OnComplete, and the phase status.
 //
 // Every message between the coordinator and a controller travels as XML text
@@ -121,6 +124,15 @@ class CPhaseEngine : public std::enable_shared_from_this<CPhaseEngine> {
     std::unique_ptr<TqDataMover::CRestoreDataMover> mover;  // a restore stream's
   };
 
+  // A call a stream hands to its node's controller thread; the stream waits
+  // until `done`. Guarded by the engine mutex.
+  struct ControllerCall {
+    std::function<CQiError()> run;
+    CQiError result;
+    bool done = false;
+  };
+  typedef std::shared_ptr<ControllerCall> ControllerCallPtr;
+
   // One node of the phase and its controller. Fields below `inbox` are
   // guarded by the engine mutex.
   struct NodeSlot {
@@ -131,6 +143,10 @@ class CPhaseEngine : public std::enable_shared_from_this<CPhaseEngine> {
     std::thread thread;
 
     std::deque<std::string> inbox;  // messages from the coordinator, as XML
+    // Calls its streams hand to the controller thread, in arrival order; once
+    // `callsClosed` (the controller is stopping) they fail at once.
+    std::deque<ControllerCallPtr> calls;
+    bool callsClosed = false;
     std::shared_ptr<DistributedQEL::CController> controller;
     std::string failure;
     int startupRequests = 0;
@@ -219,6 +235,19 @@ class CPhaseEngine : public std::enable_shared_from_this<CPhaseEngine> {
   void DeliverToController(NodeSlot& slot, const std::string& xml);
   void StopController(const NodeSlotPtr& slot);
   void AgentStopped(NodeSlot& slot, DistributedQEL::CController& controller);
+  // The controller's OnTask for a task a stream took. A restore controller
+  // gets it on its controller thread, as every other call of it: the stream
+  // waits for the call to return. Other controllers get it on the stream's
+  // thread.
+  CQiError ControllerOnTask(NodeSlot& slot, DistributedQEL::CController& controller,
+                            DistributedQEL::TaskInfo& task);
+  // Runs `call` on the node's controller thread and waits for its result.
+  CQiError CallOnControllerThread(NodeSlot& slot, std::function<CQiError()> call);
+  // On the controller thread, with the engine mutex held through `lock`: runs
+  // the oldest call a stream handed over; false when there was none.
+  bool RunControllerCallLocked(std::unique_lock<std::mutex>& lock, NodeSlot& slot);
+  // The controller takes no more calls: pending ones fail.
+  void CloseControllerCallsLocked(NodeSlot& slot);
   void PostToCoordinator(InboxItem item);
 
   // What one restore task restores: the items of one archive file, for one

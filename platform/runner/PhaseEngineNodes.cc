@@ -88,6 +88,7 @@ void CPhaseEngine::ControllerLoop(const NodeSlotPtr& slot) {
   std::unique_lock<std::mutex> lock(mutex_);
   controller = slot->controller;
   while (true) {
+    if (RunControllerCallLocked(lock, *slot)) continue;
     if (slot->startupRequests > 0) {
       --slot->startupRequests;
       slot->busy = true;
@@ -118,12 +119,13 @@ void CPhaseEngine::ControllerLoop(const NodeSlotPtr& slot) {
       slot->stopRequested = true;
       break;
     }
-    if (slot->startupRequests > 0 || !slot->inbox.empty()) continue;
+    if (slot->startupRequests > 0 || !slot->inbox.empty() || !slot->calls.empty()) continue;
     slot->busy = false;
     mainNotified_ = true;
     mainWake_.notify_all();
     slot->wake.wait_for(lock, spec_.limits.pollInterval, [&] {
-      return slot->startupRequests > 0 || !slot->inbox.empty() || slot->stopRequested;
+      return slot->startupRequests > 0 || !slot->inbox.empty() || !slot->calls.empty() ||
+             slot->stopRequested;
     });
   }
   slot->busy = true;
@@ -226,16 +228,19 @@ void CPhaseEngine::StopController(const NodeSlotPtr& slot) {
     controller = slot->controller;
     failed = slot->failed || slot->startAborted || slot->initFailed;
     // The node's streams end first (they see the stop); a stream still busy
-    // gets the grace period.
+    // gets the grace period, and the calls it hands over are still served.
     streamWake_.notify_all();
     const auto deadline = std::chrono::steady_clock::now() + spec_.limits.stopGrace;
     while (slot->streamThreads > 0 && std::chrono::steady_clock::now() < deadline) {
+      if (RunControllerCallLocked(lock, *slot)) continue;
       slot->wake.wait_for(lock, spec_.limits.pollInterval);
     }
     if (slot->streamThreads > 0) {
       TQLOG(-1, "Node %s stops with %d streams still running", slot->clientName.c_str(),
             slot->streamThreads);
     }
+    // OnAgentStopped comes after the controller's last task.
+    CloseControllerCallsLocked(*slot);
   }
   if (!controller) return;
   // A restore controller finishes its nodes when its data agent stops, and
@@ -277,6 +282,55 @@ void CPhaseEngine::AgentStopped(NodeSlot& slot, DistributedQEL::CController& con
   if (error.IsError()) {
     TQLOG(-1, "OnAgentStopped of node %s: %s", slot.clientName.c_str(), error.AsString().c_str());
   }
+}
+
+CQiError CPhaseEngine::ControllerOnTask(NodeSlot& slot, DistributedQEL::CController& controller,
+                                        DistributedQEL::TaskInfo& task) {
+  auto onTask = [&controller, &task] {
+    bool flag = false;
+    return Guarded("OnTask", [&] { return controller.OnTask(&task, flag); });
+  };
+  if (!IsRestorePhase()) return onTask();
+  return CallOnControllerThread(slot, onTask);
+}
+
+CQiError CPhaseEngine::CallOnControllerThread(NodeSlot& slot, std::function<CQiError()> call) {
+  auto pending = std::make_shared<ControllerCall>();
+  pending->run = std::move(call);
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (slot.callsClosed) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 1359, "The controller of node %s has stopped",
+                                   slot.clientName.c_str());
+  }
+  slot.calls.push_back(pending);
+  slot.wake.notify_all();
+  slot.wake.wait(lock, [&] { return pending->done; });
+  return pending->result;
+}
+
+bool CPhaseEngine::RunControllerCallLocked(std::unique_lock<std::mutex>& lock, NodeSlot& slot) {
+  if (slot.calls.empty()) return false;
+  ControllerCallPtr call = slot.calls.front();
+  slot.calls.pop_front();
+  slot.busy = true;
+  lock.unlock();
+  CQiError result = Guarded("The controller call", [&] { return call->run(); });
+  lock.lock();
+  call->result = result;
+  call->done = true;
+  slot.wake.notify_all();
+  return true;
+}
+
+void CPhaseEngine::CloseControllerCallsLocked(NodeSlot& slot) {
+  slot.callsClosed = true;
+  for (const ControllerCallPtr& call : slot.calls) {
+    call->result = FXErrorUtil::ErrorWin32(FXLOC, 1359, "The controller of node %s has stopped",
+                                           slot.clientName.c_str());
+    call->done = true;
+  }
+  slot.calls.clear();
+  slot.wake.notify_all();
 }
 
 void CPhaseEngine::PostToCoordinator(InboxItem item) {

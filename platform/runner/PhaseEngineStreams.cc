@@ -227,8 +227,7 @@ CQiError CPhaseEngine::RunTask(NodeSlot& slot, StreamSlot& stream,
     controller = slot.controller;
   }
   if (!controller) return FXErrorUtil::ErrorWin32(FXLOC, 1359, "The node has no controller");
-  bool flag = false;
-  error = controller->OnTask(&nodeTask, flag);
+  error = ControllerOnTask(slot, *controller, nodeTask);
   if (error.IsError()) return error.Push(FXLOC);
   if (IsRestorePhase()) {
     if (dynamic_cast<DistributedQEL::CRestoreController*>(controller.get()) == nullptr) {

@@ -8,8 +8,10 @@
 #include <sstream>
 
 #include "E2eFixture.h"
+#include "JobChecks.h"
 #include "platform/base/FXErrorUtil.h"
 #include "platform/framework/FrameworkTypes.h"
+#include "sim/lib/SimClusterFile.h"
 
 namespace {
 
@@ -170,6 +172,44 @@ TEST_F(E2eTest, IncrementalAfterNewSstablesStoresTheBackedUpFiles) {
   TqHarness::VerifyReport report;
   ASSERT_FALSE(harness_->Verify(incremental.jobId, report).IsError());
   EXPECT_EQ(report.level, TQBkpLevel_Incremental);
+}
+
+// A keyspace whose name cannot be a folder name ("..", here reported by
+// the cluster beside its real keyspaces) is refused: the job reports that
+// keyspace as not backed up, by name, stores nothing of it and nothing from
+// outside the data directories, and backs every other keyspace up whole.
+TEST_F(E2eTest, AKeyspaceNamedDotDotIsRefusedAndTheOthersBackUp) {
+  MakeCluster(e2e::SmallCluster(1));
+  {
+    TqSim::SimClusterFile file(harness_->State().clusterFile);
+    TqSim::SimCluster cluster;
+    std::string error;
+    ASSERT_TRUE(file.Load(cluster, error)) << error;
+    TqSim::SimKeyspace bad = cluster.keyspaces.at(0);
+    bad.name = "..";
+    cluster.keyspaces.push_back(bad);
+    ASSERT_TRUE(file.Save(cluster, error)) << error;
+  }
+  AfterBackup after;
+  TqRunner::JobResult job = Backup(TQBkpLevel_Full, &after);
+  ASSERT_TRUE(after.seen);
+  ASSERT_FALSE(after.snapshotFiles.empty());
+
+  const uint32_t kKeyspaceBackupFailed = 0x60003D1;
+  EXPECT_EQ(e2e::EventIds(job), std::set<uint32_t>{kKeyspaceBackupFailed});
+  const std::vector<CEventJournal::Entry> failed = e2e::EventsWith(job, kKeyspaceBackupFailed);
+  ASSERT_EQ(failed.size(), 1u);
+  EXPECT_NE(failed[0].args.at(0).find(" .. on node "), std::string::npos) << failed[0].args.at(0);
+
+  // Every snapshot file of the real keyspaces is stored; nothing below a
+  // ".." component is.
+  const std::map<std::string, SStoredItem> stored = StoredFiles(job.jobId);
+  for (const auto& file : after.snapshotFiles)
+    EXPECT_EQ(stored.count(file.first), 1u) << file.first;
+  for (const auto& file : stored) {
+    EXPECT_EQ(file.first.find("/.."), std::string::npos) << file.first;
+  }
+  EXPECT_EQ(Keys(stored), Keys(after.snapshotFiles));
 }
 
 TEST_F(E2eTest, JobsAndTheirNumbersOutliveTheHarness) {

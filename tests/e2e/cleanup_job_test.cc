@@ -195,6 +195,59 @@ TEST_F(CleanupTest, FullThenIncrementalLeaveNoSnapshotAndNoBackedUpFile) {
   ExpectVerified(full);
 }
 
+// A table dropped between the backup and its cleanup: the table folder that
+// the collect files list is gone, and the cleanup leaves its keyspace alone.
+// The other tables' live SSTables and another subclient's snapshot stay,
+// however old.
+TEST_F(CleanupTest, ATableDroppedBeforeTheCleanupLeavesItsKeyspaceAlone) {
+  MakeCluster(e2e::SmallCluster(1));
+  const auto& state = harness_->State();
+  const std::string node = state.nodes.at(0).name;
+  const std::vector<std::string> dataDirs = state.nodes.at(0).dataDirs;
+  const fs::path dropped = SomeTable(0);
+  const std::string keyspace = dropped.parent_path().filename().string();
+  const std::string other = "9" + std::to_string(state.subclientId) + "TQsnapshot1";
+
+  TqRunner::JobSpec spec = harness_->MakeSpec(TqHarness::BackupRequest());
+  std::map<std::string, NodeDisks> disks;
+  std::vector<std::string> kept;
+  WatchPostop(spec, disks, [&] {
+    const long old = disks[node].snapshotTime - 100;
+    for (const std::string& dir : dataDirs) {
+      fs::remove_all(fs::path(dir) / keyspace / dropped.filename());
+      for (const auto& table : fs::directory_iterator(fs::path(dir) / keyspace)) {
+        if (!table.is_directory()) continue;
+        const std::string snapshotFile = (table.path() / "snapshots" / other / "nb-1-big-Data.db");
+        simtest::WriteFile(snapshotFile, "other");
+        std::vector<std::string> files = {snapshotFile};
+        for (const auto& file : fs::directory_iterator(table.path())) {
+          if (file.is_regular_file()) files.push_back(file.path().string());
+        }
+        for (const std::string& file : files) {
+          struct timeval times[2] = {{old, 0}, {old, 0}};
+          ASSERT_EQ(::utimes(file.c_str(), times), 0) << file;
+          kept.push_back(file);
+        }
+      }
+    }
+  });
+  TqRunner::JobResult job;
+  ASSERT_FALSE(harness_->Run(spec, job).IsError());
+  EXPECT_EQ(job.status, PHASE_COMPLETE) << TqRunner::PhaseStatusName(job.status);
+  ASSERT_GT(disks[node].snapshotTime, 0);
+  ASSERT_FALSE(kept.empty());
+  size_t live = 0;
+  for (const std::string& path : kept) {
+    EXPECT_TRUE(fs::exists(path)) << path;
+    if (path.find("/snapshots/") == std::string::npos) ++live;
+  }
+  EXPECT_GT(live, 0u);
+  TqHarness::CJobVerifier verifier(harness_->SuiteHome(), harness_->State());
+  for (const auto& cleanup : verifier.CleanupStateOf(job.jobId)) {
+    EXPECT_EQ(cleanup.snapshotsLeft, 0) << cleanup.client;
+  }
+}
+
 TEST_F(CleanupTest, AFailedTaskKeepsItsFilesAndTheQuitFlagKeepsAll) {
   MakeCluster(e2e::SmallCluster(1));
   TqRunner::JobResult fullJob = Backup(TQBkpLevel_Full);

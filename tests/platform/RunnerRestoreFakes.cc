@@ -35,6 +35,8 @@ void RestoreWorld::Reset() {
   jobStatus = 1;
   reloadFailed.clear();
   startMillis = 0;
+  taskMillis = 0;
+  threads_.clear();
   coordinatorCalls_.clear();
   nodeCalls_.clear();
   allCalls_.clear();
@@ -65,6 +67,16 @@ std::vector<std::string> RestoreWorld::NodeCalls() const {
 std::vector<std::string> RestoreWorld::AllCalls() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return allCalls_;
+}
+
+void RestoreWorld::Thread(const std::string& call) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  threads_.push_back({CClientContext::ClientName(), call, std::this_thread::get_id()});
+}
+
+std::vector<RestoreWorld::ThreadSeen> RestoreWorld::ThreadsSeen() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return threads_;
 }
 
 namespace {
@@ -232,11 +244,13 @@ class FakeRestoreController : public TQDC_FileSystem::CFSRestoreController {
  public:
   CQiError processNodeInit(CNMessageBase* message) override {
     RestoreWorld::Get().Node("processNodeInit");
+    RestoreWorld::Get().Thread("processNodeInit");
     return CFSRestoreController::processNodeInit(message);
   }
   CQiError OnControllerStarted() override {
     RestoreWorld& world = RestoreWorld::Get();
     world.Node("OnControllerStarted");
+    world.Thread("OnControllerStarted");
     if (world.startMillis)
       std::this_thread::sleep_for(std::chrono::milliseconds(world.startMillis));
     world.Node("OnControllerStarted returns");
@@ -245,11 +259,15 @@ class FakeRestoreController : public TQDC_FileSystem::CFSRestoreController {
   }
   CQiError GetRestoreWorker(IRestoreWorkerPtr& worker) override {
     RestoreWorld::Get().Node("GetRestoreWorker");
+    RestoreWorld::Get().Thread("GetRestoreWorker");
     worker.reset(new StagingWorker(this));
     return CQiError::Success();
   }
   CQiError OnTask(TaskInfo* task, bool& flag) override {
-    RestoreWorld::Get().Node("OnTask " + std::to_string(task->getTaskId()->getTaskId()));
+    RestoreWorld& world = RestoreWorld::Get();
+    world.Node("OnTask " + std::to_string(task->getTaskId()->getTaskId()));
+    world.Thread("OnTask");
+    if (world.taskMillis) std::this_thread::sleep_for(std::chrono::milliseconds(world.taskMillis));
     return CFSRestoreController::OnTask(task, flag);
   }
   bool isControllerDone() override {
@@ -259,6 +277,7 @@ class FakeRestoreController : public TQDC_FileSystem::CFSRestoreController {
   void OnAgentStopped() override {
     RestoreWorld& world = RestoreWorld::Get();
     world.Node("OnAgentStopped");
+    world.Thread("OnAgentStopped");
     if (world.reloadFailed.count(getClientName())) {
       boost::shared_ptr<AgentStoppedStatus> status(new AgentStoppedStatus());
       status->setFailed(1);

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/framework/Controller.h"
@@ -41,6 +42,14 @@ class RestoreWorld {
   int jobStatus = 1;                   // what OnComplete sets (0: nothing)
   std::set<std::string> reloadFailed;  // their controllers report a failed reload
   int startMillis = 0;                 // OnControllerStarted takes this long
+  int taskMillis = 0;                  // OnTask takes this long
+
+  // A controller call and the thread it ran on.
+  struct ThreadSeen {
+    std::string node;
+    std::string call;
+    std::thread::id thread;
+  };
 
   void Coordinator(const std::string& text);
   void Node(const std::string& text);
@@ -48,12 +57,17 @@ class RestoreWorld {
   std::vector<std::string> NodeCalls() const;
   // Both logs in one, in the order the calls happened.
   std::vector<std::string> AllCalls() const;
+  // The threads of processNodeInit, OnControllerStarted, OnTask,
+  // GetRestoreWorker and OnAgentStopped, in call order.
+  void Thread(const std::string& call);
+  std::vector<ThreadSeen> ThreadsSeen() const;
 
  private:
   mutable std::mutex mutex_;
   std::vector<std::string> coordinatorCalls_;
   std::vector<std::string> nodeCalls_;
   std::vector<std::string> allCalls_;
+  std::vector<ThreadSeen> threads_;
 };
 
 // Both for "restore" and "CassandraLogRestore"; null for other kinds.

@@ -8,6 +8,7 @@
 #include <boost/make_shared.hpp>
 #include <cerrno>
 #include <fstream>
+#include <functional>
 
 #include "TempDir.h"
 #include "platform/base/QiFile.h"
@@ -113,6 +114,94 @@ TEST_F(RestoreServices, JobDescriptionErrors) {
   ASSERT_FALSE(CQiFile::ReadWholeFile(store.DescriptionPathOf(7).c_str(), text).IsError());
   ASSERT_FALSE(CQiFile::ReplaceWholeFile(store.DescriptionPathOf(9).c_str(), text).IsError());
   EXPECT_EQ(store.ReadDescription(9, read).GetValue(), 13u);
+}
+
+// A number of a description is taken only when it is a whole number that
+// its field holds; any other is refused with the field named, never
+// converted (a float beyond a field's range would be undefined behaviour).
+TEST_F(RestoreServices, JobDescriptionNumbersOutOfRangeAreRefused) {
+  TqRunner::CJobRecordStore store;
+  ASSERT_FALSE(store.WriteDescription(Description(41)).IsError());
+  std::string written;
+  ASSERT_FALSE(CQiFile::ReadWholeFile(store.DescriptionPathOf(41).c_str(), written).IsError());
+  struct Case {
+    const char* field;
+    const char* value;  // JSON text
+  } refused[] = {
+      {"startTime", "1e300"},
+      {"startTime", "-1e300"},
+      {"startTime", "1e400"},                // beyond a double: the text itself does not parse
+      {"startTime", "9223372036854775808"},  // 2^63
+      {"startTime", "9.223372036854775808e18"},
+      {"startTime", "1.5"},
+      {"startTime", "-0.5"},
+      {"startTime", "\"1700000000\""},
+      {"startTime", "true"},
+      {"startTime", "null"},
+      {"ombrelId", "-1"},
+      {"ombrelId", "4294967296"},
+      {"ombrelId", "-1.0"},
+      {"mediaAgentClientId", "2147483648"},
+      {"mediaAgentClientId", "-2147483649"},
+      {"mediaAgentClientId", "1e10"},
+      {"sourceInstanceId", "-1"},
+      {"sourceInstanceId", "18446744073709551616"},  // 2^64
+      {"sourceInstanceId", "1.8446744073709552e19"},
+      {"backupSetId", "1e300"},
+      {"copyPrecedence", "4294967296.0"},
+      {"fromTime", "-9.3e18"},
+  };
+  for (const Case& c : refused) {
+    SCOPED_TRACE(std::string(c.field) + " = " + c.value);
+    // The value goes into the text as written, not through a JSON value.
+    std::string text = written;
+    const std::string key = std::string("\"") + c.field + "\": ";
+    const size_t start = text.find(key);
+    ASSERT_NE(start, std::string::npos);
+    const size_t end = text.find_first_of(",\n}", start + key.size());
+    text.replace(start + key.size(), end - start - key.size(), c.value);
+    ASSERT_FALSE(CQiFile::ReplaceWholeFile(store.DescriptionPathOf(41).c_str(), text).IsError());
+    TqRunner::JobDescription read;
+    read.startTime = 99;
+    CQiError error = store.ReadDescription(41, read);
+    EXPECT_EQ(error.GetValue(), 13u);
+    if (std::string(c.value) != "1e400") {
+      EXPECT_NE(error.AsString(2).find(std::string("\"") + c.field + "\" is "), std::string::npos)
+          << error.AsString(2);
+    }
+    EXPECT_EQ(read.startTime, 99);  // nothing taken
+  }
+  // Whole numbers at the ends of a field's range, also written as floats.
+  struct Taken {
+    const char* field;
+    const char* value;
+    std::function<bool(const TqRunner::JobDescription&)> check;
+  } taken[] = {
+      {"startTime", "9223372036854775807",
+       [](const TqRunner::JobDescription& d) { return d.startTime == INT64_MAX; }},
+      {"startTime", "-9.223372036854775808e18",
+       [](const TqRunner::JobDescription& d) { return d.startTime == INT64_MIN; }},
+      {"startTime", "5.0", [](const TqRunner::JobDescription& d) { return d.startTime == 5; }},
+      {"ombrelId", "4294967295",
+       [](const TqRunner::JobDescription& d) { return d.ombrelId == UINT32_MAX; }},
+      {"mediaAgentClientId", "-2147483648",
+       [](const TqRunner::JobDescription& d) { return d.mediaAgentClientId == INT32_MIN; }},
+      {"sourceInstanceId", "18446744073709551615",
+       [](const TqRunner::JobDescription& d) { return d.sourceInstanceId == UINT64_MAX; }},
+  };
+  for (const Taken& c : taken) {
+    SCOPED_TRACE(std::string(c.field) + " = " + c.value);
+    std::string text = written;
+    const std::string key = std::string("\"") + c.field + "\": ";
+    const size_t start = text.find(key);
+    ASSERT_NE(start, std::string::npos);
+    const size_t end = text.find_first_of(",\n}", start + key.size());
+    text.replace(start + key.size(), end - start - key.size(), c.value);
+    ASSERT_FALSE(CQiFile::ReplaceWholeFile(store.DescriptionPathOf(41).c_str(), text).IsError());
+    TqRunner::JobDescription read;
+    ASSERT_FALSE(store.ReadDescription(41, read).IsError());
+    EXPECT_TRUE(c.check(read));
+  }
 }
 
 TEST_F(RestoreServices, RestoreTaskGivesTheDescriptionAndWalksItsPathLists) {

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -219,6 +221,104 @@ TEST_F(RunnerRecords, StoreReportsMissingAndDamagedRecords) {
   EXPECT_TRUE(FXErrorUtil::IsWin32(store.Read(1, read), 13));
   EXPECT_TRUE(FXErrorUtil::IsWin32(store.Read(2, read), 13));
   EXPECT_EQ(store.List(), (std::vector<int64_t>{1, 2}));
+}
+
+// A number of a record is taken only when it is a whole number that its
+// field holds: each field below, given each bad value, makes the record
+// unreadable with the field named, where a conversion would have been
+// undefined (a float beyond the range) or wrapped.
+TEST_F(RunnerRecords, RecordNumbersOutOfRangeAreRefused) {
+  CJobRecordStore store(home_.Sub("records"));
+  // Each field holds a number of its own, to be found in the text.
+  JobResult result;
+  result.jobId = 5;
+  result.startTime = 1000001;
+  TqRunner::PhaseResult phase;
+  phase.name = "backup";
+  phase.statusWord = 1000002;
+  TqRunner::NodeRecord node;
+  node.clientName = "node1";
+  node.clientId = 1000003;
+  phase.nodes.push_back(node);
+  TqRunner::TaskRecord task;
+  task.taskId = 1000004;
+  task.commitOffset = 1000005;
+  phase.tasks.push_back(task);
+  result.phases.push_back(phase);
+  CEventJournal::Entry event{};
+  event.kind = CEventJournal::kEvent;
+  event.severity = CEventJournal::kMajor;
+  event.id = 1000006;
+  event.time = 1000007;
+  result.events.push_back(event);
+  ASSERT_FALSE(store.Write(result).IsError());
+  std::string written;
+  {
+    std::ifstream in(store.PathOf(5));
+    written.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  const struct {
+    const char* field;
+    const char* number;  // its number in the written text
+  } fields[] = {
+      {"startTime", "1000001"}, {"statusWord", "1000002"},   {"clientId", "1000003"},
+      {"taskId", "1000004"},    {"commitOffset", "1000005"}, {"id", "1000006"},
+      {"time", "1000007"},
+  };
+  const char* values[] = {
+      "1e300",   "-1e300", "1e400", "9223372036854775808", "18446744073709551616",
+      "-9.3e18", "2.5",    "\"7\""};
+  for (const auto& f : fields) {
+    for (const char* value : values) {
+      SCOPED_TRACE(std::string(f.field) + " = " + value);
+      std::string text = written;
+      const size_t at = text.find(f.number);
+      ASSERT_NE(at, std::string::npos);
+      text.replace(at, strlen(f.number), value);
+      std::ofstream(store.PathOf(5), std::ios::trunc) << text;
+      JobResult read;
+      CQiError error = store.Read(5, read);
+      EXPECT_TRUE(FXErrorUtil::IsWin32(error, 13));
+      // (1e400 is beyond a double: the text itself does not parse.)
+      if (std::string(value) != "1e400") {
+        EXPECT_NE(error.AsString(2).find(std::string("\"") + f.field + "\" is "), std::string::npos)
+            << error.AsString(2);
+      }
+    }
+  }
+  // Fields of 32 bits refuse what only 64 bits hold; a severity must be one.
+  const struct {
+    const char* from;
+    const char* to;
+  } narrow[] = {
+      {"1000003", "4294967296"}, {"1000003", "-1"},
+      {"1000004", "2147483648"}, {"1000006", "-1"},
+      {"1000002", "1e10"},       {"\"severityValue\": 2", "\"severityValue\": 7"},
+  };
+  for (const auto& n : narrow) {
+    SCOPED_TRACE(std::string(n.from) + " -> " + n.to);
+    std::string text = written;
+    const size_t at = text.find(n.from);
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, strlen(n.from), n.to);
+    std::ofstream(store.PathOf(5), std::ios::trunc) << text;
+    JobResult read;
+    EXPECT_TRUE(FXErrorUtil::IsWin32(store.Read(5, read), 13));
+  }
+  // Whole numbers written as floats, within range, are taken.
+  std::string text = written;
+  text.replace(text.find("1000005"), 7, "-9.223372036854775808e18");
+  text.replace(text.find("1000004"), 7, "12.0");
+  std::ofstream(store.PathOf(5), std::ios::trunc) << text;
+  JobResult read;
+  ASSERT_FALSE(store.Read(5, read).IsError());
+  ASSERT_EQ(read.phases.size(), 1u);
+  ASSERT_EQ(read.phases[0].tasks.size(), 1u);
+  EXPECT_EQ(read.phases[0].tasks[0].commitOffset, INT64_MIN);
+  EXPECT_EQ(read.phases[0].tasks[0].taskId, 12);
+  ASSERT_EQ(read.events.size(), 1u);
+  EXPECT_EQ(read.events[0].severity, CEventJournal::kMajor);
+  EXPECT_EQ(read.events[0].time, 1000007);
 }
 
 TEST_F(RunnerRecords, PluginLibraryIsLoadedAndItsScanPhaseSkipped) {

@@ -9,9 +9,11 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "RunnerRestoreFakes.h"
@@ -139,6 +141,51 @@ TEST_F(RunnerRestore, WhatOnAgentStoppedSendsReachesTheCoordinatorBeforeTheDoneR
   EXPECT_LT(status, IndexOf(calls, "ControllerDone nodeB 0"));
   // Job status 3 with its flag: complete with warnings.
   EXPECT_EQ(result.phases.at(0).status, PHASE_COMPLETE_WITH_WARNINGS);
+}
+
+TEST_F(RunnerRestore, OnTaskAndOnAgentStoppedRunOnTheControllerThreadWhicheverStreamTookTheTask) {
+  restore().taskMillis = 100;  // both streams of a node hold a task at once
+  JobResult result = CJobRunner(RestoreSpec()).Run();
+  ASSERT_EQ(result.error, "");
+  const TqRunner::PhaseResult& phase = result.phases.at(0);
+  ASSERT_EQ(phase.status, PHASE_COMPLETE) << phase.message;
+  const std::vector<runner_test::RestoreWorld::ThreadSeen> seen = restore().ThreadsSeen();
+  for (const std::string node : {"nodeA", "nodeB"}) {
+    std::set<int> streams;
+    for (const auto& task : phase.tasks) {
+      if (task.reservedNode == node) streams.insert(task.streamId);
+    }
+    ASSERT_EQ(streams.size(), 2u) << node << ": its two tasks went to one stream";
+    // The controller's thread is the one processNodeInit ran on.
+    auto first = std::find_if(seen.begin(), seen.end(), [&](const auto& s) {
+      return s.node == node && s.call == "processNodeInit";
+    });
+    ASSERT_NE(first, seen.end()) << node;
+    const std::thread::id controller = first->thread;
+    std::map<std::string, int> calls;
+    std::set<std::thread::id> workerThreads;
+    for (const auto& s : seen) {
+      if (s.node != node) continue;
+      ++calls[s.call];
+      if (s.call == "GetRestoreWorker") {
+        // Each stream asks for its worker on its own thread.
+        EXPECT_NE(s.thread, controller) << node;
+        workerThreads.insert(s.thread);
+      } else {
+        EXPECT_EQ(s.thread, controller) << node << ": " << s.call;
+      }
+    }
+    EXPECT_EQ(calls["OnTask"], 2) << node;
+    EXPECT_EQ(calls["OnAgentStopped"], 1) << node;
+    EXPECT_EQ(workerThreads.size(), 2u) << node;
+    // Each task reached OnTask before any worker restored it, and the agent
+    // stopped after the last task.
+    std::vector<std::string> mine = Mentioning(restore().NodeCalls(), node + ": ");
+    const std::vector<std::string> tasks = Mentioning(mine, "OnTask");
+    ASSERT_EQ(tasks.size(), 2u) << node;
+    EXPECT_LT(IndexOf(mine, tasks.front()), IndexOf(mine, node + ": GetRestoreWorker")) << node;
+    EXPECT_EQ(mine.back(), node + ": OnAgentStopped");
+  }
 }
 
 TEST_F(RunnerRestore, StageFreeRestoreTruncatesBeforeAnyNodeLoadsAndStopsNodesOnlyAfterTheirStart) {

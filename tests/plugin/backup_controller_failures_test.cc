@@ -5,11 +5,14 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "BackupControllerTestSupport.h"
 #include "platform/base/FXErrorUtil.h"
+#include "platform/log/EventJournal.h"
 #include "platform/log/LogWriter.h"
 #include "platform/multinode/ExtentCollectFile.h"
 
@@ -63,6 +66,99 @@ TEST_F(NodeFailuresTest, TheFailuresListKeepsEveryFailedKeyspaceOfThisJob) {
   std::vector<std::string> listed = CollectEntries("Tot", 5, 8);
   EXPECT_NE(std::find(listed.begin(), listed.end(), data[0] + "/ks1"), listed.end());
   EXPECT_NE(std::find(listed.begin(), listed.end(), data[1] + "/ks3"), listed.end());
+}
+
+// A keyspace or table whose name cannot be a folder name ("..", ".", "",
+// one holding "/") is refused with its name: nothing of it is listed or
+// snapshotted, its keyspace goes to the failures list and reads failed in
+// the done report, and the other keyspaces and tables back up as usual.
+TEST_F(NodeFailuresTest, ANameThatCannotBeAFolderNameFailsItsKeyspaceAlone) {
+  Make(1, 2, 2);
+  const auto& data = cluster_.nodes[0].dataDirs;
+  std::vector<DistributedQEL::CassandraKeyspace> keyspaces = Keyspaces();
+  ASSERT_EQ(keyspaces.size(), 2u);
+  ASSERT_EQ(keyspaces[0].getKeyspaceName(), "ks1");
+  DistributedQEL::CassandraTable table;
+  table.setTableName("t");
+  table.setTableId("5f3a");
+  // Tables of ks1 that cannot be folders, beside its real one.
+  std::vector<DistributedQEL::CassandraTable> tables = keyspaces[0].getTables();
+  for (const char* name : {"..", "a/b"}) {
+    DistributedQEL::CassandraTable bad = table;
+    bad.setTableName(name);
+    tables.push_back(bad);
+  }
+  keyspaces[0].setTables(tables);
+  const std::vector<std::string> badKeyspaces = {"..", ".", "", "a/b"};
+  for (const std::string& name : badKeyspaces) {
+    DistributedQEL::CassandraKeyspace bad;
+    bad.setKeyspaceName(name);
+    bad.setTables({table});
+    keyspaces.push_back(bad);
+  }
+
+  CEventJournal::Instance().Clear();
+  bctest::Controller& controller = StartController(JobArguments());
+  CLogCapture log;
+  ASSERT_FALSE(Send(Request({Entry(NodeRecord(0), keyspaces)}, {})).IsError());
+  ASSERT_FALSE(controller.collectFileCreationFailed);
+  const std::string instance = InstanceName(0);
+  std::string failures = instance + " ks1\n";
+  for (const std::string& name : badKeyspaces) {
+    EXPECT_TRUE(log.Contains("Keyspace \"" + name + "\" of instance " + instance +
+                             " cannot be a folder name. Adding keyspace " + name +
+                             " into failed file. Continuing"))
+        << name;
+    failures += instance + " " + name + "\n";
+  }
+  for (const char* name : {"..", "a/b"}) {
+    EXPECT_TRUE(log.Contains("Table \"" + std::string(name) + "\" of keyspace ks1 of instance " +
+                             instance +
+                             " cannot be a folder name. Adding keyspace ks1 into "
+                             "failed file. Continuing"))
+        << name;
+  }
+  EXPECT_EQ(simtest::ReadFile(JR("Failures.tqf")), failures);
+
+  // The snapshot was taken, and only the real keyspaces' folders and files
+  // are listed.
+  EXPECT_EQ(Snapshots(0).count(kSnapshot), 1u);
+  const std::vector<std::string> listed = CollectEntries("Tot", 5, 8);
+  size_t snapshotFiles = 0;
+  for (const std::string& path : listed) {
+    EXPECT_EQ(path.find("/../"), std::string::npos) << path;
+    EXPECT_NE(path.substr(path.size() - 3), "/..") << path;
+    EXPECT_NE(path.substr(path.size() - 2), "/.") << path;
+    EXPECT_EQ(path.find("/a/b"), std::string::npos) << path;
+    if (path.find("/snapshots/") != std::string::npos) ++snapshotFiles;
+  }
+  for (const std::string& dir : data) {
+    for (const char* keyspace : {"/ks1", "/ks2"}) {
+      EXPECT_NE(std::find(listed.begin(), listed.end(), dir + keyspace), listed.end())
+          << dir + keyspace;
+    }
+  }
+  EXPECT_GT(snapshotFiles, 0u);
+
+  // The done report: every refused keyspace and ks1 read failed, ks2 not.
+  DistributedQEL::ControllerDone done;
+  ASSERT_FALSE(controller.SetAdditionalCtrlDoneValues(done).IsError());
+  std::string statusXml;
+  for (const auto& value : done.getValues()) {
+    if (value.getName() == "CassandraKeyspaceStatus") statusXml = value.getValue();
+  }
+  App::CassandraLastBackupStatus status;
+  ASSERT_EQ(status.unserialize(statusXml), 0) << statusXml;
+  ASSERT_EQ(status.getNodeStatuses().size(), 1u);
+  std::map<std::string, int> byKeyspace;
+  for (const auto& k : status.getNodeStatuses()[0].getKeyspaceStatuses()) {
+    byKeyspace[k.getKeyspaceName()] = k.getStatus();
+  }
+  const std::map<std::string, int> expected = {{"ks1", 0}, {"ks2", 1}, {"..", 0},
+                                               {".", 0},   {"", 0},    {"a/b", 0}};
+  EXPECT_EQ(byKeyspace, expected);
+  EXPECT_TRUE(CEventJournal::Instance().Has(
+      TQCassandra::CassandraBackupController::kEvKeyspaceBackupFailed));
 }
 
 TEST_F(NodeFailuresTest, WithoutAFailuresListTheJobSucceedsAndMakesNone) {

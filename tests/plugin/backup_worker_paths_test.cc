@@ -171,8 +171,42 @@ TEST_F(WorkerPaths, ANameThatCannotBeAComponentRefusesTheItem) {
                              (c.field == std::string("cluster")    ? c.cluster
                               : c.field == std::string("instance") ? c.instance
                                                                    : c.dataCenter) +
-                             "\" is empty or holds a \"/\""));
+                             "\" is empty, \".\" or \"..\", or holds a \"/\""));
     EXPECT_EQ(simtest::ReadFile(params_->failedFilePath), c.instance + " ks\n");
+  }
+}
+
+// A keyspace or table folder named "." or ".." (a path that climbs out of
+// the data directory or stays in place) is refused with its name, and its
+// keyspace is listed as failed; the other items are stored.
+TEST_F(WorkerPaths, AKeyspaceOrTableNamedDotOrDotDotIsRefused) {
+  const struct {
+    std::string relative;  // below the data directory
+    const char* field;
+    const char* name;
+    const char* failedLine;  // the failures list after the run
+  } cases[] = {
+      {"/..", "keyspace", "..", "inst1 ..\n"},
+      {"/.", "keyspace", ".", "inst1 .\n"},
+      {"/../d1/ks", "keyspace", "..", "inst1 ..\n"},
+      {"/ks/..", "table", "..", "inst1 ks\n"},
+      {"/ks/.", "table", ".", "inst1 ks\n"},
+      {"/ks/../ks/tbl-5f3a", "table", "..", "inst1 ks\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.relative);
+    std::filesystem::remove(params_->failedFilePath);
+    stream_.reset(new workertest::CInMemoryDataStream());
+    ASSERT_FALSE(worker_->SetupPipeline(stream_).IsError());
+    const std::string path = dataDir_ + c.relative;
+    CLogCapture log;
+    CQiError error = Run({path, snapshotFiles_[0]});
+    EXPECT_TRUE(error.IsError());
+    EXPECT_TRUE(log.Contains("Cannot back up " + path + ": its " + c.field + " name \"" + c.name +
+                             "\" is empty, \".\" or \"..\", or holds a \"/\""));
+    EXPECT_TRUE(stream_->ItemsOf(path).empty());
+    EXPECT_EQ(HeaderPaths(), std::vector<std::string>{"/Cl/dc1/inst1/ks/tbl/na-1-big-Data.db"});
+    EXPECT_EQ(simtest::ReadFile(params_->failedFilePath), c.failedLine);
   }
 }
 

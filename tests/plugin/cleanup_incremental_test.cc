@@ -169,46 +169,140 @@ TEST_F(CleanupIncrementalTest, EscapedPathsAreDeletedByTheirRealNames) {
   EXPECT_FALSE(p.deleteFailed);
 }
 
-TEST_F(CleanupIncrementalTest, AFileAlreadyGoneCountsAsDeleted) {
+// An incremental pass stops at a listed file it cannot remove (one already
+// gone included) and one pass over the full collect files follows; a pass
+// over the full collect files goes on past such a file.
+TEST_F(CleanupIncrementalTest, AnIncrementalPassThatCannotRemoveAFileRestartsOverTheTotFiles) {
   Info({d1_});
-  const std::string gone = d1_ + "/ks/t-1/backups/gone-Data.db";
-  const std::string after = File(d1_ + "/ks/t-1/backups/after-Data.db");
-  const std::string next = File(d1_ + "/ks/t-1/backups/next-Data.db");
-  const std::string tot = File(d1_ + "/ks/t-1/backups/tot-Data.db");
-  Collect("CollectInc1.tqf", {gone, after});
-  Collect("CollectInc2.tqf", {next});
-  Collect("CollectTot1.tqf", {tot});
-  Probe p(jr_, "1:-1|2:-1|");
-  p.cleanupIncrFiles(TQBkpLevel_Incremental);
+  const std::string backups = d1_ + "/ks/t-1/backups/";
+  struct Case {
+    const char* name;
+    std::string stuck;  // the listed file that is not removed
+    bool left;          // the full pass cannot remove it either
+  } cases[] = {
+      {"already gone", backups + "gone-Data.db", false},
+      {"cannot be removed", backups + std::string(300, 'n'), true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CEventJournal::Instance().Clear();
+    const std::string before = File(backups + "before-Data.db");
+    const std::string after = File(backups + "after-Data.db");
+    const std::string next = File(backups + "next-Data.db");
+    const std::string tot1 = File(backups + "tot1-Data.db");
+    const std::string tot2 = File(backups + "tot2-Data.db");
+    const std::string totAfter = File(backups + "tot-after-Data.db");
+    Collect("CollectInc1.tqf", {before, c.stuck, after});
+    Collect("CollectInc2.tqf", {next});
+    Collect("CollectTot1.tqf", {tot1, c.stuck, totAfter});
+    Collect("CollectTot2.tqf", {tot2});
+    Probe p(jr_, "1:-1|2:-1|");
+    p.cleanupIncrFiles(TQBkpLevel_Incremental);
+    EXPECT_FALSE(Exists(before));
+    // The incremental pass ended at the file...
+    EXPECT_TRUE(Exists(after));
+    EXPECT_TRUE(Exists(next));
+    // ...and the full pass read every "Tot" file to its end.
+    EXPECT_FALSE(Exists(tot1));
+    EXPECT_FALSE(Exists(totAfter));
+    EXPECT_FALSE(Exists(tot2));
+    // Only a file that the full pass could not remove is left on record.
+    const bool left = c.left;
+    EXPECT_EQ(p.deleteFailed, left);
+    EXPECT_EQ(Exists(jr_ + "/FilesToCleanup.tqf"), left);
+    if (left) {
+      EXPECT_EQ(FilesToCleanup(), c.stuck + "\n");
+    }
+    EXPECT_EQ(CEventJournal::Instance().Has(kIncomplete), left);
+    for (const std::string& path : {after, next}) fs::remove(path);
+    fs::remove(jr_ + "/FilesToCleanup.tqf");
+  }
+  // A full job has a single pass: it goes on past a file already gone.
+  const std::string gone = backups + "gone-Data.db";
+  const std::string after = File(backups + "after-Data.db");
+  Collect("CollectTot1.tqf", {gone, after});
+  Probe full(jr_, "1:-1|");
+  full.cleanupIncrFiles(TQBkpLevel_Full);
   EXPECT_FALSE(Exists(after));
-  EXPECT_FALSE(Exists(next));
-  EXPECT_TRUE(Exists(tot));  // no pass over the "Tot" files
-  EXPECT_FALSE(p.deleteFailed);
-  EXPECT_FALSE(Exists(jr_ + "/FilesToCleanup.tqf"));
-  EXPECT_FALSE(CEventJournal::Instance().Has(kIncomplete));
+  EXPECT_FALSE(full.deleteFailed);
+}
+
+// Only a file of a table's backups folder is deleted as listed. A line that
+// names anything else (a table or keyspace folder that is gone, a live
+// SSTable, a file outside the data directories) is left, and so is its
+// folder with every file in it, in either kind of pass; a file of another
+// snapshot only sweeps its table's backups folder.
+TEST_F(CleanupIncrementalTest, ALineOutsideATablesBackupsFolderIsLeftWithItsFolder) {
+  struct Case {
+    const char* name;
+    const char* listed;  // below the case's data directory
+    bool backupsSwept;   // t-1's backups folder loses its old file
+  } cases[] = {
+      {"table folder gone", "/ks/t-gone", false},
+      {"keyspace folder gone", "/ks-gone", false},
+      {"file of a table folder that is gone", "/ks/t-gone/backups/nb-1-big-Data.db", false},
+      {"live SSTable", "/ks/t-1/nb-1-big-Data.db", false},
+      {"file of another snapshot", "/ks/t-1/snapshots/other/nb-1-big-Data.db", true},
+  };
+  for (TQBkpLevel level : {TQBkpLevel_Incremental, TQBkpLevel_Full}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (level == TQBkpLevel_Full ? " full" : " incremental"));
+      const std::string data =
+          dir_.Sub(std::string("data-") + std::to_string(static_cast<int>(level)) + "-" + c.name);
+      Info({data});
+      // Every file is older than the snapshot.
+      const std::vector<std::string> kept = {
+          File(data + "/ks/t-1/nb-1-big-Data.db"),
+          File(data + "/ks/t-2/nb-1-big-Data.db"),
+          File(data + "/ks/t-1/snapshots/other/nb-1-big-Data.db"),
+          File(data + "/ks/t-2/snapshots/other/nb-1-big-Data.db"),
+          File(data + "/ks/t-2/backups/nb-1-big-Data.db"),
+          File(data + "/ks2/t-1/nb-1-big-Data.db"),
+      };
+      const std::string backupsFile = File(data + "/ks/t-1/backups/nb-1-big-Data.db");
+      const std::string backupsIndex = File(data + "/ks/t-1/backups/.idx/nb-1-big-Data.db");
+      // A pass over the full collect files would delete this one.
+      const std::string totFile = File(data + "/ks/t-2/backups/nb-2-big-Data.db");
+      Collect(level == TQBkpLevel_Full ? "CollectTot1.tqf" : "CollectInc1.tqf", {data + c.listed});
+      if (level != TQBkpLevel_Full) Collect("CollectTot1.tqf", {totFile});
+      Probe p(jr_, "1:-1|");
+      CLogCapture log;
+      p.cleanupIncrFiles(level);
+      for (const std::string& path : kept) EXPECT_TRUE(Exists(path)) << path;
+      EXPECT_NE(Exists(backupsFile), c.backupsSwept);
+      EXPECT_NE(Exists(backupsIndex), c.backupsSwept);
+      EXPECT_TRUE(Exists(totFile));  // no second pass
+      EXPECT_FALSE(p.deleteFailed);
+      if (!c.backupsSwept) {
+        EXPECT_TRUE(log.Contains("Not deleting " + data + c.listed +
+                                 ": not a file of a table's backups folder"));
+      }
+      fs::remove(jr_ + "/CollectTot1.tqf");
+      fs::remove(jr_ + "/CollectInc1.tqf");
+    }
+  }
 }
 
 TEST_F(CleanupIncrementalTest, EveryFileLeftIsListedAndOneEventRaised) {
   Info({d1_});
-  // Paths that cannot be unlinked, whoever runs the test: one under a
-  // regular file, one with a name longer than any file system allows.
-  const std::string plain = File(d1_ + "/ks/t-1/backups/plain-Data.db", 100);
-  const std::string under = plain + "/x";
-  const std::string tooLong = d1_ + "/ks/t-1/backups/" + std::string(300, 'n');
+  // Paths that cannot be unlinked, whoever runs the test: names longer than
+  // any file system allows.
+  const std::string tooLong1 = d1_ + "/ks/t-1/backups/" + std::string(300, 'n');
   const std::string deleted = File(d1_ + "/ks/t-1/backups/ok-Data.db");
-  Collect("CollectInc1.tqf", {under, deleted, tooLong});
+  const std::string tooLong2 = d1_ + "/ks/t-1/backups/" + std::string(300, 'm');
+  Collect("CollectTot1.tqf", {tooLong1, deleted, tooLong2});
   simtest::WriteFile(jr_ + "/FilesToCleanup.tqf", "from an earlier run\n");
   Probe p(jr_, "1:-1|");
   CLogCapture log;
-  EXPECT_FALSE(p.cleanupIncrFiles(TQBkpLevel_Incremental).IsError());
+  EXPECT_FALSE(p.cleanupIncrFiles(TQBkpLevel_Full).IsError());
   EXPECT_FALSE(Exists(deleted));
   EXPECT_TRUE(p.deleteFailed);
-  EXPECT_EQ(FilesToCleanup(), under + "\n" + tooLong + "\n");
+  EXPECT_EQ(FilesToCleanup(), tooLong1 + "\n" + tooLong2 + "\n");
   auto events = CEventJournal::Instance().Find(kIncomplete);
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].severity, CEventJournal::kInfo);
   EXPECT_EQ(events[0].args, (std::vector<std::string>{jr_ + "/FilesToCleanup.tqf"}));
-  EXPECT_TRUE(log.Contains("Failed to unlink the file " + under + ": Errno: "));
+  EXPECT_TRUE(log.Contains("Failed to unlink the file " + tooLong1 + ": Errno: "));
 }
 
 TEST_F(CleanupIncrementalTest, OnlyAWholeSnapshotsComponentMakesASnapshotLine) {
@@ -262,8 +356,8 @@ TEST_F(CleanupIncrementalTest, TheSweepStaysInsideTheDataDirectories) {
   fs::create_directory_symlink(outside, backups + "/link");
   fs::create_directories(d1_ + "/ks/t-2");
   fs::create_directory_symlink(outside, d1_ + "/ks/t-2/backups");
-  // A listed file outside the data directories: deleted itself, but its
-  // folder's subfolders are not swept.
+  // A listed file outside the data directories is left, and its folder's
+  // subfolders are not swept.
   const std::string elsewhere = File(dir_.Sub("else/backups/listed-Data.db"));
   const std::string elsewhereSub = File(dir_.Sub("else/backups/sub/old-Data.db"), -100);
   const std::string insideListed = File(backups + "/listed-Data.db");
@@ -275,7 +369,7 @@ TEST_F(CleanupIncrementalTest, TheSweepStaysInsideTheDataDirectories) {
   EXPECT_FALSE(Exists(backups + "/old-Data.db"));
   EXPECT_TRUE(Exists(backups + "/link"));
   EXPECT_TRUE(Exists(outsideOld));
-  EXPECT_FALSE(Exists(elsewhere));
+  EXPECT_TRUE(Exists(elsewhere));
   EXPECT_TRUE(Exists(elsewhereSub));
   EXPECT_FALSE(Exists(insideListed));
   EXPECT_FALSE(Exists(insideSub));

@@ -407,11 +407,26 @@ TEST_F(NodePayload, NativeLoaderByVersionAndFlavour) {
     bool native;
     bool noMatchLog;
   } cases[] = {
-      {"4.0.1", "cassandra.yaml", true, false},    {"10.1", "cassandra.yaml", true, false},
-      {"3.11.4", "cassandra.yaml", false, false},  {"1.2.3.6", "cassandra.yaml", true, false},
-      {"1.2.3.10", "cassandra.yaml", true, false}, {"9.9.9.5", "cassandra.yaml", false, false},
-      {"4", "cassandra.yaml", false, true},        {"1.2.3.4.5", "cassandra.yaml", false, true},
+      {"4.0.1", "cassandra.yaml", true, false},
+      {"10.1", "cassandra.yaml", true, false},
+      {"3.11.4", "cassandra.yaml", false, false},
+      {"4.0", "cassandra.yaml", true, false},
+      {"3", "cassandra.yaml", false, true},
+      // Four parts: only the fourth part's first character, as a character.
+      {"1.2.3.6", "cassandra.yaml", true, false},
+      {"1.2.3.9", "cassandra.yaml", true, false},
+      {"9.9.9.5", "cassandra.yaml", false, false},
+      {"1.2.3.10", "cassandra.yaml", false, false},
+      {"1.2.3.59", "cassandra.yaml", false, false},
+      {"1.2.3.60", "cassandra.yaml", true, false},
+      {"1.2.3.a", "cassandra.yaml", true, false},
+      {"1.2.3.0", "cassandra.yaml", false, false},
+      {"1.2.3.", "cassandra.yaml", false, false},
+      {"4", "cassandra.yaml", false, true},
+      {"1.2.3.4.5", "cassandra.yaml", false, true},
+      {"", "cassandra.yaml", false, true},
       {"1.0", "scylla.yaml", true, false},
+      {"1.2.3.4.5", "scylla.yaml", true, false},
   };
   probe_->useSSTableLoader = true;
   for (const Case& k : cases) {
