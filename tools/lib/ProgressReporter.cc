@@ -81,8 +81,10 @@ void CProgressReporter::PrintLineLocked() {
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   const CCollectTotals::Totals totals = totals_ ? totals_() : CCollectTotals::Totals();
+  printedFiles_ = files_.load();
+  printedBytes_ = bytes_.load();
   std::fprintf(out_, "  [%s] %s\n", phase_.c_str(),
-               Line(files_.load(), bytes_.load(), totals, seconds).c_str());
+               Line(printedFiles_, printedBytes_, totals, seconds).c_str());
   std::fflush(out_);
 }
 
@@ -112,8 +114,13 @@ void CProgressReporter::Stop() {
 void CProgressReporter::Tick(std::chrono::milliseconds interval) {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!wake_.wait_for(lock, interval, [this] { return stopping_; })) {
-    // Between the phases that move items the line would only repeat.
-    if (MovesData(phase_)) PrintLineLocked();
+    // Between the phases that move items the line would only repeat; so
+    // would a restore's while its nodes finish after the last file.
+    if (!MovesData(phase_)) continue;
+    if (phase_ == "restore" && files_.load() == printedFiles_ && bytes_.load() == printedBytes_) {
+      continue;
+    }
+    PrintLineLocked();
   }
 }
 

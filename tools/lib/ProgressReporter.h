@@ -74,6 +74,9 @@ class CProgressReporter {
   std::map<std::pair<std::string, int>, std::pair<uint64_t, uint64_t>> restoreStreams_;
   std::string phase_;
   int lastComplete_ = -1;
+  // The figures of the last line printed.
+  uint64_t printedFiles_ = UINT64_MAX;
+  uint64_t printedBytes_ = UINT64_MAX;
   TotalsFn totals_;
   std::thread ticker_;
   std::condition_variable wake_;
