@@ -74,7 +74,13 @@ std::vector<std::string> CLoggedErrors::Causes() {
   std::vector<std::string> causes;
   std::set<std::string> seen;
   for (const std::string& line : Lines()) {
-    if (ExplainsFailure(line) && seen.insert(line).second) causes.push_back(line);
+    if (!ExplainsFailure(line)) continue;
+    // One line per reason: a stream that retries an item, and the task that
+    // then fails, log the same reason after their own words.
+    const size_t colon = line.find(": ");
+    if (seen.insert(colon == std::string::npos ? line : line.substr(colon + 2)).second) {
+      causes.push_back(line);
+    }
   }
   return causes;
 }

@@ -21,8 +21,8 @@ class CLoggedErrors {
 
   // Every error line, in the order logged.
   std::vector<std::string> Lines();
-  // The error lines that explain a failure (ExplainsFailure), each text
-  // once, in the order logged.
+  // The error lines that explain a failure (ExplainsFailure), in the order
+  // logged, one for each reason (the text after a line's first ": ").
   std::vector<std::string> Causes();
   // "done" when the restored tables were truncated, "skipped: <why>" when
   // they were to be and were not, "" when the job never got that far.
