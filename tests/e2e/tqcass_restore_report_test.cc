@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -104,8 +106,12 @@ TEST_F(TqcassRestoreReport, AFailedRestoreSaysFirstWhichItemFailedAndWhy) {
   const std::vector<std::string> lines = LinesOf(o.output);
   const int failed = FirstLine(lines, "  failed: ");
   ASSERT_GE(failed, 0) << o.output;
-  EXPECT_TRUE(Contains(lines[failed], "failed to restore " + header + ": Stored content "))
+  // The item, and the stored content that does not match.
+  EXPECT_TRUE(std::regex_search(lines[failed],
+                                std::regex("failed to restore /TestCluster/dc1/node[0-9]/ks1/"
+                                           "t[0-9]/[a-z]+-[0-9]+-big-Data\\.db: Stored content ")))
       << o.output;
+  EXPECT_TRUE(Contains(o.output, "failed to restore " + header + ": ")) << o.output;
   EXPECT_TRUE(Contains(lines[failed], "does not match its checksum")) << o.output;
   // One line per reason: not the same item once per stream that tried it.
   std::set<std::string> seen;
@@ -143,6 +149,45 @@ TEST_F(TqcassRestoreReport, AFailedRestoreSaysFirstWhichItemFailedAndWhy) {
   EXPECT_GT(count, 3) << o.output;
   EXPECT_TRUE(Contains(o.output, "    (" + std::to_string(count - 3) + " more)")) << o.output;
   EXPECT_LE(verify.size(), 10u) << o.output;
+}
+
+// A table folder no file can be written into (immutable: the tests run as
+// root, whom permissions do not stop): the failure and the pending cause of
+// the reload name the folder and the system's reason.
+TEST_F(TqcassRestoreReport, ATableFolderTheRestoreCannotWriteIsNamedWithTheReason) {
+  ASSERT_EQ(Run("cluster --nodes 2 --size 256").status, 0);
+  ASSERT_EQ(Run("register").status, 0);
+  ASSERT_EQ(Run("backup --quiet").status, 0);
+  ASSERT_EQ(Run("damage --keyspace ks1.t1 --node node1").status, 0);
+  std::string folder;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(Home() + "/cluster/nodes/node1/data1/ks1")) {
+    if (entry.path().filename().string().rfind("t1-", 0) == 0) folder = entry.path().string();
+  }
+  ASSERT_FALSE(folder.empty());
+  struct Immutable {
+    std::string path;
+    bool set = false;
+    ~Immutable() {
+      if (set) std::system(("chattr -i '" + path + "' 2>/dev/null").c_str());
+    }
+  } immutable{folder};
+  immutable.set = std::system(("chattr +i '" + folder + "' 2>/dev/null").c_str()) == 0;
+  if (!immutable.set) GTEST_SKIP() << "chattr +i is not available here";
+
+  Outcome o = Run("restore 1 --keyspace ks1 --quiet");
+  EXPECT_EQ(o.status, 1) << o.output;
+  const std::vector<std::string> lines = LinesOf(o.output);
+  const int failed = FirstLine(lines, "  failed: ");
+  ASSERT_GE(failed, 0) << o.output;
+  EXPECT_TRUE(Contains(lines[failed], folder + ": Operation not permitted")) << o.output;
+  EXPECT_TRUE(Contains(
+      o.output, "  pending: node1: A table could not be reloaded: Cannot write " + folder + "/"))
+      << o.output;
+  const int pending = FirstLine(lines, "  pending: node1: A table could not be reloaded");
+  ASSERT_GE(pending, 0);
+  EXPECT_TRUE(Contains(lines[pending], ": Operation not permitted")) << o.output;
+  EXPECT_LT(failed, pending) << o.output;
 }
 
 // Verify of an in-place restore compares what that restore placed: SSTables

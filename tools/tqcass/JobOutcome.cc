@@ -57,6 +57,33 @@ bool Under(const std::string& header, const std::string& path, bool fromSubclien
   return true;
 }
 
+// The logged reply behind a pending cause that carries no text of its own:
+// the node logs the failed request with the reply last, in brackets
+// ("Failed to refresh the keyspaces error [...] [Cannot write <folder>/...:
+// Operation not permitted]"). "" when no such line was logged.
+std::string LoggedReason(uint32_t id, const std::vector<std::string>& lines) {
+  struct Source {
+    uint32_t id;
+    const char* marker;
+  };
+  static const Source kSources[] = {
+      {0x6000472, "Failed to refresh the keyspaces"},           // a table could not be reloaded
+      {0x600048D, "Failed to change permissions on required"},  // the owner could not be set
+  };
+  for (const Source& source : kSources) {
+    if (source.id != id) continue;
+    for (const std::string& line : lines) {
+      if (line.find(source.marker) == std::string::npos) continue;
+      const size_t open = line.rfind('[');
+      const size_t close = line.rfind(']');
+      if (open != std::string::npos && close != std::string::npos && close > open + 1) {
+        return line.substr(open + 1, close - open - 1);
+      }
+    }
+  }
+  return std::string();
+}
+
 }  // namespace
 
 void PrintEvents(const TqRunner::JobResult& job, const char* indent) {
@@ -105,8 +132,11 @@ void PrintFailure(const TqRunner::JobResult& job, CLoggedErrors* logged) {
     reasons.push_back(described(event));
     hint(event.id);
   }
+  const std::vector<std::string> lines = logged ? logged->Lines() : std::vector<std::string>();
   for (const auto& cause : job.pendingCauses) {
-    pending.push_back(described(cause));
+    // A cause without words of its own gets the reason the node logged.
+    const std::string reason = LoggedReason(cause.id, lines);
+    pending.push_back(described(cause) + (reason.empty() ? "" : ": " + reason));
     hint(cause.id);
   }
 
@@ -125,7 +155,6 @@ void PrintFailure(const TqRunner::JobResult& job, CLoggedErrors* logged) {
   for (const auto& line : advice) std::printf("  to do: %s\n", line.c_str());
   if (!logged) return;
   // The other errors logged only help when nothing above says what failed.
-  const std::vector<std::string> lines = logged->Lines();
   size_t shown = 0;
   if (causes.empty()) {
     for (; shown < lines.size() && shown < kLoggedShown; ++shown) {
