@@ -1,7 +1,9 @@
 #include "tools/tqcass/LoggedErrors.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <regex>
 #include <set>
 
 #include "platform/log/LogWriter.h"
@@ -30,6 +32,28 @@ const std::vector<std::string>& SystemTexts() {
   return texts;
 }
 
+// An error's text as one line without its code locations: a logged error
+// lists them on lines of their own ("  at <function> (<file>:<line>)"), and
+// what the message goes on with (a reply after the error) follows the last.
+std::string WithoutLocations(const std::string& text) {
+  static const std::regex kLocation(R"(\([^()]*:[0-9]+\))");
+  std::string out;
+  size_t at = 0;
+  while (at <= text.size()) {
+    const size_t end = std::min(text.find('\n', at), text.size());
+    std::string line = text.substr(at, end - at);
+    if (line.rfind("  at ", 0) == 0) {
+      std::smatch location;
+      line = std::regex_search(line, location, kLocation) ? location.suffix().str() : "";
+    } else if (!out.empty()) {
+      out += ' ';
+    }
+    out += line;
+    at = end + 1;
+  }
+  return out;
+}
+
 }  // namespace
 
 CLoggedErrors::CLoggedErrors() {
@@ -48,7 +72,7 @@ CLoggedErrors::CLoggedErrors() {
       return;
     }
     if (line.level >= 0) return;
-    std::string text = TqHarness::CErrorText::Readable(line.text);
+    std::string text = TqHarness::CErrorText::Readable(WithoutLocations(line.text));
     for (char& c : text) c = c == '\n' ? ' ' : c;
     while (!text.empty() && text.back() == ' ') text.pop_back();
     std::lock_guard<std::mutex> lock(mutex_);
