@@ -68,6 +68,13 @@ class CCassandraRestoreController : public TQDC_FileSystem::CFSRestoreController
   static constexpr uint32_t kEvChownFailed = 0x600048D;
   static constexpr uint32_t kEvTableReloadFailed = 0x6000472;
   static constexpr uint32_t kEvPriamAccessDenied = 0x6000485;
+  // A node this restore stopped could not be started again (argument: the
+  // target nodes, comma separated).
+  static constexpr uint32_t kEvNodeNotRestarted = 0x60003ED;
+  // The file in a target's work folder that says this restore stopped the
+  // node's Cassandra (it holds the node's configuration directory); gone
+  // once Cassandra runs again.
+  static constexpr const char* kStoppedRecordName = "CassandraStopped";
   // Events of the stage-free load.
   static constexpr uint32_t kEvMountDirDeleteFailed = 0x6000470;
   static constexpr uint32_t kEvUnmountFailed = 0x6000471;
@@ -165,6 +172,19 @@ class CCassandraRestoreController : public TQDC_FileSystem::CFSRestoreController
   // Stops every Priam of priamByTarget that still runs.
   void stopPriams();
 
+  // Nodes stopped by this restore (CassandraRestoresControllerRestart.cc).
+  // The record of a target's stop, in its work folder ("" without one).
+  std::string stoppedRecordOf(const std::string& targetKey) const;
+  // Notes, in memory and on disk, that the target's Cassandra is about to
+  // be stopped.
+  CQiError recordStopped(const std::string& targetKey, const std::string& configDirectory);
+  // The target's Cassandra runs again.
+  void forgetStopped(const std::string& targetKey);
+  // Starts Cassandra again on every target still stopped by this restore
+  // (its Priam first when that no longer runs); the nodes that cannot be
+  // started are logged and named in one EV_NODE_NOT_RESTARTED event.
+  void startStoppedTargets();
+
   // Restore node arguments.
   bool replaceDeadNode = false;
   bool recover = false;
@@ -210,6 +230,11 @@ class CCassandraRestoreController : public TQDC_FileSystem::CFSRestoreController
   std::unordered_map<std::string, std::string> stagingBySource;
   // Target key -> Docker container that runs the node.
   std::unordered_map<std::string, std::string> containerByTarget;
+  // Target key -> the target's work folder.
+  std::unordered_map<std::string, std::string> workDirByTarget;
+  // Target keys whose Cassandra this controller stopped and has not
+  // started again.
+  std::set<std::string> stoppedTargets;
 };
 
 }  // namespace TQCassandra

@@ -197,6 +197,9 @@ void CCassandraRestoreController::OnAgentStopped() {
       TQLOG(-1, "Failed to send AgentStoppedStatus message to the Master");
     }
   }
+  // A quit, or a failure before the bring-up, leaves nodes stopped for the
+  // token takeover: each is started again, its data restored or not.
+  startStoppedTargets();
   // A quit, a loader or a stage-free restore leaves Priams running that the
   // in-place finishing did not stop; none may outlive the controller's work.
   stopPriams();

@@ -117,6 +117,7 @@ CQiError CCassandraRestoreController::setUpMapping(
     const std::string workDirectory = FXPath::Join(resultsDirectory, targetKey);
     CQiError e = CQiDirectory::Create(workDirectory.c_str(), true);
     if (e.IsError()) return e.Push(FXLOC);
+    workDirByTarget[targetKey] = workDirectory;
 
     std::string javaPath;
     const std::string javaHome = targetNode ? targetNode->getJavaHome() : std::string();

@@ -63,6 +63,11 @@ CQiError CCassandraRestoreController::CompareAndReplaceTokens(const std::string&
     TQLOG(1, "The tokens of %s need no change", targetKey.c_str());
     return CQiError::Success();
   }
+  // Whatever happens from here on, the node is started again: by the
+  // bring-up, by the end of a restore that stops or fails, or, after a
+  // process killed outright, from the record.
+  e = recordStopped(targetKey, configDirectory);
+  if (e.IsError()) return e.Push(FXLOC);
   e = StopCassandra(targetKey);
   if (e.IsError()) return e.Push(FXLOC);
   e = CleanUpDataDir(targetKey);
@@ -85,6 +90,7 @@ CQiError CCassandraRestoreController::StartCassandra(const std::string& targetKe
   CQiError e = RequestAndPause(found == priamByTarget.end() ? nullptr : found->second.get(),
                                "start", cassandraSleepTime);
   if (e.IsError()) return e.Push(FXLOC);
+  forgetStopped(targetKey);
   return CQiError::Success();
 }
 

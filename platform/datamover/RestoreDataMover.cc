@@ -11,6 +11,7 @@
 #include "platform/base/FXFile.h"
 #include "platform/base/FXPath.h"
 #include "platform/base/QiDirectory.h"
+#include "platform/datamover/NoFollowPath.h"
 #include "platform/datamover/RestoreTargets.h"
 #include "platform/framework/FSRestoreWorker.h"
 #include "platform/framework/RestoreItemCallBack.h"
@@ -65,6 +66,12 @@ CQiError MoveInto(const std::string& from, const std::string& to, bool replace) 
   }
   unlink(from.c_str());
   return CQiError::Success();
+}
+
+// A staged restore's folder is the job's own ("<staging location>/<job>"):
+// a link there was planted. A data or destination folder is the user's.
+bool StagingIsOwn(const CRestorePlacement& placement) {
+  return placement.mode() == CRestorePlacement::kStaged;
 }
 
 }  // namespace
@@ -245,13 +252,19 @@ CQiError CRestoreDataMover::PlaceItem(const CRestorePlacement& placement, const 
     case SItemTarget::kNothing:
       ++progress_.directories;
       break;
-    case SItemTarget::kDirectory:
-      error = CQiDirectory::Create(target.path.c_str(), true);
+    case SItemTarget::kDirectory: {
+      // The folder keeps the permissions it was backed up with.
+      const uint32_t mode = stored.pieces.empty() ? 0 : stored.pieces.front().mode & 07777;
+      int fd = -1;
+      error =
+          CNoFollowPath::OpenFolder(target.root, StagingIsOwn(placement), target.path, mode, fd);
       if (error.IsError()) return error.Push(FXLOC);
+      close(fd);
       ++progress_.directories;
       break;
+    }
     case SItemTarget::kFile:
-      error = WriteFile(stored, target);
+      error = WriteFile(stored, target, StagingIsOwn(placement));
       if (error.IsError()) return error.Push(FXLOC);
       break;
   }
@@ -259,13 +272,24 @@ CQiError CRestoreDataMover::PlaceItem(const CRestorePlacement& placement, const 
   return CQiError::Success();
 }
 
-CQiError CRestoreDataMover::WriteFile(const SStoredItem& stored, const SItemTarget& target) {
+CQiError CRestoreDataMover::WriteFile(const SStoredItem& stored, const SItemTarget& target,
+                                      bool rootIsOwn) {
   std::string folder, name;
   const size_t slash = target.path.rfind('/');
   folder = target.path.substr(0, slash == 0 ? 1 : slash);
   name = target.path.substr(slash + 1);
-  CQiError error = CQiDirectory::Create(folder.c_str(), true);
+  int folderFd = -1;
+  CQiError error = CNoFollowPath::OpenFolder(target.root, rootIsOwn, folder, 0, folderFd);
   if (error.IsError()) return error.Push(FXLOC);
+  error = WriteFileIn(folderFd, folder, name, stored, target);
+  close(folderFd);
+  return error;
+}
+
+CQiError CRestoreDataMover::WriteFileIn(int folderFd, const std::string& folder,
+                                        const std::string& name, const SStoredItem& stored,
+                                        const SItemTarget& target) {
+  CQiError error;
   CRestoreTargets& targets = CRestoreTargets::Instance();
   std::string finalName = name;
   if (target.tableFile) {
@@ -279,12 +303,12 @@ CQiError CRestoreDataMover::WriteFile(const SStoredItem& stored, const SItemTarg
   // A file that could not be listed is not written either.
   error = CRestoreResultFile::CheckListable(path);
   if (error.IsError()) return error.Push(FXLOC);
-  std::string temp = FXPath::Join(folder, "." + finalName + ".tqrestore-XXXXXX");
-  int fd = mkostemp(&temp[0], O_CLOEXEC);
-  if (fd < 0) {
-    int err = errno;
-    return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to create a file in %s", folder.c_str());
-  }
+  std::string tempName;
+  int fd = -1;
+  error = CNoFollowPath::CreateUniqueFile(folderFd, folder, "." + finalName + ".tqrestore-",
+                                          tempName, fd);
+  if (error.IsError()) return error.Push(FXLOC);
+  const std::string temp = FXPath::Join(folder, tempName);
   error = store_.ReadItem(stored, [&](uint64_t offset, const char* data, size_t length) {
     if (setup_.beforeWrite) {
       CQiError hook = setup_.beforeWrite(stored.headerPath, offset);

@@ -97,7 +97,13 @@ class CRestoreDataMover {
 
   CQiError Browse(const DistributedQEL::RestoreTaskInfo& task, std::vector<CNMessageBase>& items);
   CQiError PlaceItem(const CRestorePlacement& placement, const SItem& item);
-  CQiError WriteFile(const SStoredItem& stored, const SItemTarget& target);
+  // `rootIsOwn`: the target's root is the restore's own folder, never
+  // entered through a link.
+  CQiError WriteFile(const SStoredItem& stored, const SItemTarget& target, bool rootIsOwn);
+  // WriteFile's work once the target's folder is open (`folderFd`), entered
+  // without following a link.
+  CQiError WriteFileIn(int folderFd, const std::string& folder, const std::string& name,
+                       const SStoredItem& stored, const SItemTarget& target);
   CQiError JobOfArchiveFile(int64_t archiveFileId, int64_t& jobId);
   // Makes the names of the task's files durable: every folder a file was
   // renamed into, and the folders above it up to the restore's folder.

@@ -1,5 +1,8 @@
 #include "sim/lib/PriamRequestHandler.h"
 
+#include <signal.h>
+#include <unistd.h>
+
 #include "sim/lib/SimBackupRequests.h"
 #include "sim/lib/SimClusterFile.h"
 #include "sim/lib/SimFiles.h"
@@ -103,6 +106,16 @@ SimReply PriamRequestHandler::Handle(int kind, const std::string& target, const 
   if (!self) return SimReply::Fail("Node " + address_ + " is not part of the cluster");
 
   bool invalidJson = false;
+  int signalParent = 0;
+  for (auto f = cluster.faults.begin(); f != cluster.faults.end();) {
+    if (Matches(*f, "request", request.name, address_) && f->action == "signal") {
+      // Fires once: the switch goes with the request that fired it.
+      signalParent = f->status ? f->status : SIGKILL;
+      f = cluster.faults.erase(f);
+    } else {
+      ++f;
+    }
+  }
   for (const auto& f : cluster.faults) {
     if (!Matches(f, "request", request.name, address_)) continue;
     if (f.action == "access_denied") {
@@ -118,7 +131,12 @@ SimReply PriamRequestHandler::Handle(int kind, const std::string& target, const 
   SimContext context{cluster, *self};
   context.properties = &properties_;
   SimReply reply = Dispatch(context, request);
-  if (context.changed && !file.Save(cluster, error)) return SimReply::Fail(error);
+  if ((context.changed || signalParent != 0) && !file.Save(cluster, error)) {
+    return SimReply::Fail(error);
+  }
+  // The request has taken effect and is saved; the process that started
+  // this Priam is stopped or killed before it reads the reply.
+  if (signalParent != 0) ::kill(::getppid(), signalParent);
   if (invalidJson && reply.status == 200) {
     // Cut short: an unterminated document is never valid JSON.
     reply.text = reply.text.substr(0, reply.text.size() / 2) + "\n<cut";

@@ -58,7 +58,10 @@ struct SimNode {
 // Actions: at start "access_denied" (the stand-in exits with status 5) and
 // "exit" (it exits with `status`, default 1, writing `text` to standard
 // error); on a request "fail" (HTTP `status`, default 500, with `text`),
-// "access_denied" (HTTP 401) and "invalid_json" (the reply is cut short).
+// "access_denied" (HTTP 401), "invalid_json" (the reply is cut short) and
+// "signal" (once the request has taken effect, signal `status`, default
+// SIGKILL, goes to the process that started the Priam, and the switch is
+// removed: a job stopped or killed at a chosen step).
 struct SimFault {
   std::string when;
   std::string request;

@@ -199,6 +199,31 @@ class DataMover : public StoreTest {
     return lines;
   }
 
+  // Stores two folders and a file with the modes given (permission bits).
+  static void StoreWithModes(int64_t job, uint32_t folderMode, uint32_t fileMode,
+                             int64_t& archiveFile) {
+    CStoreDataStream stream(Job(job));
+    for (const char* header : {"/c1/dc1/node1/ks1", "/c1/dc1/node1/ks1/t1"}) {
+      OBJECTOPSAPI::StreamItemHeader item;
+      item.headerPath = header;
+      item.sourcePath = std::string("/src") + header;
+      item.isDirectory = true;
+      item.mode = S_IFDIR | folderMode;
+      ASSERT_FALSE(stream.BeginItem(item).IsError());
+      ASSERT_FALSE(stream.CommitItem().IsError());
+    }
+    OBJECTOPSAPI::StreamItemHeader file;
+    file.headerPath = "/c1/dc1/node1/ks1/t1/nb-1-big-Data.db";
+    file.sourcePath = "/src/nb-1-big-Data.db";
+    file.fileSize = 5;
+    file.pieceLength = 5;
+    file.mode = S_IFREG | fileMode;
+    ASSERT_FALSE(stream.BeginItem(file).IsError());
+    ASSERT_FALSE(stream.WriteExtent(0, "bytes", 5).IsError());
+    ASSERT_FALSE(stream.CommitItem().IsError());
+    archiveFile = stream.GetArchiveFileId();
+  }
+
   std::string data_, index_, log_;
   int64_t archiveFile_ = 0;
   std::string results_;
@@ -442,3 +467,68 @@ TEST_F(DataMover, RefusedItemsWriteNothingOutsideTheirFolder) {
 }
 
 }  // namespace
+
+namespace {
+
+uint32_t ModeOf(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0xFFFF;
+}
+
+}  // namespace
+
+TEST_F(DataMover, StagedFoldersAndFilesKeepTheirStoredModes) {
+  struct Case {
+    uint32_t folder;
+    uint32_t file;
+  };
+  int64_t job = 110;
+  for (const Case& c : {Case{0700, 0600}, Case{0750, 0640}}) {
+    int64_t archiveFile = 0;
+    ASSERT_NO_FATAL_FAILURE(StoreWithModes(job++, c.folder, c.file, archiveFile));
+    archiveFile_ = archiveFile;
+    const std::string staging = DataPath("stage" + std::to_string(c.folder));
+    boost::shared_ptr<ScriptedWorker> worker(new ScriptedWorker(Staged(staging)));
+    CRestoreDataMover mover(Setup(), worker);
+    DistributedQEL::TaskInfo task = Task();
+    ASSERT_FALSE(mover.RunTask(task).IsError());
+    EXPECT_EQ(ModeOf(staging + "/node1/ks1"), c.folder) << std::oct << c.folder;
+    EXPECT_EQ(ModeOf(staging + "/node1/ks1/t1"), c.folder) << std::oct << c.folder;
+    EXPECT_EQ(ModeOf(staging + "/node1/ks1/t1/nb-1-big-Data.db"), c.file) << std::oct << c.file;
+    EXPECT_EQ(ReadFile(staging + "/node1/ks1/t1/nb-1-big-Data.db"), "bytes");
+    TqDataMover::CRestoreTargets::Instance().ForgetJob(500);
+  }
+}
+
+TEST_F(DataMover, ALinkWhereARestoreFolderBelongsIsNeverFollowed) {
+  // A link planted at the staging folder itself, at a folder below it, and
+  // at a table folder; each points at a folder whose content must stay.
+  struct Case {
+    const char* name;
+    const char* link;  // below the case's folder; "" is the staging folder
+  };
+  for (const Case& c : {Case{"staging folder", ""}, Case{"node folder", "/node1"},
+                        Case{"table folder", "/node1/ks1/t1"}}) {
+    const std::string base = DataPath(std::string("links-") + (c.link[0] ? c.link + 1 : "root"));
+    const std::string elsewhere = base + "-elsewhere";
+    std::filesystem::create_directories(elsewhere);
+    const std::string staging = base + "/stage";
+    const std::string link = staging + c.link;
+    std::filesystem::create_directories(std::filesystem::path(link).parent_path());
+    std::filesystem::create_directory_symlink(elsewhere, link);
+
+    boost::shared_ptr<ScriptedWorker> worker(new ScriptedWorker(Staged(staging)));
+    CRestoreDataMover mover(Setup(), worker);
+    DistributedQEL::TaskInfo task = Task();
+    CQiError error = mover.RunTask(task);
+    ASSERT_TRUE(error.IsError()) << c.name;
+    EXPECT_TRUE(FXErrorUtil::IsErrNo(error, ELOOP)) << c.name << ": " << error.AsString();
+    EXPECT_NE(error.AsString().find(link + " is a symbolic link"), std::string::npos)
+        << c.name << ": " << error.AsString();
+    EXPECT_GE(mover.Progress().failed, 1) << c.name;
+    // Nothing went through the link, and the link is still the link.
+    EXPECT_TRUE(Tree(elsewhere).empty()) << c.name;
+    EXPECT_TRUE(std::filesystem::is_symlink(link)) << c.name;
+    TqDataMover::CRestoreTargets::Instance().ForgetJob(500);
+  }
+}

@@ -60,6 +60,16 @@ struct RegistrationChange {
 struct InterruptedJob {
   int64_t jobId = 0;
   int orphansRemoved = 0;  // files no catalog row named
+  // What the killed run left outside the store (LeftoverRecovery.h): Priam
+  // properties files, its network share and mount folder, its staging
+  // folder, and the nodes whose Cassandra it had stopped, started again or
+  // not (each "<node>: <why>").
+  int propertiesFilesRemoved = 0;
+  int sharesRemoved = 0;
+  int mountFoldersRemoved = 0;
+  int stagingFoldersRemoved = 0;
+  std::vector<std::string> nodesStarted;
+  std::vector<std::string> nodesNotStarted;
 };
 
 // A backup job to run.

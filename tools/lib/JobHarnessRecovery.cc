@@ -12,6 +12,7 @@
 #include "platform/index/IndexCatalog.h"
 #include "platform/runner/JobRecordStore.h"
 #include "tools/lib/JobHarness.h"
+#include "tools/lib/LeftoverRecovery.h"
 
 namespace TqHarness {
 
@@ -133,6 +134,8 @@ CQiError CJobHarness::RecoverInterrupted(std::vector<InterruptedJob>& recovered)
     CQiError error = MarkJobFailed(id, "interrupted");
     if (error.IsError()) return error;
     error = ReclaimOrphans(id, job.orphansRemoved);
+    if (error.IsError()) return error;
+    error = CLeftoverRecovery(SuiteHome(), state_).Recover(job);
     if (error.IsError()) return error;
     recovered.push_back(job);
   }

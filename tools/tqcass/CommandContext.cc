@@ -26,6 +26,42 @@ void CCommandContext::Fail(const std::string& text) {
   std::fprintf(stderr, "tqcass: %s\n", text.c_str());
 }
 
+namespace {
+
+std::string Count(int n, const char* what) {
+  return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
+std::string Joined(const std::vector<std::string>& items) {
+  std::string text;
+  for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
+  return text;
+}
+
+}  // namespace
+
+void CCommandContext::PrintLeftovers(const TqHarness::InterruptedJob& job) {
+  const long long id = static_cast<long long>(job.jobId);
+  std::string removed;
+  auto add = [&removed](int n, const char* what) {
+    if (n > 0) removed += (removed.empty() ? "" : ", ") + Count(n, what);
+  };
+  add(job.propertiesFilesRemoved, "Priam properties file");
+  add(job.sharesRemoved, "network share");
+  add(job.mountFoldersRemoved, "mount folder");
+  add(job.stagingFoldersRemoved, "staging folder");
+  if (!removed.empty()) std::printf("job %lld left %s: removed\n", id, removed.c_str());
+  if (!job.nodesStarted.empty()) {
+    std::printf("job %lld had stopped Cassandra on %s: started again\n", id,
+                Joined(job.nodesStarted).c_str());
+  }
+  if (!job.nodesNotStarted.empty()) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "tqcass: job %lld: Cassandra could not be started again on %s\n", id,
+                 Joined(job.nodesNotStarted).c_str());
+  }
+}
+
 int CCommandContext::Open(CTqcassCommand& command) {
   harness_.reset(
       new TqHarness::CJobHarness(home_, {TQ_PLUGIN_PATH, TQ_PRIAM_COMMAND, TQ_DOCKER_DIR}));
@@ -60,6 +96,7 @@ int CCommandContext::Open(CTqcassCommand& command) {
     std::printf("job %lld was interrupted: marked failed, %d unnamed piece%s removed\n",
                 static_cast<long long>(job.jobId), job.orphansRemoved,
                 job.orphansRemoved == 1 ? "" : "s");
+    PrintLeftovers(job);
   }
   return kOk;
 }

@@ -33,6 +33,10 @@ class CCommandContext {
   static void Fail(const std::string& text);
 
  private:
+  // What recovery put right after a killed job besides its store pieces,
+  // and the nodes it could not start again (on standard error).
+  static void PrintLeftovers(const TqHarness::InterruptedJob& job);
+
   std::string home_;
   std::string commandLine_;
   CSignalWatcher& signals_;

@@ -142,6 +142,9 @@ std::vector<std::string> SelectionOf(const RestorePlan& plan) {
 
 // The suite's operating-system id of a Linux client.
 constexpr uint32_t kLinuxOperatingSystem = 2;
+// A node a restore had stopped could not be started again (its argument
+// names the nodes).
+constexpr uint32_t kEvNodeNotRestarted = 0x60003ED;
 
 // The nodes of a restore across instances, resolved: source and target
 // cluster and the node pairs.
@@ -450,6 +453,13 @@ int RunRestoreJob(CCommandContext& context, const RestorePlan& given, bool quiet
     const std::string reason = "interrupted by " + CSignalWatcher::Name(signal);
     CCommandContext::Check(harness.MarkJobFailed(id, reason));
     CCommandContext::Fail("job " + std::to_string(id) + " " + reason + ": recorded as failed");
+    // A stopped restore starts the nodes it had stopped again; the ones it
+    // could not are named.
+    for (const auto& event : result.events) {
+      if (event.id != kEvNodeNotRestarted) continue;
+      CCommandContext::Fail((event.client.empty() ? "" : event.client + ": ") +
+                            TqHarness::CErrorText::Event(event.id, event.args));
+    }
     return 128 + signal;
   }
   if (!CCommandContext::Check(error)) return kFailed;
