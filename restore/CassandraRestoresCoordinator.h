@@ -318,6 +318,9 @@ class CCassandraRestores : public virtual TQDC_FileSystem::CRestore {
   std::set<std::string> workersCountedNodes;
   // Deferred view statements that createDeferredSchemas could not run.
   std::vector<std::string> failedDeferredSchemas;
+  // Client names of the nodes whose unfinished tasks held back the NodeStop
+  // in the last idle pass: the idle passes say so once per change.
+  std::set<std::string> nodesHoldingStop;
 };
 
 }  // namespace TQCassandra

@@ -3,6 +3,7 @@
 // of freed worker slots), the controllers' messages and done reports, and
 // the framework's questions about tasks.
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,12 @@ bool IsSystemKeyspace(const std::string& keyspace) {
 // ran it.
 const std::string& TaskNode(const DistributedQEL::TaskBase& task) {
   return task.reservedNode.empty() ? task.runningNode : task.reservedNode;
+}
+
+// The node a task belongs to: the one running it, else the one it waits
+// for.
+const std::string& NodeOf(const DistributedQEL::TaskBase& task) {
+  return task.runningNode.empty() ? task.reservedNode : task.runningNode;
 }
 
 }  // namespace
@@ -82,17 +89,30 @@ void CCassandraRestores::OnIdle() {
   if (!stageFreeRestore && !isReady()) return;
 
   bool allTerminal = true;
+  // The nodes of the unfinished tasks: a pass runs many times a second, so
+  // the wait is logged when the nodes it waits for change, repeats only at a
+  // detail level.
+  std::set<std::string> holding;
   for (const DistributedQEL::TaskBasePtr& task : getTaskList()) {
     if (!task) continue;
-    if (task->status == DistributedQEL::TASK_FAILED) {
+    const bool terminal = task->status == DistributedQEL::TASK_FAILED ||
+                          task->status == DistributedQEL::TASK_COMPLETE;
+    if (!allTerminal) {
+      // Past the first unfinished task only the nodes waited for count.
+      if (!terminal) holding.insert(NodeOf(*task));
+    } else if (task->status == DistributedQEL::TASK_FAILED) {
       if (truncateTables) TQLOG(0, "Not truncating tables as some restore tasks failed");
       truncateTables = false;
-    } else if (task->status != DistributedQEL::TASK_COMPLETE) {
+    } else if (!terminal) {
       allTerminal = false;
-      TQLOG(0, "Not sending NodeStop as some nodes are in non terminal state");
-      break;
+      holding.insert(NodeOf(*task));
     }
   }
+  if (!allTerminal) {
+    TQLOG(holding != nodesHoldingStop ? 0 : 3,
+          "Not sending NodeStop as some nodes are in non terminal state");
+  }
+  nodesHoldingStop = holding;
 
   // Nodes that stopped (or were told to) before do not hold the others
   // back: every node not stopped yet gets its NodeStop.

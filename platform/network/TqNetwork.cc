@@ -217,9 +217,12 @@ CQiError CTqNetwork::Launch(const CNSession::tqsExecuteRemoteCommandType& comman
   }
   const std::string directory = ProgramDirectory();
   const std::string path = FXPath::Join(directory, program);
-  if (directory.empty() || ::access(path.c_str(), X_OK) != 0) {
-    return Failed(FXErrorUtil::ErrorWin32(FXLOC, 2, "Remote program %s not found in [%s]",
-                                          program.c_str(), directory.c_str()));
+  // The program and the system's reason, so that whoever reads the failure
+  // knows what to build or install.
+  const int missing = directory.empty() ? ENOENT : ::access(path.c_str(), X_OK) != 0 ? errno : 0;
+  if (missing != 0) {
+    return Failed(FXErrorUtil::ErrorWin32(FXLOC, 2, "Cannot start remote program %s (%s): %s",
+                                          program.c_str(), path.c_str(), std::strerror(missing)));
   }
   SClientRecord client;
   if (!FindClientByHost(host_, client)) {

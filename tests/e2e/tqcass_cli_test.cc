@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <set>
 #include <string>
 #include <thread>
@@ -161,6 +162,14 @@ TEST_F(TqcassCli, FailuresEndWithNonZeroStatus) {
   EXPECT_TRUE(Contains(o.output, "NOT verified")) << o.output;
 }
 
+// Whether a restore's summary says it restored every file of its selection:
+// "<before>N files (B) restored of N (B)<after>".
+bool RestoredAll(const std::string& output, const std::string& before, const std::string& after) {
+  const std::regex all(before + "([1-9][0-9]*) files \\(([^)]+)\\) restored of \\1 \\(\\2\\)" +
+                       after);
+  return std::regex_search(output, all);
+}
+
 // The live files of a keyspace on every node, by path, with their bytes.
 std::map<std::string, std::string> LiveFiles(const std::string& home, const std::string& keyspace) {
   std::map<std::string, std::string> files;
@@ -204,8 +213,10 @@ TEST_F(TqcassCli, ADamagedTableComesBackInPlaceAndTheRestoreVerifies) {
       << o.output;
   EXPECT_TRUE(Contains(o.output, "[restore] start")) << o.output;
   EXPECT_TRUE(Contains(o.output, "job 3 (restore in-place): Completed")) << o.output;
-  EXPECT_TRUE(Contains(o.output, "6 of 6 tasks complete, the selection of backup job 2"))
+  // Every file of the selection restored, counted as the progress lines count.
+  EXPECT_TRUE(RestoredAll(o.output, "6 of 6 tasks complete, ", ", the selection of backup job 2"))
       << o.output;
+  EXPECT_TRUE(Contains(o.output, "  tables truncated\n")) << o.output;
   EXPECT_EQ(LiveFiles(Home(), "ks2"), otherKeyspace);
 
   o = Run("verify 3");
@@ -214,6 +225,10 @@ TEST_F(TqcassCli, ADamagedTableComesBackInPlaceAndTheRestoreVerifies) {
   EXPECT_TRUE(Contains(o.output, "restored from backup job 2 checked: verified")) << o.output;
   o = Run("jobs");
   EXPECT_TRUE(Contains(o.output, "restore  in-place")) << o.output;
+  // A restore counts the files it restored: no "-".
+  EXPECT_TRUE(std::regex_search(o.output, std::regex("\n3 +restore +in-place +[0-9:-]+ [0-9:]+ +"
+                                                     "[1-9][0-9]* +[0-9.]+ [KM]?B +Completed")))
+      << o.output;
   o = Run("show 3");
   EXPECT_TRUE(Contains(o.output, "restore: in-place of backup job 2, ks1, tables truncated"))
       << o.output;
@@ -228,8 +243,9 @@ TEST_F(TqcassCli, ADamagedTableComesBackInPlaceAndTheRestoreVerifies) {
   o = Run("verify 3");
   EXPECT_EQ(o.status, 1) << o.output;
   EXPECT_TRUE(Contains(o.output, "checked: NOT verified")) << o.output;
-  EXPECT_TRUE(Contains(o.output, changed + ": live file not from the backup")) << o.output;
-  EXPECT_TRUE(Contains(o.output, ": no restored file holds its bytes")) << o.output;
+  EXPECT_TRUE(Contains(o.output, "  live file not from the backup: 1\n    " + changed + "\n"))
+      << o.output;
+  EXPECT_TRUE(Contains(o.output, "  no restored file holds its bytes: 1\n    node2 ")) << o.output;
   // A restore of a job that is no backup is refused.
   o = Run("restore 3 --quiet");
   EXPECT_EQ(o.status, 1) << o.output;
@@ -314,8 +330,9 @@ TEST_F(TqcassCli, AStageFreeRestoreLoadsADamagedTableFromTheShareAndVerifies) {
       << o.output;
   EXPECT_TRUE(Contains(o.output, "job 2 (restore stage-free): Completed")) << o.output;
   // No data mover task: the nodes loaded the tables from the share.
-  EXPECT_TRUE(Contains(o.output, "0 of 0 tasks complete, the selection of backup job 1"))
-      << o.output;
+  EXPECT_TRUE(Contains(o.output, "3 nodes loaded ")) << o.output;
+  EXPECT_TRUE(Contains(o.output, " of the selection of backup job 1 from the share")) << o.output;
+  EXPECT_FALSE(Contains(o.output, "0 of 0 tasks")) << o.output;
   // Nothing is left mounted at the nodes' folder, nor exported.
   EXPECT_FALSE(std::filesystem::exists("/TqCassandraMountDir2"));
   std::error_code ec;

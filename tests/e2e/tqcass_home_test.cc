@@ -369,7 +369,7 @@ TEST_F(TqcassHome, AFailedCommitLogJobSaysWhyAndWhatToDo) {
   o = Run("backup --log --quiet");
   EXPECT_EQ(o.status, 1) << o.output;
   EXPECT_TRUE(Contains(
-      o.output, "logged: Failed to open commit log backup directory " + dir_.Sub("none-such")))
+      o.output, "failed: Failed to open commit log backup directory " + dir_.Sub("none-such")))
       << o.output;
   EXPECT_TRUE(Contains(o.output, "No such file or directory")) << o.output;
   o = Run("register --no-commit-log");

@@ -85,7 +85,8 @@ TEST_F(RemoteCommandTest, LaunchFailuresAreErrorsWithTheirText) {
       {"../escape", "node7.remote", 87, "Invalid remote program name [../escape]"},
       {"", "node7.remote", 87, "Invalid remote program name []"},
       {"missing", "node7.remote", 2,
-       "Remote program missing not found in [" + home_.Sub("programs") + "]"},
+       "Cannot start remote program missing (" + home_.Sub("programs") +
+           "/missing): No such file or directory"},
       {"exits", "unknown.host", 1168, "No suite client is reachable as host [unknown.host]"},
       // A client with a mangled host name is reached only under that name.
       {"exits", "node7.sim", 1168, "No suite client is reachable as host [node7.sim]"},

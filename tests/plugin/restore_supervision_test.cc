@@ -127,6 +127,29 @@ TEST_F(SupervisionTest, WhetherAnIdlePassTruncatesAndStops) {
   }
 }
 
+// Idle passes come many times a second: the wait for unfinished tasks is
+// logged at the default level once for each set of nodes it waits for.
+TEST_F(SupervisionTest, TheWaitForUnfinishedTasksIsLoggedOncePerChangeOfItsNodes) {
+  SupervisionProbe& c = Coordinator({{"n1", NODE_RUNNING}, {"n2", NODE_RUNNING}});
+  Task(1, "n1", TASK_RUNNING);
+  DistributedQEL::TaskBasePtr second = Task(2, "n2", TASK_COMPLETE);
+  const std::string wait = "Not sending NodeStop as some nodes are in non terminal state";
+  CLogCapture log;
+  auto waits = [&] {
+    int n = 0;
+    for (const std::string& text : log.Texts(0)) n += text == wait ? 1 : 0;
+    return n;
+  };
+
+  for (int pass = 0; pass < 5; ++pass) c.OnIdle();
+  EXPECT_EQ(waits(), 1);
+  // A task of another node still runs: the set changed.
+  second->status = TASK_RUNNING;
+  for (int pass = 0; pass < 5; ++pass) c.OnIdle();
+  EXPECT_EQ(waits(), 2);
+  EXPECT_TRUE(Stopped().empty());
+}
+
 TEST_F(SupervisionTest, ANodeThatStoppedOnItsOwnDoesNotKeepTheOthersRunning) {
   SupervisionProbe& c =
       Coordinator({{"n1", NODE_RUNNING}, {"n2", NODE_STOPPED}, {"n3", NODE_RUNNING}});

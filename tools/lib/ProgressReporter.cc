@@ -1,10 +1,19 @@
 #include "tools/lib/ProgressReporter.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "tools/lib/CountingDataStream.h"
 
 namespace TqHarness {
+
+namespace {
+
+// The phases whose streams move files: a backup's and a restore's data
+// phase.
+bool MovesData(const std::string& phase) { return phase == "backup" || phase == "restore"; }
+
+}  // namespace
 
 std::function<void(const TqRunner::RunnerEvent&)> CProgressReporter::Observer() {
   return [this](const TqRunner::RunnerEvent& event) { OnEvent(event); };
@@ -68,12 +77,14 @@ std::string CProgressReporter::Line(uint64_t files, uint64_t bytes,
 }
 
 void CProgressReporter::PrintLineLocked() {
-  if (phase_.empty()) return;
+  if (phase_.empty() || !out_) return;
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   const CCollectTotals::Totals totals = totals_ ? totals_() : CCollectTotals::Totals();
+  printedFiles_ = files_.load();
+  printedBytes_ = bytes_.load();
   std::fprintf(out_, "  [%s] %s\n", phase_.c_str(),
-               Line(files_.load(), bytes_.load(), totals, seconds).c_str());
+               Line(printedFiles_, printedBytes_, totals, seconds).c_str());
   std::fflush(out_);
 }
 
@@ -103,8 +114,13 @@ void CProgressReporter::Stop() {
 void CProgressReporter::Tick(std::chrono::milliseconds interval) {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!wake_.wait_for(lock, interval, [this] { return stopping_; })) {
-    // Between the phases that store items the line would only repeat.
-    if (phase_ == "backup") PrintLineLocked();
+    // Between the phases that move items the line would only repeat; so
+    // would a restore's while its nodes finish after the last file.
+    if (!MovesData(phase_)) continue;
+    if (phase_ == "restore" && files_.load() == printedFiles_ && bytes_.load() == printedBytes_) {
+      continue;
+    }
+    PrintLineLocked();
   }
 }
 
@@ -112,27 +128,41 @@ void CProgressReporter::OnEvent(const TqRunner::RunnerEvent& event) {
   std::lock_guard<std::mutex> lock(mutex_);
   switch (event.kind) {
     case TqRunner::RunnerEvent::kPhase:
-      std::fprintf(out_, "  [%s] %s\n", event.phase.c_str(), event.text.c_str());
+      if (out_) std::fprintf(out_, "  [%s] %s\n", event.phase.c_str(), event.text.c_str());
       phase_ = event.text == "start" ? event.phase : std::string();
       lastComplete_ = -1;
       break;
     case TqRunner::RunnerEvent::kNode:
-      if (!event.text.empty()) {
+      if (!event.text.empty() && out_) {
         std::fprintf(out_, "  [%s] %s: %s\n", event.phase.c_str(), event.clientName.c_str(),
                      event.text.c_str());
       }
       break;
     case TqRunner::RunnerEvent::kTask:
       // A line when a task ends, besides the timed ones.
-      if (event.phase == "backup" && event.tasksComplete != lastComplete_) {
+      if (MovesData(event.phase) && event.tasksComplete != lastComplete_) {
         lastComplete_ = event.tasksComplete;
         PrintLineLocked();
       }
       break;
+    case TqRunner::RunnerEvent::kProgress: {
+      // Each stream reports its own totals so far; the job's are their sum.
+      auto& stream = restoreStreams_[{event.clientName, event.streamNumber}];
+      stream = {static_cast<uint64_t>(std::max<int64_t>(event.items, 0)),
+                static_cast<uint64_t>(std::max<int64_t>(event.bytes, 0))};
+      uint64_t files = 0, bytes = 0;
+      for (const auto& entry : restoreStreams_) {
+        files += entry.second.first;
+        bytes += entry.second.second;
+      }
+      files_ = files;
+      bytes_ = bytes;
+      return;  // one event per item: no flush
+    }
     default:
       break;
   }
-  std::fflush(out_);
+  if (out_) std::fflush(out_);
 }
 
 }  // namespace TqHarness

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <regex>
 #include <set>
+#include <sstream>
 
 #include "common/RestoreOptionRecords.h"
 #include "platform/base/QiFile.h"
@@ -25,6 +26,7 @@
 #include "tools/lib/ProgressReporter.h"
 #include "tools/lib/RestoreJobOptions.h"
 #include "tools/tqcass/CommandContext.h"
+#include "tools/tqcass/LoggedErrors.h"
 
 namespace TqCass {
 
@@ -74,118 +76,6 @@ std::string StatusText(const TqRunner::JobResult& job) {
   return text;
 }
 
-void PrintEvents(const TqRunner::JobResult& job, const char* indent) {
-  for (const auto& event : job.events) {
-    std::printf("%s%-8s %-9s %s  [0x%X]\n", indent, CEventJournal::SeverityName(event.severity),
-                event.client.empty() ? "-" : event.client.c_str(),
-                TqHarness::CErrorText::Event(event.id, event.args).c_str(), event.id);
-  }
-  for (const auto& cause : job.pendingCauses) {
-    std::printf("%spending  %-9s %s  [0x%X]\n", indent,
-                cause.client.empty() ? "-" : cause.client.c_str(),
-                TqHarness::CErrorText::Event(cause.id, cause.args).c_str(), cause.id);
-  }
-}
-
-void PrintFailure(const TqRunner::JobResult& job) {
-  std::vector<std::string> lines;
-  std::vector<std::string> advice;
-  std::vector<uint32_t> named;
-  auto readable = [&named](const std::string& text) {
-    return TqHarness::CErrorText::Readable(text, &named);
-  };
-  if (!job.error.empty()) lines.push_back(readable(job.error));
-  for (const auto& phase : job.phases) {
-    if (!phase.message.empty()) lines.push_back(phase.name + ": " + readable(phase.message));
-    for (const auto& node : phase.nodes) {
-      if (!node.failure.empty()) {
-        lines.push_back(phase.name + ": " + node.clientName + ": " + readable(node.failure));
-      }
-    }
-  }
-  for (uint32_t id : named) {
-    const std::string hint = TqHarness::CErrorText::Advice(id);
-    if (!hint.empty()) advice.push_back(hint);
-  }
-  auto add = [&](const CEventJournal::Entry& entry) {
-    std::string text = TqHarness::CErrorText::Event(entry.id, entry.args);
-    if (!entry.client.empty()) text = entry.client + ": " + text;
-    lines.push_back(text);
-    const std::string hint = TqHarness::CErrorText::Advice(entry.id);
-    if (!hint.empty()) advice.push_back(hint);
-  };
-  for (const auto& event : job.events) {
-    if (event.severity >= CEventJournal::kMajor) add(event);
-  }
-  for (const auto& cause : job.pendingCauses) add(cause);
-  for (const auto& line : lines) std::printf("  reason: %s\n", line.c_str());
-  for (const auto& line : advice) std::printf("  to do: %s\n", line.c_str());
-}
-
-namespace {
-
-// The errors the job's processes logged, kept while the job runs: where the
-// plug-in gives a reason only in its log (a commit-log folder it cannot
-// open), a failed job shows it from here.
-class CLoggedErrors {
- public:
-  CLoggedErrors() {
-    if (g_ptrLogWriter) {
-      sink_ = g_ptrLogWriter->AddSink([this](const CLogWriter::Line& line) {
-        if (line.level >= 0) return;
-        std::lock_guard<std::mutex> lock(mutex_);
-        std::string text = TqHarness::CErrorText::Readable(line.text);
-        for (char& c : text) c = c == '\n' ? ' ' : c;
-        while (!text.empty() && text.back() == ' ') text.pop_back();
-        lines_.push_back(text);
-      });
-    }
-  }
-  ~CLoggedErrors() {
-    if (g_ptrLogWriter && sink_ >= 0) g_ptrLogWriter->RemoveSink(sink_);
-  }
-  std::vector<std::string> Lines() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lines_;
-  }
-
- private:
-  int sink_ = -1;
-  std::mutex mutex_;
-  std::vector<std::string> lines_;
-};
-
-void PrintLogged(const std::vector<std::string>& lines, const std::string& logFile) {
-  constexpr size_t kShown = 8;
-  for (size_t i = 0; i < lines.size() && i < kShown; ++i) {
-    std::printf("  logged: %s\n", lines[i].c_str());
-  }
-  if (lines.size() > kShown) {
-    std::printf("  (%zu more errors in %s)\n", lines.size() - kShown, logFile.c_str());
-  }
-}
-
-void PrintSummary(TqHarness::CJobHarness& harness, const TqRunner::JobResult& job,
-                  const TqHarness::CProgressReporter& progress) {
-  StoreStats stats = StatsOf(harness.SuiteHome(), job.jobId);
-  int tasks = 0, complete = 0;
-  for (const auto& phase : job.phases) {
-    for (const auto& task : phase.tasks) {
-      ++tasks;
-      if (task.status == DistributedQEL::TASK_COMPLETE) ++complete;
-    }
-  }
-  std::printf("job %lld (%s %s): %s\n", static_cast<long long>(job.jobId), job.jobType.c_str(),
-              KindName(stats), StatusText(job).c_str());
-  std::printf("  %d of %d tasks complete, %llu files stored (%s), %lld s\n", complete, tasks,
-              static_cast<unsigned long long>(progress.Files()),
-              TqHarness::CProgressReporter::FormatBytes(static_cast<double>(stats.bytes)).c_str(),
-              static_cast<long long>(job.endTime - job.startTime));
-  if (!job.Completed()) PrintFailure(job);
-}
-
-}  // namespace
-
 int RunBackupJob(CCommandContext& context, const TqHarness::BackupRequest& request, bool quiet,
                  int64_t& jobId) {
   TqHarness::CJobHarness& harness = context.Harness();
@@ -224,9 +114,8 @@ int RunBackupJob(CCommandContext& context, const TqHarness::BackupRequest& reque
     return 128 + signal;
   }
   if (!CCommandContext::Check(error)) return kFailed;
-  PrintSummary(harness, result, progress);
+  PrintBackupSummary(harness, result, progress, &logged);
   if (result.Completed()) return kOk;
-  PrintLogged(logged.Lines(), g_ptrLogWriter ? g_ptrLogWriter->GetLogFile() : "the log");
   CCommandContext::Fail("job " + std::to_string(id) + " " +
                         TqRunner::PhaseStatusName(result.status));
   return kFailed;
@@ -377,6 +266,12 @@ CQiError WriteRestorePlan(const std::string& home, int64_t jobId, const RestoreP
   if (!plan.targetCluster.empty()) text += "target " + plan.targetCluster + "\n";
   for (const auto& pair : plan.nodeMap) text += "map " + pair.first + "=" + pair.second + "\n";
   if (plan.replaceDeadNode) text += "replace-dead-node 1\n";
+  if (plan.recorded) {
+    text += "restored " + std::to_string(plan.restoredFiles) + " " +
+            std::to_string(plan.restoredBytes) + "\n";
+    if (!plan.truncation.empty()) text += "truncation " + plan.truncation + "\n";
+    for (const std::string& cause : plan.causes) text += "cause " + cause + "\n";
+  }
   return CQiFile::ReplaceWholeFile(RestorePlanFile(home, jobId).c_str(), text);
 }
 
@@ -435,6 +330,13 @@ bool ReadRestorePlan(const std::string& home, int64_t jobId, RestorePlan& plan) 
     std::pair<std::string, std::string> pair;
     if (key == "map" && ParseNodePair(value, pair).empty()) plan.nodeMap.push_back(pair);
     if (key == "replace-dead-node") plan.replaceDeadNode = value == "1";
+    if (key == "restored") {
+      plan.recorded = true;
+      std::istringstream counts(value);
+      counts >> plan.restoredFiles >> plan.restoredBytes;
+    }
+    if (key == "truncation") plan.truncation = value;
+    if (key == "cause") plan.causes.push_back(value);
   }
   return plan.backupJob > 0;
 }
@@ -494,8 +396,16 @@ int RunRestoreJob(CCommandContext& context, const RestorePlan& given, bool quiet
     }
     onto += ")";
   }
-  TqHarness::CProgressReporter progress(stdout);
-  if (!quiet) request.observer = progress.Observer();
+  // The counts come from the progress events, also when no line is printed.
+  TqHarness::CProgressReporter progress(quiet ? nullptr : stdout);
+  request.observer = progress.Observer();
+  RestoreCounts counts;
+  {
+    const TqHarness::CCollectTotals::Totals totals = RestoreTotals(
+        harness.SuiteHome(), plan.backupJob, request.toTime, request.paths, !plan.CrossInstance());
+    counts.totalFiles = totals.files;
+    counts.totalBytes = totals.bytes;
+  }
   TqRunner::JobSpec spec;
   if (!CCommandContext::Check(harness.MakeRestoreSpec(request, spec))) return kFailed;
   TQJobCtrlClientPtr control(new TQJobCtrlClient(spec.jobId));
@@ -528,7 +438,12 @@ int RunRestoreJob(CCommandContext& context, const RestorePlan& given, bool quiet
   CLoggedErrors logged;
   std::unique_ptr<CShortWaits> shortWaits;
   if (plan.toTime != 0) shortWaits.reset(new CShortWaits(100));
+  if (!quiet && plan.mode != "stage-free") {
+    const TqHarness::CCollectTotals::Totals totals{counts.totalFiles, counts.totalBytes, true};
+    progress.Start([totals] { return totals; }, std::chrono::seconds(1));
+  }
   const CQiError error = harness.Run(spec, result);
+  progress.Stop();
   shortWaits.reset();
   nfs.reset();
   context.Signals().ClearStop();
@@ -548,27 +463,27 @@ int RunRestoreJob(CCommandContext& context, const RestorePlan& given, bool quiet
     return 128 + signal;
   }
   if (!CCommandContext::Check(error)) return kFailed;
-  int tasks = 0, complete = 0;
-  for (const auto& phase : result.phases) {
-    for (const auto& task : phase.tasks) {
-      ++tasks;
-      if (task.status == DistributedQEL::TASK_COMPLETE) ++complete;
-    }
+  counts.files = progress.Files();
+  counts.bytes = progress.Bytes();
+  if (plan.mode == "stage-free" && result.Completed()) {
+    // The nodes loaded what the share exported: the selection.
+    counts.files = counts.totalFiles;
+    counts.bytes = counts.totalBytes;
   }
-  std::printf("job %lld (restore %s): %s\n", static_cast<long long>(id), plan.mode.c_str(),
-              StatusText(result).c_str());
-  std::printf("  %d of %d tasks complete, %s of %s, %lld s\n", complete, tasks,
-              plan.keyspaces.empty() ? "everything" : "the selection",
-              ("backup job " + std::to_string(plan.backupJob)).c_str(),
-              static_cast<long long>(result.endTime - result.startTime));
+  plan.recorded = true;
+  plan.restoredFiles = counts.files;
+  plan.restoredBytes = counts.bytes;
+  plan.truncation = logged.Truncation();
+  if (!result.Completed()) plan.causes = logged.Causes();
+  CCommandContext::Check(WriteRestorePlan(harness.Home(), id, plan));
+  PrintRestoreSummary(result, plan, counts);
   for (const auto& phase : result.phases) {
     if (phase.name != "CassandraLogRestore") continue;
     std::printf("  commit logs replayed up to %s: %s\n", TimeText(plan.toTime).c_str(),
                 TqRunner::PhaseStatusName(phase.status));
   }
   if (result.Completed()) return kOk;
-  PrintFailure(result);
-  PrintLogged(logged.Lines(), g_ptrLogWriter ? g_ptrLogWriter->GetLogFile() : "the log");
+  PrintFailure(result, &logged);
   CCommandContext::Fail("job " + std::to_string(id) + " " +
                         TqRunner::PhaseStatusName(result.status));
   return kFailed;
@@ -590,6 +505,8 @@ int VerifyJob(TqHarness::CJobHarness& harness, int64_t jobId) {
     std::printf(", %d snapshot files on disk", report.snapshotFiles);
   }
   std::printf(": %s\n", report.Ok() ? "verified" : "NOT verified");
+  const std::string views = MissingViews(harness.SuiteHome(), jobId);
+  if (!views.empty()) std::printf("  warning: %s\n", views.c_str());
   for (const auto& problem : report.problems) {
     std::printf("  %s %s: %s\n", problem.client.c_str(), problem.path.c_str(),
                 problem.text.c_str());

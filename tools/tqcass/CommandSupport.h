@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "platform/runner/RunnerTypes.h"
+#include "tools/lib/CollectTotals.h"
 #include "tools/lib/JobHarness.h"
+#include "tools/lib/ProgressReporter.h"
 
 class CArchiveStore;
 struct SStoredItem;
@@ -37,13 +39,26 @@ const char* LevelName(int level);
 // A job's status as a user reads it: "Failed (interrupted)" and the like.
 std::string StatusText(const TqRunner::JobResult& job);
 
+class CLoggedErrors;
+
 // Every event and pending cause of the job in words, one per line, each
 // line starting with `indent`.
 void PrintEvents(const TqRunner::JobResult& job, const char* indent);
-// Why a job failed, in words a user can act on: the job's error, each
-// phase's message, its events of major or critical severity and its pending
-// causes, with what to do where the event says.
-void PrintFailure(const TqRunner::JobResult& job);
+// Why a job failed, in words a user can act on: first the logged errors that
+// explain it (the item or file that failed and the system's reason), then the
+// job's error, each phase's message and its events of major or critical
+// severity, then its pending causes, then what to do where an event says;
+// the count of the other logged errors closes it.
+void PrintFailure(const TqRunner::JobResult& job, CLoggedErrors* logged = nullptr);
+// For a data backup whose metadata step wrote no index views (node backup
+// times, keyspace and table schemas) what a restore from it lacks; "" when
+// the views are there or the job is no data backup.
+std::string MissingViews(const std::string& suiteHome, int64_t jobId);
+
+// The summary of a backup job: status, tasks, files and bytes stored, a
+// warning when its index views are missing, and why it failed.
+void PrintBackupSummary(TqHarness::CJobHarness& harness, const TqRunner::JobResult& job,
+                        const TqHarness::CProgressReporter& progress, CLoggedErrors* logged);
 
 // Runs a backup job with progress lines (unless quiet) and a summary. Ctrl-C
 // and SIGTERM raise its quit flag; the job is then recorded failed with the
@@ -79,8 +94,44 @@ struct RestorePlan {
   std::vector<std::pair<std::string, std::string>> nodeMap;
   bool replaceDeadNode = false;
 
+  // What the run recorded once it ended (`recorded`): the files and bytes
+  // restored, "done" or "skipped: <why>" for the truncation ("" when the job
+  // did not get that far), and the logged errors that explain a failure.
+  bool recorded = false;
+  uint64_t restoredFiles = 0;
+  uint64_t restoredBytes = 0;
+  std::string truncation;
+  std::vector<std::string> causes;
+
   bool CrossInstance() const { return !targetCluster.empty() || !nodeMap.empty(); }
 };
+
+// A restore's files and bytes: restored, and in all (what its selection holds).
+struct RestoreCounts {
+  uint64_t files = 0;
+  uint64_t bytes = 0;
+  uint64_t totalFiles = 0;
+  uint64_t totalBytes = 0;
+};
+
+// The files and bytes a restore reads from the store: the newest version,
+// backed up until `toTime` (0: any), of every file under one of `paths`,
+// read from the last full backup up to `backupJob` and the data backups after
+// it. `paths` lie below the subclient ("/", "/KS", "/KS/TABLE") when
+// `fromSubclient`, else they are index paths from the cluster down.
+TqHarness::CCollectTotals::Totals RestoreTotals(const std::string& suiteHome, int64_t backupJob,
+                                                int64_t toTime,
+                                                const std::vector<std::string>& paths,
+                                                bool fromSubclient);
+
+// The summary of a restore job: status, tasks, files and bytes restored of
+// those to restore, and whether its tables were truncated.
+void PrintRestoreSummary(const TqRunner::JobResult& job, const RestorePlan& plan,
+                         const RestoreCounts& counts);
+
+// "tables truncated" or "tables not truncated: <why>" for an in-place
+// restore that asked for truncation; "" for any other.
+std::string TruncationText(const RestorePlan& plan, const TqRunner::JobResult& job);
 
 // Reads "SOURCE=TARGET" (two node names of letters, digits, "_", "-" and
 // "."); "" when fine, else why not.

@@ -37,18 +37,19 @@ class CJobsCommand : public CTqcassCommand {
       // A job recorded as running while nobody holds the home was killed;
       // the next command that changes the home marks it failed.
       if (job.status == TqRunner::kJobRunning && !running) status = "Interrupted";
-      // A restore's kind is its mode; it stores nothing.
+      // A restore's kind is its mode.
       RestorePlan plan;
       const bool restore = ReadRestorePlan(harness.Home(), id, plan);
-      std::printf(
-          "%-6lld %-8s %-12s %-19s %-8s %-10s %s\n", static_cast<long long>(id),
-          job.jobType.c_str(), restore ? plan.mode.c_str() : KindName(stats),
-          TimeText(job.startTime).c_str(),
-          stats.known && !restore ? std::to_string(stats.files).c_str() : "-",
-          stats.known && !restore
-              ? TqHarness::CProgressReporter::FormatBytes(static_cast<double>(stats.bytes)).c_str()
-              : "-",
-          status.c_str());
+      // A restore counts what it restored, a backup what it stored.
+      std::string files = "-", bytes = "-";
+      if (restore ? plan.recorded : stats.known) {
+        files = std::to_string(restore ? plan.restoredFiles : stats.files);
+        bytes = TqHarness::CProgressReporter::FormatBytes(
+            static_cast<double>(restore ? plan.restoredBytes : stats.bytes));
+      }
+      std::printf("%-6lld %-8s %-12s %-19s %-8s %-10s %s\n", static_cast<long long>(id),
+                  job.jobType.c_str(), restore ? plan.mode.c_str() : KindName(stats),
+                  TimeText(job.startTime).c_str(), files.c_str(), bytes.c_str(), status.c_str());
     }
     return kOk;
   }

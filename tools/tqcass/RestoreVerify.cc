@@ -13,6 +13,7 @@
 #include "tools/lib/ProgressReporter.h"
 #include "tools/tqcass/CommandContext.h"
 #include "tools/tqcass/CommandSupport.h"
+#include "tools/tqcass/VerifyProblems.h"
 
 namespace TqCass {
 
@@ -83,6 +84,22 @@ int VerifyRestoreJob(TqHarness::CJobHarness& harness, int64_t jobId, const Resto
   const std::string format = TqSim::SimTableDir::FormatForVersion(cluster.version);
   const std::string stage = plan.stage + "/" + std::to_string(jobId);
 
+  // In place, a restore is checked against what it placed: the files its
+  // result files list, whatever later restores added to the same tables.
+  // A job whose result files list nothing (an earlier run kept none) is
+  // checked against every live file.
+  const std::set<std::string> placed =
+      plan.mode == "in-place" ? PlacedFiles(harness, jobId) : std::set<std::string>();
+  // Files later restores placed: they are no fault of this one.
+  std::set<std::string> placedLater;
+  if (!placed.empty()) {
+    for (int64_t later : harness.Jobs()) {
+      RestorePlan laterPlan;
+      if (later <= jobId || !ReadRestorePlan(harness.Home(), later, laterPlan)) continue;
+      for (const std::string& file : PlacedFiles(harness, later)) placedLater.insert(file);
+    }
+  }
+
   // The files a restored item may have become, by node and table folder.
   auto candidates = [&](const std::string& nodeName, const std::string& tableDir) {
     std::vector<std::string> files;
@@ -102,16 +119,19 @@ int VerifyRestoreJob(TqHarness::CJobHarness& harness, int64_t jobId, const Resto
       for (const std::string& dataDir : node.dataDirs) {
         const TqSim::SimTableDir dir(dataDir + "/" + tableDir, format);
         for (const auto& sstable : dir.LiveSSTables()) {
-          for (const auto& name : sstable.components) files.push_back(dir.path() + "/" + name);
+          for (const auto& name : sstable.components) {
+            const std::string file = dir.path() + "/" + name;
+            if (placed.empty() || placed.count(file) != 0) files.push_back(file);
+          }
         }
       }
     }
     return files;
   };
 
-  std::vector<std::pair<std::string, std::string>> problems;
+  CVerifyProblems problems;
   if (!job.Completed()) {
-    problems.push_back({"", std::string("the job ended ") + TqRunner::PhaseStatusName(job.status)});
+    problems.Add("", std::string("the job ended ") + TqRunner::PhaseStatusName(job.status));
   }
   std::set<std::string> matched;
   std::set<std::string> looked;  // node and table folders whose live files were compared
@@ -122,18 +142,32 @@ int VerifyRestoreJob(TqHarness::CJobHarness& harness, int64_t jobId, const Resto
     const std::string component = SSTableComponentOf(r.name);
     looked.insert(r.node + "/" + r.tableDir);
     if (!MatchRestoredCopy(store, r.item, component, candidates(r.node, r.tableDir), matched)) {
-      problems.push_back({r.node + " " + r.item.sourcePath, "no restored file holds its bytes"});
+      problems.Add(r.node + " " + r.item.sourcePath, "no restored file holds its bytes");
       continue;
     }
     ++files;
     bytes += r.item.size;
   }
-  // Truncated tables hold only what the backup held.
-  if (plan.mode == "in-place" && plan.truncate) {
+  // Truncated tables hold only what the backup held, besides what later
+  // restores placed.
+  if (plan.mode == "in-place" && TruncationText(plan, job) == "tables truncated") {
     for (const std::string& where : looked) {
       const size_t slash = where.find('/');
-      for (const std::string& file : candidates(where.substr(0, slash), where.substr(slash + 1))) {
-        if (matched.count(file) == 0) problems.push_back({file, "live file not from the backup"});
+      const std::string node = where.substr(0, slash);
+      const std::string tableDir = where.substr(slash + 1);
+      for (const auto& harnessNode : state.nodes) {
+        if (harnessNode.name != node) continue;
+        for (const std::string& dataDir : harnessNode.dataDirs) {
+          const TqSim::SimTableDir dir(dataDir + "/" + tableDir, format);
+          for (const auto& sstable : dir.LiveSSTables()) {
+            for (const auto& name : sstable.components) {
+              const std::string file = dir.path() + "/" + name;
+              if (matched.count(file) == 0 && placedLater.count(file) == 0) {
+                problems.Add(file, "live file not from the backup");
+              }
+            }
+          }
+        }
       }
     }
   }
@@ -141,14 +175,12 @@ int VerifyRestoreJob(TqHarness::CJobHarness& harness, int64_t jobId, const Resto
               static_cast<long long>(jobId), files,
               TqHarness::CProgressReporter::FormatBytes(static_cast<double>(bytes)).c_str(),
               static_cast<long long>(plan.backupJob),
-              problems.empty() && files > 0 ? "verified" : "NOT verified");
-  if (files == 0 && problems.empty()) std::printf("  no file of the backup was selected\n");
-  for (const auto& problem : problems) {
-    std::printf("  %s: %s\n", problem.first.c_str(), problem.second.c_str());
-  }
+              problems.Empty() && files > 0 ? "verified" : "NOT verified");
+  if (files == 0 && problems.Empty()) std::printf("  no file of the backup was selected\n");
+  problems.Print();
   // A restore to a point in time also replayed the commit logs.
   const bool replayed = plan.toTime == 0 || VerifyReplay(harness, jobId, plan);
-  return problems.empty() && files > 0 && replayed ? kOk : kFailed;
+  return problems.Empty() && files > 0 && replayed ? kOk : kFailed;
 }
 
 }  // namespace TqCass

@@ -14,6 +14,7 @@
 #include "tools/lib/ProgressReporter.h"
 #include "tools/tqcass/CommandContext.h"
 #include "tools/tqcass/CommandSupport.h"
+#include "tools/tqcass/VerifyProblems.h"
 
 namespace TqCass {
 
@@ -127,9 +128,9 @@ int VerifyCrossRestoreJob(TqHarness::CJobHarness& harness, int64_t jobId, const 
     return files;
   };
 
-  std::vector<std::pair<std::string, std::string>> problems;
+  CVerifyProblems problems;
   if (!job.Completed()) {
-    problems.push_back({"", std::string("the job ended ") + TqRunner::PhaseStatusName(job.status)});
+    problems.Add("", std::string("the job ended ") + TqRunner::PhaseStatusName(job.status));
   }
   std::set<std::string> matched;
   int files = 0;
@@ -138,7 +139,7 @@ int VerifyCrossRestoreJob(TqHarness::CJobHarness& harness, int64_t jobId, const 
     const Expected& e = entry.second;
     const std::string component = SSTableComponentOf(e.name);
     if (!MatchRestoredCopy(store, e.item, component, candidates(e), matched)) {
-      problems.push_back({e.target + " " + e.item.sourcePath, "no restored file holds its bytes"});
+      problems.Add(e.target + " " + e.item.sourcePath, "no restored file holds its bytes");
       continue;
     }
     ++files;
@@ -148,12 +149,10 @@ int VerifyCrossRestoreJob(TqHarness::CJobHarness& harness, int64_t jobId, const 
               static_cast<long long>(jobId), files,
               TqHarness::CProgressReporter::FormatBytes(static_cast<double>(bytes)).c_str(),
               static_cast<long long>(plan.backupJob), target.name.c_str(),
-              problems.empty() && files > 0 ? "verified" : "NOT verified");
-  if (files == 0 && problems.empty()) std::printf("  no file of the backup was selected\n");
-  for (const auto& problem : problems) {
-    std::printf("  %s: %s\n", problem.first.c_str(), problem.second.c_str());
-  }
-  return problems.empty() && files > 0 ? kOk : kFailed;
+              problems.Empty() && files > 0 ? "verified" : "NOT verified");
+  if (files == 0 && problems.Empty()) std::printf("  no file of the backup was selected\n");
+  problems.Print();
+  return problems.Empty() && files > 0 ? kOk : kFailed;
 }
 
 }  // namespace TqCass

@@ -55,12 +55,20 @@ class CShowCommand : public CTqcassCommand {
     if (restore) {
       std::string selection;
       for (const auto& name : plan.keyspaces) selection += (selection.empty() ? "" : ", ") + name;
+      const std::string truncation = TruncationText(plan, job);
       std::printf("  restore: %s of backup job %lld, %s, %s\n", plan.mode.c_str(),
                   static_cast<long long>(plan.backupJob),
                   selection.empty() ? "everything" : selection.c_str(),
                   plan.mode != "in-place" ? ("staging " + plan.stage).c_str()
-                  : plan.truncate         ? "tables truncated"
+                  : !truncation.empty()   ? truncation.c_str()
                                           : "tables not truncated");
+      if (plan.recorded) {
+        std::printf(
+            "  restored: %llu files, %s\n", static_cast<unsigned long long>(plan.restoredFiles),
+            TqHarness::CProgressReporter::FormatBytes(static_cast<double>(plan.restoredBytes))
+                .c_str());
+      }
+      for (const std::string& cause : plan.causes) std::printf("  failed:  %s\n", cause.c_str());
       if (plan.toTime != 0) {
         std::printf("  point in time: %s (commit logs replayed up to it)\n",
                     TimeText(plan.toTime).c_str());
@@ -82,6 +90,8 @@ class CShowCommand : public CTqcassCommand {
           "  stored:  %d files, %s in %d items\n", stats.files,
           TqHarness::CProgressReporter::FormatBytes(static_cast<double>(stats.bytes)).c_str(),
           stats.items);
+      const std::string views = MissingViews(harness.SuiteHome(), jobId_);
+      if (!views.empty()) std::printf("  warning: %s\n", views.c_str());
     }
     if (!job.error.empty()) std::printf("  error:   %s\n", job.error.c_str());
     if (!job.restartString.empty()) std::printf("  restart: %s\n", job.restartString.c_str());
