@@ -5,6 +5,7 @@
 
 #include "backup/CassandraBackupController.h"
 #include "backup/CassandraControllerClientConfig.h"
+#include "common/PriamQuery.h"
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/FXPath.h"
 #include "platform/base/QiFile.h"
@@ -95,12 +96,13 @@ CQiError CassandraBackupController::takeSnapshot() {
       for (const DistributedQEL::CassandraKeyspace& keyspace : keyspacesByInstance[name]) {
         if (!IsFolderName(keyspace.getKeyspaceName())) continue;
         parameters += "&?keyspace=";
-        parameters += keyspace.getKeyspaceName();
+        parameters += PriamQueryValue(keyspace.getKeyspaceName()).c_str();
       }
     }
     if (parameters.IsEmpty()) continue;
 
-    CQiString resource = CQiString("snapshot?SnapID=") + config->snapshotName.c_str();
+    CQiString resource =
+        CQiString("snapshot?SnapID=") + PriamQueryValue(config->snapshotName).c_str();
     resource += parameters;
 
     if (cleanupInfo.IsOpen()) {
@@ -166,7 +168,8 @@ void CassandraBackupController::deleteSnapshots(bool postBackupCleanup) {
       if (postBackupCleanup) {
         CQiString cleared;
         CQiError error =
-            priam.get(0, CQiString("clearsnapshot?SnapID=") + current, cleared, CQiString(""));
+            priam.get(0, CQiString("clearsnapshot?SnapID=") + PriamQueryValue(current).c_str(),
+                      cleared, CQiString(""));
         if (error.IsError()) {
           TQLOG(-1, "Error while deleting snapshot. Error: %s, Response: %s",
                 error.AsString(2).c_str(), cleared.c_str());
@@ -190,7 +193,8 @@ void CassandraBackupController::deleteSnapshots(bool postBackupCleanup) {
       }
       CQiString cleared;
       CQiError error =
-          priam.get(0, CQiString("clearsnapshot?SnapID=") + snapshotName, cleared, CQiString(""));
+          priam.get(0, CQiString("clearsnapshot?SnapID=") + PriamQueryValue(snapshotName).c_str(),
+                    cleared, CQiString(""));
       if (error.IsError()) {
         TQLOG(-1, "Error while deleting snapshot. Error: %s, Response: %s",
               error.AsString(2).c_str(), cleared.c_str());

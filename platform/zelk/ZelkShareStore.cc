@@ -13,6 +13,7 @@
 
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/QiDirectory.h"
+#include "platform/json/JsonNumbers.h"
 #include "platform/suite/ClientContext.h"
 
 namespace Zelk {
@@ -64,20 +65,21 @@ nlohmann::json ToJson(const SZelkShare& s) {
 
 bool FromJson(const nlohmann::json& j, SZelkShare& s) {
   try {
-    s.id = j.at("id").get<uint32_t>();
+    s.id = TqJson::IntegerAt<uint32_t>(j, "id");
     s.name = j.at("name").get<std::string>();
     s.server = j.at("server").get<std::string>();
-    s.jobId = j.at("jobId").get<int64_t>();
+    s.jobId = TqJson::IntegerAt<int64_t>(j, "jobId");
     s.hosts = j.at("hosts").get<std::vector<std::string>>();
-    s.uid = j.at("uid").get<int64_t>();
-    s.gid = j.at("gid").get<int64_t>();
+    s.uid = TqJson::IntegerAt<int64_t>(j, "uid");
+    s.gid = TqJson::IntegerAt<int64_t>(j, "gid");
     s.accessPerm = j.at("accessPerm").get<std::string>();
-    s.backupSetId = j.at("backupSetId").get<int64_t>();
-    s.subclientId = j.at("subclientId").get<int64_t>();
-    s.fromTime = j.at("fromTime").get<int64_t>();
-    s.toTime = j.at("toTime").get<int64_t>();
-    s.files = j.at("files").get<uint64_t>();
-  } catch (const nlohmann::json::exception&) {
+    s.backupSetId = TqJson::IntegerAt<int64_t>(j, "backupSetId");
+    s.subclientId = TqJson::IntegerAt<int64_t>(j, "subclientId");
+    s.fromTime = TqJson::IntegerAt<int64_t>(j, "fromTime");
+    s.toTime = TqJson::IntegerAt<int64_t>(j, "toTime");
+    s.files = TqJson::IntegerAt<uint64_t>(j, "files");
+  } catch (const std::exception&) {
+    // A damaged record: a missing member, a wrong type or a number out of range.
     return false;
   }
   return CZelkShareStore::IsValidShareName(s.name);

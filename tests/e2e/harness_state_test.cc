@@ -92,10 +92,17 @@ TEST(HarnessState, FurtherClustersComeBackAsSaved) {
 }
 
 TEST(HarnessState, AFileOfTheWrongShapeIsAnError) {
-  simtest::TempDir dir;
-  simtest::WriteFile(CHarnessState::PathIn(dir.path()), R"({"clusters": [{"nodes": 5}]})");
-  CHarnessState state;
-  EXPECT_TRUE(state.Load(dir.path()).IsError());
+  // The last ones hold numbers their fields cannot hold: refused, never
+  // converted into some other number.
+  for (const char* text :
+       {R"({"clusters": [{"nodes": 5}]})", R"({"nextJobId": 1e300})", R"({"changes": 3000000000})",
+        R"({"instanceId": -1})", R"({"nodes": [{"name": "n1", "clientId": 2.5}]})",
+        R"({"clusters": [{"name": "c2", "subclientId": -1e300}]})"}) {
+    simtest::TempDir dir;
+    simtest::WriteFile(CHarnessState::PathIn(dir.path()), text);
+    CHarnessState state;
+    EXPECT_TRUE(state.Load(dir.path()).IsError()) << text;
+  }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 
@@ -262,6 +263,35 @@ TEST_F(ZelkShareServerTest, IdsAreNeverReused) {
   EXPECT_GT(first.getShareId(), 0);
   EXPECT_GT(second.getShareId(), first.getShareId());
   EXPECT_GT(third.getShareId(), second.getShareId());
+}
+
+// A share record with a number its field cannot hold (a hand edit, a damaged
+// file) reads as no share; it is never converted into some other number.
+TEST(ZelkShareStoreRecords, ANumberOutOfItsFieldsRangeIsADamagedRecord) {
+  const struct {
+    const char* field;
+    const char* value;
+  } cases[] = {{"id", "1e300"},  {"id", "-1"},         {"files", "-5"},  {"files", "1e300"},
+               {"jobId", "1.5"}, {"toTime", "9.3e18"}, {"uid", "\"7\""}, {"fromTime", "-1e300"}};
+  for (const auto& c : cases) {
+    TempDir home;
+    CZelkShareStore store(home.path());
+    SZelkShare share;
+    share.name = "share1";
+    share.server = "ma1.net";
+    ASSERT_FALSE(store.Add(share).IsError());
+    const std::string record = store.Root() + "/shares/" + std::to_string(share.id) + ".json";
+    std::ifstream in(record);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();
+    const std::regex member("\"" + std::string(c.field) + "\": [^,\n}]+");
+    ASSERT_TRUE(std::regex_search(text, member)) << text;
+    std::ofstream(record, std::ios::trunc)
+        << std::regex_replace(text, member, "\"" + std::string(c.field) + "\": " + c.value);
+    SZelkShare found;
+    EXPECT_TRUE(store.Find(share.id, found).IsError()) << c.field << " = " << c.value;
+    EXPECT_TRUE(store.List().empty()) << c.field << " = " << c.value;
+  }
 }
 
 }  // namespace

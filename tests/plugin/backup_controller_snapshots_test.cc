@@ -103,6 +103,13 @@ const CleanupCase kCleanupCases[] = {
      false,
      {"clearsnapshot?SnapID=12TQsnapshot205"}},
     {"AListThatIsNoObjectClearsNothing", true, R"(["12TQsnapshot100"])", false, {}},
+    // A listed name that holds query characters stays one SnapID value.
+    {"AListedNameCannotAddParameters",
+     false,
+     R"({"12TQsnapshot1&?keyspace=ks9": [], "12TQsnapshot2 #x": []})",
+     false,
+     {"clearsnapshot?SnapID=12TQsnapshot1%26%3Fkeyspace%3Dks9",
+      "clearsnapshot?SnapID=12TQsnapshot2%20%23x"}},
 };
 
 class SnapshotCleanupTest : public SnapshotStepsTest,

@@ -4,10 +4,18 @@
 
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/QiFile.h"
+#include "platform/json/JsonNumbers.h"
 
 namespace TqHarness {
 
 namespace {
+
+// Member `key` of `j` as a whole number of type T, `fallback` when absent; a
+// number out of T's range is refused (the harness state file can be edited).
+template <typename T>
+T NumberOr(const nlohmann::json& j, const char* key, T fallback) {
+  return j.contains(key) ? TqJson::IntegerAt<T>(j, key) : fallback;
+}
 
 HarnessNode NodeFrom(const nlohmann::json& n) {
   HarnessNode node;
@@ -18,7 +26,7 @@ HarnessNode NodeFrom(const nlohmann::json& n) {
   node.dataDirs = n.value("dataDirs", std::vector<std::string>());
   node.commitLogArchiveDir = n.value("commitLogArchiveDir", "");
   node.containerArchiveDir = n.value("containerArchiveDir", "");
-  node.clientId = n.value("clientId", uint64_t(0));
+  node.clientId = NumberOr(n, "clientId", uint64_t(0));
   return node;
 }
 
@@ -82,11 +90,11 @@ CQiError CHarnessState::Load(const std::string& home) {
     clusterName = doc.value("clusterName", "");
     dockerWorld = doc.value("dockerWorld", "");
     coordinatorClient = doc.value("coordinatorClient", "");
-    coordinatorClientId = doc.value("coordinatorClientId", uint64_t(0));
-    instanceId = doc.value("instanceId", uint64_t(0));
-    subclientId = doc.value("subclientId", uint64_t(0));
-    nextJobId = doc.value("nextJobId", int64_t(1));
-    changes = doc.value("changes", 0);
+    coordinatorClientId = NumberOr(doc, "coordinatorClientId", uint64_t(0));
+    instanceId = NumberOr(doc, "instanceId", uint64_t(0));
+    subclientId = NumberOr(doc, "subclientId", uint64_t(0));
+    nextJobId = NumberOr(doc, "nextJobId", int64_t(1));
+    changes = NumberOr(doc, "changes", 0);
     for (const auto& n : doc.value("nodes", nlohmann::json::array())) nodes.push_back(NodeFrom(n));
     for (const auto& c : doc.value("clusters", nlohmann::json::array())) {
       HarnessCluster cluster;
@@ -94,15 +102,15 @@ CQiError CHarnessState::Load(const std::string& home) {
       cluster.clusterRoot = c.value("clusterRoot", "");
       cluster.clusterFile = c.value("clusterFile", "");
       cluster.coordinatorClient = c.value("coordinatorClient", "");
-      cluster.coordinatorClientId = c.value("coordinatorClientId", uint64_t(0));
-      cluster.instanceId = c.value("instanceId", uint64_t(0));
-      cluster.subclientId = c.value("subclientId", uint64_t(0));
+      cluster.coordinatorClientId = NumberOr(c, "coordinatorClientId", uint64_t(0));
+      cluster.instanceId = NumberOr(c, "instanceId", uint64_t(0));
+      cluster.subclientId = NumberOr(c, "subclientId", uint64_t(0));
       for (const auto& n : c.value("nodes", nlohmann::json::array())) {
         cluster.nodes.push_back(NodeFrom(n));
       }
       clusters.push_back(cluster);
     }
-  } catch (const nlohmann::json::exception& e) {
+  } catch (const std::exception& e) {
     return FXErrorUtil::ErrorWin32(FXLOC, 13, "Cannot read %s: %s", PathIn(home).c_str(), e.what());
   }
   return CQiError();
