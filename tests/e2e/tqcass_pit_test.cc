@@ -173,6 +173,12 @@ TEST_F(TqcassPit, AKilledRestoresSettingsArePutBackByTheNextCommand) {
   ASSERT_NE(o.status, 0) << o.output;
   // The first node's replay may have put its own settings back.
   ASSERT_GE(NodesWithLiveSettings().size(), 2u);
+  // What a kill in the middle of a copy or a rewrite would leave.
+  const std::string node2 = Home() + "/cluster/nodes/node2/conf/";
+  for (const char* name : {".cassandra-env.sh.bkp.tqtmp-a1b2c3", "cassandra-env.sh.tqtmp-d4e5f6",
+                           "commitlog_archiving.properties.tqtmp-g7h8i9"}) {
+    std::ofstream(node2 + name) << "partial";
+  }
 
   o = Run("register --streams 3");
   ASSERT_EQ(o.status, 0) << o.output;
@@ -184,6 +190,10 @@ TEST_F(TqcassPit, AKilledRestoresSettingsArePutBackByTheNextCommand) {
     const std::string conf = Home() + "/cluster/nodes/" + node + "/conf/";
     EXPECT_FALSE(std::filesystem::exists(conf + "commitlog_archiving.properties.bkp")) << node;
     EXPECT_FALSE(std::filesystem::exists(conf + "cassandra-env.sh.bkp")) << node;
+    for (const auto& entry : std::filesystem::directory_iterator(conf)) {
+      EXPECT_EQ(entry.path().filename().string().find(".tqtmp-"), std::string::npos)
+          << entry.path();
+    }
   }
 
   o = Run("restore 1 --quiet" + to);

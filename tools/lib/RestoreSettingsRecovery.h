@@ -15,7 +15,8 @@ namespace TqHarness {
 // (the node's configuration directory) in the target's work folder; the
 // ".bkp" copies beside the files are the node's own settings. For every such
 // record of the job, each copy still there is renamed over its file, so no
-// later start of the node replays the logs; then the record goes.
+// later start of the node replays the logs, and the temporary files of a
+// copy or rewrite cut short are removed; then the record goes.
 class CRestoreSettingsRecovery {
  public:
   static constexpr const char* kRecordName = "CommitLogSettingsEdited";
