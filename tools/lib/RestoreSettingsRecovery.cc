@@ -52,8 +52,9 @@ bool FindNode(const CHarnessState& state, const std::string& wanted, std::string
   return false;
 }
 
-// Renames each ".bkp" copy (a regular file) over its file and flushes the
-// folder; "" or why not. `renamed`: a copy was there.
+// Renames each ".bkp" copy (a regular file) over its file, removes the
+// temporary files of copies and rewrites, and flushes the folder; "" or why
+// not. `renamed`: a copy was there.
 std::string PutBackCopies(const std::string& confDir, bool& renamed) {
   renamed = false;
   for (const char* name : kSettingsFiles) {
@@ -67,6 +68,22 @@ std::string PutBackCopies(const std::string& confDir, bool& renamed) {
       return "cannot rename " + copy.string() + ": " + std::strerror(errno);
     }
     renamed = true;
+  }
+  // Temporary files of a copy or a rewrite the kill cut short:
+  // ".<name>.bkp.tqtmp-XXXXXX" and "<name>.tqtmp-XXXXXX".
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(confDir, ec)) {
+    const std::string name = entry.path().filename().string();
+    for (const char* file : kSettingsFiles) {
+      const std::string copy = "." + std::string(file) + ".bkp.tqtmp-";
+      const std::string rewrite = std::string(file) + ".tqtmp-";
+      std::error_code e;
+      if ((name.compare(0, copy.size(), copy) == 0 ||
+           name.compare(0, rewrite.size(), rewrite) == 0) &&
+          entry.symlink_status(e).type() == fs::file_type::regular) {
+        fs::remove(entry.path(), e);
+      }
+    }
   }
   if (renamed) {
     const int folder = ::open(confDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
