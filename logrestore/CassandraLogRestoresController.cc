@@ -10,15 +10,19 @@
 #include <ctime>
 #include <new>
 #include <optional>
+#include <set>
 
 #include "logrestore/CassandraLogRestoreWorker.h"
 #include "platform/base/FXErrorUtil.h"
+#include "platform/base/FXPath.h"
 #include "platform/log/LogWriter.h"
 #include "platform/msg/FrameworkRecords.h"
 
 namespace TQCassandra {
 
 namespace {
+
+constexpr const char* kCommitLogComponent = "#COMMITLOG#";
 
 // A signed 64-bit decimal number, the whole text but for a line end or
 // blanks after it; 0 for anything else.
@@ -88,6 +92,11 @@ CQiError CCassandraLogRestoreController::processNodeInit(CNMessageBase* message)
   return CQiError::Success();
 }
 
+bool CCassandraLogRestoreController::tokenRuleApplies(const std::string&,
+                                                      const std::string&) const {
+  return false;
+}
+
 CQiError CCassandraLogRestoreController::GetRestoreWorker(
     DistributedQEL::IRestoreWorkerPtr& worker) {
   const bool crossNode = ClientIdOf(sourceNode) != ClientIdOf(targetNode);
@@ -97,6 +106,34 @@ CQiError CCassandraLogRestoreController::GetRestoreWorker(
   if (!made) return FXErrorUtil::ErrorWin32(FXLOC, 8, "Failed to allocate a restore worker");
   worker = made;
   return CQiError::Success();
+}
+
+std::vector<std::string> CCassandraLogRestoreController::stagedLogSources(
+    const std::string& targetKey) const {
+  std::set<std::string> sources;
+  auto staging = hostStagingPath.find(targetKey);
+  if (staging == hostStagingPath.end() || !sourceTargetMappings) return {};
+  for (const DistributedQEL::CassandraSourceTargetMapping& mapping :
+       sourceTargetMappings->getMappings()) {
+    const std::optional<App::CassandraNode> from = mapping.getSource();
+    const std::optional<App::CassandraNode> to = mapping.getTarget();
+    if (!from || !to || TargetKeyOf(*to) != targetKey) continue;
+    // Named as the backup named it in its paths (see getTargetFromSource).
+    std::string name = from->getAgentInstanceName();
+    if (name.empty()) {
+      std::optional<TqEntities::ClientEntity> client = from->getClient();
+      name = client ? client->getClientName() : std::string();
+    }
+    // The data mover stages each source node's logs below a folder of its
+    // name; a name that is not one folder name has none.
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
+      continue;
+    }
+    const std::string folder =
+        FXPath::Join(FXPath::Join(staging->second, name), kCommitLogComponent);
+    if (FXPath::DoesPathExist(folder.c_str())) sources.insert(name);
+  }
+  return std::vector<std::string>(sources.begin(), sources.end());
 }
 
 CQiError CCassandraLogRestoreController::getTargetFromSource(const std::string& source,

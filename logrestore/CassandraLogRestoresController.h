@@ -54,20 +54,41 @@ class CCassandraLogRestoreController : public CCassandraRestoreController {
   // Pending cause of a target whose commit-log restore settings could not
   // be edited.
   static constexpr uint32_t kEvCommitLogConfigFailed = 0x600046A;
+  // The file in a target's work folder, written before its settings files
+  // are copied and edited, that names the node's configuration folder: a
+  // run killed before the replay put the copies back leaves it, and the
+  // suite's next run puts the node's settings back from the copies.
+  static constexpr const char* kSettingsRecordName = "CommitLogSettingsEdited";
 
  protected:
   // Edits "commitlog_archiving.properties" and "cassandra-env.sh" of one
-  // target node after copying each to "<name>.bkp". On failure the files
+  // target node after keeping each as "<name>.bkp" (CCommitLogSettingsCopy)
+  // and recording the edit in its work folder. On failure the files
   // are as they were (an edited one is put back) and the error says why.
   // `confDir` receives the node's configuration folder.
+  // `sources`: the source nodes whose staged logs it replays.
   CQiError configureTarget(const std::string& targetKey, const TqCassandra::PriamUtil& priam,
-                           const std::list<std::string>& tables, std::string& confDir);
+                           const std::list<std::string>& tables,
+                           const std::vector<std::string>& sources, std::string& confDir);
+  // The source nodes restored to `targetKey` whose commit logs were staged
+  // in its host staging folder ("<staging>/<source>/#COMMITLOG#"), in name
+  // order.
+  std::vector<std::string> stagedLogSources(const std::string& targetKey) const;
+  // Writes kSettingsRecordName in the target's work folder (none known:
+  // nothing is written).
+  CQiError recordSettingsEdited(const std::string& targetKey, const std::string& confDir);
   // Puts the ".bkp" copy of `path` back over it; false (logged) on failure.
   static bool putBackFile(const std::string& path);
+  // Never: the data phase before this one applied the token rule and
+  // restored the data; taking the tokens again would stop Cassandra and
+  // empty the data directories that hold the restored data.
+  bool tokenRuleApplies(const std::string& sourceName,
+                        const std::string& targetName) const override;
   // Sends the agent-stopped status: with `restart` the restart request with
   // this machine's name and `dockerInfo` when not empty, else the
-  // do-not-restart status. False when it could not be sent.
-  bool sendStatus(bool restart, const std::string& dockerInfo);
+  // do-not-restart status; with `failed` field 1 is 1, so the coordinator
+  // ends the job pending. False when it could not be sent.
+  bool sendStatus(bool restart, const std::string& dockerInfo, bool failed);
 
   // Target key -> "<keyspace>.<table>" names whose commit logs it replays; no
   // name twice in one list.

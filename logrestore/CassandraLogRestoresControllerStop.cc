@@ -9,7 +9,9 @@
 
 #include "common/CassandraEnvFile.h"
 #include "common/CommitLogArchivingProperties.h"
+#include "common/CommitLogStagingPath.h"
 #include "logrestore/CassandraLogRestoresController.h"
+#include "logrestore/CommitLogSettingsCopy.h"
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/FXFile.h"
 #include "platform/base/FXPath.h"
@@ -48,10 +50,11 @@ std::vector<std::string> SortedKeys(const Map& map) {
 
 }  // namespace
 
-bool CCassandraLogRestoreController::sendStatus(bool restart, const std::string& dockerInfo) {
+bool CCassandraLogRestoreController::sendStatus(bool restart, const std::string& dockerInfo,
+                                                bool failed) {
   boost::shared_ptr<DistributedQEL::AgentStoppedStatus> status(
       new DistributedQEL::AgentStoppedStatus());
-  status->setFailed(0);
+  status->setFailed(failed ? 1 : 0);
   if (restart) {
     std::vector<DistributedQEL::DINameValue> values;
     values.emplace_back("CassandraRestart", "1");
@@ -81,9 +84,20 @@ bool CCassandraLogRestoreController::putBackFile(const std::string& path) {
   return true;
 }
 
+CQiError CCassandraLogRestoreController::recordSettingsEdited(const std::string& targetKey,
+                                                              const std::string& confDir) {
+  auto work = workDirByTarget.find(targetKey);
+  if (work == workDirByTarget.end()) return CQiError::Success();
+  const std::string record = FXPath::Join(work->second, kSettingsRecordName);
+  CQiError e = CQiFile::ReplaceWholeFile(record.c_str(), confDir + "\n", 0600);
+  if (e.IsError()) return e.Push(FXLOC);
+  return CQiError::Success();
+}
+
 CQiError CCassandraLogRestoreController::configureTarget(const std::string& targetKey,
                                                          const TqCassandra::PriamUtil& priam,
                                                          const std::list<std::string>& tables,
+                                                         const std::vector<std::string>& sources,
                                                          std::string& confDir) {
   TQLOG(0, "Configuring Cassandra commit log restore for %s", targetKey.c_str());
   confDir = priam.getCassandraConfDir();
@@ -94,7 +108,18 @@ CQiError CCassandraLogRestoreController::configureTarget(const std::string& targ
   // Every value goes into a line of its own; none may end it early or add
   // another, and an empty command or point in time would replay wrongly.
   const std::string command = restoreCommand + " %from %to ";
-  const std::string directories = FXPath::Join(stagePath, kCommitLogComponent);
+  // One restore folder per source node whose logs were staged for it, as
+  // the node sees the staging path.
+  std::string directories;
+  for (const std::string& source : sources) {
+    const std::string folder = FXPath::Join(FXPath::Join(stagePath, source), kCommitLogComponent);
+    const std::string problem = CommitLogStagingPath::Problem(folder);
+    if (!problem.empty()) {
+      return FXErrorUtil::ErrorWin32(FXLOC, 87, "Refusing the commit log restore folder [%s]: %s",
+                                     folder.c_str(), problem.c_str());
+    }
+    directories += (directories.empty() ? "" : ",") + folder;
+  }
   if (restoreCommand.empty() || cassandraPointInTime.empty()) {
     return FXErrorUtil::ErrorWin32(FXLOC, 87,
                                    "No commit log restore command or point in time was received");
@@ -115,16 +140,31 @@ CQiError CCassandraLogRestoreController::configureTarget(const std::string& targ
   }
 
   const std::string props = FXPath::Join(confDir, CommitLogArchivingProperties::kFileName);
-  CQiError e = FXFile::TQCopyFile(props.c_str(), (props + ".bkp").c_str());
+  const std::string env = FXPath::Join(confDir, CassandraEnvFile::kFileName);
+  std::string text;
+  CQiError e = CQiFile::ReadWholeFile(props.c_str(), text);
   if (e.IsError()) {
-    TQLOG(-1, "Failed to copy Cassandra commit log archive config file %s: %s", props.c_str(),
+    TQLOG(-1, "Failed to open Cassandra commit log archive config file %s: %s", props.c_str(),
           e.AsString().c_str());
     return e.Push(FXLOC);
   }
-  std::string text;
-  e = CQiFile::ReadWholeFile(props.c_str(), text);
+  std::string envText;
+  e = CQiFile::ReadWholeFile(env.c_str(), envText);
   if (e.IsError()) {
-    TQLOG(-1, "Failed to open Cassandra commit log archive config file %s: %s", props.c_str(),
+    TQLOG(-1, "Failed to open cassandra-env.sh file: %s", e.AsString().c_str());
+    return e.Push(FXLOC);
+  }
+  // Written before any copy: a process killed from here on leaves it, and
+  // the next run puts the node's settings back from the copies.
+  e = recordSettingsEdited(targetKey, confDir);
+  if (e.IsError()) {
+    TQLOG(-1, "Failed to record the settings edit of %s: %s", targetKey.c_str(),
+          e.AsString().c_str());
+    return e.Push(FXLOC);
+  }
+  e = CCommitLogSettingsCopy::Keep(props, text);
+  if (e.IsError()) {
+    TQLOG(-1, "Failed to copy Cassandra commit log archive config file %s: %s", props.c_str(),
           e.AsString().c_str());
     return e.Push(FXLOC);
   }
@@ -138,17 +178,9 @@ CQiError CCassandraLogRestoreController::configureTarget(const std::string& targ
   }
   TQLOG(2, "commit log file content: %s", text.c_str());
 
-  const std::string env = FXPath::Join(confDir, CassandraEnvFile::kFileName);
-  e = FXFile::TQCopyFile(env.c_str(), (env + ".bkp").c_str());
+  e = CCommitLogSettingsCopy::Keep(env, envText);
   if (e.IsError()) {
-    TQLOG(-1, "Failed to revert the config changes in cassandra-env.sh file: %s",
-          e.AsString().c_str());
-    return e.Push(FXLOC);
-  }
-  std::string envText;
-  e = CQiFile::ReadWholeFile(env.c_str(), envText);
-  if (e.IsError()) {
-    TQLOG(-1, "Failed to open cassandra-env.sh file: %s", e.AsString().c_str());
+    TQLOG(-1, "Failed to copy cassandra-env.sh file %s: %s", env.c_str(), e.AsString().c_str());
     return e.Push(FXLOC);
   }
   TQLOG(0, "File cassandra-env.sh being appended with : %s",
@@ -190,7 +222,7 @@ void CCassandraLogRestoreController::OnAgentStopped() {
   std::set<std::string> owned;
   for (const std::string& key : SortedKeys(hostStagingPath)) {
     const std::string& staging = hostStagingPath[key];
-    if (!FXPath::DoesPathExist(FXPath::Join(staging, kCommitLogComponent).c_str())) continue;
+    if (stagedLogSources(key).empty()) continue;
     logsRestored = true;
     if (!owned.insert(staging).second) continue;
     TQLOG(0, " Changing permissions User [%s], group [%s] for path %s", user.c_str(), group.c_str(),
@@ -211,13 +243,16 @@ void CCassandraLogRestoreController::OnAgentStopped() {
 
   if (!logsRestored) {
     TQLOG(0, "No logs restored. Sending do not restart status");
-    sendStatus(false, std::string());
+    sendStatus(false, std::string(), false);
   } else {
     QISLEEP(kChownPauseMs);
     TQJobCtrlClientPtr jobCtrl;
     if (GetJobControllerObj(jobCtrl).IsError()) jobCtrl.reset();
     std::string dockerInfo;
     std::vector<std::string> configured;
+    // A target whose settings could not be made replays nothing: the job
+    // must not read as if its logs were replayed.
+    bool settingsFailed = false;
     if (!jobCtrl || jobCtrl->checkQuitFlag()) {
       TQLOG(-1, "The job is stopping; no Cassandra commit log restore settings are changed");
     } else {
@@ -229,20 +264,19 @@ void CCassandraLogRestoreController::OnAgentStopped() {
             (!recover && !useSSTableLoader)) {
           TQLOG(1, "No table of %s replays commit logs; its settings stay as they are",
                 key.c_str());
-        } else if (staging == hostStagingPath.end() ||
-                   !FXPath::DoesPathExist(
-                       FXPath::Join(staging->second, kCommitLogComponent).c_str())) {
+        } else if (staging == hostStagingPath.end() || stagedLogSources(key).empty()) {
           // Its restart would replay nothing, and a restore folder that does
           // not exist would not let Cassandra start.
           TQLOG(1, "No commit logs were restored for %s; its settings stay as they are",
                 key.c_str());
         } else if (priam) {
           std::string confDir;
-          CQiError e = configureTarget(key, *priam, tables->second, confDir);
+          CQiError e = configureTarget(key, *priam, tables->second, stagedLogSources(key), confDir);
           if (e.IsError()) {
             TQLOG(-1, "Cassandra commit log restore settings of %s are unchanged: %s", key.c_str(),
                   e.AsString().c_str());
             raisePendingCause(kEvCommitLogConfigFailed, key + ": " + e.GetMessage());
+            settingsFailed = true;
           } else {
             configured.push_back(confDir);
           }
@@ -257,10 +291,10 @@ void CCassandraLogRestoreController::OnAgentStopped() {
     if (configured.empty()) {
       // A restart would replay nothing.
       TQLOG(0, "No node has commit logs to replay. Sending do not restart status");
-      sendStatus(false, std::string());
+      sendStatus(false, std::string(), settingsFailed);
     } else {
       TQLOG(0, "Logs restored. Sending restart status");
-      if (!sendStatus(true, dockerInfo)) {
+      if (!sendStatus(true, dockerInfo, settingsFailed)) {
         // No restart comes for these nodes: the settings must not wait for
         // the next start of Cassandra, which would replay them then.
         for (const std::string& confDir : configured) {

@@ -10,6 +10,7 @@
 
 #include "backup/CassandraBackupCoordinator.h"
 #include "common/CassandraRestoreClientConfig.h"
+#include "common/CommitLogStagingPath.h"
 #include "common/RestoreRecords.h"
 #include "logrestore/CassandraDockerInfo.h"
 #include "logrestore/StartClientRestoreCassandraLog.h"
@@ -64,6 +65,17 @@ CQiError CCassandraLogRestores::initialize(DistributedQEL::CClientConfigPtr& con
   if (e.IsError()) return e.Push(FXLOC);
   // Commit logs are always staged on the nodes: no network share.
   stageFreeRestore = false;
+  // The staging folder goes into each node's restore settings and into the
+  // nodes' restart requests; one that they cannot carry is refused before
+  // any node controller starts.
+  const std::string problem = CommitLogStagingPath::Problem(stagePath);
+  if (!problem.empty()) {
+    TQLOG(-1, "The staging folder [%s] cannot be used to replay commit logs: %s", stagePath.c_str(),
+          problem.c_str());
+    return FXErrorUtil::ErrorWin32(FXLOC, 87,
+                                   "The staging folder %s cannot be used to replay commit logs: %s",
+                                   stagePath.c_str(), problem.c_str());
+  }
 
   pointInTime = restoreTask ? restoreTask->getToTime() : 0;
   if (pointInTime == 0) {

@@ -168,8 +168,11 @@ class CCassandraRestoreController : public TQDC_FileSystem::CFSRestoreController
   // A source node's name (and a target's for the token rule): its agent
   // instance name when set, else its client name.
   static std::string NodeNameOf(const App::CassandraNode& node);
-  // The token rule applies to a mapping of these names.
-  bool tokenRuleApplies(const std::string& sourceName, const std::string& targetName) const;
+  // The token rule applies to a mapping of these names (an in-place restore
+  // of one node onto another: the target takes the source's tokens, and its
+  // Cassandra is stopped and its data directories emptied unless the tokens
+  // already match).
+  virtual bool tokenRuleApplies(const std::string& sourceName, const std::string& targetName) const;
   // Stops every Priam of priamByTarget that still runs.
   void stopPriams();
 

@@ -331,9 +331,17 @@ CQiError CRestoreDataMover::WriteFileIn(int folderFd, const std::string& folder,
   if (!error.IsError()) {
     // Outside table folders a restore replaces what is there; inside them it
     // only replaces what this job wrote itself.
-    const bool replace = !target.tableFile || targets.WrittenBy(setup_.jobId, path) ||
+    const bool replace = (!target.tableFile && !target.commitLog) ||
+                         targets.WrittenBy(setup_.jobId, path) ||
                          CRestoreTargets::ReplacesEarlierCopy(finalName);
     error = MoveInto(temp, path, replace);
+    // A commit-log segment found already staged is the same segment backed
+    // up again, or the name is refused.
+    if (error.IsError() && target.commitLog && FXErrorUtil::IsWin32(error, 80) &&
+        !store_.VerifyItem(stored, path).IsError()) {
+      unlink(temp.c_str());
+      error = CQiError::Success();
+    }
   }
   if (error.IsError()) {
     unlink(temp.c_str());

@@ -214,11 +214,12 @@ CQiError CRestorePlacement::StagedTarget(const std::vector<std::string>& parts, 
   const bool commitLog = parts[kKeyspaceLevel - 1] == kCommitLogComponent;
   const size_t last = commitLog ? kTableLevel : kFileLevel;
   if (parts.size() > last) return Refuse("deeper than a commit log", parts.back());
-  // Tables are staged below a folder of their node: nodes that share one
-  // staging folder (on one machine, or several sources mapped onto one
-  // target) keep their files apart, and a load of one node's table folder
-  // never takes, or removes, another node's files.
-  if (!commitLog) path = Under(path, node);
+  // Tables and commit logs are staged below a folder of their node: nodes
+  // that share one staging folder (on one machine, or several sources
+  // mapped onto one target) keep their files apart, a load of one node's
+  // table folder never takes, or removes, another node's files, and one
+  // node's segment never takes the place of another's of the same name.
+  path = Under(path, node);
   for (size_t i = kKeyspaceLevel - 1; i < parts.size(); ++i) path = Under(path, parts[i]);
   target.path = path;
   if (parts.size() < last) {
@@ -228,6 +229,7 @@ CQiError CRestorePlacement::StagedTarget(const std::vector<std::string>& parts, 
   if (isDirectory) return Refuse("a folder where a file belongs", parts.back());
   target.kind = SItemTarget::kFile;
   target.tableFile = !commitLog;
+  target.commitLog = commitLog;
   return CQiError::Success();
 }
 

@@ -23,6 +23,9 @@ struct SItemTarget {
   // A file of a Cassandra table folder (in place or staged): a name already
   // taken there is never overwritten.
   bool tableFile = false;
+  // A staged commit-log segment: a name already taken there is never
+  // overwritten either (another copy of the same segment is left as it is).
+  bool commitLog = false;
 };
 
 // The placement rules of a restore, read from the restore's extended options:
@@ -35,7 +38,8 @@ struct SItemTarget {
 // - "CassandraStagedRestore": to <staging>/<node>/<keyspace>/<table>/<file>
 //   (each node's tables apart, also when nodes share a staging folder), and a
 //   commit log /<cluster>/<dc>/<node>/#COMMITLOG#/<file> to
-//   <staging>/#COMMITLOG#/<file>, the staging folder of <node> taken from
+//   <staging>/<node>/#COMMITLOG#/<file> (segments of different nodes, which
+//   may share names, apart in the same way), the staging folder of <node> taken from
 //   "CassandraStagedRestoreStagingLoc";
 // - neither (a file-system restore): to the item's source path, or to that
 //   path under the destination folder when the job names one.

@@ -16,14 +16,67 @@
 #include <vector>
 
 #include "TqcassTestSupport.h"
+#include "sim/lib/SimCluster.h"
+#include "sim/lib/SimClusterFile.h"
 #include "sim/lib/SimCommitLog.h"
+#include "sim/lib/SimLogReplay.h"
 #include "support/SimTestSupport.h"
 
 namespace {
 
 using tqcasstest::Contains;
 using tqcasstest::Outcome;
-using TqcassPit = tqcasstest::TqcassTest;
+
+class TqcassPit : public tqcasstest::TqcassTest {
+ protected:
+  // A 3-node cluster in containers with a full backup (job 1), commit-log
+  // writes backed up by job 2, and a point in time after them.
+  void BackUpWithLogs(long long& point) {
+    ASSERT_EQ(Run("cluster --nodes 3 --docker --size 128").status, 0);
+    Outcome o = Run("register --commit-log");
+    ASSERT_EQ(o.status, 0) << o.output;
+    ASSERT_EQ(Run("backup --quiet").status, 0);
+    ASSERT_EQ(Run("change --log").status, 0);
+    const time_t written = std::time(nullptr);
+    ASSERT_EQ(Run("backup --log --quiet").status, 0);
+    while (std::time(nullptr) <= written) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    point = static_cast<long long>(std::time(nullptr));
+  }
+
+  // A request fault of the cluster ("" every node).
+  void AddFault(const std::string& request, const std::string& action, int status) {
+    TqSim::SimClusterFile file(Home() + "/cluster/cluster.json");
+    TqSim::SimClusterFile::Lock lock(file);
+    ASSERT_TRUE(lock.ok());
+    TqSim::SimCluster cluster;
+    std::string error;
+    ASSERT_TRUE(file.Load(cluster, error)) << error;
+    TqSim::SimFault fault;
+    fault.when = "request";
+    fault.request = request;
+    fault.action = action;
+    fault.status = status;
+    cluster.faults.push_back(fault);
+    ASSERT_TRUE(file.Save(cluster, error)) << error;
+  }
+
+  // The nodes whose commit-log restore settings are live.
+  std::vector<std::string> NodesWithLiveSettings() {
+    std::vector<std::string> nodes;
+    for (const char* node : {"node1", "node2", "node3"}) {
+      const std::string conf = Home() + "/cluster/nodes/" + node + "/conf";
+      TqSim::SimLogReplay::Settings settings;
+      std::string error;
+      if (TqSim::SimLogReplay::ReadSettings(conf, settings, error) &&
+          !settings.restoreDirectories.empty()) {
+        nodes.push_back(node);
+      }
+    }
+    return nodes;
+  }
+};
 
 TEST_F(TqcassPit, RestoreToAPointInTimeReplaysTheLogsUpToItAndVerifies) {
   ASSERT_EQ(Run("cluster --nodes 3 --docker --size 128").status, 0);
@@ -105,6 +158,102 @@ TEST_F(TqcassPit, RestoreToAPointInTimeReplaysTheLogsUpToItAndVerifies) {
   EXPECT_EQ(o.status, 1) << o.output;
   EXPECT_TRUE(Contains(o.output, "node3 " + conf + ".bkp: copy not put back")) << o.output;
   EXPECT_TRUE(Contains(o.output, "node3 " + conf + ": restore settings still live")) << o.output;
+}
+
+// Killed while the nodes' restore settings are live (at the replay's first
+// status check): the next command that takes the lock puts every node's
+// settings back from its copies, and the restore run again replays and
+// verifies.
+TEST_F(TqcassPit, AKilledRestoresSettingsArePutBackByTheNextCommand) {
+  long long point = 0;
+  ASSERT_NO_FATAL_FAILURE(BackUpWithLogs(point));
+  const std::string to = " --to-time " + std::to_string(point);
+  ASSERT_NO_FATAL_FAILURE(AddFault("status", "signal", SIGKILL));
+  Outcome o = Run("restore 1 --quiet" + to);
+  ASSERT_NE(o.status, 0) << o.output;
+  // The first node's replay may have put its own settings back.
+  ASSERT_GE(NodesWithLiveSettings().size(), 2u);
+  // What a kill in the middle of a copy or a rewrite would leave.
+  const std::string node2 = Home() + "/cluster/nodes/node2/conf/";
+  for (const char* name : {".cassandra-env.sh.bkp.tqtmp-a1b2c3", "cassandra-env.sh.tqtmp-d4e5f6",
+                           "commitlog_archiving.properties.tqtmp-g7h8i9"}) {
+    std::ofstream(node2 + name) << "partial";
+  }
+
+  o = Run("register --streams 3");
+  ASSERT_EQ(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output, "job 3 was interrupted: marked failed")) << o.output;
+  EXPECT_TRUE(Contains(o.output, "job 3 had left restore settings live on ")) << o.output;
+  EXPECT_TRUE(Contains(o.output, ": put back from their .bkp copies")) << o.output;
+  EXPECT_TRUE(NodesWithLiveSettings().empty());
+  for (const char* node : {"node1", "node2", "node3"}) {
+    const std::string conf = Home() + "/cluster/nodes/" + node + "/conf/";
+    EXPECT_FALSE(std::filesystem::exists(conf + "commitlog_archiving.properties.bkp")) << node;
+    EXPECT_FALSE(std::filesystem::exists(conf + "cassandra-env.sh.bkp")) << node;
+    for (const auto& entry : std::filesystem::directory_iterator(conf)) {
+      EXPECT_EQ(entry.path().filename().string().find(".tqtmp-"), std::string::npos)
+          << entry.path();
+    }
+  }
+
+  o = Run("restore 1 --quiet" + to);
+  ASSERT_EQ(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output, ": Completed")) << o.output;
+  o = Run("verify 4");
+  EXPECT_EQ(o.status, 0) << o.output;
+  EXPECT_FALSE(Contains(o.output, "restore settings still live")) << o.output;
+  EXPECT_TRUE(Contains(o.output, "replayed on 3 nodes (36 expected): verified")) << o.output;
+}
+
+// A staging folder the replay cannot carry is refused before any job runs;
+// a line end is refused for every restore.
+TEST_F(TqcassPit, AStagingFolderTheReplayCannotCarryIsRefused) {
+  long long point = 0;
+  ASSERT_NO_FATAL_FAILURE(BackUpWithLogs(point));
+  const std::string to = " --to-time " + std::to_string(point);
+  struct Case {
+    std::string arguments;
+    const char* text;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"--stage '/tmp/a b'" + to, "it holds a blank"},
+           {"--stage '/tmp/a;b'" + to, "it holds \";\""},
+           {"--stage '/tmp/a,b'" + to, "it holds \",\""},
+           {"--stage '/tmp/a##b'" + to, "it holds \"##\""},
+           {"--stage '/tmp/a:b'" + to, "it holds \":\""},
+           {"--stage \"$(printf '/tmp/a\\nb')\"" + to, "it holds a control character"},
+           {"--mode loader --stage \"$(printf '/tmp/a\\nstage /x')\"",
+            "it holds a control character"},
+       }) {
+    Outcome o = Run("restore 1 --quiet " + c.arguments);
+    EXPECT_EQ(o.status, 1) << c.arguments << "\n" << o.output;
+    EXPECT_TRUE(Contains(o.output, "--stage: the staging folder cannot be used")) << o.output;
+    EXPECT_TRUE(Contains(o.output, c.text)) << c.arguments << "\n" << o.output;
+  }
+  // No job was made.
+  Outcome o = Run("jobs");
+  EXPECT_FALSE(Contains(o.output, "restore")) << o.output;
+}
+
+// Every node refuses its edit (its commit-log settings file is gone): no
+// node replays, and the job does not read Completed.
+TEST_F(TqcassPit, ARestoreWhoseNodesCannotBeConfiguredEndsPending) {
+  long long point = 0;
+  ASSERT_NO_FATAL_FAILURE(BackUpWithLogs(point));
+  for (const char* node : {"node1", "node2", "node3"}) {
+    std::filesystem::remove(Home() + "/cluster/nodes/" + node +
+                            "/conf/commitlog_archiving.properties");
+  }
+  Outcome o = Run("restore 1 --quiet --to-time " + std::to_string(point));
+  EXPECT_NE(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output, "job 3 (restore in-place): Completed w/ one or more errors"))
+      << o.output;
+  for (const char* node : {"node1", "node2", "node3"}) {
+    EXPECT_TRUE(Contains(o.output, std::string("pending: ") + node + ": Commit-log archiving " +
+                                       "could not be configured: " + node + ": Failed to open "))
+        << o.output;
+  }
+  EXPECT_TRUE(NodesWithLiveSettings().empty());
 }
 
 }  // namespace

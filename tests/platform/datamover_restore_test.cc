@@ -329,8 +329,71 @@ TEST_F(DataMover, StagedRestoreSeparatesTablesAndCommitLogs) {
   ASSERT_FALSE(mover.RunTask(task).IsError());
   EXPECT_EQ(ReadFile(staging + "/node1/ks1/t1/nb-1-big-Data.db"), data_);
   EXPECT_EQ(ReadFile(staging + "/node1/ks1/t1/nb-1-big-Index.db"), index_);
-  EXPECT_EQ(ReadFile(staging + "/#COMMITLOG#/CommitLog-7-1.log"), log_);
+  EXPECT_EQ(ReadFile(staging + "/node1/#COMMITLOG#/CommitLog-7-1.log"), log_);
   EXPECT_EQ(Tree(staging).size(), 7u);
+}
+
+// Segments of different source nodes share names; staged into one folder
+// they stay apart, each below its node's folder. A segment of a node found
+// already staged with other content is not replaced; the same segment
+// backed up again is left as it is.
+TEST_F(DataMover, CommitLogsOfNodesSharingAStagingFolderStayApart) {
+  const std::string other = Pattern(700, 6);
+  int64_t node2File = 0;
+  {
+    CStoreDataStream stream(Job(103));
+    Directory(stream, "/c1/dc1/node2", "/src/n2");
+    Directory(stream, "/c1/dc1/node2/#COMMITLOG#", "/src/n2/archive");
+    ASSERT_FALSE(Store(stream, "/c1/dc1/node2/#COMMITLOG#/CommitLog-7-1.log", other,
+                       "/src/n2/archive/CommitLog-7-1.log")
+                     .IsError());
+    node2File = stream.GetArchiveFileId();
+  }
+  const int64_t node1File = archiveFile_;
+  const std::string staging = DataPath("stage");
+  CExtendedOptions options;
+  options.setOption("CassandraStagedRestore", 1);
+  options.setOption("CassandraStagedRestoreStagingLoc",
+                    "node1:" + staging + "##node2:" + staging + "##");
+  std::string text;
+  options.getOptions(text);
+  boost::shared_ptr<ScriptedWorker> worker(new ScriptedWorker(text));
+  CRestoreDataMover mover(Setup(), worker);
+  DistributedQEL::TaskInfo first = Task({"/c1/dc1/node1/#COMMITLOG#"});
+  ASSERT_FALSE(mover.RunTask(first).IsError());
+  archiveFile_ = node2File;
+  DistributedQEL::TaskInfo second = Task({"/c1/dc1/node2/#COMMITLOG#"});
+  ASSERT_FALSE(mover.RunTask(second).IsError());
+  EXPECT_EQ(ReadFile(staging + "/node1/#COMMITLOG#/CommitLog-7-1.log"), log_);
+  EXPECT_EQ(ReadFile(staging + "/node2/#COMMITLOG#/CommitLog-7-1.log"), other);
+
+  // Another job staging into the same folder.
+  struct Case {
+    const char* name;
+    std::string there;
+    bool fails;
+  } cases[] = {{"another segment of that name", "other content", true},
+               {"the same segment", log_, false}};
+  int64_t job = 600;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteData("stage/node1/#COMMITLOG#/CommitLog-7-1.log", c.there);
+    SDataMoverSetup setup = Setup();
+    setup.jobId = ++job;
+    archiveFile_ = node1File;
+    CRestoreDataMover again(setup, worker);
+    DistributedQEL::TaskInfo task = Task({"/c1/dc1/node1/#COMMITLOG#"});
+    CQiError error = again.RunTask(task);
+    EXPECT_EQ(error.IsError(), c.fails) << error.AsString();
+    if (c.fails) {
+      EXPECT_TRUE(FXErrorUtil::IsWin32(error, 80)) << error.AsString();
+    }
+    EXPECT_EQ(ReadFile(staging + "/node1/#COMMITLOG#/CommitLog-7-1.log"), c.there);
+    TqDataMover::CRestoreTargets::Instance().ForgetJob(job);
+  }
+  for (const std::string& name : Tree(staging)) {
+    EXPECT_EQ(name.find(".tqrestore-"), std::string::npos) << name;
+  }
 }
 
 TEST_F(DataMover, FileSystemRestoreUnderADestinationKeepsSourcePaths) {
@@ -421,7 +484,7 @@ TEST_F(DataMover, FailureMidFileLeavesNoHalfFileAndARetryCompletesTheTask) {
   }
   EXPECT_EQ(listed, (std::multiset<std::string>{staging + "/node1/ks1/t1/nb-1-big-Data.db",
                                                 staging + "/node1/ks1/t1/nb-1-big-Index.db",
-                                                staging + "/#COMMITLOG#/CommitLog-7-1.log"}));
+                                                staging + "/node1/#COMMITLOG#/CommitLog-7-1.log"}));
 }
 
 TEST_F(DataMover, RefusedItemsWriteNothingOutsideTheirFolder) {

@@ -44,6 +44,7 @@ class LogProbe : public TQCassandra::CCassandraLogRestoreController {
   using CCassandraLogRestoreController::stagePath;
   using CCassandraLogRestoreController::tablesByKeyspace;
   using CCassandraLogRestoreController::useSSTableLoader;
+  using CCassandraLogRestoreController::workDirByTarget;
 };
 
 // The agent-stopped status as the coordinator reads it.
@@ -128,13 +129,24 @@ class LogRestoreControllerTest : public ::testing::Test {
     if (env) simtest::WriteFile(conf + "/" + kEnv, *env);
     const std::string work = home_.Sub("work/" + key);
     fs::create_directories(work);
+    controller_->workDirByTarget[key] = work;
     controller_->priamByTarget[key].reset(
         new TqCassandra::PriamUtil(1, "", home_.Sub("base"), work, conf, true));
+    // Restored from the source node "node1", whose logs are staged below a
+    // folder of its name.
+    AddMapping(Node("node1", ""), Node("host1", key));
     const std::string staging = home_.Sub("stage/" + key);
-    fs::create_directories(staged ? staging + "/#COMMITLOG#" : staging);
+    fs::create_directories(staged ? staging + "/node1/#COMMITLOG#" : staging);
     controller_->hostStagingPath[key] = staging;
     if (!tables.empty()) controller_->replayTablesByTarget[key] = tables;
     return conf;
+  }
+
+  void AddMapping(const App::CassandraNode& source, const App::CassandraNode& target) {
+    std::vector<DistributedQEL::CassandraSourceTargetMapping> mappings =
+        controller_->sourceTargetMappings->getMappings();
+    mappings.push_back(finishtest::Mapping(source, target));
+    controller_->sourceTargetMappings->setMappings(mappings);
   }
 
   std::vector<Status> StatusMessages() const {

@@ -112,6 +112,27 @@ TEST_F(LogRestoreInit, AFailedRestoreSetUpIsReturned) {
   EXPECT_EQ(log_->restoreCommand, "");
 }
 
+// The data phase took the source's tokens and restored the data; the
+// commit-log phase must not take them again, whatever Priam would answer.
+TEST_F(LogRestoreInit, TheTokenRuleIsNotAppliedAgainAndNoDataDirectoryIsEmptied) {
+  priam_->SetReply("ReplaceTokens", "Tokens replaced");
+  priam_->SetReply("stop", "Success");
+  const std::string d1 = DataDir("d1"), d2 = DataDir("d2");
+  const std::string conf = ConfDir("conf", {d1});
+  DistributedQEL::NodeInit init =
+      Payload({Mapping(Node("node9", 9, "/c9", "", "5"), Node(kClient, 3, conf, d1 + ";" + d2))},
+              TableMetadata({}));
+  std::vector<DistributedQEL::DINameValue> values = init.getValues();
+  values.emplace_back("CommitLogRestoreCmd", "/bin/cp");
+  values.emplace_back("CommitLogRestoreTime", "1609459205");
+  init.setValues(values);
+  InitLog(Arguments(), init);
+  EXPECT_TRUE(priam_->AllRequests().empty());
+  EXPECT_TRUE(fs::exists(d1 + "/ks1/t1-0a1b/mc-1-big-Data.db"));
+  EXPECT_TRUE(fs::exists(d2 + "/ks1/t1-0a1b/mc-1-big-Data.db"));
+  EXPECT_TRUE(sleeps_.Sleeps().empty());
+}
+
 TEST_F(LogRestoreInit, WorkersCarryTheBackupReferenceTime) {
   LogProbe& c = InitLog(Arguments(), LogPayload({{"BackupReferenceTime", "1609459100"}}));
   DistributedQEL::IRestoreWorkerPtr worker;

@@ -16,7 +16,7 @@ namespace {
 using Values = std::vector<std::pair<std::string, std::string>>;
 
 const std::string kCommand = "restore_command=/bin/cp %from %to ";
-const std::string kDirectories = "restore_directories=/stage/91/#COMMITLOG#";
+const std::string kDirectories = "restore_directories=/stage/91/node1/#COMMITLOG#";
 const std::string kPointInTime = "restore_point_in_time=2021:3:4 5:6:7";
 const std::string kReplayLine = "JVM_OPTS=\"$JVM_OPTS -Dcassandra.replayList=ks1.t1,ks1.t2\"";
 const std::string kEnvText = "JMX_PORT=\"7199\"\n";
@@ -112,6 +112,24 @@ TEST_F(LogRestoreControllerTest, EachTargetReplaysItsOwnTablesInListOrder) {
             kEnvText + "\nJVM_OPTS=\"$JVM_OPTS -Dcassandra.replayList=ks2.z,ks1.a\"\n");
   EXPECT_EQ(Read(b + "/" + kEnv),
             kEnvText + "\nJVM_OPTS=\"$JVM_OPTS -Dcassandra.replayList=ks3.t\"\n");
+}
+
+// Each source node's logs are staged apart; a target restored from several
+// replays the folders of those whose logs were staged, in name order.
+TEST_F(LogRestoreControllerTest, EachSourceNodesStagedLogsAreARestoreFolderOfItsTarget) {
+  const std::string conf = AddTarget("a", kPropsText, kEnvText);
+  AddMapping(Node("srcX", "node0"), Node("host1", "a"));
+  AddMapping(Node("nodeNoLogs", ""), Node("host1", "a"));
+  AddMapping(Node("node2", ""), Node("host1", "elsewhere"));
+  for (const char* source : {"node0", "node2"}) {
+    fs::create_directories(home_.Sub("stage/a/") + source + "/#COMMITLOG#");
+  }
+  fs::create_directories(home_.Sub("stage/a/nodeNoLogs"));
+  controller_->OnAgentStopped();
+  EXPECT_EQ(Read(conf + "/" + kProps),
+            kCommand +
+                "\nrestore_directories=/stage/91/node0/#COMMITLOG#,/stage/91/node1/#COMMITLOG#\n" +
+                kPointInTime + "\n");
 }
 
 TEST_F(LogRestoreControllerTest, TheRestartStatusNamesThisMachineAndItsContainers) {
@@ -259,17 +277,20 @@ TEST_F(LogRestoreControllerTest, AFailedTargetIsLeftAsItWasAndTheOthersGoOn) {
   EXPECT_TRUE(fs::is_symlink(stuck + "/" + kEnv));
   EXPECT_EQ(PendingCauses(kConfigFailed), 3u);
 
+  // The others replay, and the coordinator ends the job pending.
   const std::vector<Status> statuses = StatusMessages();
   ASSERT_EQ(statuses.size(), 1u);
   EXPECT_EQ(statuses[0].values, (Values{{"CassandraRestart", "1"}, {"NodeName", "host1"}}));
+  EXPECT_EQ(statuses[0].failed, 1);
 }
 
-TEST_F(LogRestoreControllerTest, NoTargetConfiguredMeansNoRestart) {
+TEST_F(LogRestoreControllerTest, NoTargetConfiguredMeansNoRestartAndAFailedStatus) {
   const std::string conf = AddTarget("a", std::nullopt, kEnvText);
   controller_->OnAgentStopped();
   const std::vector<Status> statuses = StatusMessages();
   ASSERT_EQ(statuses.size(), 1u);
   EXPECT_FALSE(statuses[0].hasValues);
+  EXPECT_EQ(statuses[0].failed, 1);
   EXPECT_EQ(PendingCauses(kConfigFailed), 1u);
   EXPECT_EQ(Read(conf + "/" + kEnv), kEnvText);
 }
@@ -302,6 +323,7 @@ TEST_F(LogRestoreControllerTest, SettingsThatCouldBreakTheirLineAreRefused) {
     EXPECT_EQ(PendingCauses(kConfigFailed), 1u);
     ASSERT_EQ(StatusMessages().size(), 1u);
     EXPECT_FALSE(StatusMessages()[0].hasValues);
+    EXPECT_EQ(StatusMessages()[0].failed, 1);
   }
 }
 

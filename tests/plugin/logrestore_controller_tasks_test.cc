@@ -37,12 +37,6 @@ class LogRestoreTasks : public LogRestoreControllerTest {
                                      {"dse_security", {"x"}}};
   }
 
-  void AddMapping(const App::CassandraNode& source, const App::CassandraNode& target) {
-    auto mappings = controller_->sourceTargetMappings->getMappings();
-    mappings.push_back(Mapping(source, target));
-    controller_->sourceTargetMappings->setMappings(mappings);
-  }
-
   Tables Replay() const {
     return Tables(controller_->replayTablesByTarget.begin(),
                   controller_->replayTablesByTarget.end());

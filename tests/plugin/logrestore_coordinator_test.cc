@@ -342,6 +342,8 @@ TEST_F(LogCoordinatorTest, NoNodeToRestartSucceedsOnlyAPhaseThatHasNotFailed) {
   } cases[] = {
       {"nothing wrong", [](LogProbe&) {}, 1},
       {"a node failed its reload", [](LogProbe& c) { c.reloadFailed = true; }, 3},
+      {"a node's settings could not be made (field 1 of its status)",
+       [](LogProbe& c) { ASSERT_FALSE(c.processMessage(Status({}, 1)).IsError()); }, 3},
       {"a task failed",
        [](LogProbe& c) {
          DistributedQEL::TaskBasePtr task(new DistributedQEL::TaskBase());

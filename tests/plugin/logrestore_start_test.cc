@@ -45,10 +45,11 @@ class LogStartTest : public RestoreCoordinatorTest {
     RestoreCoordinatorTest::TearDown();
   }
 
-  void StoreJob(int64_t toTime, int64_t startTime, bool stageFree) {
+  void StoreJob(int64_t toTime, int64_t startTime, bool stageFree,
+                const std::string& staging = "/stage") {
     App::CassandraRestoreOptions options;
     options.setRecover(1);
-    options.setStagingLocation("/stage");
+    options.setStagingLocation(staging);
     options.setStageFreeRestore(stageFree ? 1 : 0);
     TqRunner::JobDescription d = Description(kJob);
     d.sourceInstanceId = kDest;
@@ -119,6 +120,34 @@ TEST_F(LogStartTest, NoShareAndTheCommitLogLauncher) {
   EXPECT_NE(dynamic_cast<TQCassandra::CStartClientRestoreCassandraLog*>(
                 probe_->getStartClientRestore().get()),
             nullptr);
+}
+
+// The staging folder reaches each node's "restore_directories" and the
+// nodes' restart requests; one they cannot carry is refused at start-up,
+// before any node controller starts.
+TEST_F(LogStartTest, AStagingFolderTheReplayCannotCarryIsRefused) {
+  struct Case {
+    const char* staging;
+    const char* why;  // nullptr: accepted
+  } cases[] = {
+      {"/stage/a b", "holds a blank"}, {"/stage/a;b", "holds \";\""}, {"/stage/a,b", "holds \",\""},
+      {"/stage/a##b", "holds \"##\""}, {"/stage/a:b", "holds \":\""}, {"/stage/a#b-c_d.e", nullptr},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.staging);
+    Scripted();
+    StoreJob(1700000500, 0, false, k.staging);
+    CQiError e = Start();
+    if (!k.why) {
+      EXPECT_FALSE(e.IsError()) << e.AsString();
+      continue;
+    }
+    ASSERT_TRUE(e.IsError());
+    EXPECT_TRUE(FXErrorUtil::IsWin32(e, 87)) << e.AsString();
+    EXPECT_NE(e.GetMessage().find("cannot be used to replay commit logs: it " + std::string(k.why)),
+              std::string::npos)
+        << e.GetMessage();
+  }
 }
 
 }  // namespace

@@ -70,6 +70,10 @@ struct InterruptedJob {
   int stagingFoldersRemoved = 0;
   std::vector<std::string> nodesStarted;
   std::vector<std::string> nodesNotStarted;
+  // Nodes whose commit-log restore settings a killed point-in-time restore
+  // left live, put back from their ".bkp" copies or not ("<node>: <why>").
+  std::vector<std::string> settingsPutBack;
+  std::vector<std::string> settingsNotPutBack;
 };
 
 // A backup job to run.

@@ -14,6 +14,7 @@
 #include "sim/lib/PriamRequestHandler.h"
 #include "sim/lib/SimCluster.h"
 #include "sim/lib/SimClusterFile.h"
+#include "tools/lib/RestoreSettingsRecovery.h"
 
 namespace TqHarness {
 
@@ -86,6 +87,7 @@ std::vector<std::string> CLeftoverRecovery::JobFolders(int64_t jobId) const {
 CQiError CLeftoverRecovery::Recover(InterruptedJob& job) const {
   const std::vector<std::string> folders = JobFolders(job.jobId);
   StartStoppedNodes(folders, job);
+  CRestoreSettingsRecovery::PutBack(folders, state_, job);
   RemovePropertiesFiles(folders, job);
   RemoveShare(job);
 

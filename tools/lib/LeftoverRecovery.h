@@ -18,6 +18,8 @@ namespace TqHarness {
 //   restore's record "CassandraStopped" in a target's work folder, holding
 //   the node's configuration directory): each is started again through its
 //   Priam, whatever data it holds;
+// - the commit-log restore settings a point-in-time restore left live on
+//   its nodes, put back from their ".bkp" copies (RestoreSettingsRecovery.h);
 // - Priam properties files ("priam.properties", with passwords) in the
 //   job's result folders of every client;
 // - a stage-free restore's network share (the share the job asked for) and

@@ -55,6 +55,15 @@ void CCommandContext::PrintLeftovers(const TqHarness::InterruptedJob& job) {
     std::printf("job %lld had stopped Cassandra on %s: started again\n", id,
                 Joined(job.nodesStarted).c_str());
   }
+  if (!job.settingsPutBack.empty()) {
+    std::printf("job %lld had left restore settings live on %s: put back from their .bkp copies\n",
+                id, Joined(job.settingsPutBack).c_str());
+  }
+  if (!job.settingsNotPutBack.empty()) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "tqcass: job %lld: restore settings could not be put back on %s\n", id,
+                 Joined(job.settingsNotPutBack).c_str());
+  }
   if (!job.nodesNotStarted.empty()) {
     std::fflush(stdout);
     std::fprintf(stderr, "tqcass: job %lld: Cassandra could not be started again on %s\n", id,

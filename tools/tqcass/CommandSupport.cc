@@ -14,6 +14,7 @@
 #include <set>
 #include <sstream>
 
+#include "common/CommitLogStagingPath.h"
 #include "common/RestoreOptionRecords.h"
 #include "platform/base/QiFile.h"
 #include "platform/index/ArchiveStore.h"
@@ -364,6 +365,19 @@ int RunRestoreJob(CCommandContext& context, const RestorePlan& given, bool quiet
   }
   plan.stage = std::filesystem::absolute(plan.stage, ec).lexically_normal().string();
   while (plan.stage.size() > 1 && plan.stage.back() == '/') plan.stage.pop_back();
+  // The plan file keeps the staging folder on a line of its own, and a
+  // point-in-time restore writes it into every node's restore settings.
+  using TQCassandra::CommitLogStagingPath;
+  const std::string problem = plan.toTime != 0 ? CommitLogStagingPath::Problem(plan.stage)
+                              : CommitLogStagingPath::HasControlCharacter(plan.stage)
+                                  ? "it holds a control character"
+                                  : std::string();
+  if (!problem.empty()) {
+    CCommandContext::Fail("--stage: the staging folder cannot be used" +
+                          std::string(plan.toTime != 0 ? " to replay commit logs" : "") + ": " +
+                          problem);
+    return kFailed;
+  }
 
   TqHarness::RestoreRequest request;
   request.phases = {"restore"};
