@@ -196,7 +196,9 @@ std::vector<std::string> TargetLossLines(const RestorePlan& plan, bool truncateA
                       "stay beside the restored ones");
     }
   }
-  if (truncateAsked && !plan.truncate && !plan.replaceDeadNode) {
+  const bool anyTakeover =
+      std::any_of(fates.begin(), fates.end(), [](const TargetFate& fate) { return fate.takeover; });
+  if (truncateAsked && anyTakeover && plan.mode == "in-place") {
     // Cassandra truncates a table only with every replica up.
     lines.push_back("no table is truncated: a target node taking over tokens is down meanwhile");
   }
