@@ -68,6 +68,11 @@ pid_t ForkExec(const ChildLauncher::Spec& spec, int& error) {
     int failure = 0;
     if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) {
       failure = errno ? errno : ESRCH;
+    } else if (::setpgid(0, 0) != 0) {
+      // A process group of its own: Ctrl-C at a terminal reaches the
+      // foreground group, and the child is stopped by whoever started it,
+      // not with it.
+      failure = errno;
     } else if (::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) {
       failure = errno;
     } else if (!spec.workingDir.empty() && ::chdir(spec.workingDir.c_str()) != 0) {
@@ -86,6 +91,9 @@ pid_t ForkExec(const ChildLauncher::Spec& spec, int& error) {
     ::_exit(127);
   }
   int forkErrno = errno;
+  // Also here, so that the group exists before this returns whichever of the
+  // two runs first (the child may have exec'd already: then it is set).
+  if (pid > 0) ::setpgid(pid, pid);
   ::close(in);
   ::close(out);
   ::close(err);

@@ -11,7 +11,9 @@ namespace TqCassandra {
 // parent-death signal when the thread that forked the child ends, so every
 // fork happens on one thread that lives as long as the process: a child
 // started from a short-lived worker thread keeps running until the process
-// itself ends.
+// itself ends. Each child leads a process group of its own, so that a
+// signal to this process's group (Ctrl-C at a terminal) does not reach it:
+// this process decides when its children stop.
 class ChildLauncher {
  public:
   struct Spec {

@@ -107,10 +107,13 @@ SimReply PriamRequestHandler::Handle(int kind, const std::string& target, const 
 
   bool invalidJson = false;
   int signalParent = 0;
+  bool toGroup = false;
   for (auto f = cluster.faults.begin(); f != cluster.faults.end();) {
-    if (Matches(*f, "request", request.name, address_) && f->action == "signal") {
+    if (Matches(*f, "request", request.name, address_) &&
+        (f->action == "signal" || f->action == "signal_group")) {
       // Fires once: the switch goes with the request that fired it.
       signalParent = f->status ? f->status : SIGKILL;
+      toGroup = f->action == "signal_group";
       f = cluster.faults.erase(f);
     } else {
       ++f;
@@ -136,7 +139,10 @@ SimReply PriamRequestHandler::Handle(int kind, const std::string& target, const 
   }
   // The request has taken effect and is saved; the process that started
   // this Priam is stopped or killed before it reads the reply.
-  if (signalParent != 0) ::kill(::getppid(), signalParent);
+  // "signal_group" reaches the parent's whole process group, as Ctrl-C at a
+  // terminal reaches the foreground group.
+  if (signalParent != 0 && toGroup) ::kill(-::getpgid(::getppid()), signalParent);
+  if (signalParent != 0 && !toGroup) ::kill(::getppid(), signalParent);
   if (invalidJson && reply.status == 200) {
     // Cut short: an unterminated document is never valid JSON.
     reply.text = reply.text.substr(0, reply.text.size() / 2) + "\n<cut";

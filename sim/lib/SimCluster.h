@@ -61,7 +61,9 @@ struct SimNode {
 // "access_denied" (HTTP 401), "invalid_json" (the reply is cut short) and
 // "signal" (once the request has taken effect, signal `status`, default
 // SIGKILL, goes to the process that started the Priam, and the switch is
-// removed: a job stopped or killed at a chosen step).
+// removed: a job stopped or killed at a chosen step) and "signal_group"
+// (the same, to the whole process group of that process, as a terminal's
+// Ctrl-C reaches its foreground group).
 struct SimFault {
   std::string when;
   std::string request;

@@ -118,6 +118,109 @@ TEST_F(TqcassCrossCluster, ASecondClusterIsRegisteredAndRestoredOntoThroughANode
       << o.output;
 }
 
+// What a restore onto another cluster does to the target depends on the
+// tokens: a target node that takes over its source node's tokens loses its
+// whole data folders; one that holds them already keeps its data, and the
+// restored tables are truncated unless --no-truncate. tqcass says which
+// before the job starts, and the restore does what it said.
+TEST_F(TqcassCrossCluster, ARestoreOntoAnotherClusterSaysWhatTheTargetLosesAndDoesIt) {
+  ASSERT_EQ(Run("cluster --nodes 2 --size 256").status, 0);
+  ASSERT_EQ(Run("register").status, 0);
+  ASSERT_EQ(Run("backup --quiet").status, 0);
+  // Made alike, the target's nodes hold the source nodes' tokens in order.
+  ASSERT_EQ(Run("cluster --name target --nodes 2 --size 256").status, 0);
+  ASSERT_EQ(Run("register --cluster target").status, 0);
+  {
+    std::ofstream registry(dir_.Sub("home/registry"), std::ios::app);
+    registry << "[Cassandra]\nnCassandraSleepTime=0\n";
+  }
+  const std::string target = dir_.Sub("home/clusters/target");
+  const auto source = LiveData(dir_.Sub("home/cluster"), "ks1");
+  const auto own = LiveData(target, "ks1");
+  ASSERT_EQ(own.size(), 2u);
+  auto sorted = [](std::vector<std::string> files) {
+    std::sort(files.begin(), files.end());
+    return files;
+  };
+  auto joined = [&](std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return sorted(a);
+  };
+  const std::string straight =
+      "restore 1 --keyspace ks1 --target-cluster target --map node1=target-node1 "
+      "--map node2=target-node2 --quiet";
+
+  // Tokens alike, --no-truncate: the target's own rows stay beside the
+  // restored ones.
+  Outcome o = Run(straight + " --no-truncate");
+  ASSERT_EQ(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output,
+                       "  target-node1 holds the tokens of node1 already: its data folders are "
+                       "kept, and its rows of the restored tables stay beside the restored ones\n"))
+      << o.output;
+  EXPECT_FALSE(Contains(o.output, "truncated on every node")) << o.output;
+  auto after = LiveData(target, "ks1");
+  EXPECT_EQ(sorted(after["target-node1"]), joined(own.at("target-node1"), source.at("node1")));
+  EXPECT_EQ(sorted(after["target-node2"]), joined(own.at("target-node2"), source.at("node2")));
+
+  // Tokens alike: the restored tables are truncated as in place.
+  o = Run(straight);
+  ASSERT_EQ(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output,
+                       "  target-node2 holds the tokens of node2 already: its data folders are "
+                       "kept\n"))
+      << o.output;
+  EXPECT_TRUE(Contains(o.output,
+                       "  the restored tables (ks1) are truncated on every node of target: their "
+                       "rows there are lost (--no-truncate keeps them)\n"))
+      << o.output;
+  EXPECT_TRUE(Contains(o.output, "job 3 (restore in-place): Completed\n")) << o.output;
+  EXPECT_TRUE(Contains(o.output, "  tables truncated\n")) << o.output;
+  after = LiveData(target, "ks1");
+  EXPECT_EQ(sorted(after["target-node1"]), sorted(source.at("node1")));
+  EXPECT_EQ(sorted(after["target-node2"]), sorted(source.at("node2")));
+  EXPECT_EQ(Run("verify 3").status, 0);
+
+  // Crossed, each target node takes over tokens it does not hold: its data
+  // folders go first, with the keyspace the restore does not bring back.
+  ASSERT_FALSE(LiveData(target, "ks2").empty());
+  o = Run("restore 1 --keyspace ks1 --target-cluster target --map node1=target-node2 --quiet");
+  ASSERT_EQ(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output,
+                       "  target-node2 takes over the tokens of node1: its data folders are "
+                       "emptied first, losing every keyspace they hold, the system keyspaces "
+                       "and those the backup lacks included (ks1, ks2"))
+      << o.output;
+  EXPECT_TRUE(Contains(o.output,
+                       "  no table is truncated: a target node taking over tokens is down "
+                       "meanwhile\n"))
+      << o.output;
+  // The summary names the one node restored, and the one left out.
+  EXPECT_TRUE(Contains(o.output, "the selection of node node1 of backup job 1")) << o.output;
+  EXPECT_TRUE(Contains(o.output, "  not restored: node2 (not in --map)\n")) << o.output;
+  EXPECT_EQ(LiveData(target, "ks2").count("target-node2"), 0u);
+  EXPECT_EQ(sorted(LiveData(target, "ks1").at("target-node2")), sorted(source.at("node1")));
+  o = Run("show 4");
+  EXPECT_TRUE(Contains(o.output, "  not restored: node2 (not in --map)\n")) << o.output;
+
+  // The loader deletes and truncates nothing.
+  o = Run(straight + " --mode loader");
+  ASSERT_EQ(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output,
+                       "  nothing of target is deleted or truncated: the loaded rows join the "
+                       "rows it holds\n"))
+      << o.output;
+
+  // --help and the README say it before anyone runs it.
+  o = Run("restore --help");
+  EXPECT_TRUE(Contains(o.output, "its data folders are emptied first")) << o.output;
+  EXPECT_TRUE(Contains(o.output, "the loader mode never truncates")) << o.output;
+  std::ifstream in(std::string(TQ_SOURCE_DIR) + "/README.md");
+  const std::string readme((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_TRUE(Contains(readme, "its data folders are emptied first")) << "README.md";
+  EXPECT_TRUE(Contains(readme, "the loader mode never truncates")) << "README.md";
+}
+
 TEST_F(TqcassCrossCluster, WhatCannotBeRestoredAcrossClustersIsRefusedWithItsReason) {
   struct Case {
     const char* arguments;
@@ -174,6 +277,19 @@ TEST_F(TqcassCrossCluster, WhatCannotBeRestoredAcrossClustersIsRefusedWithItsRea
            // Paired in order, the one node of small would stand for both.
            {"restore 1 --target-cluster small", 1,
             "node small-node1 of small would take the place of two nodes"},
+           // A replacement joins the ring of the dead node it replaces.
+           {"restore 1 --target-cluster target --map node1=target-node1 --replace-dead-node", 1,
+            "--replace-dead-node: the nodes of target cannot take the place of dead nodes of "
+            "TestCluster: a replacement joins the ring of the node it replaces (name nodes of "
+            "TestCluster with --map)"},
+           {"restore 1 --map node1=node2 --replace-dead-node", 1,
+            "--replace-dead-node: node node1 of TestCluster is not down; only a dead node is "
+            "replaced"},
+           // Outside containers the nodes share one commit-log archive folder.
+           {"restore 1 --to-time 1", 1,
+            "--to-time: the 2 nodes of TestCluster are not in containers and archive their "
+            "commit logs into one folder, so each node would replay the others' segments; a "
+            "restore to a point in time needs a cluster in containers or of one node"},
            {"register --cluster nosuch", 1,
             "has no cluster named nosuch; make it with \"tqcass cluster --name nosuch\""},
            {"cluster --name target", 1, "has a cluster named target already"},

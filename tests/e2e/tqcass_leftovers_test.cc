@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -153,6 +155,82 @@ TEST_F(TqcassLeftovers, ACrossClusterRestoreStoppedAfterTheTokenTakeoverStartsIt
     EXPECT_EQ(o.status, 0) << o.output;
     EXPECT_TRUE(Contains(o.output, "(restore in-place): Completed")) << o.output;
     ++job;
+  }
+}
+
+// Ctrl-C typed at a terminal reaches the whole foreground process group,
+// here tqcass's own group (the fault sends SIGINT to it right after the
+// target node was stopped for the token takeover). The Priam stand-ins lead
+// groups of their own, so the signal does not reach them: tqcass's stop path
+// starts the stopped node again through its Priam, and then stops them all.
+TEST_F(TqcassLeftovers, CtrlCAtATerminalLeavesThePriamsToTheJobsOwnStop) {
+  ASSERT_NO_FATAL_FAILURE(MakeSourceAndTarget());
+  AddFault("target", "stop", "signal_group", SIGINT, kTargetNode2);
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const std::string command = "cd '" + dir_.path() + "' && exec '" + TQ_TQCASS_PATH + "' --home '" +
+                              Home() + "' " + kCrossRestore;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    // The group a terminal would run the command in, apart from the test's.
+    ::setpgid(0, 0);
+    ::dup2(fds[1], 1);
+    ::dup2(fds[1], 2);
+    ::close(fds[0]);
+    ::execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
+    ::_exit(127);
+  }
+  ASSERT_GT(pid, 0);
+  ::close(fds[1]);
+  Outcome o;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0) o.output.append(buffer, n);
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  o.status = WIFEXITED(status)     ? WEXITSTATUS(status)
+             : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
+                                   : -1;
+  EXPECT_EQ(o.status, 128 + SIGINT) << o.output;
+  EXPECT_TRUE(Contains(o.output, "tqcass: SIGINT (Ctrl-C): stopping job 2")) << o.output;
+  EXPECT_TRUE(Contains(o.output, "job 2 interrupted by SIGINT (Ctrl-C): recorded as failed"))
+      << o.output;
+  EXPECT_FALSE(Contains(o.output, "A node was not restarted")) << o.output;
+  EXPECT_TRUE(NodesDown("target").empty()) << o.output;
+  EXPECT_TRUE(FilesNamed("CassandraStopped").empty());
+  // Nothing of the group is left, and (TearDown) no program of the home.
+  EXPECT_NE(::kill(-pid, 0), 0);
+}
+
+// A `cluster` stopped before it recorded its cluster leaves a folder the
+// home does not name (here as the generator leaves it last: the cluster
+// file written, the home's record not); the next `cluster` removes it and
+// makes the cluster afresh.
+TEST_F(TqcassLeftovers, TheNextClusterReclaimsTheFolderOfAClusterRunThatWasStopped) {
+  struct Case {
+    const char* folder;
+    const char* cluster;
+    const char* made;
+  };
+  for (const Case& c :
+       {Case{"home/cluster", "cluster --nodes 1 --size 64", "cluster TestCluster: 1 node"},
+        Case{"home/clusters/target", "cluster --name target --nodes 1 --size 64",
+             "cluster target: 1 node"}}) {
+    simtest::WriteFile(dir_.Sub(std::string(c.folder) + "/cluster.json"), "{\"name\": \"half\"}");
+    simtest::WriteFile(dir_.Sub(std::string(c.folder) + "/nodes/stray/data1/ks1/x-Data.db"), "x");
+    Outcome o = Run(c.cluster);
+    ASSERT_EQ(o.status, 0) << c.cluster << "\n" << o.output;
+    EXPECT_TRUE(Contains(
+        o.output, "removed " + dir_.Sub(c.folder) + ": left by a cluster run that was stopped\n"))
+        << o.output;
+    EXPECT_TRUE(Contains(o.output, c.made)) << o.output;
+    EXPECT_FALSE(fs::exists(dir_.Sub(std::string(c.folder) + "/nodes/stray")));
+    // A recorded cluster is never taken for a leftover.
+    o = Run(c.cluster);
+    EXPECT_EQ(o.status, 1) << o.output;
+    EXPECT_FALSE(Contains(o.output, "removed ")) << o.output;
+    EXPECT_TRUE(fs::exists(dir_.Sub(std::string(c.folder) + "/cluster.json")));
   }
 }
 

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "SuiteFixture.h"
 #include "backup/CassandraBackupCoordinator.h"
 #include "backup/CassandraNodeInfo.h"
 #include "common/CassandraNodeRecords.h"
@@ -93,36 +94,17 @@ struct RegisteredNode {
   std::vector<std::string> addresses;  // of the attached node records
 };
 
-class JobStartTest : public ::testing::Test {
+class JobStartTest : public plugintest::SuiteTest {
  protected:
   void SetUp() override {
-    CClientContext::SetSuiteHome(home_.path());
-    App_ExecuteSP::ClearFailures();
-    App_ExecuteSP::ClearCalls();
-    CEventJournal::Instance().Clear();
-    CRegistry::Instance().Set("Base", "dBASEHOME", home_.Sub("base"));
-    CRegistry::Instance().Set("Cassandra", "sPriamCommand",
-                              std::string(TQ_BINARY_DIR) + "/sim/priam-standin");
-    SClientIdentity identity;
-    identity.clientName = "coordinator1";
-    identity.clientId = 1;
-    identity.jobResultsDirectory = home_.Sub("coordinator1/JobResults");
-    scope_.reset(new CClientContextScope(identity));
+    SetUpSuite(true);
+    ActAsClient("coordinator1", 1);
     services_.reset(new DistributedQEL::CInMemoryFrameworkServices());
   }
 
   void TearDown() override {
     coordinator_.reset();
-    scripted_.reset();
-    scope_.reset();
-    simtest::KillLeftChildren();
-    CRegistry::Instance().Remove("Cassandra", "sPriamCommand");
-    CRegistry::Instance().Remove("Base", "dBASEHOME");
-    App_ExecuteSP::ClearFailures();
-    App_ExecuteSP::ClearCalls();
-    CEventJournal::Instance().Clear();
-    CClientDirectory::Instance().Clear();
-    CClientContext::SetSuiteHome("");
+    TearDownSuite();
   }
 
   // ---- the outside world ----
@@ -143,9 +125,8 @@ class JobStartTest : public ::testing::Test {
   // Answers every Priam request from a script instead of the stand-in.
   TqCassandra::ScriptedPriam& Scripted() {
     if (!scripted_) {
-      priamScript_ = std::make_shared<TqCassandra::ScriptedPriam>();
-      scripted_.reset(new TqCassandra::ScopedPriamTransportFactory(priamScript_->Factory()));
-      priamScript_->SetReply("clusterDetails", R"({"ClusterName":"Scripted","Version":"4.0.1"})");
+      UseScriptedPriam().SetReply("clusterDetails",
+                                  R"({"ClusterName":"Scripted","Version":"4.0.1"})");
     }
     return *priamScript_;
   }
@@ -299,13 +280,9 @@ class JobStartTest : public ::testing::Test {
     return out;
   }
 
-  simtest::TempDir home_;
   CSuiteRegistration registration_{CSuiteStore(home_.Sub("central"))};
-  std::unique_ptr<CClientContextScope> scope_;
   boost::shared_ptr<DistributedQEL::CInMemoryFrameworkServices> services_;
   std::unique_ptr<CoordinatorProbe> coordinator_;
-  std::shared_ptr<TqCassandra::ScriptedPriam> priamScript_;
-  std::unique_ptr<TqCassandra::ScopedPriamTransportFactory> scripted_;
   TqSim::FixtureResult cluster_;
   std::map<std::string, uint64_t> clientIds_;
   uint64_t instanceId_ = 0;

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "SuiteFixture.h"
 #include "browse/ClientBrowse.h"
 #include "common/ClusterBrowseRecords.h"
 #include "platform/app/App_ExecuteSP.h"
@@ -89,42 +90,23 @@ struct GatewaySettings {
   std::optional<App::AuthConfig> auth;
 };
 
-class BrowseTest : public ::testing::Test {
+class BrowseTest : public plugintest::SuiteTest {
  protected:
   void SetUp() override {
-    CClientContext::SetSuiteHome(home_.path());
-    App_ExecuteSP::ClearFailures();
-    App_ExecuteSP::ClearCalls();
-    CEventJournal::Instance().Clear();
+    SetUpSuite(true);
     for (const char* name : kSwitches) CRegistry::Instance().Remove("Cassandra", name);
-    CRegistry::Instance().Set("Base", "dBASEHOME", Base());
-    CRegistry::Instance().Set("Cassandra", "sPriamCommand",
-                              std::string(TQ_BINARY_DIR) + "/sim/priam-standin");
     gatewayId_ = Client("cluster1", {});
-    SClientIdentity identity;
-    identity.clientName = "cluster1";
-    identity.clientId = gatewayId_;
-    scope_.reset(new CClientContextScope(identity));
+    ActAsClient("cluster1", gatewayId_);
   }
 
   void TearDown() override {
     browser_.reset();
-    scripted_.reset();
-    scope_.reset();
-    simtest::KillLeftChildren();
     for (const char* name : kSwitches) CRegistry::Instance().Remove("Cassandra", name);
-    CRegistry::Instance().Remove("Cassandra", "sPriamCommand");
-    CRegistry::Instance().Remove("Base", "dBASEHOME");
-    App_ExecuteSP::ClearFailures();
-    App_ExecuteSP::ClearCalls();
-    CEventJournal::Instance().Clear();
-    CClientDirectory::Instance().Clear();
-    CClientContext::SetSuiteHome("");
+    TearDownSuite();
   }
 
   // ---- the outside world ----
 
-  std::string Base() const { return home_.Sub("base"); }
   std::string TempFolder() const { return Base() + "/Temp"; }
   // The entries of base/Temp (none when it does not exist).
   std::vector<std::string> TempEntries() const {
@@ -152,13 +134,12 @@ class BrowseTest : public ::testing::Test {
   // Answers every Priam request from a script instead of the stand-in.
   TqCassandra::ScriptedPriam& Scripted() {
     if (!scripted_) {
-      script_ = std::make_shared<TqCassandra::ScriptedPriam>();
-      scripted_.reset(new TqCassandra::ScopedPriamTransportFactory(script_->Factory()));
-      script_->SetReply("clusterDetails", R"({"ClusterName":"Scripted","Version":"4.0.1"})");
-      script_->SetReply("status", "[]");
-      script_->SetReply("getMeta", "[]");
+      UseScriptedPriam();
+      priamScript_->SetReply("clusterDetails", R"({"ClusterName":"Scripted","Version":"4.0.1"})");
+      priamScript_->SetReply("status", "[]");
+      priamScript_->SetReply("getMeta", "[]");
     }
-    return *script_;
+    return *priamScript_;
   }
   // A Cassandra configuration for scripted runs: CQL at 10.0.1.1:9042, JMX
   // port 7199.
@@ -284,13 +265,9 @@ class BrowseTest : public ::testing::Test {
     return out;
   }
 
-  simtest::TempDir home_;
   TqSim::FixtureResult cluster_;
   CSuiteRegistration registration_{CSuiteStore(home_.Sub("central"))};
   uint64_t gatewayId_ = 0;
-  std::unique_ptr<CClientContextScope> scope_;
-  std::shared_ptr<TqCassandra::ScriptedPriam> script_;
-  std::unique_ptr<TqCassandra::ScopedPriamTransportFactory> scripted_;
   std::unique_ptr<BrowserProbe> browser_;
 };
 

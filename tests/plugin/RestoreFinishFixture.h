@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "SuiteFixture.h"
 #include "common/CassandraNodeRecords.h"
 #include "common/RestoreRecords.h"
 #include "platform/base/SleepRecorder.h"
@@ -91,29 +92,22 @@ inline DistributedQEL::CassandraSourceTargetMapping Mapping(const App::Cassandra
   return mapping;
 }
 
-class RestoreFinishTest : public ::testing::Test {
+class RestoreFinishTest : public plugintest::SuiteTest {
  protected:
   void SetUp() override {
-    CClientContext::SetSuiteHome(home_.path());
-    CEventJournal::Instance().Clear();
-    CRegistry::Instance().Set("Base", "dBASEHOME", home_.Sub("base"));
-    SClientIdentity identity;
-    identity.clientName = "host1";
-    identity.clientId = 3;
-    identity.jobResultsDirectory = home_.Sub("host1/JobResults");
-    scope_.reset(new CClientContextScope(identity));
-    priam_ = std::make_shared<ScriptedPriam>();
-    factory_.reset(new TqCassandra::ScopedPriamTransportFactory(priam_->Factory()));
+    SetUpSuite(false);
+    ActAsClient("host1", 3);
+    UseScriptedPriam();
     process_.reset(new CProcessScript());
     sleeps_.reset(new CSleepRecorder());
     services_.reset(new DistributedQEL::CInMemoryFrameworkServices());
     jobCtrl_.reset(new TQJobCtrlClient(kJobId));
     process_->Add(CProcessScript::kPrefix, " chown -R ", CProcessScript::Answer{});
-    priam_->SetReply("refresh", "Success");
-    priam_->SetReply("start", "Success");
-    priam_->SetReply("replaceDeadNode", "Success");
-    priam_->SetReply("ReplaceTokens", "Tokens replaced");
-    priam_->SetReply("ExecuteBatch", "Loaded");
+    priamScript_->SetReply("refresh", "Success");
+    priamScript_->SetReply("start", "Success");
+    priamScript_->SetReply("replaceDeadNode", "Success");
+    priamScript_->SetReply("ReplaceTokens", "Tokens replaced");
+    priamScript_->SetReply("ExecuteBatch", "Loaded");
 
     controller_.reset(new FinishProbe());
     controller_->setClientName("host1");
@@ -135,17 +129,12 @@ class RestoreFinishTest : public ::testing::Test {
     controller_.reset();
     sleeps_.reset();
     process_.reset();
-    factory_.reset();
-    scope_.reset();
     for (const char* name :
          {"sCassOSUser", "sCassOSGroup", "nKeepCassandraStagingPath", "nUseSSTableLoader"}) {
       CRegistry::Instance().Remove("Cassandra", name);
     }
-    CRegistry::Instance().Remove("Base", "dBASEHOME");
     TQJobCtrlClient::SetProcessQuitFlag(false);
-    CEventJournal::Instance().Clear();
-    CClientDirectory::Instance().Clear();
-    CClientContext::SetSuiteHome("");
+    TearDownSuite();
   }
 
   // A target node with its Priam utility (started unless `start` is false)
@@ -177,7 +166,7 @@ class RestoreFinishTest : public ::testing::Test {
 
   // The session of the Priam whose configuration location is `conf`.
   ScriptedPriam::Session SessionOf(const std::string& conf) const {
-    for (const ScriptedPriam::Session& s : priam_->Sessions()) {
+    for (const ScriptedPriam::Session& s : priamScript_->Sessions()) {
       if (s.context.confLocation == conf) return s;
     }
     ADD_FAILURE() << "no Priam session for " << conf;
@@ -220,10 +209,6 @@ class RestoreFinishTest : public ::testing::Test {
 
   std::vector<std::string> Commands() const { return process_->Commands(); }
 
-  simtest::TempDir home_;
-  std::unique_ptr<CClientContextScope> scope_;
-  std::shared_ptr<ScriptedPriam> priam_;
-  std::unique_ptr<TqCassandra::ScopedPriamTransportFactory> factory_;
   std::unique_ptr<CProcessScript> process_;
   std::unique_ptr<CSleepRecorder> sleeps_;
   boost::shared_ptr<DistributedQEL::CInMemoryFrameworkServices> services_;

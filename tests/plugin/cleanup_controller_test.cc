@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "PriamRecordsTestSupport.h"
+#include "SuiteFixture.h"
 #include "cleanup/CassandraPostOpCleanupController.h"
 #include "common/CassandraNodeRecords.h"
 #include "common/CleanupRecords.h"
@@ -59,19 +60,13 @@ struct NodeParam {
   std::string name, javaHome, confDir;
 };
 
-class CleanupControllerTest : public ::testing::Test {
+class CleanupControllerTest : public plugintest::SuiteTest {
  protected:
   void SetUp() override {
-    CClientContext::SetSuiteHome(home_.path());
-    CEventJournal::Instance().Clear();
-    CRegistry::Instance().Set("Base", "dBASEHOME", home_.Sub("base"));
-    SClientIdentity identity;
-    identity.clientName = "host1";
-    identity.clientId = 3;
-    identity.jobResultsDirectory = home_.Sub("host1/JobResults");
-    scope_.reset(new CClientContextScope(identity));
+    SetUpSuite(false);
+    ActAsClient("host1", 3);
     fs::create_directories(JobResults());
-    priam_->SetReply("clearsnapshot", "{}");
+    UseScriptedPriam().SetReply("clearsnapshot", "{}");
     // Subclient 12 of a registered instance.
     CSuiteRegistration registration(CSuiteStore(home_.Sub("central")));
     uint64_t clientId = 0;
@@ -92,15 +87,11 @@ class CleanupControllerTest : public ::testing::Test {
   void TearDown() override {
     if (controller_) controller_->uninitializePriam();
     controller_.reset();
-    scope_.reset();
     for (const char* name :
          {"nCassandraRemoteJMXEnabled", "nCassandraCqlSslDisabled", "nCassandraJmxSslDisabled"}) {
       CRegistry::Instance().Remove("Cassandra", name);
     }
-    CRegistry::Instance().Remove("Base", "dBASEHOME");
-    CEventJournal::Instance().Clear();
-    CClientDirectory::Instance().Clear();
-    CClientContext::SetSuiteHome("");
+    TearDownSuite();
   }
 
   std::string JobResults() const { return home_.Sub("host1/JobResults/345"); }
@@ -170,7 +161,7 @@ class CleanupControllerTest : public ::testing::Test {
   // The sessions of the utilities made for `confDir`.
   std::vector<ScriptedPriam::Session> SessionsOf(const std::string& confDir) const {
     std::vector<ScriptedPriam::Session> out;
-    for (const auto& s : priam_->Sessions()) {
+    for (const auto& s : priamScript_->Sessions()) {
       if (s.context.confLocation == confDir) out.push_back(s);
     }
     return out;
@@ -186,10 +177,6 @@ class CleanupControllerTest : public ::testing::Test {
     return names;
   }
 
-  simtest::TempDir home_;
-  std::unique_ptr<CClientContextScope> scope_;
-  std::shared_ptr<ScriptedPriam> priam_ = std::make_shared<ScriptedPriam>();
-  ScopedPriamTransportFactory guard_{priam_->Factory()};
   std::unique_ptr<Probe> controller_;
 };
 
@@ -315,8 +302,8 @@ TEST_F(CleanupControllerTest, EachNodeGetsItsPriamWithExactPropertiesAndOptions)
 TEST_F(CleanupControllerTest, NodesWhosePriamDoesNotStartAreSkippedWithTheirEvent) {
   const std::string good = Conf("good"), bad = Conf("bad"), denied = Conf("denied"),
                     secret = Conf("secret");
-  priam_->SetStartError(FXErrorUtil::ErrorWin32(FXLOC, 1359, "no java"), bad);
-  priam_->SetAccessDeniedAtStart(denied);
+  priamScript_->SetStartError(FXErrorUtil::ErrorWin32(FXLOC, 1359, "no java"), bad);
+  priamScript_->SetAccessDeniedAtStart(denied);
   Probe& c = Controller();
   CLogCapture log;
   ASSERT_FALSE(
@@ -336,7 +323,7 @@ TEST_F(CleanupControllerTest, NodesWhosePriamDoesNotStartAreSkippedWithTheirEven
   EXPECT_EQ(skipped, 2);
 
   // The skipped nodes' snapshots are not cleared.
-  priam_->SetReply("ListSnaps", R"({"12TQsnapshot345":[]})");
+  priamScript_->SetReply("ListSnaps", R"({"12TQsnapshot345":[]})");
   c.deleteSnapshots();
   EXPECT_EQ(Cleared(good), (std::vector<std::string>{"12TQsnapshot345"}));
   EXPECT_TRUE(Cleared(bad).empty());
@@ -384,11 +371,11 @@ TEST_F(CleanupControllerTest, OnlyTheSubclientsSnapshotsAreCleared) {
         << k.name;
   }
   const std::string conf = Conf("n1");
-  priam_->SetReply("ListSnaps",
-                   R"({"12TQsnapshot300":[],"12TQsnapshot345":[],"123TQsnapshot345":[],)"
-                   R"("112TQsnapshot9":[],"snap12TQsnapshot1":[]})");
-  priam_->SetError("clearsnapshot?SnapID=12TQsnapshot300",
-                   FXErrorUtil::ErrorWin32(FXLOC, 1359, "busy"), "busy");
+  priamScript_->SetReply("ListSnaps",
+                         R"({"12TQsnapshot300":[],"12TQsnapshot345":[],"123TQsnapshot345":[],)"
+                         R"("112TQsnapshot9":[],"snap12TQsnapshot1":[]})");
+  priamScript_->SetError("clearsnapshot?SnapID=12TQsnapshot300",
+                         FXErrorUtil::ErrorWin32(FXLOC, 1359, "busy"), "busy");
   Probe& c = Controller();
   ASSERT_FALSE(Init(c, {{"NodeConfig", NodeConfig({{"n1", "", conf}})}}).IsError());
   CLogCapture log;
@@ -405,7 +392,7 @@ TEST_F(CleanupControllerTest, OnlyTheSubclientsSnapshotsAreCleared) {
 // snapshot.
 TEST_F(CleanupControllerTest, AListedSnapshotNameIsOneQueryValueOfItsClearRequest) {
   const std::string conf = Conf("n1");
-  priam_->SetReply("ListSnaps", R"({"12TQsnapshot3&SnapID=users snap#x":[]})");
+  priamScript_->SetReply("ListSnaps", R"({"12TQsnapshot3&SnapID=users snap#x":[]})");
   Probe& c = Controller();
   ASSERT_FALSE(Init(c, {{"NodeConfig", NodeConfig({{"n1", "", conf}})}}).IsError());
   c.deleteSnapshots();
@@ -414,10 +401,10 @@ TEST_F(CleanupControllerTest, AListedSnapshotNameIsOneQueryValueOfItsClearReques
 
 TEST_F(CleanupControllerTest, FailedListingClearsThisJobsSnapshotAndGoesOn) {
   const std::string n1 = Conf("n1"), n2 = Conf("n2"), n3 = Conf("n3"), n4 = Conf("n4");
-  priam_->SetError("ListSnaps", FXErrorUtil::ErrorWin32(FXLOC, 1359, "down"), "down", n1);
-  priam_->SetReply("ListSnaps", "not a list", n4);
-  priam_->SetReply("ListSnaps", R"({"12TQsnapshot300":[]})", n2);
-  priam_->SetReply("ListSnaps", R"({"12TQsnapshot345":[]})", n3);
+  priamScript_->SetError("ListSnaps", FXErrorUtil::ErrorWin32(FXLOC, 1359, "down"), "down", n1);
+  priamScript_->SetReply("ListSnaps", "not a list", n4);
+  priamScript_->SetReply("ListSnaps", R"({"12TQsnapshot300":[]})", n2);
+  priamScript_->SetReply("ListSnaps", R"({"12TQsnapshot345":[]})", n3);
   Probe& c = Controller();
   ASSERT_FALSE(
       Init(c, {{"NodeConfig",
@@ -452,7 +439,7 @@ TEST_F(CleanupControllerTest, RunClearsStopsAndRemovesTheInfoFile) {
     simtest::WriteFile(JobResults() + "/CassandraCleanupInfoFile",
                        "1700000000\nn1 ;" + data + "\n");
     simtest::WriteFile(JobResults() + "/CollectInc1.tqf", file + "\n");
-    priam_->SetReply("ListSnaps", R"({"12TQsnapshot345":[]})");
+    priamScript_->SetReply("ListSnaps", R"({"12TQsnapshot345":[]})");
     Probe& c = Controller();
     std::vector<std::pair<std::string, std::string>> values = {
         {"NodeConfig", NodeConfig({{"n1", "", conf}})}, {"taskStatus", "1:-1|"}};

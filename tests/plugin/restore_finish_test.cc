@@ -371,7 +371,7 @@ TEST_F(RestoreFinishTest, EveryReloadThatFailsOrCannotRunReachesTheCoordinatorOn
     TearDown();
     SetUp();
     if (c.failing) {
-      priam_->SetError(c.failing, FXErrorUtil::ErrorWin32(FXLOC, 1627, "failed"), "bad");
+      priamScript_->SetError(c.failing, FXErrorUtil::ErrorWin32(FXLOC, 1627, "failed"), "bad");
     }
     const std::string conf = AddTarget("host1", c.started);
     if (c.mapped) AddMapping(Node("other", "", "10.0.0.2", "1"), Node("host1", ""));
@@ -389,8 +389,8 @@ TEST_F(RestoreFinishTest, EveryReloadThatFailsOrCannotRunReachesTheCoordinatorOn
 }
 
 TEST_F(RestoreFinishTest, OneFailingNodeOfTwoSendsExactlyOneStatus) {
-  priam_->SetError("refresh", FXErrorUtil::ErrorWin32(FXLOC, 1627, "failed"), "bad",
-                   home_.Sub("conf/host1_b"));
+  priamScript_->SetError("refresh", FXErrorUtil::ErrorWin32(FXLOC, 1627, "failed"), "bad",
+                         home_.Sub("conf/host1_b"));
   const std::string a = AddTarget("host1_a");
   const std::string b = AddTarget("host1_b");
   AddMapping(Node("host1", "host1_a"), Node("host1", "host1_a"));
@@ -464,7 +464,7 @@ TEST_F(RestoreFinishTest, AQuitSkipsTheBringUpAndStillStopsEveryPriam) {
   EXPECT_EQ(2u, Commands().size());
   EXPECT_TRUE(ResourcesOf(a).empty());
   EXPECT_TRUE(ResourcesOf(b).empty());
-  for (const auto& session : priam_->Sessions()) {
+  for (const auto& session : priamScript_->Sessions()) {
     EXPECT_EQ(1, session.stops);
     EXPECT_FALSE(session.running);
   }

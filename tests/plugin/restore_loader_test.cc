@@ -166,7 +166,7 @@ TEST_F(RestoreLoaderTest, EachFolderIsLoadedThroughItsNodeAndRemovedAfterwards) 
   EXPECT_TRUE(log.Contains("Unable to fetch registry value name for retaining staged paths"));
   EXPECT_TRUE(log.Contains("Successfully loaded tables [" + stageA + "/ks/t1]"));
   // A loader restore refreshes nothing; the Priams stop once loaded.
-  for (const auto& session : priam_->Sessions()) {
+  for (const auto& session : priamScript_->Sessions()) {
     for (const auto& r : session.requests) EXPECT_EQ("ExecuteBatch", r.resource);
     EXPECT_EQ(1, session.stops);
   }
@@ -206,10 +206,10 @@ TEST_F(RestoreLoaderTest, AFailedLoadKeepsItsFolderAndTheNextIsStillLoaded) {
     const std::string stage = home_.Sub("stage/77");
     controller_->hostStagingPath["host1"] = stage;
     if (c.accessDenied) {
-      priam_->SetAccessDenied("ExecuteBatch");
+      priamScript_->SetAccessDenied("ExecuteBatch");
     } else {
-      priam_->SetError("ExecuteBatch", FXErrorUtil::ErrorWin32(FXLOC, 1627, "loader failed"),
-                       "sstableloader exit 1");
+      priamScript_->SetError("ExecuteBatch", FXErrorUtil::ErrorWin32(FXLOC, 1627, "loader failed"),
+                             "sstableloader exit 1");
     }
     Result("restore.1.out",
            {Data(Staged(stage + "/ks/t1/f-Data.db")), Data(Staged(stage + "/ks/t2/f-Data.db"))});

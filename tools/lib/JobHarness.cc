@@ -209,12 +209,31 @@ uint64_t BytesOf(const TqSim::FixtureOptions& options) {
 
 }  // namespace
 
+CQiError CJobHarness::ReclaimClusterFolder(const std::string& folder) {
+  // The home's lock keeps other runs out, and its state names no cluster
+  // here: what the folder holds is the part of a cluster a run generated
+  // before it was stopped, never recorded, so never used.
+  reclaimed_.clear();
+  std::error_code ec;
+  if (!std::filesystem::exists(std::filesystem::symlink_status(folder, ec))) return CQiError();
+  std::filesystem::remove_all(folder, ec);
+  if (ec) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 5,
+                                   "Cannot remove %s, left by a cluster run that was stopped: %s",
+                                   folder.c_str(), ec.message().c_str());
+  }
+  reclaimed_ = folder;
+  return CQiError();
+}
+
 CQiError CJobHarness::CreateCluster(const TqSim::FixtureOptions& options) {
   if (state_.HasCluster()) {
     return FXErrorUtil::ErrorWin32(FXLOC, 183, "%s has a cluster already (%s)", home_.c_str(),
                                    state_.clusterFile.c_str());
   }
-  CQiError space = CheckFreeSpace(BytesOf(options), "the cluster");
+  CQiError space = ReclaimClusterFolder(home_ + "/cluster");
+  if (space.IsError()) return space;
+  space = CheckFreeSpace(BytesOf(options), "the cluster");
   if (space.IsError()) return space;
   TqSim::FixtureResult fixture;
   std::string error;
@@ -278,7 +297,9 @@ CQiError CJobHarness::CreateCluster(const TqSim::FixtureOptions& given, const st
   options.nodePrefix = name + "-node";
   options.addressNetwork = network;
   options.seed = given.seed + static_cast<uint64_t>(network);
-  CQiError space = CheckFreeSpace(BytesOf(options), "the cluster");
+  CQiError space = ReclaimClusterFolder(home_ + "/clusters/" + name);
+  if (space.IsError()) return space;
+  space = CheckFreeSpace(BytesOf(options), "the cluster");
   if (space.IsError()) return space;
   TqSim::FixtureResult fixture;
   std::string error;

@@ -73,7 +73,9 @@ class CJobHarness {
   const CHarnessState& State() const { return state_; }
 
   // Generates the simulated cluster under <home>/cluster (error 183 when the
-  // home has one already).
+  // home has one already). Both CreateCluster remove first what a run
+  // stopped before it recorded the cluster left in its folder
+  // (ReclaimedFolder() then names it).
   CQiError CreateCluster(const TqSim::FixtureOptions& options);
   // Generates a further cluster named `name` under <home>/clusters/<name>
   // (the name is also its Cassandra cluster name): nodes "<name>-node1"..,
@@ -83,6 +85,8 @@ class CJobHarness {
   // letters, digits, "_" and "-", is refused (183, 87); so are containers
   // (50: the docker stand-in serves one cluster's world).
   CQiError CreateCluster(const TqSim::FixtureOptions& options, const std::string& name);
+  // The folder the last CreateCluster removed as a leftover, "" for none.
+  const std::string& ReclaimedFolder() const { return reclaimed_; }
   // Registers the cluster's client, one client per node, the instance over
   // the cluster and its default subclient (the whole cluster). Error 183
   // when registered already; error 2 without a cluster.
@@ -176,7 +180,11 @@ class CJobHarness {
   // What every job spec of this home has: plug-in, ids, clients, limits.
   TqRunner::JobSpec BaseSpec() const;
 
+  // Removes `folder`, a cluster folder the home's state does not name.
+  CQiError ReclaimClusterFolder(const std::string& folder);
+
   std::string home_;
+  std::string reclaimed_;
   HarnessPaths paths_;
   CHarnessState state_;
   bool open_ = false;

@@ -66,7 +66,9 @@ class CClusterCommand : public CTqcassCommand {
     options.docker = docker_;
     TqHarness::CJobHarness& harness = context.Harness();
     if (!name_.empty()) {
-      if (!CCommandContext::Check(harness.CreateCluster(options, name_))) return kFailed;
+      const bool made = CCommandContext::Check(harness.CreateCluster(options, name_));
+      PrintReclaimed(harness);
+      if (!made) return kFailed;
       TqHarness::HarnessCluster cluster;
       harness.State().FindCluster(name_, cluster);
       std::printf("cluster %s: %zu node%s under %s\n", cluster.name.c_str(), cluster.nodes.size(),
@@ -77,7 +79,9 @@ class CClusterCommand : public CTqcassCommand {
       }
       return kOk;
     }
-    if (!CCommandContext::Check(harness.CreateCluster(options))) return kFailed;
+    const bool made = CCommandContext::Check(harness.CreateCluster(options));
+    PrintReclaimed(harness);
+    if (!made) return kFailed;
     const size_t count = harness.State().nodes.size();
     std::printf("cluster %s: %zu node%s under %s\n", harness.State().clusterName.c_str(), count,
                 count == 1 ? "" : "s", harness.State().clusterRoot.c_str());
@@ -88,6 +92,12 @@ class CClusterCommand : public CTqcassCommand {
   }
 
  private:
+  static void PrintReclaimed(const TqHarness::CJobHarness& harness) {
+    if (harness.ReclaimedFolder().empty()) return;
+    std::printf("removed %s: left by a cluster run that was stopped\n",
+                harness.ReclaimedFolder().c_str());
+  }
+
   long long nodes_ = 3;
   long long dcs_ = 1;
   long long keyspaces_ = 2;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +28,7 @@
 #include "tools/lib/ProgressReporter.h"
 #include "tools/lib/RestoreJobOptions.h"
 #include "tools/tqcass/CommandContext.h"
+#include "tools/tqcass/CrossRestoreTargets.h"
 #include "tools/tqcass/LoggedErrors.h"
 
 namespace TqCass {
@@ -77,35 +79,20 @@ std::string StatusText(const TqRunner::JobResult& job) {
   return text;
 }
 
-int RunBackupJob(CCommandContext& context, const TqHarness::BackupRequest& request, bool quiet,
-                 int64_t& jobId) {
+int RunJob(CCommandContext& context, TqRunner::JobSpec& spec, TqRunner::JobResult& result,
+           const std::function<void()>& afterRun) {
   TqHarness::CJobHarness& harness = context.Harness();
-  if (!CCommandContext::Check(harness.NeedRegisteredCluster())) return kFailed;
-  TqHarness::CProgressReporter progress(stdout);
-  TqRunner::JobSpec spec = harness.MakeSpec(request);
-  spec.streamFactory = progress.Wrap(harness.StoreStreams(spec));
   TQJobCtrlClientPtr control(new TQJobCtrlClient(spec.jobId));
   spec.jobCtrlClient = control;
-  if (!quiet) {
-    spec.observer = progress.Observer();
-    progress.Start(harness.CollectTotals(spec.jobId), std::chrono::seconds(1));
-  }
-  std::printf("backup job %lld (%s) of %s\n", static_cast<long long>(spec.jobId),
-              request.commitLog ? "commit logs" : LevelName(request.level),
-              harness.State().clusterName.c_str());
-  std::fflush(stdout);
   const int64_t id = spec.jobId;
   context.Signals().SetStop([control, id](int signal) {
     std::fprintf(stderr, "tqcass: %s: stopping job %lld (again to stop at once)\n",
                  CSignalWatcher::Name(signal).c_str(), static_cast<long long>(id));
     control->setQuitFlag(true);
   });
-  TqRunner::JobResult result;
-  CLoggedErrors logged;
   const CQiError error = harness.Run(spec, result);
   context.Signals().ClearStop();
-  progress.Stop();
-  jobId = id;
+  if (afterRun) afterRun();
   const int signal = context.Signals().Received();
   if (signal != 0) {
     CSignalWatcher::StopChildren();
@@ -115,9 +102,32 @@ int RunBackupJob(CCommandContext& context, const TqHarness::BackupRequest& reque
     return 128 + signal;
   }
   if (!CCommandContext::Check(error)) return kFailed;
+  return kJobRan;
+}
+
+int RunBackupJob(CCommandContext& context, const TqHarness::BackupRequest& request, bool quiet,
+                 int64_t& jobId) {
+  TqHarness::CJobHarness& harness = context.Harness();
+  if (!CCommandContext::Check(harness.NeedRegisteredCluster())) return kFailed;
+  TqHarness::CProgressReporter progress(stdout);
+  TqRunner::JobSpec spec = harness.MakeSpec(request);
+  spec.streamFactory = progress.Wrap(harness.StoreStreams(spec));
+  if (!quiet) {
+    spec.observer = progress.Observer();
+    progress.Start(harness.CollectTotals(spec.jobId), std::chrono::seconds(1));
+  }
+  std::printf("backup job %lld (%s) of %s\n", static_cast<long long>(spec.jobId),
+              request.commitLog ? "commit logs" : LevelName(request.level),
+              harness.State().clusterName.c_str());
+  std::fflush(stdout);
+  jobId = spec.jobId;
+  TqRunner::JobResult result;
+  CLoggedErrors logged;
+  const int status = RunJob(context, spec, result, [&progress] { progress.Stop(); });
+  if (status != kJobRan) return status;
   PrintBackupSummary(harness, result, progress, &logged);
   if (result.Completed()) return kOk;
-  CCommandContext::Fail("job " + std::to_string(id) + " " +
+  CCommandContext::Fail("job " + std::to_string(jobId) + " " +
                         TqRunner::PhaseStatusName(result.status));
   return kFailed;
 }
@@ -147,101 +157,17 @@ constexpr uint32_t kLinuxOperatingSystem = 2;
 // names the nodes).
 constexpr uint32_t kEvNodeNotRestarted = 0x60003ED;
 
-// The nodes of a restore across instances, resolved: source and target
-// cluster and the node pairs.
-struct CrossRestore {
-  TqHarness::HarnessCluster source;
-  TqHarness::HarnessCluster target;
-  std::vector<std::pair<TqHarness::HarnessNode, TqHarness::HarnessNode>> pairs;
-};
-
-const TqHarness::HarnessNode* NodeNamed(const TqHarness::HarnessCluster& cluster,
-                                        const std::string& name) {
-  for (const auto& node : cluster.nodes) {
-    if (node.name == name) return &node;
-  }
-  return nullptr;
-}
-
-// "" when the plan's clusters and nodes exist, else why not.
-std::string ResolveCross(const TqHarness::CJobHarness& harness, const RestorePlan& plan,
-                         CrossRestore& cross) {
-  const TqHarness::CHarnessState& state = harness.State();
-  cross.source = state.Primary();
-  const std::string target = plan.targetCluster.empty() ? state.clusterName : plan.targetCluster;
-  if (!state.FindCluster(target, cross.target)) {
-    return "no cluster named " + target + " in " + harness.Home() +
-           " (make one with \"tqcass cluster --name " + target + "\")";
-  }
-  if (!cross.target.Registered()) {
-    return "the cluster " + target +
-           " is not registered (register it with \"tqcass register "
-           "--cluster " +
-           target + "\")";
-  }
-  if (plan.nodeMap.empty()) {
-    // Without a map the nodes pair in order, round robin over the target's.
-    for (size_t i = 0; i < cross.source.nodes.size(); ++i) {
-      cross.pairs.push_back(
-          {cross.source.nodes[i], cross.target.nodes[i % cross.target.nodes.size()]});
-    }
-  } else {
-    std::set<std::string> sources;
-    for (const auto& pair : plan.nodeMap) {
-      const TqHarness::HarnessNode* from = NodeNamed(cross.source, pair.first);
-      const TqHarness::HarnessNode* to = NodeNamed(cross.target, pair.second);
-      if (from == nullptr) {
-        return "--map: the cluster " + cross.source.name + " has no node " + pair.first;
-      }
-      if (to == nullptr) return "--map: the cluster " + target + " has no node " + pair.second;
-      if (!sources.insert(pair.first).second) {
-        return "--map: node " + pair.first + " is mapped twice";
-      }
-      cross.pairs.push_back({*from, *to});
-    }
-  }
-  if (plan.mode == "in-place") {
-    // In place a target node takes one source node's tokens: it cannot
-    // stand for two.
-    std::set<std::string> targets;
-    for (const auto& pair : cross.pairs) {
-      if (targets.insert(pair.second.name).second) continue;
-      return "node " + pair.second.name + " of " + target +
-             " would take the place of two nodes; in place each target node restores one "
-             "source node (name the pairs with --map, or use --mode loader)";
-    }
-  }
-  return std::string();
-}
-
-// The index paths of a restore across instances: each mapped source node,
-// narrowed to the selected keyspaces or tables.
-std::vector<std::string> CrossSelectionOf(const RestorePlan& plan, const CrossRestore& cross) {
-  std::vector<std::string> paths;
-  for (const auto& pair : cross.pairs) {
-    const std::string node =
-        "/" + cross.source.name + "/" + pair.first.dataCenter + "/" + pair.first.name;
-    if (plan.keyspaces.empty()) paths.push_back(node);
-    for (const std::string& name : plan.keyspaces) {
-      std::string path = node + "/" + name;
-      const size_t dot = path.find('.', node.size());
-      if (dot != std::string::npos) path[dot] = '/';
-      paths.push_back(path);
-    }
-  }
-  return paths;
-}
-
 std::string OptionsXml(const RestorePlan& plan, const std::string& stage,
                        const CrossRestore* cross = nullptr) {
   App::CassandraRestoreOptions options;
   if (cross) {
-    // The node map names who restores what. Nothing is truncated: in place
-    // each target node takes its source node's tokens and starts from empty
-    // data folders, its Cassandra stopped until the data is in (a dead
-    // node's replacement keeps its folders, but the dead node stops any
-    // truncation).
+    // The node map names who restores what. In place a target node that
+    // takes over its source node's tokens starts from empty data folders;
+    // one that holds them already keeps its rows unless the restored tables
+    // are truncated (`plan.truncate`, never beside a takeover or a dead
+    // node).
     TqHarness::SetCrossInstanceMap(options, cross->pairs);
+    options.setTruncateTables(plan.truncate ? 1 : 0);
     options.setReplaceDeadNode(plan.replaceDeadNode ? 1 : 0);
     options.setStagingLocation(stage);
     options.setRecover(plan.mode == "staged" ? 0 : 1);
@@ -267,6 +193,7 @@ CQiError WriteRestorePlan(const std::string& home, int64_t jobId, const RestoreP
   if (!plan.targetCluster.empty()) text += "target " + plan.targetCluster + "\n";
   for (const auto& pair : plan.nodeMap) text += "map " + pair.first + "=" + pair.second + "\n";
   if (plan.replaceDeadNode) text += "replace-dead-node 1\n";
+  for (const std::string& node : plan.unmapped) text += "unmapped " + node + "\n";
   if (plan.recorded) {
     text += "restored " + std::to_string(plan.restoredFiles) + " " +
             std::to_string(plan.restoredBytes) + "\n";
@@ -331,6 +258,7 @@ bool ReadRestorePlan(const std::string& home, int64_t jobId, RestorePlan& plan) 
     std::pair<std::string, std::string> pair;
     if (key == "map" && ParseNodePair(value, pair).empty()) plan.nodeMap.push_back(pair);
     if (key == "replace-dead-node") plan.replaceDeadNode = value == "1";
+    if (key == "unmapped") plan.unmapped.push_back(value);
     if (key == "restored") {
       plan.recorded = true;
       std::istringstream counts(value);
@@ -384,6 +312,16 @@ int RunRestoreJob(CCommandContext& context, const RestorePlan& given, bool quiet
   request.paths = SelectionOf(plan);
   // The newest version of every item backed up until the backup job ended.
   request.toTime = backup.endTime;
+  if (plan.toTime != 0 && harness.State().dockerWorld.empty() && harness.State().nodes.size() > 1) {
+    // Outside containers the nodes archive their commit logs into one
+    // folder: every node would back up and replay every node's segments.
+    CCommandContext::Fail("--to-time: the " + std::to_string(harness.State().nodes.size()) +
+                          " nodes of " + harness.State().clusterName +
+                          " are not in containers and archive their commit logs into one "
+                          "folder, so each node would replay the others' segments; a restore to "
+                          "a point in time needs a cluster in containers or of one node");
+    return kFailed;
+  }
   if (plan.toTime != 0) {
     const int status = CheckPointInTime(harness, backup, plan);
     if (status != kOk) return status;
@@ -393,6 +331,8 @@ int RunRestoreJob(CCommandContext& context, const RestorePlan& given, bool quiet
   }
   request.jobOptionsXml = OptionsXml(plan, plan.stage);
   std::string onto = harness.State().clusterName;
+  std::vector<TargetFate> fates;
+  std::vector<std::string> losses;
   if (plan.CrossInstance()) {
     CrossRestore cross;
     const std::string problem = ResolveCross(harness, plan, cross);
@@ -401,7 +341,13 @@ int RunRestoreJob(CCommandContext& context, const RestorePlan& given, bool quiet
       return kFailed;
     }
     request.paths = CrossSelectionOf(plan, cross);
-    plan.truncate = false;  // see OptionsXml
+    fates = TargetFates(plan, cross);
+    const bool truncateAsked = plan.truncate;
+    plan.truncate = truncateAsked && plan.mode == "in-place" && !plan.replaceDeadNode &&
+                    std::none_of(fates.begin(), fates.end(),
+                                 [](const TargetFate& fate) { return fate.takeover; });
+    losses = TargetLossLines(plan, truncateAsked, cross, fates);
+    plan.unmapped = cross.unmapped;
     request.jobOptionsXml = OptionsXml(plan, plan.stage, &cross);
     request.targetCluster = cross.target.name;
     onto = cross.target.name + " (";
@@ -422,20 +368,15 @@ int RunRestoreJob(CCommandContext& context, const RestorePlan& given, bool quiet
   }
   TqRunner::JobSpec spec;
   if (!CCommandContext::Check(harness.MakeRestoreSpec(request, spec))) return kFailed;
-  TQJobCtrlClientPtr control(new TQJobCtrlClient(spec.jobId));
-  spec.jobCtrlClient = control;
   const int64_t id = spec.jobId;
   jobId = id;
   if (!CCommandContext::Check(WriteRestorePlan(harness.Home(), id, plan))) return kFailed;
   std::printf("restore job %lld (%s) of backup job %lld onto %s%s\n", static_cast<long long>(id),
               plan.mode.c_str(), static_cast<long long>(plan.backupJob), onto.c_str(),
               plan.toTime != 0 ? (" to " + TimeText(plan.toTime)).c_str() : "");
+  // What the target loses, said before any of it happens.
+  for (const std::string& line : losses) std::printf("  %s\n", line.c_str());
   std::fflush(stdout);
-  context.Signals().SetStop([control, id](int signal) {
-    std::fprintf(stderr, "tqcass: %s: stopping job %lld (again to stop at once)\n",
-                 CSignalWatcher::Name(signal).c_str(), static_cast<long long>(id));
-    control->setQuitFlag(true);
-  });
   // Stage-free: the cluster's client, the media agent here, exports the
   // backup as a network share (it runs Linux), and the nodes' mounts of it
   // go to the NFS client stand-in while the job runs.
@@ -456,27 +397,21 @@ int RunRestoreJob(CCommandContext& context, const RestorePlan& given, bool quiet
     const TqHarness::CCollectTotals::Totals totals{counts.totalFiles, counts.totalBytes, true};
     progress.Start([totals] { return totals; }, std::chrono::seconds(1));
   }
-  const CQiError error = harness.Run(spec, result);
-  progress.Stop();
-  shortWaits.reset();
-  nfs.reset();
-  context.Signals().ClearStop();
-  const int signal = context.Signals().Received();
-  if (signal != 0) {
-    CSignalWatcher::StopChildren();
-    const std::string reason = "interrupted by " + CSignalWatcher::Name(signal);
-    CCommandContext::Check(harness.MarkJobFailed(id, reason));
-    CCommandContext::Fail("job " + std::to_string(id) + " " + reason + ": recorded as failed");
+  const int status = RunJob(context, spec, result, [&] {
+    progress.Stop();
+    shortWaits.reset();
+    nfs.reset();
+  });
+  if (status != kJobRan) {
     // A stopped restore starts the nodes it had stopped again; the ones it
     // could not are named.
     for (const auto& event : result.events) {
-      if (event.id != kEvNodeNotRestarted) continue;
+      if (status <= 128 || event.id != kEvNodeNotRestarted) continue;
       CCommandContext::Fail((event.client.empty() ? "" : event.client + ": ") +
                             TqHarness::CErrorText::Event(event.id, event.args));
     }
-    return 128 + signal;
+    return status;
   }
-  if (!CCommandContext::Check(error)) return kFailed;
   counts.files = progress.Files();
   counts.bytes = progress.Bytes();
   if (plan.mode == "stage-free" && result.Completed()) {

@@ -60,6 +60,19 @@ std::string MissingViews(const std::string& suiteHome, int64_t jobId);
 void PrintBackupSummary(TqHarness::CJobHarness& harness, const TqRunner::JobResult& job,
                         const TqHarness::CProgressReporter& progress, CLoggedErrors* logged);
 
+// What RunJob returns for a job that ran to its end.
+constexpr int kJobRan = -1;
+
+// Runs the job of `spec` through the home's harness, the one way every
+// tqcass job runs: Ctrl-C and SIGTERM raise its quit flag (a second one ends
+// tqcass at once); `afterRun` is called once the run returned; a job so
+// stopped is recorded failed with the signal as its reason and every program
+// it started is stopped. Returns kJobRan when the job ran and `result` holds
+// it, else the exit status (128 + the signal, or kFailed when the harness
+// could not run it, said on standard error).
+int RunJob(CCommandContext& context, TqRunner::JobSpec& spec, TqRunner::JobResult& result,
+           const std::function<void()>& afterRun = nullptr);
+
 // Runs a backup job with progress lines (unless quiet) and a summary. Ctrl-C
 // and SIGTERM raise its quit flag; the job is then recorded failed with the
 // signal as its reason and every program it started is stopped. Returns the
@@ -93,6 +106,8 @@ struct RestorePlan {
   std::string targetCluster;
   std::vector<std::pair<std::string, std::string>> nodeMap;
   bool replaceDeadNode = false;
+  // The source nodes a node map left out: not restored.
+  std::vector<std::string> unmapped;
 
   // What the run recorded once it ended (`recorded`): the files and bytes
   // restored, "done" or "skipped: <why>" for the truncation ("" when the job

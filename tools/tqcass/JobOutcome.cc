@@ -261,8 +261,14 @@ void PrintRestoreSummary(const TqRunner::JobResult& job, const RestorePlan& plan
   }
   std::printf("job %lld (restore %s): %s\n", static_cast<long long>(job.jobId), plan.mode.c_str(),
               StatusText(job).c_str());
-  const std::string of = std::string(plan.keyspaces.empty() ? "everything" : "the selection") +
-                         " of backup job " + std::to_string(plan.backupJob);
+  std::string of = plan.keyspaces.empty() ? "everything" : "the selection";
+  if (!plan.nodeMap.empty()) {
+    // A node map restores the nodes it names, which may be some only.
+    std::string sources;
+    for (const auto& pair : plan.nodeMap) sources += (sources.empty() ? "" : ", ") + pair.first;
+    of += " of node" + std::string(plan.nodeMap.size() == 1 ? " " : "s ") + sources;
+  }
+  of += " of backup job " + std::to_string(plan.backupJob);
   const long long seconds = static_cast<long long>(job.endTime - job.startTime);
   if (plan.mode == "stage-free") {
     // No data mover task: each node loads its tables from the share.
@@ -275,12 +281,17 @@ void PrintRestoreSummary(const TqRunner::JobResult& job, const RestorePlan& plan
                 Bytes(counts.bytes).c_str(), static_cast<unsigned long long>(counts.totalFiles),
                 Bytes(counts.totalBytes).c_str(), of.c_str(), seconds);
   }
+  if (!plan.unmapped.empty()) {
+    std::string names;
+    for (const std::string& node : plan.unmapped) names += (names.empty() ? "" : ", ") + node;
+    std::printf("  not restored: %s (not in --map)\n", names.c_str());
+  }
   const std::string truncation = TruncationText(plan, job);
   if (!truncation.empty()) std::printf("  %s\n", truncation.c_str());
 }
 
 std::string TruncationText(const RestorePlan& plan, const TqRunner::JobResult& job) {
-  if (plan.mode != "in-place" || !plan.truncate || plan.CrossInstance()) return std::string();
+  if (plan.mode != "in-place" || !plan.truncate) return std::string();
   if (plan.truncation == "done") return "tables truncated";
   if (plan.truncation.rfind("skipped: ", 0) == 0) {
     return "tables not truncated: " + plan.truncation.substr(9);

@@ -25,8 +25,9 @@ class CRestoreCommand : public CTqcassCommand {
     AddNumber(command, "job", backupJob_, 1, INT64_MAX, "The backup job's number")->required();
     command
         .add_option("--mode", plan_.mode,
-                    "in-place, loader (sstableloader), staged or stage-free (loaded from "
-                    "the media agent's network share)")
+                    "in-place, loader (sstableloader: never truncates, the loaded rows join the "
+                    "target's own), staged or stage-free (loaded from the media agent's network "
+                    "share)")
         ->check(CLI::IsMember({"in-place", "loader", "staged", "stage-free"}))
         ->capture_default_str();
     command.add_option(
@@ -35,20 +36,25 @@ class CRestoreCommand : public CTqcassCommand {
     command.add_option("--keyspace", plan_.keyspaces,
                        "Restore only this keyspace or keyspace.table (repeatable)");
     command.add_flag("--no-truncate", noTruncate_,
-                     "Keep the tables' rows written since the backup (in place)");
+                     "Keep the tables' rows written since the backup (in place; the loader "
+                     "mode never truncates)");
     command.add_flag("--quiet", quiet_, "No progress lines");
     command.add_option("--to-time", toTime_,
                        "Restore to this point in time (\"YYYY-MM-DD HH:MM:SS\" or seconds since "
                        "1970): the data, then the commit logs backed up with backup --log "
-                       "replayed up to it");
+                       "replayed up to it (a cluster in containers or of one node)");
     command.add_option("--target-cluster", plan_.targetCluster,
-                       "Restore onto this cluster of the home (tqcass cluster --name)");
+                       "Restore onto this cluster of the home (tqcass cluster --name). In place "
+                       "a target node whose tokens differ from its source node's takes them "
+                       "over: its data folders are emptied first, every keyspace (system ones "
+                       "too); when the tokens match it keeps its data and the restored tables "
+                       "are truncated unless --no-truncate. The lines before the job say which");
     command.add_option("--map", mapTexts_,
-                       "SOURCE=TARGET: source node restored by target node (repeatable; default: "
-                       "the nodes paired in order)");
+                       "SOURCE=TARGET: source node restored by target node (repeatable; only "
+                       "the nodes named are restored; default: the nodes paired in order)");
     command.add_flag("--replace-dead-node", plan_.replaceDeadNode,
-                     "Each target node takes over its source node, which is down (in place, no "
-                     "truncation)");
+                     "Each target node takes over its source node, which is down, in the same "
+                     "cluster (in place, no truncation)");
   }
   std::string CheckOptions() const override {
     for (const std::string& name : plan_.keyspaces) {

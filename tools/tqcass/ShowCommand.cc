@@ -84,6 +84,11 @@ class CShowCommand : public CTqcassCommand {
             map.empty() ? ", nodes paired in order" : " (", map.c_str(), map.empty() ? "" : ")");
         if (plan.replaceDeadNode)
           std::printf("           each target node replacing a dead node\n");
+        std::string unmapped;
+        for (const std::string& node : plan.unmapped) {
+          unmapped += (unmapped.empty() ? "" : ", ") + node;
+        }
+        if (!unmapped.empty()) std::printf("  not restored: %s (not in --map)\n", unmapped.c_str());
       }
     } else if (stats.known) {
       std::printf(

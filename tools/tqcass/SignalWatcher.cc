@@ -123,10 +123,24 @@ void CSignalWatcher::Loop() {
   }
 }
 
+namespace {
+
+// A child started in a process group of its own (the programs a job starts)
+// gets the signal with its whole group, so that what it started goes too.
+void SignalChild(pid_t pid, int signal) {
+  if (::getpgid(pid) == pid) {
+    ::kill(-pid, signal);
+  } else {
+    ::kill(pid, signal);
+  }
+}
+
+}  // namespace
+
 int CSignalWatcher::StopChildren(int graceMs) {
   std::vector<pid_t> children = Children();
   if (children.empty()) return 0;
-  for (pid_t pid : children) ::kill(pid, SIGTERM);
+  for (pid_t pid : children) SignalChild(pid, SIGTERM);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(graceMs);
   // Only the processes signalled here are reaped; a zombie no longer runs.
   auto reap = [&children] {
@@ -137,7 +151,7 @@ int CSignalWatcher::StopChildren(int graceMs) {
     if (Children().empty()) break;
     ::usleep(20000);
   }
-  for (pid_t pid : Children()) ::kill(pid, SIGKILL);
+  for (pid_t pid : Children()) SignalChild(pid, SIGKILL);
   reap();
   return static_cast<int>(children.size());
 }

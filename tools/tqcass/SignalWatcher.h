@@ -33,8 +33,9 @@ class CSignalWatcher {
   // "SIGINT (Ctrl-C)" or "SIGTERM".
   static std::string Name(int signal);
 
-  // Stops the processes this process started that still run (SIGTERM, then
-  // SIGKILL after `graceMs`); returns how many there were.
+  // Stops the processes this process started that still run, each with the
+  // process group it leads (SIGTERM, then SIGKILL after `graceMs`); returns
+  // how many there were.
   static int StopChildren(int graceMs = 2000);
 
  private:
