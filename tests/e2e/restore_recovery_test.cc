@@ -114,7 +114,7 @@ TEST_F(RestoreRecovery, TemporariesAndPlacedFilesNeverLoadedGoEverythingElseStay
   }
 
   CRestoreRecovery::SRemoved removed;
-  CRestoreRecovery::Recover(results_, removed);
+  CRestoreRecovery::Recover({dir_.path()}, removed);
   EXPECT_EQ(removed.temporaries, 1);
   EXPECT_EQ(removed.placed, 2);
   EXPECT_FALSE(Exists(temporary));
@@ -126,7 +126,7 @@ TEST_F(RestoreRecovery, TemporariesAndPlacedFilesNeverLoadedGoEverythingElseStay
   EXPECT_TRUE(Exists(elsewhere));
 
   // A second run finds nothing more to remove.
-  CRestoreRecovery::Recover(results_, removed);
+  CRestoreRecovery::Recover({dir_.path()}, removed);
   EXPECT_EQ(removed.temporaries, 1);
   EXPECT_EQ(removed.placed, 2);
 }
@@ -149,7 +149,7 @@ TEST_F(RestoreRecovery, LinesOfOtherShapesRemoveNothing) {
         << unloadedTable_ << "/nb-2-big-Data.db\n";
   }
   CRestoreRecovery::SRemoved removed;
-  CRestoreRecovery::Recover(results_, removed);
+  CRestoreRecovery::Recover({dir_.path()}, removed);
   EXPECT_EQ(removed.placed, 0);
   EXPECT_TRUE(Exists(unloadedTable_ + "/nb-2-big-Data.db"));
 }

@@ -87,12 +87,10 @@ std::vector<std::string> CLeftoverRecovery::JobFolders(int64_t jobId) const {
 CQiError CLeftoverRecovery::Recover(InterruptedJob& job) const {
   const std::vector<std::string> folders = JobFolders(job.jobId);
   // Before a node starts again: a start would load what was placed.
-  for (const std::string& folder : folders) {
-    CRestoreRecovery::SRemoved removed;
-    CRestoreRecovery::Recover(folder, removed);
-    job.restoreTemporariesRemoved += removed.temporaries;
-    job.placedFilesRemoved += removed.placed;
-  }
+  CRestoreRecovery::SRemoved removed;
+  CRestoreRecovery::Recover(folders, removed);
+  job.restoreTemporariesRemoved += removed.temporaries;
+  job.placedFilesRemoved += removed.placed;
   StartStoppedNodes(folders, job);
   RemovePropertiesFiles(folders, job);
   RemoveShare(job);

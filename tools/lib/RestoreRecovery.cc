@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <set>
 
 #include "platform/log/LogWriter.h"
 
@@ -41,9 +42,36 @@ bool CRestoreRecovery::IsTemporary(const std::string& name) {
          name.size() == at + mark.size() + 6;
 }
 
-void CRestoreRecovery::Recover(const std::string& folder, SRemoved& removed) {
-  TqDataMover::CRestoreJournal::SContent journal;
-  TqDataMover::CRestoreJournal::Read(folder, journal);
+void CRestoreRecovery::Recover(const std::vector<std::string>& jobFolders, SRemoved& removed) {
+  // The journals lie in the restore result folders somewhere below.
+  std::set<std::string> folders;
+  for (const std::string& jobFolder : jobFolders) {
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(jobFolder, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+      const std::string name = it->path().filename().string();
+      const bool journal = name == TqDataMover::CRestoreJournal::kLoadingName ||
+                           (name.rfind("placed.", 0) == 0 && name.size() > 8 &&
+                            name.compare(name.size() - 8, 8, ".journal") == 0);
+      std::error_code e;
+      if (journal && it->symlink_status(e).type() == fs::file_type::regular) {
+        folders.insert(it->path().parent_path().string());
+      }
+    }
+  }
+  TqDataMover::CRestoreJournal::SContent all;
+  for (const std::string& folder : folders) {
+    TqDataMover::CRestoreJournal::SContent one;
+    TqDataMover::CRestoreJournal::Read(folder, one);
+    all.folders.insert(one.folders.begin(), one.folders.end());
+    all.placed.insert(all.placed.end(), one.placed.begin(), one.placed.end());
+    all.loaded.insert(one.loaded.begin(), one.loaded.end());
+  }
+  Recover(all, removed);
+}
+
+void CRestoreRecovery::Recover(const TqDataMover::CRestoreJournal::SContent& journal,
+                               SRemoved& removed) {
   if (journal.Empty()) return;
   for (const std::string& tableFolder : journal.folders) {
     std::error_code ec;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/datamover/RestoreJournal.h"
 
@@ -24,8 +25,12 @@ class CRestoreRecovery {
     int temporaries = 0;
     int placed = 0;
   };
-  // Puts right what the journals of the result folder `folder` name.
-  static void Recover(const std::string& folder, SRemoved& removed);
+  // Puts right what the journals below the job's folders `jobFolders` name
+  // (any depth, links not followed). The data directories noted as loading
+  // count for every journal of the job.
+  static void Recover(const std::vector<std::string>& jobFolders, SRemoved& removed);
+  // Puts right what `journal` names.
+  static void Recover(const TqDataMover::CRestoreJournal::SContent& journal, SRemoved& removed);
   // Whether `name` is one of the data mover's hidden temporaries.
   static bool IsTemporary(const std::string& name);
 };
