@@ -104,10 +104,8 @@ CQiError CRestoreDataMover::RunTask(DistributedQEL::TaskInfo& task) {
     if (error.IsError()) return error.Push(FXLOC);
   }
   if (!journal_.IsOpen()) {
-    CQiError error =
-        journal_.Open(CRestoreResultFile::FolderOf(setup_.jobResultsDirectory, setup_.jobId),
-                      setup_.streamNumber);
-    if (error.IsError()) return error.Push(FXLOC);
+    journal_.Open(CRestoreResultFile::FolderOf(setup_.jobResultsDirectory, setup_.jobId),
+                  setup_.streamNumber);
   }
   worker_->SetTaskInfo(&task);
   std::string options;
@@ -129,6 +127,9 @@ CQiError CRestoreDataMover::RunTask(DistributedQEL::TaskInfo& task) {
   if (error.IsError()) return error.Push(FXLOC);
 
   std::vector<CNMessageBase> items;
+  // Only table folders take SSTables whole; a file-system restore places
+  // each file as it comes.
+  groupsSSTables_ = placement.mode() != CRestorePlacement::kFileSystem;
   error = Browse(*restoreTask, items);
   if (error.IsError()) return error.Push(FXLOC);
   boost::shared_ptr<DistributedQEL::CRestoreItemCallBack> callBack;
@@ -226,7 +227,7 @@ CQiError CRestoreDataMover::Browse(const DistributedQEL::RestoreTaskInfo& task,
       const int64_t archiveFile = details ? details->getArchiveFileId() : 0;
       if (Filtered(data.getPath(), filters)) continue;
       // Every component of an SSTable, whichever task restores it.
-      CRestoreGenerations::Instance().Expect(setup_.jobId, data.getPath());
+      if (groupsSSTables_) CRestoreGenerations::Instance().Expect(setup_.jobId, data.getPath());
       if (task.getArchiveFileId() != 0 && archiveFile != task.getArchiveFileId()) continue;
       items.push_back(data);
     }

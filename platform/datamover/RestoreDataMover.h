@@ -132,7 +132,8 @@ class CRestoreDataMover {
   std::set<std::string> foldersToFlush_;
   CRestoreResultFile resultFile_;
   CRestoreJournal journal_;
-  bool attached_ = false;  // to CRestoreGenerations
+  bool attached_ = false;        // to CRestoreGenerations
+  bool groupsSSTables_ = false;  // the task places into table folders
   SRestoreProgress progress_;
   DistributedQEL::CRestoreStatistics taskStatistics_;
 };

@@ -144,7 +144,10 @@ void CRestoreGenerations::Fail(int64_t jobId, const std::string& owner,
   std::string folder, prefix;
   if (!GenerationOf(headerPath, folder, prefix)) return;
   std::lock_guard<std::mutex> lock(mutex_);
-  SGeneration& generation = generations_[Key(jobId, folder, prefix)];
+  // Only a component of an expected generation holds its generation back.
+  auto found = generations_.find(Key(jobId, folder, prefix));
+  if (found == generations_.end() || found->second.expected.empty()) return;
+  SGeneration& generation = found->second;
   if (generation.placed || generation.leftOut) return;
   if (!path.empty()) generation.targetPath = path;
   generation.owner = owner;

@@ -108,27 +108,30 @@ std::string CRestoreJournal::PlacedName(int streamNumber) {
 
 CRestoreJournal::~CRestoreJournal() { Close(); }
 
-CQiError CRestoreJournal::Open(const std::string& folder, int streamNumber) {
+void CRestoreJournal::Open(const std::string& folder, int streamNumber) {
   Close();
-  CQiError error = CQiDirectory::Create(folder.c_str(), true);
-  if (error.IsError()) return error.Push(FXLOC);
+  folder_ = folder;
   path_ = FXPath::Join(folder, PlacedName(streamNumber));
-  fd_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-  if (fd_ < 0) {
-    int err = errno;
-    return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to open the journal %s", path_.c_str());
-  }
-  return CQiError::Success();
 }
 
 void CRestoreJournal::Close() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
+  path_.clear();
   notedFolders_.clear();
 }
 
 CQiError CRestoreJournal::Append(const std::string& text) {
-  if (fd_ < 0) return FXErrorUtil::ErrorWin32(FXLOC, 6, "The restore journal is not open");
+  if (path_.empty()) return FXErrorUtil::ErrorWin32(FXLOC, 6, "The restore journal is not open");
+  if (fd_ < 0) {
+    CQiError error = CQiDirectory::Create(folder_.c_str(), true);
+    if (error.IsError()) return error.Push(FXLOC);
+    fd_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd_ < 0) {
+      int err = errno;
+      return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to open the journal %s", path_.c_str());
+    }
+  }
   return AppendDurably(fd_, path_, text);
 }
 

@@ -36,10 +36,10 @@ class CRestoreJournal {
   CRestoreJournal(const CRestoreJournal&) = delete;
   CRestoreJournal& operator=(const CRestoreJournal&) = delete;
 
-  // Opens (appending) the placed journal of stream `streamNumber` in the
-  // result folder `folder`.
-  CQiError Open(const std::string& folder, int streamNumber);
-  bool IsOpen() const { return fd_ >= 0; }
+  // Names the placed journal of stream `streamNumber` in the result folder
+  // `folder`; it is made (or appended to) with its first line.
+  void Open(const std::string& folder, int streamNumber);
+  bool IsOpen() const { return !path_.empty(); }
   void Close();
 
   // Notes, once per folder, that temporaries may be made in `folder`.
@@ -72,6 +72,7 @@ class CRestoreJournal {
   CQiError Append(const std::string& text);
 
   int fd_ = -1;
+  std::string folder_;
   std::string path_;
   std::set<std::string> notedFolders_;
 };

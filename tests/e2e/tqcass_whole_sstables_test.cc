@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <regex>
@@ -50,9 +51,9 @@ class TqcassWholeSSTables : public tqcasstest::TqcassTest {
         [](const std::string& name) { return name.find(".tqrestore-") != std::string::npos; });
   }
 
-  // Once the chosen Priam request has taken effect, the Priam stand-in
-  // kills the tqcass that started it.
-  void KillAtRequest(const std::string& request) {
+  // Once the chosen Priam request (of node `node`, "" any) has taken effect,
+  // the Priam stand-in kills the tqcass that started it.
+  void KillAtRequest(const std::string& request, const std::string& node = "") {
     TqSim::SimClusterFile file(Home() + "/cluster/cluster.json");
     TqSim::SimClusterFile::Lock lock(file);
     ASSERT_TRUE(lock.ok());
@@ -62,6 +63,9 @@ class TqcassWholeSSTables : public tqcasstest::TqcassTest {
     TqSim::SimFault fault;
     fault.when = "request";
     fault.request = request;
+    for (const auto& each : cluster.nodes) {
+      if (each.name == node) fault.node = each.address;
+    }
     fault.action = "signal";
     fault.status = SIGKILL;
     cluster.faults.push_back(fault);
@@ -196,6 +200,31 @@ TEST_F(TqcassWholeSSTables, ARestoreKilledBetweenTruncationAndRefreshIsPutRight)
   EXPECT_NE(o.status, 0) << o.output;
   EXPECT_FALSE(Contains(o.output, "Completed")) << o.output;
   ASSERT_NO_FATAL_FAILURE(RecoverAndRestoreAgain(2, before));
+}
+
+// Killed once node1's refresh has loaded what the restore placed there: the
+// next locking command keeps every file of node1 (loaded files are live
+// data), whatever it removes of the other node's.
+TEST_F(TqcassWholeSSTables, FilesARefreshLoadedStayAfterAKill) {
+  ASSERT_NO_FATAL_FAILURE(MakeBackup());
+  ASSERT_NO_FATAL_FAILURE(KillAtRequest("refresh", "node1"));
+  Outcome o = Run(kRestore);
+  EXPECT_NE(o.status, 0) << o.output;
+  auto onNode1 = [this] {
+    std::vector<std::string> files;
+    for (const std::string& file : SSTableFiles()) {
+      if (Contains(file, "/nodes/node1/")) files.push_back(file);
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+  };
+  const std::vector<std::string> loaded = onNode1();
+  ASSERT_FALSE(loaded.empty());
+  o = Run("register --streams 3");
+  ASSERT_EQ(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output, "job 2 was interrupted: marked failed")) << o.output;
+  EXPECT_EQ(onNode1(), loaded);
+  EXPECT_TRUE(Temporaries().empty());
 }
 
 }  // namespace
