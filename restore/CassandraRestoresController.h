@@ -188,6 +188,11 @@ class CCassandraRestoreController : public TQDC_FileSystem::CFSRestoreController
   // (its Priam first when that no longer runs); the nodes that cannot be
   // started are logged and named in one EV_NODE_NOT_RESTARTED event.
   void startStoppedTargets();
+  // Notes in the job's result folder, before anything loads them, that what
+  // the restore placed in the target's data directories is being loaded
+  // (the next run after a kill then keeps those files); false when it could
+  // not be noted.
+  bool noteLoading(const std::string& targetKey);
 
   // Restore node arguments.
   bool replaceDeadNode = false;

@@ -244,6 +244,11 @@ void CCassandraRestoreController::finishTargetNode(const std::string& targetKey,
     return;
   }
   if (jobCtrl->checkQuitFlag()) return;
+  // What was placed is kept from here on, should the job be killed.
+  if (!noteLoading(targetKey)) {
+    markReloadFailed();
+    return;
+  }
 
   e = doCassandraLogic(targetKey);
   if (e.IsError()) {

@@ -8,6 +8,7 @@
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/FXPath.h"
 #include "platform/base/QiFile.h"
+#include "platform/datamover/RestoreJournal.h"
 #include "platform/log/EvEvent.h"
 #include "platform/log/LogWriter.h"
 #include "platform/priam/PriamUtil.h"
@@ -56,6 +57,11 @@ void CCassandraRestoreController::startStoppedTargets() {
     } else if (!found->second->getIsConnected()) {
       e = found->second->startPriam();
     }
+    // A start loads every SSTable in the node's folders.
+    if (!e.IsError() && !noteLoading(targetKey)) {
+      e = FXErrorUtil::ErrorWin32(FXLOC, 29, "The restore journal of %s cannot be written",
+                                  targetKey.c_str());
+    }
     if (!e.IsError()) e = StartCassandra(targetKey);
     if (e.IsError()) {
       TQLOG(-1, "Cassandra could not be started again on %s: %s", targetKey.c_str(),
@@ -68,6 +74,21 @@ void CCassandraRestoreController::startStoppedTargets() {
   EvEvent event;
   event << failed;
   event.MajorEvent(kEvNodeNotRestarted);
+}
+
+bool CCassandraRestoreController::noteLoading(const std::string& targetKey) {
+  auto dirs = dataDirsByTarget.find(targetKey);
+  if (dirs == dataDirsByTarget.end()) return true;
+  const std::string folder = restoreResultsDirectory();
+  for (const std::string& directory : dirs->second) {
+    CQiError e = TqDataMover::CRestoreJournal::NoteLoading(folder, directory);
+    if (e.IsError()) {
+      TQLOG(-1, "Failed to note the loading of %s in %s: %s", directory.c_str(), folder.c_str(),
+            e.AsString(2).c_str());
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace TQCassandra

@@ -79,9 +79,16 @@ bool StagingIsOwn(const CRestorePlacement& placement) {
 CRestoreDataMover::CRestoreDataMover(
     const SDataMoverSetup& setup,
     const boost::shared_ptr<TQDC_FileSystem::CFSRestoreWorker>& worker)
-    : setup_(setup), worker_(worker), store_(setup.home) {}
+    : setup_(setup), worker_(worker), store_(setup.home) {
+  CRestoreGenerations::Instance().Attach(setup_.jobId, setup_.jobResultsDirectory);
+  attached_ = true;
+}
 
 CRestoreDataMover::~CRestoreDataMover() { Finish(); }
+
+CQiError CRestoreDataMover::Move(const std::string& from, const std::string& to, bool replace) {
+  return MoveInto(from, to, replace);
+}
 
 CQiError CRestoreDataMover::RunTask(DistributedQEL::TaskInfo& task) {
   taskStatistics_ = DistributedQEL::CRestoreStatistics();
@@ -95,6 +102,10 @@ CQiError CRestoreDataMover::RunTask(DistributedQEL::TaskInfo& task) {
     CQiError error =
         resultFile_.Open(setup_.jobResultsDirectory, setup_.jobId, setup_.streamNumber);
     if (error.IsError()) return error.Push(FXLOC);
+  }
+  if (!journal_.IsOpen()) {
+    journal_.Open(CRestoreResultFile::FolderOf(setup_.jobResultsDirectory, setup_.jobId),
+                  setup_.streamNumber);
   }
   worker_->SetTaskInfo(&task);
   std::string options;
@@ -116,6 +127,9 @@ CQiError CRestoreDataMover::RunTask(DistributedQEL::TaskInfo& task) {
   if (error.IsError()) return error.Push(FXLOC);
 
   std::vector<CNMessageBase> items;
+  // Only table folders take SSTables whole; a file-system restore places
+  // each file as it comes.
+  groupsSSTables_ = placement.mode() != CRestorePlacement::kFileSystem;
   error = Browse(*restoreTask, items);
   if (error.IsError()) return error.Push(FXLOC);
   boost::shared_ptr<DistributedQEL::CRestoreItemCallBack> callBack;
@@ -146,6 +160,9 @@ CQiError CRestoreDataMover::RunTask(DistributedQEL::TaskInfo& task) {
     item.archiveFileId = details ? details->getArchiveFileId() : 0;
     CQiError placed = PlaceItem(placement, item);
     if (placed.IsError()) {
+      // The other components of its SSTable are not placed without it.
+      CRestoreGenerations::Instance().Fail(setup_.jobId, setup_.jobResultsDirectory,
+                                           item.headerPath, "", placed.GetMessage());
       ++progress_.failed;
       TQLOG(-1, "Stream %d failed to restore %s: %s", setup_.streamNumber, item.headerPath.c_str(),
             placed.AsString().c_str());
@@ -208,8 +225,10 @@ CQiError CRestoreDataMover::Browse(const DistributedQEL::RestoreTaskInfo& task,
     for (const databrowse::BrowseData& data : result->getData()) {
       std::optional<databrowse::BrowseItemDetails> details = data.getDetails();
       const int64_t archiveFile = details ? details->getArchiveFileId() : 0;
-      if (task.getArchiveFileId() != 0 && archiveFile != task.getArchiveFileId()) continue;
       if (Filtered(data.getPath(), filters)) continue;
+      // Every component of an SSTable, whichever task restores it.
+      if (groupsSSTables_) CRestoreGenerations::Instance().Expect(setup_.jobId, data.getPath());
+      if (task.getArchiveFileId() != 0 && archiveFile != task.getArchiveFileId()) continue;
       items.push_back(data);
     }
   }
@@ -303,6 +322,10 @@ CQiError CRestoreDataMover::WriteFileIn(int folderFd, const std::string& folder,
   // A file that could not be listed is not written either.
   error = CRestoreResultFile::CheckListable(path);
   if (error.IsError()) return error.Push(FXLOC);
+  if (target.tableFile) {
+    error = journal_.NoteFolder(folder);
+    if (error.IsError()) return error.Push(FXLOC);
+  }
   std::string tempName;
   int fd = -1;
   error = CNoFollowPath::CreateUniqueFile(folderFd, folder, "." + finalName + ".tqrestore-",
@@ -324,44 +347,65 @@ CQiError CRestoreDataMover::WriteFileIn(int folderFd, const std::string& folder,
     int err = errno;
     error = FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to flush %s", temp.c_str());
   }
+  struct stat written {};
+  if (!error.IsError() && fstat(fd, &written) != 0) {
+    int err = errno;
+    error = FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to read the status of %s", temp.c_str());
+  }
   if (close(fd) != 0 && !error.IsError()) {
     int err = errno;
     error = FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to close %s", temp.c_str());
   }
-  if (!error.IsError()) {
-    // Outside table folders a restore replaces what is there; inside them it
-    // only replaces what this job wrote itself.
-    const bool replace = (!target.tableFile && !target.commitLog) ||
-                         targets.WrittenBy(setup_.jobId, path) ||
-                         CRestoreTargets::ReplacesEarlierCopy(finalName);
-    error = MoveInto(temp, path, replace);
-    // A commit-log segment found already staged is the same segment backed
-    // up again, or the name is refused.
-    if (error.IsError() && target.commitLog && FXErrorUtil::IsWin32(error, 80) &&
-        !store_.VerifyItem(stored, path).IsError()) {
-      unlink(temp.c_str());
-      error = CQiError::Success();
+  if (error.IsError()) {
+    unlink(temp.c_str());
+    if (target.tableFile) {
+      CRestoreGenerations::Instance().Fail(setup_.jobId, setup_.jobResultsDirectory,
+                                           stored.headerPath, path, error.GetMessage());
     }
+    return error.Push(FXLOC);
+  }
+  if (target.tableFile) {
+    // An SSTable's component waits for the others of its generation.
+    SHeldComponent held;
+    held.headerPath = stored.headerPath;
+    held.temp = temp;
+    held.path = path;
+    held.size = stored.size;
+    held.device = static_cast<uint64_t>(written.st_dev);
+    held.inode = static_cast<uint64_t>(written.st_ino);
+    held.mtimeNs = static_cast<uint64_t>(written.st_mtim.tv_sec) * 1000000000ull +
+                   static_cast<uint64_t>(written.st_mtim.tv_nsec);
+    std::vector<SHeldComponent> ready;
+    switch (CRestoreGenerations::Instance().Arrive(setup_.jobId, setup_.jobResultsDirectory, held,
+                                                   ready)) {
+      case CRestoreGenerations::kHeld:
+      case CRestoreGenerations::kLeftOut:
+        return CQiError::Success();
+      case CRestoreGenerations::kPlaceNow:
+        error = PlaceTableFiles(ready, target.root, true);
+        break;
+      case CRestoreGenerations::kUngrouped:
+        error = PlaceTableFiles({held}, target.root, false);
+        break;
+    }
+    if (error.IsError()) return error.Push(FXLOC);
+    return CQiError::Success();
+  }
+  // Outside table folders a restore replaces what is there, except a staged
+  // commit-log segment: one found already staged is the same segment backed
+  // up again, or the name is refused.
+  error = MoveInto(temp, path, !target.commitLog);
+  if (error.IsError() && target.commitLog && FXErrorUtil::IsWin32(error, 80) &&
+      !store_.VerifyItem(stored, path).IsError()) {
+    unlink(temp.c_str());
+    error = CQiError::Success();
   }
   if (error.IsError()) {
     unlink(temp.c_str());
     return error.Push(FXLOC);
   }
   targets.MarkWritten(setup_.jobId, path);
-  // The new name, and the folders made for it (the restore's folder
-  // included), are durable only once the folders holding them are flushed
-  // (at the end of the task).
-  for (std::string at = folder;;) {
-    foldersToFlush_.insert(at);
-    const size_t up = at.rfind('/');
-    if (up == std::string::npos || up == 0) break;
-    const bool last = at.size() <= target.root.size();
-    at.erase(up);
-    if (last) {
-      foldersToFlush_.insert(at);
-      break;
-    }
-  }
+  NoteFolderToFlush(folder, target.root);
   ++progress_.files;
   progress_.bytes += static_cast<int64_t>(stored.size);
   error = resultFile_.AddFile(path, stored.size);
@@ -391,6 +435,12 @@ void CRestoreDataMover::Report() {
 }
 
 CQiError CRestoreDataMover::Finish() {
+  if (attached_) {
+    // The node's last stream leaves out what never came whole.
+    attached_ = false;
+    CRestoreGenerations::Instance().Detach(setup_.jobId, setup_.jobResultsDirectory);
+  }
+  journal_.Close();
   CQiError error = resultFile_.Close();
   if (error.IsError()) return error.Push(FXLOC);
   return CQiError::Success();

@@ -8,6 +8,8 @@
 #include <string>
 
 #include "platform/base/QiError.h"
+#include "platform/datamover/RestoreGenerations.h"
+#include "platform/datamover/RestoreJournal.h"
 #include "platform/datamover/RestorePlacement.h"
 #include "platform/datamover/RestoreResultFile.h"
 #include "platform/framework/FrameworkTypes.h"
@@ -63,7 +65,11 @@ struct SDataMoverSetup {
 // so a task that ended has every file durable under its name. Extents are
 // put together into the whole file. A
 // file of a Cassandra table folder never replaces a file already there
-// (CRestoreTargets). An item that cannot be placed fails alone; the task
+// (CRestoreTargets), and the components of an SSTable become visible there
+// only together, once every one came out of the store intact
+// (CRestoreGenerations); each is journaled in the job's result folder before
+// it gets its name (CRestoreJournal), so that a run killed at any point can
+// be put right. An item that cannot be placed fails alone; the task
 // then fails with the first such error, after the others were placed. An
 // item a failed run of the same task already placed is not placed again.
 //
@@ -104,6 +110,14 @@ class CRestoreDataMover {
   // without following a link.
   CQiError WriteFileIn(int folderFd, const std::string& folder, const std::string& name,
                        const SStoredItem& stored, const SItemTarget& target);
+  // Renames written table files into place (journaled first); on a failure
+  // none of them stays. `grouped`: the components of one SSTable.
+  CQiError PlaceTableFiles(const std::vector<SHeldComponent>& files, const std::string& root,
+                           bool grouped);
+  // The folder a file was renamed into, and those above it up to the
+  // restore's folder `root`, are flushed at the end of the task.
+  void NoteFolderToFlush(const std::string& folder, const std::string& root);
+  static CQiError Move(const std::string& from, const std::string& to, bool replace);
   CQiError JobOfArchiveFile(int64_t archiveFileId, int64_t& jobId);
   // Makes the names of the task's files durable: every folder a file was
   // renamed into, and the folders above it up to the restore's folder.
@@ -117,6 +131,9 @@ class CRestoreDataMover {
   std::map<int64_t, int64_t> jobOfArchiveFile_;
   std::set<std::string> foldersToFlush_;
   CRestoreResultFile resultFile_;
+  CRestoreJournal journal_;
+  bool attached_ = false;        // to CRestoreGenerations
+  bool groupsSSTables_ = false;  // the task places into table folders
   SRestoreProgress progress_;
   DistributedQEL::CRestoreStatistics taskStatistics_;
 };

@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/datamover/RestoreGenerations.h"
 #include "platform/datamover/RestoreTargets.h"
 #include "platform/framework/RestartString.h"
 #include "platform/index/IndexCatalog.h"
@@ -209,6 +210,7 @@ JobResult CJobRunner::Run() {
     journal.Stop();
     // What the job's restore phases placed is remembered only while it runs.
     TqDataMover::CRestoreTargets::Instance().ForgetJob(spec_.jobId);
+    TqDataMover::CRestoreGenerations::Instance().ForgetJob(spec_.jobId);
     for (const auto& entry : journal.Entries()) {
       if (entry.kind == CEventJournal::kPendingCause) {
         result.pendingCauses.push_back(entry);

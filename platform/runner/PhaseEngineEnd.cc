@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "platform/base/FXMutex.h"
+#include "platform/datamover/RestoreGenerations.h"
 #include "platform/framework/Backup.h"
 #include "platform/framework/Coordinator.h"
 #include "platform/framework/NodeInfo.h"
@@ -168,6 +169,10 @@ bool CPhaseEngine::Complete(PhaseResult& result, bool coordinatorFree) {
   if (result.endReason == "quit" || result.endReason == "timeout" || !locked) {
     result.status = PHASE_FAILED;
   } else if (result.endReason == "no progress" && result.status == PHASE_COMPLETE) {
+    result.status = PHASE_COMPLETE_WITH_WARNINGS;
+  } else if (IsRestorePhase() && result.status == PHASE_COMPLETE &&
+             TqDataMover::CRestoreGenerations::Instance().LeftOut(spec_.jobId) > 0) {
+    // An SSTable left out of the restore (its event says which and why).
     result.status = PHASE_COMPLETE_WITH_WARNINGS;
   }
   return locked;

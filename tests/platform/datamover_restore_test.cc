@@ -18,6 +18,7 @@
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/QiDirectory.h"
 #include "platform/datamover/RestoreDataMover.h"
+#include "platform/datamover/RestoreGenerations.h"
 #include "platform/datamover/RestoreTargets.h"
 #include "platform/framework/FSRestoreWorker.h"
 #include "platform/framework/RestoreItemCallBack.h"
@@ -131,6 +132,7 @@ class DataMover : public StoreTest {
 
   void TearDown() override {
     TqDataMover::CRestoreTargets::Instance().ForgetJob(500);
+    TqDataMover::CRestoreGenerations::Instance().ForgetJob(500);
     StoreTest::TearDown();
   }
 
@@ -187,11 +189,13 @@ class DataMover : public StoreTest {
     return setup;
   }
 
-  // The lines of every result file of job 500.
+  // The lines of every result file of job 500 (the journals beside them
+  // left out).
   std::vector<std::string> ResultLines() {
     std::vector<std::string> lines;
     const std::string folder = results_ + "/TQ_JobResults/2/0/500";
     for (const std::string& name : Tree(folder)) {
+      if (name.size() > 8 && name.compare(name.size() - 8, 8, ".journal") == 0) continue;
       EXPECT_EQ(name.rfind("restore", 0), 0u) << name;
       std::istringstream in(ReadFile(folder + "/" + name));
       for (std::string line; std::getline(in, line);) lines.push_back(line);
@@ -213,8 +217,8 @@ class DataMover : public StoreTest {
       ASSERT_FALSE(stream.CommitItem().IsError());
     }
     OBJECTOPSAPI::StreamItemHeader file;
-    file.headerPath = "/c1/dc1/node1/ks1/t1/nb-1-big-Data.db";
-    file.sourcePath = "/src/nb-1-big-Data.db";
+    file.headerPath = "/c1/dc1/node1/ks1/t1/nb-7-big-Data.db";
+    file.sourcePath = "/src/nb-7-big-Data.db";
     file.fileSize = 5;
     file.pieceLength = 5;
     file.mode = S_IFREG | fileMode;
@@ -250,10 +254,11 @@ TEST_F(DataMover, InPlaceRestoreWritesIntoTheTableFolderAndListsEachFile) {
   EXPECT_EQ(worker->calls,
             (std::vector<std::string>{"SetTaskInfo", "GetExtendedOptions", "SetRestoreOptions 1",
                                       "GetBrowseResponseCallBack"}));
+  // The SSTable's components are placed together, Data.db last.
   EXPECT_EQ(ResultLines(), (std::vector<std::string>{
                                "BeginDistributedRestore",
-                               table + "/nb-1-big-Data.db  DATA  " + std::to_string(kDataSize),
                                table + "/nb-1-big-Index.db  DATA  300",
+                               table + "/nb-1-big-Data.db  DATA  " + std::to_string(kDataSize),
                                "EndDistributedRestore",
                            }));
   EXPECT_EQ(mover.Progress().files, 2);
@@ -466,10 +471,13 @@ TEST_F(DataMover, FailureMidFileLeavesNoHalfFileAndARetryCompletesTheTask) {
   EXPECT_EQ(failures, 1);
   EXPECT_NE(error.AsString().find("Injected disk failure"), std::string::npos);
   EXPECT_FALSE(Exists(staging + "/node1/ks1/t1/nb-1-big-Data.db"));
-  // The other items of the task were placed.
-  EXPECT_EQ(ReadFile(staging + "/node1/ks1/t1/nb-1-big-Index.db"), index_);
+  // The other items of the task were placed, but the other component of
+  // the SSTable waits for it, hidden.
+  EXPECT_EQ(ReadFile(staging + "/#COMMITLOG#/CommitLog-7-1.log"), log_);
+  EXPECT_FALSE(Exists(staging + "/node1/ks1/t1/nb-1-big-Index.db"));
   for (const std::string& name : Tree(staging)) {
-    EXPECT_EQ(name.find(".tqrestore-"), std::string::npos) << name;
+    if (name.find(".tqrestore-") == std::string::npos) continue;
+    EXPECT_NE(name.find("/.nb-1-big-Index.db.tqrestore-"), std::string::npos) << name;
   }
   CRestoreDataMover retry(Setup(2), worker);
   DistributedQEL::TaskInfo again = Task();
@@ -477,6 +485,10 @@ TEST_F(DataMover, FailureMidFileLeavesNoHalfFileAndARetryCompletesTheTask) {
   ASSERT_FALSE(mover.Finish().IsError());
   ASSERT_FALSE(retry.Finish().IsError());
   EXPECT_EQ(ReadFile(staging + "/node1/ks1/t1/nb-1-big-Data.db"), data_);
+  EXPECT_EQ(ReadFile(staging + "/node1/ks1/t1/nb-1-big-Index.db"), index_);
+  for (const std::string& name : Tree(staging)) {
+    EXPECT_EQ(name.find(".tqrestore-"), std::string::npos) << name;
+  }
   // Each file is listed once over both result files.
   std::multiset<std::string> listed;
   for (const std::string& line : ResultLines()) {
@@ -518,6 +530,7 @@ TEST_F(DataMover, RefusedItemsWriteNothingOutsideTheirFolder) {
     EXPECT_TRUE(FXErrorUtil::IsWin32(error, 87)) << c.name << ": " << error.AsString();
     EXPECT_GE(mover.Progress().failed, 1) << c.name;
     TqDataMover::CRestoreTargets::Instance().ForgetJob(500);
+    TqDataMover::CRestoreGenerations::Instance().ForgetJob(500);
   }
   EXPECT_FALSE(Exists(DataPath("escaped")));
   EXPECT_FALSE(Exists(DataPath("escaped2")));
@@ -557,9 +570,10 @@ TEST_F(DataMover, StagedFoldersAndFilesKeepTheirStoredModes) {
     ASSERT_FALSE(mover.RunTask(task).IsError());
     EXPECT_EQ(ModeOf(staging + "/node1/ks1"), c.folder) << std::oct << c.folder;
     EXPECT_EQ(ModeOf(staging + "/node1/ks1/t1"), c.folder) << std::oct << c.folder;
-    EXPECT_EQ(ModeOf(staging + "/node1/ks1/t1/nb-1-big-Data.db"), c.file) << std::oct << c.file;
-    EXPECT_EQ(ReadFile(staging + "/node1/ks1/t1/nb-1-big-Data.db"), "bytes");
+    EXPECT_EQ(ModeOf(staging + "/node1/ks1/t1/nb-7-big-Data.db"), c.file) << std::oct << c.file;
+    EXPECT_EQ(ReadFile(staging + "/node1/ks1/t1/nb-7-big-Data.db"), "bytes");
     TqDataMover::CRestoreTargets::Instance().ForgetJob(500);
+    TqDataMover::CRestoreGenerations::Instance().ForgetJob(500);
   }
 }
 
@@ -593,5 +607,6 @@ TEST_F(DataMover, ALinkWhereARestoreFolderBelongsIsNeverFollowed) {
     EXPECT_TRUE(Tree(elsewhere).empty()) << c.name;
     EXPECT_TRUE(std::filesystem::is_symlink(link)) << c.name;
     TqDataMover::CRestoreTargets::Instance().ForgetJob(500);
+    TqDataMover::CRestoreGenerations::Instance().ForgetJob(500);
   }
 }

@@ -46,6 +46,7 @@ const EventText kEvents[] = {
     {0x6000479, "The subclient's settings cannot be read", ""},
     {0x6000485, "Priam refused access: check the JMX and CQL credentials", ""},
     {0x600048D, "The owner of restored files could not be set", ""},
+    {0x0D000101, "An SSTable was left out of the restore", ""},
 };
 
 const EventText* Find(uint32_t id) {

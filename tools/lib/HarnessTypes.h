@@ -68,6 +68,10 @@ struct InterruptedJob {
   int sharesRemoved = 0;
   int mountFoldersRemoved = 0;
   int stagingFoldersRemoved = 0;
+  // A restore's hidden temporaries, and the files it placed in table
+  // folders but never loaded (RestoreRecovery.h).
+  int restoreTemporariesRemoved = 0;
+  int placedFilesRemoved = 0;
   std::vector<std::string> nodesStarted;
   std::vector<std::string> nodesNotStarted;
   // Nodes whose commit-log restore settings a killed point-in-time restore

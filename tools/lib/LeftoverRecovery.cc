@@ -14,6 +14,7 @@
 #include "sim/lib/PriamRequestHandler.h"
 #include "sim/lib/SimCluster.h"
 #include "sim/lib/SimClusterFile.h"
+#include "tools/lib/RestoreRecovery.h"
 #include "tools/lib/RestoreSettingsRecovery.h"
 
 namespace TqHarness {
@@ -86,8 +87,14 @@ std::vector<std::string> CLeftoverRecovery::JobFolders(int64_t jobId) const {
 
 CQiError CLeftoverRecovery::Recover(InterruptedJob& job) const {
   const std::vector<std::string> folders = JobFolders(job.jobId);
-  StartStoppedNodes(folders, job);
+  // Before a node starts again: a start would load what was placed.
+  CRestoreRecovery::SRemoved removed;
+  CRestoreRecovery::Recover(folders, removed);
+  job.restoreTemporariesRemoved += removed.temporaries;
+  job.placedFilesRemoved += removed.placed;
+  // Settings first too: a node started with restore settings live replays.
   CRestoreSettingsRecovery::PutBack(folders, state_, job);
+  StartStoppedNodes(folders, job);
   RemovePropertiesFiles(folders, job);
   RemoveShare(job);
 

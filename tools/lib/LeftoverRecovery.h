@@ -25,7 +25,9 @@ namespace TqHarness {
 // - a stage-free restore's network share (the share the job asked for) and
 //   the share's links in its mount folder "/TqCassandraMountDir<job>",
 //   with the folder when nothing else is in it;
-// - a staged or loader restore's staging folder "<staging location>/<job>".
+// - a staged or loader restore's staging folder "<staging location>/<job>";
+// - a restore's hidden temporaries and the files it placed in table folders
+//   but never loaded (CRestoreRecovery), before any node starts again.
 class CLeftoverRecovery {
  public:
   CLeftoverRecovery(std::string suiteHome, const CHarnessState& state);

@@ -50,6 +50,8 @@ void CCommandContext::PrintLeftovers(const TqHarness::InterruptedJob& job) {
   add(job.sharesRemoved, "network share");
   add(job.mountFoldersRemoved, "mount folder");
   add(job.stagingFoldersRemoved, "staging folder");
+  add(job.restoreTemporariesRemoved, "restore temporary file");
+  add(job.placedFilesRemoved, "placed but never loaded SSTable file");
   if (!removed.empty()) std::printf("job %lld left %s: removed\n", id, removed.c_str());
   if (!job.nodesStarted.empty()) {
     std::printf("job %lld had stopped Cassandra on %s: started again\n", id,

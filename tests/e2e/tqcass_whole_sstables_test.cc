@@ -1,0 +1,230 @@
+// In-place restores through tqcass that never leave part of an SSTable live:
+// a damaged stored piece keeps its whole SSTable out (and says so), and a
+// restore killed outright while it places files, or between the truncation
+// and the refresh, is put right by the next command that takes the home's
+// lock, after which the same restore verifies.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "TqcassTestSupport.h"
+#include "platform/index/ArchiveStore.h"
+#include "sim/lib/SimCluster.h"
+#include "sim/lib/SimClusterFile.h"
+#include "support/SimTestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using tqcasstest::Contains;
+using tqcasstest::Outcome;
+
+class TqcassWholeSSTables : public tqcasstest::TqcassTest {
+ protected:
+  void MakeBackup() {
+    ASSERT_EQ(Run("cluster --nodes 2 --size 256").status, 0);
+    ASSERT_EQ(Run("register").status, 0);
+    ASSERT_EQ(Run("backup --quiet").status, 0);
+  }
+
+  // The files below the cluster's node folders whose names satisfy `match`.
+  std::vector<std::string> NodeFiles(const std::function<bool(const std::string&)>& match) {
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(Home() + "/cluster/nodes", ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+      if (match(it->path().filename().string())) found.push_back(it->path().string());
+    }
+    return found;
+  }
+  std::vector<std::string> Temporaries() {
+    return NodeFiles(
+        [](const std::string& name) { return name.find(".tqrestore-") != std::string::npos; });
+  }
+
+  // Once the chosen Priam request (of node `node`, "" any) has taken effect,
+  // the Priam stand-in kills the tqcass that started it.
+  void KillAtRequest(const std::string& request, const std::string& node = "") {
+    TqSim::SimClusterFile file(Home() + "/cluster/cluster.json");
+    TqSim::SimClusterFile::Lock lock(file);
+    ASSERT_TRUE(lock.ok());
+    TqSim::SimCluster cluster;
+    std::string error;
+    ASSERT_TRUE(file.Load(cluster, error)) << error;
+    TqSim::SimFault fault;
+    fault.when = "request";
+    fault.request = request;
+    for (const auto& each : cluster.nodes) {
+      if (each.name == node) fault.node = each.address;
+    }
+    fault.action = "signal";
+    fault.status = SIGKILL;
+    cluster.faults.push_back(fault);
+    ASSERT_TRUE(file.Save(cluster, error)) << error;
+  }
+
+  std::vector<std::string> SSTableFiles() {
+    return NodeFiles([](const std::string& name) {
+      return name.find("-big-") != std::string::npos && name[0] != '.';
+    });
+  }
+
+  // A later command that takes the lock puts the killed job right: no
+  // temporary, and no SSTable file but those there before the job (the
+  // truncation may have removed some); the same restore then leaves the
+  // tables as the backup holds them.
+  void RecoverAndRestoreAgain(int killedJob, const std::vector<std::string>& before) {
+    Outcome o = Run("register --streams 3");
+    ASSERT_EQ(o.status, 0) << o.output;
+    const std::string job = "job " + std::to_string(killedJob);
+    EXPECT_TRUE(Contains(o.output, job + " was interrupted: marked failed")) << o.output;
+    EXPECT_TRUE(std::regex_search(
+        o.output,
+        std::regex(job + " left [^\n]*[1-9][0-9]* placed but never loaded SSTable files?")))
+        << o.output;
+    EXPECT_TRUE(Temporaries().empty());
+    const std::set<std::string> was(before.begin(), before.end());
+    for (const std::string& file : SSTableFiles()) EXPECT_TRUE(was.count(file)) << file;
+
+    o = Run(kRestore);
+    ASSERT_EQ(o.status, 0) << o.output;
+    const std::string rerun = std::to_string(killedJob + 1);
+    EXPECT_TRUE(Contains(o.output, "job " + rerun + " (restore in-place): Completed")) << o.output;
+    o = Run("verify " + rerun);
+    EXPECT_EQ(o.status, 0) << o.output;
+    EXPECT_TRUE(Contains(o.output, "checked: verified")) << o.output;
+  }
+
+  static constexpr const char* kRestore = "restore 1 --keyspace ks1 --quiet";
+};
+
+// One component of one SSTable damaged in the store: none of that SSTable's
+// components is placed, the other SSTables are, and the job, show and the
+// summary say which SSTable was left out and why.
+TEST_F(TqcassWholeSSTables, ADamagedStorePieceLeavesItsWholeSSTableOut) {
+  ASSERT_NO_FATAL_FAILURE(MakeBackup());
+  CArchiveStore store(Home() + "/suite");
+  ASSERT_FALSE(store.Open().IsError());
+  std::vector<SStoredItem> items;
+  ASSERT_FALSE(store.ListItems(1, items).IsError());
+  std::string damaged;
+  int components = 0;
+  for (const auto& item : items) {
+    if (!damaged.empty() || item.isDirectory || item.size == 0 ||
+        !Contains(item.headerPath, "/ks1/") || !Contains(item.headerPath, "-Index.db")) {
+      continue;
+    }
+    damaged = item.headerPath;
+    simtest::WriteFile(
+        CArchiveStore::RootUnder(Home() + "/suite") + "/" + item.pieces.front().content, "damaged");
+  }
+  ASSERT_FALSE(damaged.empty());
+  const std::string prefix = damaged.substr(0, damaged.size() - std::string("Index.db").size());
+  for (const auto& item : items) components += item.headerPath.rfind(prefix, 0) == 0 ? 1 : 0;
+  ASSERT_GT(components, 1);
+
+  Outcome o = Run(kRestore);
+  EXPECT_NE(o.status, 0) << o.output;
+  EXPECT_FALSE(Contains(o.output, "(restore in-place): Completed\n")) << o.output;
+  // The summary: the item and why, and the SSTable left out.
+  EXPECT_TRUE(Contains(o.output, "failed to restore " + damaged + ": ")) << o.output;
+  std::smatch event;
+  ASSERT_TRUE(std::regex_search(
+      o.output, event,
+      std::regex("An SSTable was left out of the restore: (/[^,]+), ([a-z]+-[0-9]+-big), "
+                 "[a-z]+-[0-9]+-big-Index\\.db: [^\n]*checksum")))
+      << o.output;
+  const std::string folder = event[1].str();
+  const std::string generation = event[2].str();
+  o = Run("show 2");
+  EXPECT_TRUE(Contains(
+      o.output, "An SSTable was left out of the restore: " + folder + ", " + generation + ", "))
+      << o.output;
+  EXPECT_TRUE(Contains(o.output, damaged)) << o.output;
+
+  // Nothing of it in its folder, no temporary anywhere; the other SSTables
+  // of the selection were restored.
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    EXPECT_NE(entry.path().filename().string().rfind(generation + "-", 0), 0u) << entry.path();
+  }
+  EXPECT_TRUE(Temporaries().empty());
+  std::smatch counts;
+  ASSERT_TRUE(std::regex_search(o.output, counts, std::regex("restored: ([0-9]+) files")))
+      << o.output;
+  int selected = 0;
+  for (const auto& item : items) {
+    selected += !item.isDirectory && Contains(item.headerPath, "/ks1/") ? 1 : 0;
+  }
+  EXPECT_EQ(std::stoi(counts[1].str()), selected - components) << o.output;
+}
+
+// Killed outright while it renames restored files into place: hidden
+// temporaries and part of a generation are left; the next locking command
+// removes them and every file the job placed, and the same restore run again
+// verifies.
+TEST_F(TqcassWholeSSTables, ARestoreKilledWhilePlacingFilesIsPutRight) {
+  ASSERT_NO_FATAL_FAILURE(MakeBackup());
+  ASSERT_EQ(Run("damage --keyspace ks1").status, 0);
+  const std::vector<std::string> before = SSTableFiles();
+  {
+    struct KillPoint {
+      KillPoint() { ::setenv("TQ_KILL_AFTER_PLACED_FILES", "3", 1); }
+      ~KillPoint() { ::unsetenv("TQ_KILL_AFTER_PLACED_FILES"); }
+    } killPoint;
+    Outcome o = Run(kRestore);
+    EXPECT_NE(o.status, 0) << o.output;
+    EXPECT_FALSE(Contains(o.output, "Completed")) << o.output;
+  }
+  ASSERT_GT(SSTableFiles().size(), before.size());
+  ASSERT_FALSE(Temporaries().empty());
+  ASSERT_NO_FATAL_FAILURE(RecoverAndRestoreAgain(2, before));
+}
+
+// Killed between the truncation and the refresh: the tables are empty and
+// the restored files were never loaded; the next locking command removes
+// them, and the same restore run again verifies (nothing loaded twice).
+TEST_F(TqcassWholeSSTables, ARestoreKilledBetweenTruncationAndRefreshIsPutRight) {
+  ASSERT_NO_FATAL_FAILURE(MakeBackup());
+  const std::vector<std::string> before = SSTableFiles();
+  ASSERT_NO_FATAL_FAILURE(KillAtRequest("TruncateTable"));
+  Outcome o = Run(kRestore);
+  EXPECT_NE(o.status, 0) << o.output;
+  EXPECT_FALSE(Contains(o.output, "Completed")) << o.output;
+  ASSERT_NO_FATAL_FAILURE(RecoverAndRestoreAgain(2, before));
+}
+
+// Killed once node1's refresh has loaded what the restore placed there: the
+// next locking command keeps every file of node1 (loaded files are live
+// data), whatever it removes of the other node's.
+TEST_F(TqcassWholeSSTables, FilesARefreshLoadedStayAfterAKill) {
+  ASSERT_NO_FATAL_FAILURE(MakeBackup());
+  ASSERT_NO_FATAL_FAILURE(KillAtRequest("refresh", "node1"));
+  Outcome o = Run(kRestore);
+  EXPECT_NE(o.status, 0) << o.output;
+  auto onNode1 = [this] {
+    std::vector<std::string> files;
+    for (const std::string& file : SSTableFiles()) {
+      if (Contains(file, "/nodes/node1/")) files.push_back(file);
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+  };
+  const std::vector<std::string> loaded = onNode1();
+  ASSERT_FALSE(loaded.empty());
+  o = Run("register --streams 3");
+  ASSERT_EQ(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output, "job 2 was interrupted: marked failed")) << o.output;
+  EXPECT_EQ(onNode1(), loaded);
+  EXPECT_TRUE(Temporaries().empty());
+}
+
+}  // namespace
