@@ -473,7 +473,7 @@ TEST_F(DataMover, FailureMidFileLeavesNoHalfFileAndARetryCompletesTheTask) {
   EXPECT_FALSE(Exists(staging + "/node1/ks1/t1/nb-1-big-Data.db"));
   // The other items of the task were placed, but the other component of
   // the SSTable waits for it, hidden.
-  EXPECT_EQ(ReadFile(staging + "/#COMMITLOG#/CommitLog-7-1.log"), log_);
+  EXPECT_EQ(ReadFile(staging + "/node1/#COMMITLOG#/CommitLog-7-1.log"), log_);
   EXPECT_FALSE(Exists(staging + "/node1/ks1/t1/nb-1-big-Index.db"));
   for (const std::string& name : Tree(staging)) {
     if (name.find(".tqrestore-") == std::string::npos) continue;
