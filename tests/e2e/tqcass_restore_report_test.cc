@@ -122,7 +122,9 @@ TEST_F(TqcassRestoreReport, AFailedRestoreSaysFirstWhichItemFailedAndWhy) {
   // The cause comes before the job's reasons, pending causes and advice.
   for (const char* later : {"  reason: ", "  pending: ", "  to do: ", "  logged: "}) {
     const int at = FirstLine(lines, later);
-    if (at >= 0) EXPECT_LT(failed, at) << later << "\n" << o.output;
+    if (at >= 0) {
+      EXPECT_LT(failed, at) << later << "\n" << o.output;
+    }
   }
   EXPECT_TRUE(Contains(o.output, "  tables not truncated: some restore tasks failed")) << o.output;
 
