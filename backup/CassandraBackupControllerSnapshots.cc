@@ -5,6 +5,7 @@
 
 #include "backup/CassandraBackupController.h"
 #include "backup/CassandraControllerClientConfig.h"
+#include "common/PriamQuery.h"
 #include "platform/base/FXErrorUtil.h"
 #include "platform/base/FXPath.h"
 #include "platform/base/QiFile.h"
@@ -83,7 +84,7 @@ CQiError CassandraBackupController::takeSnapshot() {
         // A keyspace whose name cannot be a folder name is not backed up.
         if (!IsFolderName(keyspace)) continue;
         parameters += "&?keyspace=";
-        parameters += keyspace;
+        parameters += PriamQueryValue(keyspace).c_str();
         if (!names.empty()) names += " ,";
         names += keyspace;
       }
@@ -95,7 +96,7 @@ CQiError CassandraBackupController::takeSnapshot() {
       for (const DistributedQEL::CassandraKeyspace& keyspace : keyspacesByInstance[name]) {
         if (!IsFolderName(keyspace.getKeyspaceName())) continue;
         parameters += "&?keyspace=";
-        parameters += keyspace.getKeyspaceName();
+        parameters += PriamQueryValue(keyspace.getKeyspaceName()).c_str();
       }
     }
     if (parameters.IsEmpty()) continue;
@@ -165,8 +166,8 @@ void CassandraBackupController::deleteSnapshots(bool postBackupCleanup) {
       TQLOG(-1, "Not listing snapshots");
       if (postBackupCleanup) {
         CQiString cleared;
-        CQiError error =
-            priam.get(0, CQiString("clearsnapshot?SnapID=") + current, cleared, CQiString(""));
+        CQiError error = priam.get(0, CQiString("clearsnapshot?SnapID=" + PriamQueryValue(current)),
+                                   cleared, CQiString(""));
         if (error.IsError()) {
           TQLOG(-1, "Error while deleting snapshot. Error: %s, Response: %s",
                 error.AsString(2).c_str(), cleared.c_str());
@@ -190,7 +191,8 @@ void CassandraBackupController::deleteSnapshots(bool postBackupCleanup) {
       }
       CQiString cleared;
       CQiError error =
-          priam.get(0, CQiString("clearsnapshot?SnapID=") + snapshotName, cleared, CQiString(""));
+          priam.get(0, CQiString("clearsnapshot?SnapID=" + PriamQueryValue(snapshotName)), cleared,
+                    CQiString(""));
       if (error.IsError()) {
         TQLOG(-1, "Error while deleting snapshot. Error: %s, Response: %s",
               error.AsString(2).c_str(), cleared.c_str());
