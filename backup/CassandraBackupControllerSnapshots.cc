@@ -84,7 +84,7 @@ CQiError CassandraBackupController::takeSnapshot() {
         // A keyspace whose name cannot be a folder name is not backed up.
         if (!IsFolderName(keyspace)) continue;
         parameters += "&?keyspace=";
-        parameters += keyspace;
+        parameters += PriamQueryValue(keyspace).c_str();
         if (!names.empty()) names += " ,";
         names += keyspace;
       }
@@ -167,9 +167,8 @@ void CassandraBackupController::deleteSnapshots(bool postBackupCleanup) {
       TQLOG(-1, "Not listing snapshots");
       if (postBackupCleanup) {
         CQiString cleared;
-        CQiError error =
-            priam.get(0, CQiString("clearsnapshot?SnapID=") + PriamQueryValue(current).c_str(),
-                      cleared, CQiString(""));
+        CQiError error = priam.get(0, CQiString("clearsnapshot?SnapID=" + PriamQueryValue(current)),
+                                   cleared, CQiString(""));
         if (error.IsError()) {
           TQLOG(-1, "Error while deleting snapshot. Error: %s, Response: %s",
                 error.AsString(2).c_str(), cleared.c_str());
@@ -193,8 +192,8 @@ void CassandraBackupController::deleteSnapshots(bool postBackupCleanup) {
       }
       CQiString cleared;
       CQiError error =
-          priam.get(0, CQiString("clearsnapshot?SnapID=") + PriamQueryValue(snapshotName).c_str(),
-                    cleared, CQiString(""));
+          priam.get(0, CQiString("clearsnapshot?SnapID=" + PriamQueryValue(snapshotName)), cleared,
+                    CQiString(""));
       if (error.IsError()) {
         TQLOG(-1, "Error while deleting snapshot. Error: %s, Response: %s",
               error.AsString(2).c_str(), cleared.c_str());

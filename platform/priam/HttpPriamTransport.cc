@@ -39,16 +39,22 @@ int64_t RegistryNumber(const char* name, int64_t preset) {
 // Percent-encodes the bytes that may not stand in a request target; the
 // separators of a path with a query stay as they are, except that only the
 // first "?" starts the query (the HTTP server takes a second one for a
-// malformed request line, so it travels as %3F).
+// malformed request line, so it travels as %3F). A "%" with two hex digits
+// is an escape the caller made (a query value it encoded) and goes as it
+// is: encoding it again would hand Priam the escape instead of the value.
 std::string EncodeTarget(const std::string& resource) {
   static const char* kKeep = "/&=:,;@!$'()*+-._~";
   std::string out = "/";
   bool inQuery = false;
-  for (unsigned char c : resource) {
+  for (size_t i = 0; i < resource.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(resource[i]);
+    const bool escape = c == '%' && i + 2 < resource.size() &&
+                        std::isxdigit(static_cast<unsigned char>(resource[i + 1])) &&
+                        std::isxdigit(static_cast<unsigned char>(resource[i + 2]));
     if (c == '?' && !inQuery) {
       out += '?';
       inQuery = true;
-    } else if (std::isalnum(c) || (c && std::strchr(kKeep, c))) {
+    } else if (escape || std::isalnum(c) || (c && std::strchr(kKeep, c))) {
       out += static_cast<char>(c);
     } else {
       char buf[4];

@@ -221,10 +221,7 @@ TEST_F(RestoreEndToEnd, InPlaceWithTruncationServesExactlyTheBackupAfterNewWrite
 // Cassandra takes quoted identifiers: a table of the restored keyspace whose
 // name holds quotes and another keyspace's name is truncated and restored as
 // itself, and every table of the other keyspace keeps its files.
-// Disabled until the simulated Priam answers "checkExistance" and
-// "ExecuteCQL" for quoted table names: the restore's preparation fails there
-// ("Priam request ExecuteCQL failed with HTTP status 500").
-TEST_F(RestoreEndToEnd, DISABLED_ATableNamedLikeAnotherKeyspacesTableTruncatesOnlyItself) {
+TEST_F(RestoreEndToEnd, ATableNamedLikeAnotherKeyspacesTableTruncatesOnlyItself) {
   const std::string hostile = "t1\",\"keyspace\":\"ks2";
   TqSim::FixtureOptions options = SmallCluster();
   options.quotedTables = {hostile};

@@ -57,21 +57,20 @@ TEST_F(TqcassRestoreReport, ARestorePrintsProgressAndCountsAndJobsListsThem) {
       std::regex("tasks complete, ([1-9][0-9]*) files \\(([^)]+)\\) restored of \\1 \\(\\2\\), "
                  "the selection of backup job 1")))
       << o.output;
+  // The matches point into this output: kept as texts before `o` is run again.
+  const std::string files = counts[1].str(), bytes = counts[2].str();
   o = Run("jobs");
   EXPECT_TRUE(std::regex_search(
-      o.output,
-      std::regex("\\n2 +restore +in-place +[0-9-]+ [0-9:]+ +" + counts[1].str() + " +" +
-                 std::regex_replace(counts[2].str(), std::regex("\\."), "\\.") + " +Completed")))
+      o.output, std::regex("\\n2 +restore +in-place +[0-9-]+ [0-9:]+ +" + files + " +" +
+                           std::regex_replace(bytes, std::regex("\\."), "\\.") + " +Completed")))
       << o.output;
   o = Run("show 2");
-  EXPECT_TRUE(Contains(o.output, "  restored: " + counts[1].str() + " files, " + counts[2].str()))
-      << o.output;
+  EXPECT_TRUE(Contains(o.output, "  restored: " + files + " files, " + bytes)) << o.output;
   // Quiet: no progress line, the same counts.
   o = Run("restore 1 --keyspace ks1 --quiet --no-truncate");
   ASSERT_EQ(o.status, 0) << o.output;
   EXPECT_FALSE(Contains(o.output, "[restore]")) << o.output;
-  EXPECT_TRUE(Contains(o.output, counts[1].str() + " files (" + counts[2].str() + ") restored of "))
-      << o.output;
+  EXPECT_TRUE(Contains(o.output, files + " files (" + bytes + ") restored of ")) << o.output;
 }
 
 // A stored piece whose bytes no longer match its checksum fails the restore
@@ -123,7 +122,9 @@ TEST_F(TqcassRestoreReport, AFailedRestoreSaysFirstWhichItemFailedAndWhy) {
   // The cause comes before the job's reasons, pending causes and advice.
   for (const char* later : {"  reason: ", "  pending: ", "  to do: ", "  logged: "}) {
     const int at = FirstLine(lines, later);
-    if (at >= 0) EXPECT_LT(failed, at) << later << "\n" << o.output;
+    if (at >= 0) {
+      EXPECT_LT(failed, at) << later << "\n" << o.output;
+    }
   }
   EXPECT_TRUE(Contains(o.output, "  tables not truncated: some restore tasks failed")) << o.output;
 

@@ -185,6 +185,39 @@ TEST_F(PriamProcessTest, BodyOfKindOneReachesTheCoProcess) {
   EXPECT_TRUE(util->get(7, CQiString("status"), reply, CQiString("")).IsError());
 }
 
+// A caller that percent-encodes a query value (a quoted table name holding
+// quotes, commas and colons) gets it to Priam as it was, decoded once; a "%"
+// that starts no escape and a blank still travel encoded.
+TEST_F(PriamProcessTest, QueryValuesTheCallerEncodedReachPriamDecodedOnce) {
+  auto util = Make(cluster_.nodes[0].confDir);
+  ASSERT_FALSE(util->startPriam().IsError());
+  for (const char* table : {R"("t1"",""keyspace"":""ks2")", R"("50% off")"}) {
+    const json body = {
+        {"Schema", std::string("CREATE TABLE ks1.") + table + " (id uuid PRIMARY KEY, name text)"}};
+    CQiString reply;
+    ASSERT_FALSE(util->get(1, CQiString("ExecuteCQL"), reply, CQiString(body.dump())).IsError())
+        << reply.str();
+  }
+  struct Case {
+    const char* resource;
+    const char* reply;
+  } cases[] = {
+      {"checkExistance?keyspace=ks1&table=t1%22%2C%22keyspace%22%3A%22ks2", "0"},
+      {"checkExistance?keyspace=ks1&table=t1%22%2c%22keyspace%22%3a%22ks2", "0"},
+      {"checkExistance?keyspace=ks1&table=T1%22%2C%22keyspace%22%3A%22ks2", "1"},
+      {"checkExistance?keyspace=ks1&table=50% off", "0"},
+      {"checkExistance?keyspace=ks1&table=50%25%20off", "0"},
+      {"checkExistance?keyspace=ks1&table=t1", "0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.resource);
+    CQiString reply;
+    ASSERT_FALSE(util->get(0, CQiString(c.resource), reply, CQiString("")).IsError())
+        << reply.str();
+    EXPECT_EQ(reply.str(), c.reply);
+  }
+}
+
 TEST_F(PriamProcessTest, AccessDeniedAtStartIsWin32Code5) {
   AddFault({"start", "", cluster_.nodes[0].address, "access_denied", 0, "JMX password refused"});
   auto refused = Make(cluster_.nodes[0].confDir);

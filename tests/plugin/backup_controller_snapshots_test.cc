@@ -103,13 +103,13 @@ const CleanupCase kCleanupCases[] = {
      false,
      {"clearsnapshot?SnapID=12TQsnapshot205"}},
     {"AListThatIsNoObjectClearsNothing", true, R"(["12TQsnapshot100"])", false, {}},
-    // A listed name that holds query characters stays one SnapID value.
-    {"AListedNameCannotAddParameters",
+    // A listed name goes as one query value: it can add no parameter.
+    {"ListedNamesGoEncoded",
      false,
-     R"({"12TQsnapshot1&?keyspace=ks9": [], "12TQsnapshot2 #x": []})",
+     R"({"12TQsnapshot1&SnapID=12TQsnapshot205": [], "12TQsnapshot%41 b": []})",
      false,
-     {"clearsnapshot?SnapID=12TQsnapshot1%26%3Fkeyspace%3Dks9",
-      "clearsnapshot?SnapID=12TQsnapshot2%20%23x"}},
+     {"clearsnapshot?SnapID=12TQsnapshot%2541%20b",
+      "clearsnapshot?SnapID=12TQsnapshot1%26SnapID%3D12TQsnapshot205"}},
 };
 
 class SnapshotCleanupTest : public SnapshotStepsTest,
@@ -167,6 +167,26 @@ TEST_F(SnapshotStepsTest, FullSnapshotsEveryKeyspaceOfEachInstance) {
   EXPECT_EQ(RequestsOf(1, markB), (Names{all}));
   EXPECT_FALSE(CEventJournal::Instance().Has(kEvKeyspacesTakenFull));
   EXPECT_EQ(InfoFileInstances(), InfoLine(0) + InfoLine(1));
+}
+
+// Keyspace names as the coordinator sent them go as encoded query values: a
+// "&" adds no parameter and a "%" is no escape.
+TEST_F(SnapshotStepsTest, KeyspaceNamesGoAsEncodedQueryValues) {
+  JobArguments job;
+  bctest::Controller& controller = StartController(job);
+  std::vector<DistributedQEL::CassandraKeyspace> keyspaces;
+  for (const char* name : {"ks1", "a&?keyspace=ks2", "b%41"}) {
+    DistributedQEL::CassandraKeyspace keyspace;
+    keyspace.setKeyspaceName(name);
+    keyspaces.push_back(keyspace);
+  }
+  ASSERT_FALSE(Send(Request({Entry(NodeRecord(0), keyspaces)}, {Option("CreateCollectFiles", "n")}))
+                   .IsError());
+  const size_t mark = CountOf(0);
+  ASSERT_FALSE(controller.takeSnapshot().IsError());
+  EXPECT_EQ(RequestsOf(0, mark),
+            (Names{std::string("snapshot?SnapID=") + kSnapshot +
+                   "&?keyspace=ks1&?keyspace=a%26%3Fkeyspace%3Dks2&?keyspace=b%2541"}));
 }
 
 TEST_F(SnapshotStepsTest, AnInstanceWithoutKeyspacesGetsNoSnapshot) {
