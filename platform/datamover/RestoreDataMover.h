@@ -95,7 +95,6 @@ class CRestoreDataMover {
     int64_t archiveFileId = 0;
   };
 
-  CQiError Browse(const DistributedQEL::RestoreTaskInfo& task, std::vector<CNMessageBase>& items);
   CQiError PlaceItem(const CRestorePlacement& placement, const SItem& item);
   // `rootIsOwn`: the target's root is the restore's own folder, never
   // entered through a link.
