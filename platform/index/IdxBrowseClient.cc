@@ -400,12 +400,14 @@ int IdxBrowseClient::Browse(IdxBrowseClientReq*, databrowse::BrowseResponseList*
     TQLOG(-1, "Index browse failed: %s", lastError_.AsString(2).c_str());
     return kFailed;
   }
-  result.setData(data);
-  databrowse::BrowseResponse response;
-  response.setStatus(0);
-  response.setResult(result);
+  // The answer is moved into the reply, never copied: it holds every item
+  // of an item-by-item browse.
+  result.setData(std::move(data));
+  std::vector<databrowse::BrowseResponse> list(1);
+  list.front().setStatus(0);
+  list.front().setResult(std::move(result));
   responses->reset();
-  responses->setResponses({response});
+  responses->setResponses(std::move(list));
   lastError_ = CQiError::Success();
   return kOk;
 }
