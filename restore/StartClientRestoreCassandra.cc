@@ -299,60 +299,60 @@ CQiError CStartClientRestoreCassandra::ProcessBrowseResponse(
   unsigned long long fileCount = 0;
   unsigned long long commitLogs = 0;
 
-  for (const databrowse::BrowseResponse& response : responses.getResponses()) {
-    if (response.getStatus() != 0) continue;
-    std::optional<databrowse::BrowseResult> result = response.getResult();
-    if (!result) continue;
-    const std::vector<databrowse::AggregateResult> aggregates = result->getAggregates();
-    if (!aggregates.empty()) {
-      haveExpected = true;
-      expected = static_cast<unsigned long long>(aggregates.front().getExpectedItemTotal());
-    }
-    for (const databrowse::BrowseData& item : result->getData()) {
-      std::optional<databrowse::BrowseItemDetails> details = item.getDetails();
-      if (!details) continue;
-      const std::string path = item.getPath();
-      const std::vector<std::string> parts = SplitPath(path);
-      const std::string keyspace = parts.size() > 4 ? parts[4] : std::string();
-      TQLOG(3, "Keyspace Name [%s] ", keyspace.c_str());
-      if (keyspace == kCommitLogComponent) {
-        commitLogs += static_cast<unsigned long long>(details->getFileCount());
-        TQLOG(3, "Skipping commit log afiles for this phase");
-        continue;
-      }
-      const int32_t archiveFileId = static_cast<int32_t>(details->getArchiveFileId());
-      const int64_t files = details->getFileCount();
-      const int64_t extents = details->getExtentCount();
-      const bool hasExtents = extents > 0;
-      // The same archive file answered again for the same node with the same
-      // figures (in a stage-free restore: for the same item) is one record,
-      // whatever its extent count.
-      const std::string node = NodePrefix(parts);
-      const auto known = made.equal_range(archiveFileId);
-      if (std::any_of(known.first, known.second, [&](const auto& entry) {
-            return entry.second.archiveGroup == details->getArchiveGroup() &&
-                   entry.second.fileCount == files && entry.second.hasExtents == hasExtents &&
-                   entry.second.node == node && (!stageFreeRestore || entry.second.path == path);
-          })) {
-        continue;
-      }
-      RestoreRecord record;
-      record.archiveFileId = archiveFileId;
-      record.hasExtents = hasExtents;
-      record.fileCount = files;
-      record.extentCount = extents;
-      record.itemCount = files + extents;
-      extentItemsCounted += static_cast<unsigned long long>(extents);
-      fileCount += static_cast<unsigned long long>(files);
-      takeArchiveFileDetails(*details, record);
-      // An item above the nodes ("/<cluster>", "/<cluster>/<dc>"), answered
-      // on its own by a browse without per-archive-file answers, counts in
-      // the total but belongs to no node: no record restores it.
-      if (!takeNodeName(item, path, parts, record)) continue;
-      restoreRecordList.push_back(record);
-      made.emplace(archiveFileId, Made{details->getArchiveGroup(), files, hasExtents, node, path});
-    }
-  }
+  // The reply is read in place: a stage-free restore's answer holds every item.
+  databrowse::ForEachResultItem(
+      responses,
+      [&](const std::vector<databrowse::AggregateResult>& aggregates) {
+        if (!aggregates.empty()) {
+          haveExpected = true;
+          expected = static_cast<unsigned long long>(aggregates.front().getExpectedItemTotal());
+        }
+      },
+      [&](const databrowse::BrowseData& item) {
+        std::optional<databrowse::BrowseItemDetails> details = item.getDetails();
+        if (!details) return;
+        const std::string path = item.getPath();
+        const std::vector<std::string> parts = SplitPath(path);
+        const std::string keyspace = parts.size() > 4 ? parts[4] : std::string();
+        TQLOG(3, "Keyspace Name [%s] ", keyspace.c_str());
+        if (keyspace == kCommitLogComponent) {
+          commitLogs += static_cast<unsigned long long>(details->getFileCount());
+          TQLOG(3, "Skipping commit log afiles for this phase");
+          return;
+        }
+        const int32_t archiveFileId = static_cast<int32_t>(details->getArchiveFileId());
+        const int64_t files = details->getFileCount();
+        const int64_t extents = details->getExtentCount();
+        const bool hasExtents = extents > 0;
+        // The same archive file answered again for the same node with the same
+        // figures (in a stage-free restore: for the same item) is one record,
+        // whatever its extent count.
+        const std::string node = NodePrefix(parts);
+        const auto known = made.equal_range(archiveFileId);
+        if (std::any_of(known.first, known.second, [&](const auto& entry) {
+              return entry.second.archiveGroup == details->getArchiveGroup() &&
+                     entry.second.fileCount == files && entry.second.hasExtents == hasExtents &&
+                     entry.second.node == node && (!stageFreeRestore || entry.second.path == path);
+            })) {
+          return;
+        }
+        RestoreRecord record;
+        record.archiveFileId = archiveFileId;
+        record.hasExtents = hasExtents;
+        record.fileCount = files;
+        record.extentCount = extents;
+        record.itemCount = files + extents;
+        extentItemsCounted += static_cast<unsigned long long>(extents);
+        fileCount += static_cast<unsigned long long>(files);
+        takeArchiveFileDetails(*details, record);
+        // An item above the nodes ("/<cluster>", "/<cluster>/<dc>"), answered
+        // on its own by a browse without per-archive-file answers, counts in
+        // the total but belongs to no node: no record restores it.
+        if (!takeNodeName(item, path, parts, record)) return;
+        restoreRecordList.push_back(record);
+        made.emplace(archiveFileId,
+                     Made{details->getArchiveGroup(), files, hasExtents, node, path});
+      });
 
   commitLogItemCount += static_cast<int64_t>(commitLogs);
   if (haveExpected) totalItemsExpected += expected;

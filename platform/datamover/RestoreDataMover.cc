@@ -13,9 +13,9 @@
 #include "platform/base/QiDirectory.h"
 #include "platform/datamover/NoFollowPath.h"
 #include "platform/datamover/RestoreTargets.h"
+#include "platform/datamover/RestoreTaskItems.h"
 #include "platform/framework/FSRestoreWorker.h"
 #include "platform/framework/RestoreItemCallBack.h"
-#include "platform/index/IdxBrowseClient.h"
 #include "platform/log/LogWriter.h"
 #include "platform/msg/BrowseRecords.h"
 #include "platform/msg/FrameworkRecords.h"
@@ -25,17 +25,6 @@
 namespace TqDataMover {
 
 namespace {
-
-// Whether `path` lies at or below one of `filters` (by whole components).
-bool Filtered(const std::string& path, const std::vector<std::string>& filters) {
-  for (const std::string& filter : filters) {
-    if (filter.empty()) continue;
-    if (path == filter) return true;
-    const std::string prefix = filter.back() == '/' ? filter : filter + "/";
-    if (path.compare(0, prefix.size(), prefix) == 0) return true;
-  }
-  return false;
-}
 
 // Moves `from` to `to`; with `replace` false an existing `to` is kept and the
 // move fails with error 80.
@@ -126,38 +115,44 @@ CQiError CRestoreDataMover::RunTask(DistributedQEL::TaskInfo& task) {
   error = CRestorePlacement::FromOptions(options, restoreTask->getDestinationPath(), placement);
   if (error.IsError()) return error.Push(FXLOC);
 
-  std::vector<CNMessageBase> items;
   // Only table folders take SSTables whole; a file-system restore places
   // each file as it comes.
   groupsSSTables_ = placement.mode() != CRestorePlacement::kFileSystem;
-  error = Browse(*restoreTask, items);
-  if (error.IsError()) return error.Push(FXLOC);
+  if (groupsSSTables_) {
+    // Every component of an SSTable is known before any is placed,
+    // whichever task or archive file restores it: a first pass over the
+    // browse that holds only the item at hand.
+    error = CRestoreTaskItems(setup_.home)
+                .ForEachOfAnyArchiveFile(*restoreTask, [&](SRestoreTaskItem& it) {
+                  CRestoreGenerations::Instance().Expect(setup_.jobId, it.headerPath);
+                  return CQiError::Success();
+                });
+    if (error.IsError()) return error.Push(FXLOC);
+  }
   boost::shared_ptr<DistributedQEL::CRestoreItemCallBack> callBack;
   error = worker_->GetBrowseResponseCallBack(callBack);
   if (error.IsError()) return error.Push(FXLOC);
 
+  // The items come from the index one at a time and are placed as they
+  // come; a browse that fails part-way fails the task after the folders of
+  // what it placed are flushed.
   CQiError first;
+  bool lookedAt = false;
   const SRestoreProgress before = progress_;
-  for (auto it = items.begin(); it != items.end(); ++it) {
+  error = CRestoreTaskItems(setup_.home).ForEach(*restoreTask, [&](SRestoreTaskItem& it) {
+    lookedAt = true;
     if (setup_.jobCtrlClient && setup_.jobCtrlClient->checkQuitFlag()) {
       first = FXErrorUtil::ErrorWin32(FXLOC, 1223, "The job was asked to stop");
-      break;
+      return first;
     }
-    if (callBack && callBack->ShouldSkipItem(it)) {
+    if (callBack && callBack->ShouldSkipItem(it.entry.begin())) {
       ++progress_.skipped;
       Report();
-      continue;
+      return CQiError::Success();
     }
-    databrowse::BrowseData data;
-    data.unserialize([&] {
-      std::string xml;
-      it->serialize(xml);
-      return xml;
-    }());
     SItem item;
-    item.headerPath = data.getPath();
-    std::optional<databrowse::BrowseItemDetails> details = data.getDetails();
-    item.archiveFileId = details ? details->getArchiveFileId() : 0;
+    item.headerPath = it.headerPath;
+    item.archiveFileId = it.archiveFileId;
     CQiError placed = PlaceItem(placement, item);
     if (placed.IsError()) {
       // The other components of its SSTable are not placed without it.
@@ -169,7 +164,10 @@ CQiError CRestoreDataMover::RunTask(DistributedQEL::TaskInfo& task) {
       if (!first.IsError()) first = placed;
     }
     Report();
-  }
+    return CQiError::Success();
+  });
+  if (error.IsError() && !lookedAt) return error.Push(FXLOC);
+  if (error.IsError() && !first.IsError()) first = error;
 
   CQiError flushed = FlushFolders();
   if (flushed.IsError() && !first.IsError()) first = flushed;
@@ -185,53 +183,6 @@ CQiError CRestoreDataMover::RunTask(DistributedQEL::TaskInfo& task) {
   if (updated.IsError()) TQLOG(-1, "UpdateProgress failed: %s", updated.AsString().c_str());
   taskStatistics_ = worker_->getLastStatistics();
   if (first.IsError()) return first.Push(FXLOC);
-  return CQiError::Success();
-}
-
-CQiError CRestoreDataMover::Browse(const DistributedQEL::RestoreTaskInfo& task,
-                                   std::vector<CNMessageBase>& items) {
-  databrowse::BrowseRequest request;
-  request.setRequestType(1);
-  std::vector<databrowse::BrowsePath> paths;
-  for (const std::string& source : task.getSourcePaths()) {
-    databrowse::BrowsePath path;
-    path.setPath(source);
-    paths.push_back(path);
-  }
-  if (paths.empty()) return CQiError::Success();
-  request.setPaths(paths);
-  databrowse::TimeRange range;
-  range.setFromTime(task.getFromTime());
-  range.setToTime(task.getToTime());
-  request.setTimeRange(range);
-
-  IdxBrowseClient browse(setup_.home);
-  if (browse.Initialize(request, nullptr, 0, nullptr, nullptr) != 0) {
-    CQiError error = browse.getLastError();
-    if (!error.IsError()) error = FXErrorUtil::ErrorWin32(FXLOC, 1627, "The index cannot be read");
-    return error.Push(FXLOC);
-  }
-  databrowse::BrowseResponseList responses;
-  if (browse.Browse(nullptr, &responses) != 0) {
-    CQiError error = browse.getLastError();
-    if (!error.IsError()) error = FXErrorUtil::ErrorWin32(FXLOC, 1627, "The index browse failed");
-    return error.Push(FXLOC);
-  }
-  const std::vector<std::string> filters = task.getFilterPaths();
-  for (const databrowse::BrowseResponse& response : responses.getResponses()) {
-    if (response.getStatus() != 0) continue;
-    std::optional<databrowse::BrowseResult> result = response.getResult();
-    if (!result) continue;
-    for (const databrowse::BrowseData& data : result->getData()) {
-      std::optional<databrowse::BrowseItemDetails> details = data.getDetails();
-      const int64_t archiveFile = details ? details->getArchiveFileId() : 0;
-      if (Filtered(data.getPath(), filters)) continue;
-      // Every component of an SSTable, whichever task restores it.
-      if (groupsSSTables_) CRestoreGenerations::Instance().Expect(setup_.jobId, data.getPath());
-      if (task.getArchiveFileId() != 0 && archiveFile != task.getArchiveFileId()) continue;
-      items.push_back(data);
-    }
-  }
   return CQiError::Success();
 }
 

@@ -54,9 +54,11 @@ struct SDataMoverSetup {
 // SetRestoreOptions (with the task's RestoreTaskInfo, the TaskInfo payload);
 // then a browse of the task's source paths in the index (newest version of
 // every path within the task's time range, paths under its filter paths left
-// out) keeps the items of the task's archive file; each is offered to the
-// worker's item callback (GetBrowseResponseCallBack()->ShouldSkipItem), and
-// what it skips is counted. Every other item is placed by the rules of
+// out) gives the items of the task's archive file one at a time
+// (CRestoreTaskItems), each placed as it comes, so no list of the task's
+// items is held; each is offered to the worker's item callback
+// (GetBrowseResponseCallBack()->ShouldSkipItem), and what it skips is
+// counted. Every other item is placed by the rules of
 // CRestorePlacement: folders are created, files written to a temporary name
 // beside their target, their bytes checked against the store's checksums as
 // they are read, and renamed into place, so a failure never leaves a half
@@ -101,7 +103,6 @@ class CRestoreDataMover {
     int64_t archiveFileId = 0;
   };
 
-  CQiError Browse(const DistributedQEL::RestoreTaskInfo& task, std::vector<CNMessageBase>& items);
   CQiError PlaceItem(const CRestorePlacement& placement, const SItem& item);
   // `rootIsOwn`: the target's root is the restore's own folder, never
   // entered through a link.

@@ -58,7 +58,7 @@ CQiError CRestoreTargets::ClaimTableFile(int64_t jobId, const std::string& folde
   if (error.IsError()) return error.Push(FXLOC);
   if (!isSSTable) {
     const std::string path = folder + "/" + name;
-    if (names.count(name) && !written_.count({jobId, path}) && !ReplacesEarlierCopy(name)) {
+    if (names.count(name) && !WrittenLocked(jobId, path) && !ReplacesEarlierCopy(name)) {
       return FXErrorUtil::ErrorWin32(
           FXLOC, 80, "%s is already in the table folder; it is not overwritten", path.c_str());
     }
@@ -86,22 +86,28 @@ CQiError CRestoreTargets::ClaimTableFile(int64_t jobId, const std::string& folde
 
 void CRestoreTargets::MarkWritten(int64_t jobId, const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
-  written_.insert({jobId, path});
+  written_[jobId].Insert(path);
 }
 
 bool CRestoreTargets::WrittenBy(int64_t jobId, const std::string& path) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return written_.count({jobId, path}) > 0;
+  return WrittenLocked(jobId, path);
+}
+
+bool CRestoreTargets::WrittenLocked(int64_t jobId, const std::string& path) const {
+  auto job = written_.find(jobId);
+  return job != written_.end() && job->second.Contains(path);
 }
 
 bool CRestoreTargets::IsPlaced(int64_t jobId, const std::string& item) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return placed_.count({jobId, item}) > 0;
+  auto job = placed_.find(jobId);
+  return job != placed_.end() && job->second.Contains(item);
 }
 
 void CRestoreTargets::MarkPlaced(int64_t jobId, const std::string& item) {
   std::lock_guard<std::mutex> lock(mutex_);
-  placed_.insert({jobId, item});
+  placed_[jobId].Insert(item);
 }
 
 void CRestoreTargets::ForgetJob(int64_t jobId) {
@@ -114,12 +120,8 @@ void CRestoreTargets::ForgetJob(int64_t jobId) {
       it = it->first == jobId ? folder.second.erase(it) : std::next(it);
     }
   }
-  for (auto it = written_.begin(); it != written_.end();) {
-    it = it->first == jobId ? written_.erase(it) : std::next(it);
-  }
-  for (auto it = placed_.begin(); it != placed_.end();) {
-    it = it->first == jobId ? placed_.erase(it) : std::next(it);
-  }
+  written_.erase(jobId);
+  placed_.erase(jobId);
 }
 
 }  // namespace TqDataMover

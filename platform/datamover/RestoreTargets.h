@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "platform/base/QiError.h"
+#include "platform/datamover/CompactPathSet.h"
 
 namespace TqDataMover {
 
@@ -52,14 +53,17 @@ class CRestoreTargets {
 
  private:
   CRestoreTargets() = default;
+  bool WrittenLocked(int64_t jobId, const std::string& path) const;
 
   mutable std::mutex mutex_;
   // (job, folder, source folder, generation in the backup) -> generation written
   std::map<std::tuple<int64_t, std::string, std::string, int64_t>, int64_t> generations_;
   // folder -> generations given out (job, generation)
   std::map<std::string, std::set<std::pair<int64_t, int64_t>>> claimed_;
-  std::set<std::pair<int64_t, std::string>> written_;
-  std::set<std::pair<int64_t, std::string>> placed_;
+  // Per job: the files written and the items placed, one member per file,
+  // so held compactly.
+  std::map<int64_t, CCompactPathSet> written_;
+  std::map<int64_t, CCompactPathSet> placed_;
 };
 
 }  // namespace TqDataMover

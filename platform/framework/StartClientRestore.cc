@@ -96,45 +96,44 @@ CQiError CStartClientRestore::CreateBrowseRequest() {
 CQiError CStartClientRestore::ProcessBrowseResponse(databrowse::BrowseResponseList& responses) {
   std::map<int64_t, RestoreRecord*> byArchiveFile;
   for (auto& record : restoreRecordList) byArchiveFile[record.archiveFileId] = &record;
-  for (const auto& response : responses.getResponses()) {
-    if (response.getStatus() != 0) continue;
-    auto result = response.getResult();
-    if (!result) continue;
-    auto aggregates = result->getAggregates();
-    if (!aggregates.empty()) {
-      totalItemsExpected +=
-          static_cast<unsigned long long>(aggregates.front().getExpectedItemTotal());
-    }
-    for (const auto& item : result->getData()) {
-      auto details = item.getDetails();
-      if (!details || item.getPath().empty()) continue;
-      const int64_t afile = static_cast<int32_t>(details->getArchiveFileId());
-      const int64_t files = details->getFileCount();
-      const int64_t extents = details->getExtentCount();
-      RestoreRecord*& record = byArchiveFile[afile];
-      if (!record) {
-        RestoreRecord made;
-        made.archiveFileId = afile;
-        made.archiveGroupId = static_cast<uint32_t>(details->getArchiveGroup());
-        if (auto ombrel = details->getOmbrel())
-          made.ombrelId = static_cast<uint32_t>(ombrel->getOmbrelId());
-        made.archiveFileType = I2::RESTORE_AFILE_TYPES::TAPE;
-        restoreRecordList.push_back(made);
-        record = &restoreRecordList.back();
-      }
-      // The node is the instance of the record's items; an item above the
-      // instances ("/cluster", "/cluster/dc") names none.
-      if (distributedRestore && record->strNodeName.empty()) {
-        std::vector<std::string> parts = Components(item.getPath());
-        if (parts.size() >= 3) record->strNodeName = parts[2];
-      }
-      record->fileCount += files;
-      record->extentCount += extents;
-      record->itemCount += files + extents;
-      record->hasExtents = record->hasExtents || extents > 0;
-      extentItemsCounted += static_cast<unsigned long long>(extents);
-    }
-  }
+  // The reply is read in place: an item-by-item answer holds every item.
+  databrowse::ForEachResultItem(
+      responses,
+      [&](const std::vector<databrowse::AggregateResult>& aggregates) {
+        if (!aggregates.empty()) {
+          totalItemsExpected +=
+              static_cast<unsigned long long>(aggregates.front().getExpectedItemTotal());
+        }
+      },
+      [&](const databrowse::BrowseData& item) {
+        auto details = item.getDetails();
+        if (!details || item.getPath().empty()) return;
+        const int64_t afile = static_cast<int32_t>(details->getArchiveFileId());
+        const int64_t files = details->getFileCount();
+        const int64_t extents = details->getExtentCount();
+        RestoreRecord*& record = byArchiveFile[afile];
+        if (!record) {
+          RestoreRecord made;
+          made.archiveFileId = afile;
+          made.archiveGroupId = static_cast<uint32_t>(details->getArchiveGroup());
+          if (auto ombrel = details->getOmbrel())
+            made.ombrelId = static_cast<uint32_t>(ombrel->getOmbrelId());
+          made.archiveFileType = I2::RESTORE_AFILE_TYPES::TAPE;
+          restoreRecordList.push_back(made);
+          record = &restoreRecordList.back();
+        }
+        // The node is the instance of the record's items; an item above the
+        // instances ("/cluster", "/cluster/dc") names none.
+        if (distributedRestore && record->strNodeName.empty()) {
+          std::vector<std::string> parts = Components(item.getPath());
+          if (parts.size() >= 3) record->strNodeName = parts[2];
+        }
+        record->fileCount += files;
+        record->extentCount += extents;
+        record->itemCount += files + extents;
+        record->hasExtents = record->hasExtents || extents > 0;
+        extentItemsCounted += static_cast<unsigned long long>(extents);
+      });
   return CQiError::Success();
 }
 

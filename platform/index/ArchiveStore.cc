@@ -154,18 +154,39 @@ CQiError CArchiveStore::FindItemsBySource(int64_t jobId, const std::string& sour
 
 CQiError CArchiveStore::ListItems(int64_t jobId, std::vector<SStoredItem>& items) {
   items.clear();
+  return ForEachItem({jobId}, [&](const SStoredItem& item) {
+    items.push_back(item);
+    return CQiError::Success();
+  });
+}
+
+CQiError CArchiveStore::ForEachItem(const std::vector<int64_t>& jobIds,
+                                    const std::function<CQiError(const SStoredItem&)>& visit) {
   CQiError error = Open();
   if (error.IsError()) return error.Push(FXLOC);
+  // The records of one header path and job, in commit order.
   std::vector<SFileRecord> records;
-  error = catalog_.ListFileRecords(jobId, records);
-  if (error.IsError()) return error.Push(FXLOC);
-  std::map<std::string, std::vector<SFileRecord>> byPath;
-  for (auto& r : records) byPath[r.headerPath].push_back(std::move(r));
-  for (const auto& entry : byPath) {
+  bool visitFailed = false;
+  auto finishItem = [&]() -> CQiError {
+    if (records.empty()) return CQiError::Success();
     SStoredItem item;
-    ResolvePieces(entry.second, item);
-    items.push_back(item);
-  }
+    ResolvePieces(records, item);
+    records.clear();
+    CQiError visited = visit(item);
+    visitFailed = visited.IsError();
+    return visited;
+  };
+  error = catalog_.ForEachFileRecordOfJobs(jobIds, [&](const SFileRecord& record) {
+    if (!records.empty() && (records.front().headerPath != record.headerPath ||
+                             records.front().jobId != record.jobId)) {
+      CQiError visited = finishItem();
+      if (visited.IsError()) return visited;
+    }
+    records.push_back(record);
+    return CQiError::Success();
+  });
+  if (!error.IsError()) error = finishItem();
+  if (error.IsError()) return visitFailed ? error : error.Push(FXLOC);
   return CQiError::Success();
 }
 

@@ -60,6 +60,13 @@ class CArchiveStore {
   // One entry per header path of the job, in header path order; incomplete
   // items are listed with `complete` false.
   CQiError ListItems(int64_t jobId, std::vector<SStoredItem>& items);
+  // The items of the jobs `jobIds` handed to `visit` one at a time, ordered
+  // by header path, then job (one entry per header path and job, incomplete
+  // items with `complete` false). Only the records of the item at hand are
+  // held, so a walk over any number of items takes the same memory. An error
+  // from `visit` ends the walk and is returned.
+  CQiError ForEachItem(const std::vector<int64_t>& jobIds,
+                       const std::function<CQiError(const SStoredItem&)>& visit);
 
   // Hands the item's bytes to `fn` in file order, checking each piece.
   // Error 23 when stored content does not match its checksum or size.

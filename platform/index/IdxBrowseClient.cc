@@ -180,112 +180,192 @@ CQiError IdxBrowseClient::BrowseView(const std::string& view, std::vector<Browse
   return CQiError::Success();
 }
 
-CQiError IdxBrowseClient::BrowseItems(std::vector<BrowseData>& data, int64_t& total) {
-  SBrowseScope scope = Scope();
-  bool perArchiveFile = false;
-  if (auto options = request_.getOptions()) perArchiveFile = options->getField62() == 1;
-  total = 0;
-  std::set<std::string> seen;
-  std::vector<SStoredItem> items;
+bool IdxBrowseClient::Selects(const PathPattern& pattern, const std::string& headerPath) {
+  // The records the catalog gives for the prefix: the prefix itself and
+  // what lies below it ("/": everything).
+  const std::string& prefix = pattern.prefix;
+  if (prefix != "/" && headerPath != prefix &&
+      (headerPath.size() <= prefix.size() || headerPath.compare(0, prefix.size(), prefix) != 0 ||
+       headerPath[prefix.size()] != '/')) {
+    return false;
+  }
+  switch (pattern.match) {
+    case Match::kExact:
+      return true;
+    case Match::kChildren:
+      return headerPath != prefix && Depth(headerPath) == (prefix == "/" ? 1 : Depth(prefix) + 1);
+    case Match::kBelow:
+      return headerPath != prefix;
+  }
+  return false;
+}
+
+CQiError IdxBrowseClient::ForEachItem(const std::function<CQiError(const SStoredItem&)>& visit) {
+  if (!initialized_) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 21, "The index browse is not initialized");
+  }
+  const SBrowseScope scope = Scope();
+  std::vector<PathPattern> patterns;
   for (const auto& browsePath : request_.getPaths()) {
-    PathPattern pattern = ParsePath(browsePath.getPath());
-    std::vector<SFileRecord> records;
-    CQiError error = catalog_->QueryFileRecordsUnder(scope, pattern.prefix, records);
-    if (error.IsError()) return error.Push(FXLOC);
-    // Records come grouped by header path; of each path the newest job counts.
-    size_t begin = 0;
-    while (begin < records.size()) {
-      size_t end = begin;
-      while (end < records.size() && records[end].headerPath == records[begin].headerPath) ++end;
-      const std::string& headerPath = records[begin].headerPath;
-      bool wanted = true;
-      if (pattern.match == Match::kChildren) {
-        wanted = headerPath != pattern.prefix &&
-                 Depth(headerPath) == (pattern.prefix == "/" ? 1 : Depth(pattern.prefix) + 1);
-      } else if (pattern.match == Match::kBelow) {
-        wanted = headerPath != pattern.prefix;
+    patterns.push_back(ParsePath(browsePath.getPath()));
+  }
+  for (size_t p = 0; p < patterns.size(); ++p) {
+    const PathPattern& pattern = patterns[p];
+    // The records of one header path (they come grouped by it, in commit
+    // order); of each path the newest job counts.
+    std::vector<SFileRecord> versions;
+    auto finishPath = [&]() -> CQiError {
+      if (versions.empty()) return CQiError::Success();
+      const std::string headerPath = versions.front().headerPath;
+      bool wanted = Selects(pattern, headerPath);
+      for (size_t earlier = 0; wanted && earlier < p; ++earlier) {
+        if (Selects(patterns[earlier], headerPath)) wanted = false;
       }
-      if (wanted && seen.insert(headerPath).second) {
+      CQiError error;
+      if (wanted) {
         int64_t newestJob = 0;
         int64_t newestRecord = 0;
-        for (size_t i = begin; i < end; ++i) {
-          if (records[i].recordId > newestRecord) {
-            newestRecord = records[i].recordId;
-            newestJob = records[i].jobId;
+        for (const SFileRecord& record : versions) {
+          if (record.recordId > newestRecord) {
+            newestRecord = record.recordId;
+            newestJob = record.jobId;
           }
         }
-        std::vector<SFileRecord> versions;
-        for (size_t i = begin; i < end; ++i) {
-          if (records[i].jobId == newestJob) versions.push_back(records[i]);
-        }
+        versions.erase(std::remove_if(versions.begin(), versions.end(),
+                                      [&](const SFileRecord& r) { return r.jobId != newestJob; }),
+                       versions.end());
         SStoredItem item;
         CArchiveStore::ResolvePieces(versions, item);
         if (item.complete) {
-          items.push_back(item);
+          error = visit(item);
         } else {
           TQLOG(1, "Item %s of job %lld left out of the browse: %s", headerPath.c_str(),
                 static_cast<long long>(newestJob), item.problem.c_str());
         }
       }
-      begin = end;
-    }
+      versions.clear();
+      return error;
+    };
+    bool visitFailed = false;
+    CQiError error =
+        catalog_->ForEachFileRecordUnder(scope, pattern.prefix, [&](const SFileRecord& record) {
+          if (!versions.empty() && versions.front().headerPath != record.headerPath) {
+            CQiError visited = finishPath();
+            if (visited.IsError()) {
+              visitFailed = true;
+              return visited;
+            }
+          }
+          versions.push_back(record);
+          return CQiError::Success();
+        });
+    if (error.IsError()) return visitFailed ? error : error.Push(FXLOC);
+    error = finishPath();
+    if (error.IsError()) return error;
+  }
+  return CQiError::Success();
+}
+
+BrowseData IdxBrowseClient::ItemEntry(const SStoredItem& item) {
+  const int64_t extents = item.pieces.size() > 1 ? static_cast<int64_t>(item.pieces.size()) : 0;
+  const int64_t archiveFileId = item.pieces.empty() ? 0 : item.pieces.front().archiveFileId;
+  BrowseData entry;
+  entry.setName(LastComponent(item.headerPath));
+  entry.setDisplayName(LastComponent(item.headerPath));
+  entry.setPath(item.headerPath);
+  entry.setField8(item.sourcePath);
+  entry.setDetails(Details(item.backupTime, archiveFileId, 1, extents));
+  return entry;
+}
+
+CQiError IdxBrowseClient::BrowseItems(std::vector<BrowseData>& data, int64_t& total) {
+  bool perArchiveFile = false;
+  if (auto options = request_.getOptions()) perArchiveFile = options->getField62() == 1;
+  total = 0;
+  if (!perArchiveFile) {
+    return ForEachItem([&](const SStoredItem& item) {
+      ++total;
+      data.push_back(ItemEntry(item));
+      return CQiError::Success();
+    });
   }
 
-  std::map<std::string, size_t> groups;      // group key -> index in data
-  std::map<int64_t, size_t> firstDataGroup;  // archive file -> its first instance data group
-  auto add = [&](const SStoredItem& item, const std::string& key) {
-    const SFileRecord& first = item.pieces.front();
-    int64_t extents = item.pieces.size() > 1 ? static_cast<int64_t>(item.pieces.size()) : 0;
-    auto group = key.empty() ? groups.end() : groups.find(key);
-    if (group != groups.end()) {
-      BrowseData& existing = data[group->second];
-      BrowseItemDetails details = *existing.getDetails();
-      details.setFileCount(details.getFileCount() + 1);
-      details.setExtentCount(details.getExtentCount() + extents);
-      details.setBackupTime(std::max(details.getBackupTime(), item.backupTime));
-      existing.setDetails(details);
-      return;
-    }
-    if (!key.empty()) groups[key] = data.size();
-    BrowseData entry;
-    entry.setName(LastComponent(item.headerPath));
-    entry.setDisplayName(LastComponent(item.headerPath));
-    entry.setPath(item.headerPath);
-    entry.setField8(item.sourcePath);
-    entry.setDetails(Details(item.backupTime, first.archiveFileId, 1, extents));
-    data.push_back(entry);
-  };
-  total = static_cast<int64_t>(items.size());
-  if (!perArchiveFile) {
-    for (const auto& item : items) add(item, std::string());
-    return CQiError::Success();
-  }
-  // Items of an instance or below first: one group per archive file,
-  // instance and data or commit logs, named by its first item. The items
-  // above the instances ("/cluster", "/cluster/dc") a stream stored with its
+  // Items of an instance or below: one group per archive file, instance and
+  // data or commit logs, named by its first item. The items above the
+  // instances ("/cluster", "/cluster/dc") a stream stored with its
   // instance's items count in the first data group of their archive file, so
   // that an archive file's data answers as one entry of its instance; only
   // where the archive file has no such group do they form one of their own.
-  for (const auto& item : items) {
-    if (Depth(item.headerPath) < 3) continue;
+  // Only the groups and the few items above the instances are held.
+  struct SGroup {
+    std::string headerPath;  // of its first item
+    std::string sourcePath;
+    int64_t archiveFileId = 0;
+    int64_t backupTime = 0;  // the newest of its items
+    int64_t files = 0;
+    int64_t extents = 0;
+  };
+  std::vector<SGroup> groups;
+  std::map<std::string, size_t> groupOf;     // group key -> index in groups
+  std::map<int64_t, size_t> firstDataGroup;  // archive file -> its first instance data group
+  std::vector<SGroup> above;                 // the items above the instances, one each
+  auto count = [](SGroup& group, const SGroup& item) {
+    group.files += 1;
+    group.extents += item.extents;
+    group.backupTime = std::max(group.backupTime, item.backupTime);
+  };
+  CQiError error = ForEachItem([&](const SStoredItem& item) {
+    ++total;
+    SGroup one;
+    one.headerPath = item.headerPath;
+    one.sourcePath = item.sourcePath;
+    one.archiveFileId = item.pieces.front().archiveFileId;
+    one.backupTime = item.backupTime;
+    one.files = 1;
+    one.extents = item.pieces.size() > 1 ? static_cast<int64_t>(item.pieces.size()) : 0;
+    if (Depth(item.headerPath) < 3) {
+      above.push_back(std::move(one));
+      return CQiError::Success();
+    }
     const std::string key = GroupKeyOf(item.headerPath);
-    const int64_t afile = item.pieces.front().archiveFileId;
-    const bool known = groups.count(std::to_string(afile) + key) != 0;
-    add(item, std::to_string(afile) + key);
-    if (!known && key.compare(key.size() - 5, 5, "|data") == 0 && !firstDataGroup.count(afile)) {
-      firstDataGroup[afile] = groups[std::to_string(afile) + key];
+    const std::string fullKey = std::to_string(one.archiveFileId) + key;
+    auto known = groupOf.find(fullKey);
+    if (known != groupOf.end()) {
+      count(groups[known->second], one);
+      return CQiError::Success();
     }
-  }
-  for (const auto& item : items) {
-    if (Depth(item.headerPath) >= 3) continue;
-    const int64_t afile = item.pieces.front().archiveFileId;
-    auto host = firstDataGroup.find(afile);
+    groupOf[fullKey] = groups.size();
+    if (key.compare(key.size() - 5, 5, "|data") == 0 && !firstDataGroup.count(one.archiveFileId)) {
+      firstDataGroup[one.archiveFileId] = groups.size();
+    }
+    groups.push_back(std::move(one));
+    return CQiError::Success();
+  });
+  if (error.IsError()) return error;
+  for (SGroup& item : above) {
+    auto host = firstDataGroup.find(item.archiveFileId);
     if (host != firstDataGroup.end()) {
-      groups["host|" + std::to_string(afile)] = host->second;
-      add(item, "host|" + std::to_string(afile));
-    } else {
-      add(item, std::to_string(afile) + "|above");
+      count(groups[host->second], item);
+      continue;
     }
+    const std::string fullKey = std::to_string(item.archiveFileId) + "|above";
+    auto known = groupOf.find(fullKey);
+    if (known != groupOf.end()) {
+      count(groups[known->second], item);
+      continue;
+    }
+    groupOf[fullKey] = groups.size();
+    groups.push_back(std::move(item));
+  }
+  data.reserve(groups.size());
+  for (const SGroup& group : groups) {
+    BrowseData entry;
+    entry.setName(LastComponent(group.headerPath));
+    entry.setDisplayName(LastComponent(group.headerPath));
+    entry.setPath(group.headerPath);
+    entry.setField8(group.sourcePath);
+    entry.setDetails(Details(group.backupTime, group.archiveFileId, group.files, group.extents));
+    data.push_back(std::move(entry));
   }
   return CQiError::Success();
 }
@@ -320,12 +400,14 @@ int IdxBrowseClient::Browse(IdxBrowseClientReq*, databrowse::BrowseResponseList*
     TQLOG(-1, "Index browse failed: %s", lastError_.AsString(2).c_str());
     return kFailed;
   }
-  result.setData(data);
-  databrowse::BrowseResponse response;
-  response.setStatus(0);
-  response.setResult(result);
+  // The answer is moved into the reply, never copied: it holds every item
+  // of an item-by-item browse.
+  result.setData(std::move(data));
+  std::vector<databrowse::BrowseResponse> list(1);
+  list.front().setStatus(0);
+  list.front().setResult(std::move(result));
   responses->reset();
-  responses->setResponses({response});
+  responses->setResponses(std::move(list));
   lastError_ = CQiError::Success();
   return kOk;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "platform/base/QiError.h"
+#include "platform/index/ArchiveStore.h"
 #include "platform/index/IndexCatalog.h"
 #include "platform/msg/BrowseRecords.h"
 
@@ -70,6 +72,18 @@ class IdxBrowseClient {
   // not initialised or the index cannot be read.
   int Browse(IdxBrowseClientReq* request, databrowse::BrowseResponseList* responses);
 
+  // The items of the request (the browse without a view name), handed to
+  // `visit` one at a time: for each request path in turn, by header path,
+  // the newest version of every path within the scope, each path once
+  // however many request paths match it (an item an earlier path matched is
+  // passed over), incomplete items left out. Only the records of one header
+  // path are held at a time, so a browse of any number of items takes the
+  // same memory. An error from `visit` ends the walk and is returned.
+  CQiError ForEachItem(const std::function<CQiError(const SStoredItem&)>& visit);
+  // The entry an item-by-item answer (no per-archive-file option) holds for
+  // `item`: its name, path, source path and details with a file count of 1.
+  databrowse::BrowseData ItemEntry(const SStoredItem& item);
+
   const CQiError& getLastError() const { return lastError_; }
 
  private:
@@ -80,6 +94,8 @@ class IdxBrowseClient {
   };
 
   static PathPattern ParsePath(const std::string& path);
+  // Whether the pattern selects the item at `headerPath`.
+  static bool Selects(const PathPattern& pattern, const std::string& headerPath);
   SBrowseScope Scope() const;
   CQiError BrowseView(const std::string& view, std::vector<databrowse::BrowseData>& data);
   CQiError BrowseItems(std::vector<databrowse::BrowseData>& data, int64_t& total);

@@ -433,16 +433,61 @@ CQiError CIndexCatalog::FindFileRecordsBySource(int64_t jobId, const std::string
 
 CQiError CIndexCatalog::QueryFileRecordsUnder(const SBrowseScope& scope, const std::string& prefix,
                                               std::vector<SFileRecord>& records) {
+  records.clear();
+  return ForEachFileRecordUnder(scope, prefix, [&](const SFileRecord& record) {
+    records.push_back(record);
+    return CQiError::Success();
+  });
+}
+
+CQiError CIndexCatalog::ForEachFileRecordUnder(
+    const SBrowseScope& scope, const std::string& prefix,
+    const std::function<CQiError(const SFileRecord&)>& visit) {
   std::string where =
       "JOIN jobs j ON j.job_id = f.job_id WHERE " + CatalogSql::ScopeCondition("f.backup_time");
   bool all = prefix.empty() || prefix == "/";
   if (!all) where += " AND (f.header_path = ?1 OR (f.header_path >= ?2 AND f.header_path < ?3))";
   where += " ORDER BY f.header_path, f.record_id";
-  return QueryFileRecords(
+  return ForEachFileRecord(
       where,
       [&](CSqliteStatement& s) {
         CatalogSql::BindScope(s, scope);
         if (!all) s.Bind(1, prefix).Bind(2, prefix + "/").Bind(3, prefix + "0");
       },
-      records);
+      visit);
+}
+
+CQiError CIndexCatalog::ForEachFileRecordOfJobs(
+    const std::vector<int64_t>& jobIds, const std::function<CQiError(const SFileRecord&)>& visit) {
+  if (jobIds.empty()) return CQiError::Success();
+  std::string where = "WHERE f.job_id IN (";
+  for (size_t i = 0; i < jobIds.size(); ++i) {
+    where += (i == 0 ? "?" : ",?") + std::to_string(i + 1);
+  }
+  where += ") ORDER BY f.header_path, f.job_id, f.record_id";
+  return ForEachFileRecord(
+      where,
+      [&](CSqliteStatement& s) {
+        for (size_t i = 0; i < jobIds.size(); ++i) s.Bind(static_cast<int>(i + 1), jobIds[i]);
+      },
+      visit);
+}
+
+CQiError CIndexCatalog::ForEachFileRecord(
+    const std::string& where, const std::function<void(CSqliteStatement&)>& bind,
+    const std::function<CQiError(const SFileRecord&)>& visit) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  CSqliteStatement statement;
+  CQiError error = db_.Prepare(
+      std::string("SELECT ") + kFileColumns + " FROM file_records f " + where, statement);
+  if (error.IsError()) return error.Push(FXLOC);
+  bind(statement);
+  for (;;) {
+    bool row = false;
+    error = statement.Step(row);
+    if (error.IsError()) return error.Push(FXLOC);
+    if (!row) return CQiError::Success();
+    error = visit(CatalogSql::ReadFileRecord(statement));
+    if (error.IsError()) return error;
+  }
 }

@@ -80,6 +80,18 @@ class CIndexCatalog {
   // below it ("/" = all), ordered by header path, then commit order.
   CQiError QueryFileRecordsUnder(const SBrowseScope& scope, const std::string& prefix,
                                  std::vector<SFileRecord>& records);
+  // The same records handed to `visit` one at a time as they are read, so
+  // that no list of them is held; an error from `visit` ends the query and
+  // is returned. The query is one read of the file: `visit` may use this
+  // object from the same thread (for other queries), while other threads'
+  // calls on it wait until the query ends.
+  CQiError ForEachFileRecordUnder(const SBrowseScope& scope, const std::string& prefix,
+                                  const std::function<CQiError(const SFileRecord&)>& visit);
+  // The file records of the jobs `jobIds`, handed to `visit` as they are
+  // read (as ForEachFileRecordUnder), ordered by header path, then job, then
+  // commit order.
+  CQiError ForEachFileRecordOfJobs(const std::vector<int64_t>& jobIds,
+                                   const std::function<CQiError(const SFileRecord&)>& visit);
 
   // Index sessions.
   CQiError CreateSession(SIndexSessionRecord& session);
@@ -114,6 +126,11 @@ class CIndexCatalog {
   CQiError QueryFileRecords(const std::string& where,
                             const std::function<void(CSqliteStatement&)>& bind,
                             std::vector<SFileRecord>& records);
+  // Runs the query of file records with `where` (after "FROM file_records
+  // f") and hands each row to `visit` as it is read.
+  CQiError ForEachFileRecord(const std::string& where,
+                             const std::function<void(CSqliteStatement&)>& bind,
+                             const std::function<CQiError(const SFileRecord&)>& visit);
   CQiError QueryMetadata(const std::string& sql, const std::function<void(CSqliteStatement&)>& bind,
                          std::vector<SMetadataRecord>& records);
 

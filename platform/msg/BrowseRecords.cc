@@ -29,3 +29,35 @@ const CMessageCatalogRegistration kBrowseRecords{
 };
 
 }  // namespace
+
+namespace databrowse {
+
+void ForEachResultItem(const BrowseResponseList& responses,
+                       const std::function<void(const std::vector<AggregateResult>&)>& onResult,
+                       const std::function<void(const BrowseData&)>& onItem) {
+  const std::vector<CNMessageBase>* list = responses.getlistobject(1, 1);
+  if (list == nullptr) return;
+  for (const CNMessageBase& response : *list) {
+    if (response.getNamespaceId() != BrowseResponse::kNamespaceId ||
+        response.getClassId() != BrowseResponse::kClassId) {
+      continue;
+    }
+    // BrowseResponse::getStatus and getResult, read in place.
+    if (response.getint64(1) != 0) continue;
+    const CNMessageBase* result = response.getObjectAccessor(6, 9);
+    if (result == nullptr || result->getNamespaceId() != BrowseResult::kNamespaceId ||
+        result->getClassId() != BrowseResult::kClassId) {
+      continue;
+    }
+    // BrowseResult::getAggregates and getData.
+    onResult(result->getListAs<AggregateResult>(2, 5));
+    const std::vector<CNMessageBase>* items = result->getlistobject(3, 6);
+    if (items == nullptr) continue;
+    for (const CNMessageBase& element : *items) {
+      std::optional<BrowseData> item = RecordAs<BrowseData>(element);
+      if (item) onItem(*item);
+    }
+  }
+}
+
+}  // namespace databrowse

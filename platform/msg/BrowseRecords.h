@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/msg/EntityRecords.h"
@@ -239,6 +241,7 @@ class BrowseResult : public CNMessageBase {
   bool hasData() const { return isSet(3); }
   std::vector<BrowseData> getData() const { return getListAs<BrowseData>(3, 6); }
   void setData(const std::vector<BrowseData>& v) { setListOf(3, 6, v); }
+  void setData(std::vector<BrowseData>&& v) { setListOf(3, 6, std::move(v)); }
 };
 
 class BrowseResponse : public CNMessageBase {
@@ -252,6 +255,7 @@ class BrowseResponse : public CNMessageBase {
   void setStatus(int64_t v) { setint64(1, 1, v); }
   std::optional<BrowseResult> getResult() const { return getObjectAs<BrowseResult>(6, 9); }
   void setResult(const BrowseResult& v) { setObjectAccessor(6, 9, v); }
+  void setResult(BrowseResult&& v) { setObjectAccessor(6, 9, std::move(v)); }
 };
 
 class BrowseResponseList : public CNMessageBase {
@@ -262,6 +266,16 @@ class BrowseResponseList : public CNMessageBase {
 
   std::vector<BrowseResponse> getResponses() const { return getListAs<BrowseResponse>(1, 1); }
   void setResponses(const std::vector<BrowseResponse>& v) { setListOf(1, 1, v); }
+  void setResponses(std::vector<BrowseResponse>&& v) { setListOf(1, 1, std::move(v)); }
 };
+
+// Reads a browse reply without copying its lists: for each response of
+// status 0 that holds a result, in order, `onResult` with the result's
+// aggregate results (none when it has none), then `onItem` with each of its
+// items, one at a time (each a copy of its own). The typed getters copy the
+// whole list they return, and a reply may hold every item of a browse.
+void ForEachResultItem(const BrowseResponseList& responses,
+                       const std::function<void(const std::vector<AggregateResult>&)>& onResult,
+                       const std::function<void(const BrowseData&)>& onItem);
 
 }  // namespace databrowse

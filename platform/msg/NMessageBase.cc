@@ -111,6 +111,14 @@ void CNMessageBase::setObjectAccessor(int field, int index, const CNMessageBase&
   f.objects.push_back(std::move(copy));
 }
 
+void CNMessageBase::setObjectAccessor(int field, int index, CNMessageBase&& value) {
+  // Taken first: `value` may live inside this record.
+  CNMessageBase taken(std::move(value));
+  Field& f = Put(field, index, kObject);
+  f.objects.clear();
+  f.objects.push_back(std::move(taken));
+}
+
 std::vector<CNMessageBase>* CNMessageBase::getlistobject(int field, int index, bool write) {
   auto it = fields_.find(field);
   if (it != fields_.end() && it->second.type == kObjectList) return &it->second.objects;

@@ -74,6 +74,8 @@ class CNMessageBase {
   CNMessageBase* getObjectAccessor(int field, int index, bool create, uint32_t ns, uint32_t cls);
   const CNMessageBase* getObjectAccessor(int field, int index) const;
   void setObjectAccessor(int field, int index, const CNMessageBase& value);
+  // The same, taking the record's contents instead of copying them.
+  void setObjectAccessor(int field, int index, CNMessageBase&& value);
 
   // Lists of records. Read: the list (null when the field is absent). With
   // `write` the field is created when absent (an empty list that was set stays
@@ -95,6 +97,10 @@ class CNMessageBase {
   std::vector<R> getListAs(int field, int index) const;
   template <class R>
   void setListOf(int field, int index, const std::vector<R>& value);
+  // The same, taking the records' contents instead of copying them (a
+  // browse answer of many items is not copied on its way into its reply).
+  template <class R>
+  void setListOf(int field, int index, std::vector<R>&& value);
   // A copy of a list of strings (empty when absent).
   std::vector<std::string> getStringList(int field, int index) const;
 
@@ -177,4 +183,13 @@ template <class R>
 void CNMessageBase::setListOf(int field, int index, const std::vector<R>& value) {
   std::vector<CNMessageBase>* list = getlistobject(field, index, true);
   list->assign(value.begin(), value.end());
+}
+
+template <class R>
+void CNMessageBase::setListOf(int field, int index, std::vector<R>&& value) {
+  std::vector<CNMessageBase> moved;
+  moved.reserve(value.size());
+  for (R& record : value) moved.push_back(std::move(static_cast<CNMessageBase&>(record)));
+  value.clear();
+  *getlistobject(field, index, true) = std::move(moved);
 }

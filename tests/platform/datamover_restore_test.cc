@@ -426,6 +426,45 @@ TEST_F(DataMover, FileSystemRestoreUnderADestinationKeepsSourcePaths) {
   EXPECT_EQ(mover.TaskStatistics().bytesRestored, 0);
 }
 
+TEST_F(DataMover, ItemsOfOverlappingPathsArePlacedOnceAndOnlyThoseOfTheTasksArchiveFile) {
+  // Another archive file holds another file of the same table.
+  {
+    CStoreDataStream other(Job(101));
+    ASSERT_FALSE(Store(other, "/c1/dc1/node1/ks1/t1/nb-2-big-Data.db", "other",
+                       "/src/n1/ks1/t1-0a0b/snapshots/s/nb-2-big-Data.db")
+                     .IsError());
+  }
+  const std::string destination = DataPath("dest");
+  boost::shared_ptr<ScriptedWorker> worker(new ScriptedWorker(""));
+  CRestoreDataMover mover(Setup(), worker);
+  const std::vector<std::string> paths = {"/c1/dc1/node1", "/c1/dc1/node1/ks1",
+                                          "/c1/dc1/node1/ks1/t1/*", "/c1/dc1/node1/#COMMITLOG#"};
+  DistributedQEL::RestoreTaskInfo restore;
+  restore.setSourcePaths(paths);
+  restore.setFilterPaths({"/c1/dc1/node1/#COMMITLOG#"});
+  restore.setArchiveFileId(archiveFile_);
+  restore.setDestinationPath(destination);
+  std::string xml;
+  restore.serialize(xml);
+  DistributedQEL::TaskInfo task;
+  task.setPayload(xml);
+  ASSERT_FALSE(mover.RunTask(task).IsError());
+  ASSERT_FALSE(mover.Finish().IsError());
+
+  const std::string table = destination + "/src/n1/ks1/t1-0a0b/snapshots/s";
+  EXPECT_EQ(ResultLines(), (std::vector<std::string>{
+                               "BeginDistributedRestore",
+                               table + "/nb-1-big-Data.db  DATA  " + std::to_string(kDataSize),
+                               table + "/nb-1-big-Index.db  DATA  300",
+                               "EndDistributedRestore",
+                           }));
+  EXPECT_FALSE(Exists(table + "/nb-2-big-Data.db"));
+  EXPECT_FALSE(Exists(destination + "/src/n1/archive"));
+  EXPECT_EQ(mover.Progress().files, 2);
+  EXPECT_EQ(mover.Progress().directories, 3);
+  EXPECT_EQ(mover.TaskStatistics().itemsRestored, 5);
+}
+
 TEST_F(DataMover, ExtentsArePutBackWhole) {
   const std::string big = Pattern(10000, 9);
   {

@@ -3,6 +3,7 @@
 #include <map>
 
 #include "IndexTestSupport.h"
+#include "platform/base/FXErrorUtil.h"
 #include "platform/index/IdxBrowseClient.h"
 
 namespace {
@@ -391,6 +392,66 @@ TEST_F(ItemBrowseTest, NewestJobOfEveryItemCounts) {
 
   databrowse::BrowseRequest otherInstance = Request("", {"/**/*"}, 70);
   EXPECT_TRUE(BrowseAll(otherInstance).empty());
+}
+
+TEST_F(ItemBrowseTest, ItemsOneAtATimeAreTheAnswersItemsEachOnce) {
+  // Request paths that overlap, repeat, or name a prefix that is not a whole
+  // component: the items handed on one at a time are those of the browse's
+  // answer, in its order, each once.
+  const struct {
+    std::vector<std::string> paths;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {{"/c/dc1/n1/ks", "/c/dc1/n1/ks/tbl"},
+       {"/c/dc1/n1/ks", "/c/dc1/n1/ks/tbl", "/c/dc1/n1/ks/tbl/f1", "/c/dc1/n1/ks/tbl/f2"}},
+      {{"/c/dc1/n1/ks/tbl/*", "/c/dc1/n1"},
+       {"/c/dc1/n1/ks/tbl/f1", "/c/dc1/n1/ks/tbl/f2", "/c/dc1/n1/#COMMITLOG#/CommitLog-7-1.log",
+        "/c/dc1/n1/ks", "/c/dc1/n1/ks/tbl"}},
+      {{"/**/*", "/c/dc1/n2/ks/tbl/f3", "/c/dc1/n1/ks/tbl/*"},
+       {"/c/dc1/n1/#COMMITLOG#/CommitLog-7-1.log", "/c/dc1/n1/ks", "/c/dc1/n1/ks/tbl",
+        "/c/dc1/n1/ks/tbl/f1", "/c/dc1/n1/ks/tbl/f2", "/c/dc1/n2/ks/tbl/f3"}},
+      {{"/c/dc1/n1/ks/tbl/f1", "/c/dc1/n1/ks/tbl/f1"}, {"/c/dc1/n1/ks/tbl/f1"}},
+      {{"/c/dc1/n1/ks/tb", "/c/dc1/n1/ks/tbl/f", "/c/dc1/n1/ks/tbl/*"},
+       {"/c/dc1/n1/ks/tbl/f1", "/c/dc1/n1/ks/tbl/f2"}},
+      {{"/c/dc1/n1/ks/tbl", "/c/dc1/n1/ks/*"},
+       {"/c/dc1/n1/ks/tbl", "/c/dc1/n1/ks/tbl/f1", "/c/dc1/n1/ks/tbl/f2"}},
+      {{"/c/dc1/n2/*"}, {}},
+  };
+  for (const auto& c : cases) {
+    const databrowse::BrowseRequest request = Request("", c.paths);
+    IdxBrowseClient client;
+    ASSERT_EQ(client.Initialize(request, nullptr, 2000, nullptr, nullptr), 0);
+    std::vector<std::string> visited;
+    std::vector<int64_t> archiveFiles;
+    CQiError error = client.ForEachItem([&](const SStoredItem& item) {
+      visited.push_back(item.headerPath);
+      archiveFiles.push_back(client.ItemEntry(item).getDetails()->getArchiveFileId());
+      return CQiError::Success();
+    });
+    EXPECT_FALSE(error.IsError()) << error.AsString();
+    EXPECT_EQ(visited, c.expected) << c.paths.front();
+    std::vector<BrowseData> answer = BrowseAll(request);
+    EXPECT_EQ(Paths(answer), visited) << c.paths.front();
+    for (size_t i = 0; i < answer.size() && i < archiveFiles.size(); ++i) {
+      EXPECT_EQ(answer[i].getDetails()->getArchiveFileId(), archiveFiles[i]) << visited[i];
+    }
+  }
+}
+
+TEST_F(ItemBrowseTest, AnErrorOfTheVisitEndsTheWalk) {
+  IdxBrowseClient client;
+  ASSERT_EQ(client.Initialize(Request("", {"/**/*"}), nullptr, 2000, nullptr, nullptr), 0);
+  int visits = 0;
+  CQiError error = client.ForEachItem([&](const SStoredItem&) {
+    ++visits;
+    return visits == 2 ? FXErrorUtil::ErrorWin32(FXLOC, 1223, "stop here") : CQiError::Success();
+  });
+  EXPECT_EQ(visits, 2);
+  EXPECT_EQ(error.GetValue(), 1223u);
+
+  IdxBrowseClient idle;
+  EXPECT_TRUE(idle.ForEachItem([](const SStoredItem&) { return CQiError::Success(); }).IsError())
+      << "not initialised";
 }
 
 }  // namespace

@@ -292,4 +292,98 @@ TEST(BrowseRecords, ResponseWithItems) {
   EXPECT_EQ(a.getValue(), "2");
 }
 
+// A reply of three responses: usable with two items (one of another class
+// in between), failed (status 1), and usable without a result; then a
+// usable one with one item and no aggregates.
+BrowseResponseList ReplyOfSeveralResponses() {
+  auto item = [](const std::string& path, int64_t afile) {
+    BrowseData data;
+    data.setPath(path);
+    BrowseItemDetails details;
+    details.setArchiveFileId(afile);
+    data.setDetails(details);
+    return data;
+  };
+  std::vector<BrowseResponse> responses(4);
+  BrowseResult first;
+  AggregateResult aggregate;
+  aggregate.setExpectedItemTotal(2);
+  first.setAggregates({aggregate});
+  std::vector<BrowseData> items = {item("/a", 1), item("/b", 2)};
+  first.setData(std::move(items));
+  first.getlistobject(3, 6, true)
+      ->insert(first.getlistobject(3, 6, true)->begin() + 1, AggregateResult());
+  responses[0].setStatus(0);
+  responses[0].setResult(std::move(first));
+  BrowseResult failed;
+  failed.setData({item("/failed", 3)});
+  responses[1].setStatus(1);
+  responses[1].setResult(failed);
+  responses[2].setStatus(0);
+  BrowseResult last;
+  last.setData({item("/c", 4)});
+  responses[3].setStatus(0);
+  responses[3].setResult(last);
+  BrowseResponseList list;
+  list.setResponses(std::move(responses));
+  return list;
+}
+
+TEST(BrowseRecords, RepliesAreReadInPlaceAsTheTypedGettersReadThem) {
+  const BrowseResponseList reply = ReplyOfSeveralResponses();
+  std::vector<std::string> inPlace;
+  ForEachResultItem(
+      reply,
+      [&](const std::vector<AggregateResult>& aggregates) {
+        inPlace.push_back("result " + std::to_string(aggregates.size()) + " " +
+                          (aggregates.empty()
+                               ? std::string()
+                               : std::to_string(aggregates.front().getExpectedItemTotal())));
+      },
+      [&](const BrowseData& data) {
+        inPlace.push_back(data.getPath() + " " +
+                          std::to_string(data.getDetails()->getArchiveFileId()));
+      });
+  std::vector<std::string> typed;
+  for (const BrowseResponse& response : reply.getResponses()) {
+    if (response.getStatus() != 0) continue;
+    std::optional<BrowseResult> result = response.getResult();
+    if (!result) continue;
+    const std::vector<AggregateResult> aggregates = result->getAggregates();
+    typed.push_back("result " + std::to_string(aggregates.size()) + " " +
+                    (aggregates.empty()
+                         ? std::string()
+                         : std::to_string(aggregates.front().getExpectedItemTotal())));
+    for (const BrowseData& data : result->getData()) {
+      typed.push_back(data.getPath() + " " + std::to_string(data.getDetails()->getArchiveFileId()));
+    }
+  }
+  EXPECT_EQ(inPlace, (std::vector<std::string>{"result 1 2", "/a 1", "/b 2", "result 0 ", "/c 4"}));
+  EXPECT_EQ(inPlace, typed);
+}
+
+TEST(BrowseRecords, ListsAndRecordsMovedInAreTheCopiesThatWouldHaveBeenMade) {
+  // Moving a list or a record into a field gives the field what copying it
+  // gives; what was moved from is left empty.
+  std::vector<BrowseData> items(3);
+  for (size_t i = 0; i < items.size(); ++i) items[i].setPath("/p" + std::to_string(i));
+  BrowseResult copied, moved;
+  copied.setData(items);
+  moved.setData(std::move(items));
+  EXPECT_TRUE(items.empty());
+  EXPECT_EQ(moved, copied);
+  ASSERT_EQ(moved.getData().size(), 3u);
+  EXPECT_EQ(moved.getData()[2].getPath(), "/p2");
+
+  BrowseResponse copiedResponse, movedResponse;
+  copiedResponse.setResult(copied);
+  movedResponse.setResult(std::move(moved));
+  EXPECT_EQ(movedResponse, copiedResponse);
+  // A record moved in from inside the record itself.
+  CNMessageBase* inside = movedResponse.getObjectAccessor(6, 9, false, 0, 0);
+  ASSERT_NE(inside, nullptr);
+  movedResponse.setObjectAccessor(6, 9, std::move(*inside));
+  EXPECT_EQ(movedResponse, copiedResponse);
+}
+
 }  // namespace

@@ -309,6 +309,46 @@ TEST_F(StoreItemTest, ResentItemsAndPiecesReplaceTheirOlderCopies) {
   EXPECT_EQ(back, "BBBBCCCC");
 }
 
+TEST_F(StoreItemTest, ItemsOfSeveralJobsComeOneByOneByPathThenJob) {
+  // Two jobs sharing some paths, one item resent within a job, a job not
+  // asked for: one entry per path and job, each once, by path then job,
+  // with the newest copy of a resent item.
+  {
+    CStoreDataStream stream(Job(21));
+    ASSERT_FALSE(Store(stream, "/b", "b of 21").IsError());
+    ASSERT_FALSE(Store(stream, "/a", "a of 21").IsError());
+    ASSERT_FALSE(Store(stream, "/a", "a of 21, resent").IsError());
+  }
+  {
+    CStoreDataStream stream(Job(22));
+    ASSERT_FALSE(Store(stream, "/c", "c of 22").IsError());
+    ASSERT_FALSE(Store(stream, "/a", "a of 22").IsError());
+  }
+  {
+    CStoreDataStream stream(Job(23));
+    ASSERT_FALSE(Store(stream, "/a", "a of 23").IsError());
+  }
+  CArchiveStore store;
+  std::vector<std::string> seen;
+  ASSERT_FALSE(store
+                   .ForEachItem({22, 21},
+                                [&](const SStoredItem& item) {
+                                  seen.push_back(item.headerPath + " " +
+                                                 std::to_string(item.jobId) + " " +
+                                                 std::to_string(item.size));
+                                  return CQiError::Success();
+                                })
+                   .IsError());
+  EXPECT_EQ(seen, (std::vector<std::string>{"/a 21 15", "/a 22 7", "/b 21 7", "/c 22 7"}));
+
+  int visits = 0;
+  CQiError stopped = store.ForEachItem({21, 22, 23}, [&](const SStoredItem&) {
+    return ++visits == 2 ? FXErrorUtil::ErrorWin32(FXLOC, 1223, "stop") : CQiError::Success();
+  });
+  EXPECT_EQ(stopped.GetValue(), 1223u);
+  EXPECT_EQ(visits, 2);
+}
+
 TEST_F(StoreItemTest, VerifyComparesWithTheFileOnDisk) {
   const std::string content = Pattern(5000, 4);
   std::string same = WriteData("same", content);

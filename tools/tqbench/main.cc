@@ -37,6 +37,7 @@
 #include "tools/tqbench/BenchSupport.h"
 #include "tools/tqbench/CollectTimer.h"
 #include "tools/tqbench/RestoreBench.h"
+#include "tools/tqbench/ScaleSeries.h"
 #include "tools/tqbench/TimingDataStream.h"
 
 namespace {
@@ -81,6 +82,11 @@ const char* const kUsageText =
     "  --skip-backup        only the collect-file timing\n"
     "  --skip-collect       only the backup and copy timing\n"
     "  --skip-restore       no in-place restore rounds after the backup rounds\n"
+    "  --scale              only the scale series: clusters of 5,000, 20,000 and\n"
+    "                       80,000 small files backed up and restored in place by\n"
+    "                       tqcass as whole processes, each job's time and peak\n"
+    "                       memory with the load\n"
+    "  --scale-files N,...  the series' numbers of files (implies --scale)\n"
     "\n"
     "MB is 10^6 bytes. The log of the backup jobs is <work>/home/tqbench.log.\n";
 
@@ -97,6 +103,7 @@ struct Options {
   bool skipBackup = false;
   bool skipCollect = false;
   bool skipRestore = false;
+  std::vector<long> scaleFiles;  // the scale series alone, when not empty
 };
 
 bool ParseOptions(int argc, char** argv, Options& o) {
@@ -152,6 +159,25 @@ bool ParseOptions(int argc, char** argv, Options& o) {
       o.skipCollect = true;
     } else if (arg == "--skip-restore") {
       o.skipRestore = true;
+    } else if (arg == "--scale") {
+      if (o.scaleFiles.empty()) o.scaleFiles = {5000, 20000, 80000};
+    } else if (arg == "--scale-files") {
+      std::vector<std::string> parts;
+      if (i + 1 < argc) FXString::Split(argv[i + 1], ",", parts);
+      o.scaleFiles.clear();
+      for (const std::string& part : parts) {
+        long long count = 0;
+        if (!FXString::ParseDecimal(part.c_str(), 1, INT_MAX, count)) {
+          std::fprintf(stderr, "tqbench: --scale-files needs whole numbers of at least 1\n");
+          return false;
+        }
+        o.scaleFiles.push_back(static_cast<long>(count));
+      }
+      if (o.scaleFiles.empty()) {
+        std::fprintf(stderr, "tqbench: --scale-files needs whole numbers of at least 1\n");
+        return false;
+      }
+      ++i;
     } else {
       std::fprintf(stderr, "tqbench: unknown option %s\n%s", arg.c_str(), kUsageText);
       return false;
@@ -575,10 +601,13 @@ int main(int argc, char** argv) {
 
   // Cluster, store and copy of the backup test, plus the collect-file tree.
   uint64_t need = 0;
-  if (!o.skipBackup) need += (o.noSyncRun ? 4 : 3) * o.bytes + o.files * 8192ull * 3;
-  // Restored files beside the snapshot that keeps the copy's source.
-  if (!o.skipBackup && !o.skipRestore) need += 2 * o.bytes + o.files * 8192ull * 2;
-  if (!o.skipCollect) need += o.collectFiles * 4096ull * 2;
+  for (long files : o.scaleFiles) need += files * 8192ull * 4;
+  if (o.scaleFiles.empty()) {
+    if (!o.skipBackup) need += (o.noSyncRun ? 4 : 3) * o.bytes + o.files * 8192ull * 3;
+    // Restored files beside the snapshot that keeps the copy's source.
+    if (!o.skipBackup && !o.skipRestore) need += 2 * o.bytes + o.files * 8192ull * 2;
+    if (!o.skipCollect) need += o.collectFiles * 4096ull * 2;
+  }
   std::error_code ec;
   fs::create_directories(o.scratch, ec);
   if (!EnoughSpace(o.scratch, need)) return kFailed;
@@ -591,8 +620,12 @@ int main(int argc, char** argv) {
   std::printf("work folder: %s\n", work.c_str());
 
   int rc = kOk;
-  if (!o.skipBackup) rc = BenchBackup(o, work);
-  if (rc == kOk && !o.skipCollect) rc = BenchCollect(o, work);
+  if (!o.scaleFiles.empty()) {
+    rc = TqBench::CScaleSeries(TQ_TQCASS_PATH, work, o.scaleFiles).Run() == 0 ? kOk : kFailed;
+  } else {
+    if (!o.skipBackup) rc = BenchBackup(o, work);
+    if (rc == kOk && !o.skipCollect) rc = BenchCollect(o, work);
+  }
   if (o.keep) {
     std::printf("\nkept %s\n", work.c_str());
   } else {

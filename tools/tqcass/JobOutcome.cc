@@ -226,24 +226,42 @@ TqHarness::CCollectTotals::Totals RestoreTotals(const std::string& suiteHome, in
       firstJob = std::max(firstJob, record.jobId);
     }
   }
-  std::map<std::string, SStoredItem> newest;  // by header path
+  std::vector<int64_t> jobs;
   for (const SJobRecord& record : records) {
-    if (record.kind != "backup" || record.jobId < firstJob) continue;
-    std::vector<SStoredItem> items;
-    if (store.ListItems(record.jobId, items).IsError()) return totals;
-    for (SStoredItem& item : items) {
-      if (item.isDirectory || (toTime > 0 && item.backupTime > toTime)) continue;
-      bool selected = false;
-      for (const std::string& path : paths) selected |= Under(item.headerPath, path, fromSubclient);
-      if (!selected) continue;
-      auto& slot = newest[item.headerPath];
-      if (slot.headerPath.empty() || slot.backupTime <= item.backupTime) slot = std::move(item);
-    }
+    if (record.kind == "backup" && record.jobId >= firstJob) jobs.push_back(record.jobId);
   }
-  for (const auto& entry : newest) {
+  // The items come by header path, each path's jobs in order: of each path
+  // the newest version counts (the later job when two were read at once).
+  std::string path;
+  bool counted = false;  // whether `path` has a version within the time
+  uint64_t newestSize = 0;
+  int64_t newestTime = 0;
+  auto countPath = [&]() {
+    if (!counted) return;
     ++totals.files;
-    totals.bytes += entry.second.size;
-  }
+    totals.bytes += newestSize;
+  };
+  CQiError error = store.ForEachItem(jobs, [&](const SStoredItem& item) {
+    if (item.headerPath != path) {
+      countPath();
+      path = item.headerPath;
+      counted = false;
+    }
+    if (item.isDirectory || (toTime > 0 && item.backupTime > toTime)) return CQiError::Success();
+    bool selected = false;
+    for (const std::string& selection : paths) {
+      selected |= Under(item.headerPath, selection, fromSubclient);
+    }
+    if (!selected) return CQiError::Success();
+    if (!counted || newestTime <= item.backupTime) {
+      newestSize = item.size;
+      newestTime = item.backupTime;
+      counted = true;
+    }
+    return CQiError::Success();
+  });
+  if (error.IsError()) return totals;
+  countPath();
   totals.complete = true;
   return totals;
 }
