@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -337,6 +338,54 @@ TEST_F(TqcassWholeSSTables, ACompletedRestoreKeepsEveryFile) {
   std::vector<std::string> now = SSTableFiles();
   std::sort(now.begin(), now.end());
   EXPECT_EQ(now, after);
+}
+
+// A restore recorded as ended failed whose journals were never put right
+// (its run was cut short after the record): the next command that takes the
+// lock removes its temporary and the file it placed and never loaded, says
+// so, and settles the journals; the command after has nothing to do.
+TEST_F(TqcassWholeSSTables, TheNextCommandPutsRightARestoreThatEndedFailedUnsettled) {
+  ASSERT_NO_FATAL_FAILURE(MakeBackup());
+  const std::string job = "7";
+  nlohmann::json record = nlohmann::json::parse(simtest::ReadFile(Home() + "/suite/Jobs/1.json"));
+  record["jobId"] = 7;
+  record["jobType"] = "restore";
+  record["status"] = 2;
+  simtest::WriteFile(Home() + "/suite/Jobs/" + job + ".json", record.dump());
+  std::vector<std::string> live = SSTableFiles();
+  ASSERT_FALSE(live.empty());
+  const std::string folder = fs::path(live.front()).parent_path().string();
+  const std::string placed = folder + "/nb-900-big-Data.db";
+  const std::string temporary = folder + "/.nb-901-big-Data.db.tqrestore-Ab12Cd";
+  simtest::WriteFile(placed, "placed");
+  simtest::WriteFile(temporary, "half");
+  struct stat st {};
+  ASSERT_EQ(::lstat(placed.c_str(), &st), 0);
+  const std::string results = Home() + "/suite/node1/JobResults/TQ_JobResults/2/0/" + job;
+  fs::create_directories(results);
+  simtest::WriteFile(results + "/placed.1.journal",
+                     "T\t" + folder + "\nP\t" + std::to_string(st.st_dev) + ":" +
+                         std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) + ":" +
+                         std::to_string(static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000ull +
+                                        static_cast<uint64_t>(st.st_mtim.tv_nsec)) +
+                         "\t" + placed + "\n");
+
+  Outcome o = Run("register --streams 3");
+  ASSERT_EQ(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output,
+                       "job 7 left 1 restore temporary file, 1 placed but never loaded "
+                       "SSTable file: removed"))
+      << o.output;
+  EXPECT_FALSE(Contains(o.output, "job 7 was interrupted")) << o.output;
+  EXPECT_FALSE(fs::exists(placed));
+  EXPECT_FALSE(fs::exists(temporary));
+  for (const std::string& file : live) EXPECT_TRUE(fs::exists(file)) << file;
+
+  simtest::WriteFile(temporary, "another job's");
+  o = Run("register --streams 3");
+  ASSERT_EQ(o.status, 0) << o.output;
+  EXPECT_FALSE(Contains(o.output, "job 7 left")) << o.output;
+  EXPECT_TRUE(fs::exists(temporary));
 }
 
 }  // namespace
