@@ -346,7 +346,13 @@ TEST_F(TqcassWholeSSTables, ACompletedRestoreKeepsEveryFile) {
 // so, and settles the journals; the command after has nothing to do.
 TEST_F(TqcassWholeSSTables, TheNextCommandPutsRightARestoreThatEndedFailedUnsettled) {
   ASSERT_NO_FATAL_FAILURE(MakeBackup());
+  ASSERT_EQ(Run(kRestore).status, 0);
   const std::string job = "7";
+  // Described as the in-place restore job 2 is.
+  nlohmann::json description =
+      nlohmann::json::parse(simtest::ReadFile(Home() + "/suite/Jobs/2.description.json"));
+  description["jobId"] = 7;
+  simtest::WriteFile(Home() + "/suite/Jobs/" + job + ".description.json", description.dump());
   nlohmann::json record = nlohmann::json::parse(simtest::ReadFile(Home() + "/suite/Jobs/1.json"));
   record["jobId"] = 7;
   record["jobType"] = "restore";

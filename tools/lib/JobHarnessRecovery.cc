@@ -138,7 +138,7 @@ CQiError CJobHarness::RecoverInterrupted(std::vector<InterruptedJob>& recovered)
       InterruptedJob ended;
       ended.jobId = id;
       ended.ended = true;
-      CLeftoverRecovery(SuiteHome(), state_).RecoverPlacedFiles(ended);
+      CLeftoverRecovery(SuiteHome(), state_).RecoverEndedRestore(ended);
       if (ended.restoreTemporariesRemoved + ended.placedFilesRemoved > 0) {
         recovered.push_back(ended);
       }
@@ -158,7 +158,7 @@ CQiError CJobHarness::RecoverInterrupted(std::vector<InterruptedJob>& recovered)
 }
 
 void CJobHarness::RecoverPlacedFiles(InterruptedJob& job) const {
-  CLeftoverRecovery(SuiteHome(), state_).RecoverPlacedFiles(job);
+  CLeftoverRecovery(SuiteHome(), state_).RecoverEndedRestore(job);
 }
 
 CQiError CJobHarness::CheckFreeSpace(uint64_t bytesNeeded, const char* what) const {

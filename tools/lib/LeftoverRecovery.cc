@@ -121,6 +121,18 @@ void CLeftoverRecovery::RecoverPlacedFiles(InterruptedJob& job) const {
   job.placedFilesRemoved += removed.placed;
 }
 
+void CLeftoverRecovery::RecoverEndedRestore(InterruptedJob& job) const {
+  TqRunner::CJobRecordStore store(suiteHome_ + "/Jobs");
+  TqRunner::JobDescription description;
+  App::CassandraRestoreOptions options;
+  if (store.ReadDescription(job.jobId, description).IsError() || description.jobType != "restore" ||
+      !RestoreOptionsOf(description, options) || options.getRecover() == 0 ||
+      options.getUseSSTableLoader() != 0 || options.getStageFreeRestore() != 0) {
+    return;
+  }
+  RecoverPlacedFiles(job);
+}
+
 void CLeftoverRecovery::StartStoppedNodes(const std::vector<std::string>& folders,
                                           InterruptedJob& job) const {
   // A record lies in a target's work folder, "<...>/<job>/<target>/".

@@ -41,6 +41,10 @@ class CLeftoverRecovery {
   // what is settled already is not looked at again. Run by the job's own end
   // and for every job that ended failed.
   void RecoverPlacedFiles(InterruptedJob& job) const;
+  // The same for a restore that ended (stopped, failed, with errors), only
+  // when it restored in place: a staged or loader restore's staged files are
+  // not live, and stay for the user.
+  void RecoverEndedRestore(InterruptedJob& job) const;
 
   // The file a restore leaves in a target's work folder while the node's
   // Cassandra is stopped.
