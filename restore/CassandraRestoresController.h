@@ -193,6 +193,9 @@ class CCassandraRestoreController : public TQDC_FileSystem::CFSRestoreController
   // (the next run after a kill then keeps those files); false when it could
   // not be noted.
   bool noteLoading(const std::string& targetKey);
+  // Notes that the load noted last for the target was refused before it
+  // loaded anything (the next run may then remove what was placed there).
+  void noteNotLoaded(const std::string& targetKey);
 
   // Restore node arguments.
   bool replaceDeadNode = false;
@@ -244,6 +247,9 @@ class CCassandraRestoreController : public TQDC_FileSystem::CFSRestoreController
   // Target keys whose Cassandra this controller stopped and has not
   // started again.
   std::set<std::string> stoppedTargets;
+  // Cassandra starts asked by this controller (a start loads every SSTable
+  // in the node's folders).
+  int startsAsked = 0;
 };
 
 }  // namespace TQCassandra

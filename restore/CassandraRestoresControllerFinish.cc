@@ -26,6 +26,10 @@ namespace {
 
 constexpr uint32_t kChownPauseMs = 5000;
 constexpr uint32_t kReplaceDeadNodePauseMs = 1000;
+// Priam answered a request with a failure status, or refused its
+// credentials (the transport's error values).
+constexpr uint32_t kRefusedByPriam = 1359;
+constexpr uint32_t kDeniedByPriam = 5;
 // Characters of a path or an address that go as they are in a query value.
 constexpr const char* kPathLiteral = "/:,";
 
@@ -250,6 +254,7 @@ void CCassandraRestoreController::finishTargetNode(const std::string& targetKey,
     return;
   }
 
+  const int startsBefore = startsAsked;
   e = doCassandraLogic(targetKey);
   if (e.IsError()) {
     TQLOG(-1, "Failed to bring up Cassandra on %s: %s", targetKey.c_str(), e.AsString().c_str());
@@ -275,6 +280,13 @@ void CCassandraRestoreController::finishTargetNode(const std::string& targetKey,
     TQLOG(-1, " Failed to refresh the keyspaces error [%s] [%s]", e.AsString().c_str(),
           reply.c_str());
     markReloadFailed();
+    // Priam answered that it refused the refresh, and no start loaded the
+    // node's folders: nothing placed was loaded. A request without an answer
+    // may have loaded them; its files stay.
+    const uint32_t value = e.GetValue();
+    if (startsAsked == startsBefore && (value == kRefusedByPriam || value == kDeniedByPriam)) {
+      noteNotLoaded(targetKey);
+    }
   }
   e = priam->stopPriam();
   if (e.IsError()) TQLOG(-1, " Error stopping priam error[%s]", e.AsString().c_str());

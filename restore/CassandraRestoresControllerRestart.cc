@@ -91,4 +91,18 @@ bool CCassandraRestoreController::noteLoading(const std::string& targetKey) {
   return true;
 }
 
+void CCassandraRestoreController::noteNotLoaded(const std::string& targetKey) {
+  auto dirs = dataDirsByTarget.find(targetKey);
+  if (dirs == dataDirsByTarget.end()) return;
+  const std::string folder = restoreResultsDirectory();
+  for (const std::string& directory : dirs->second) {
+    CQiError e = TqDataMover::CRestoreJournal::NoteNotLoaded(folder, directory);
+    if (e.IsError()) {
+      // The files stay: the loading mark keeps them.
+      TQLOG(-1, "Failed to note in %s that %s was not loaded: %s", folder.c_str(),
+            directory.c_str(), e.AsString(2).c_str());
+    }
+  }
+}
+
 }  // namespace TQCassandra

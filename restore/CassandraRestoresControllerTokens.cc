@@ -87,6 +87,7 @@ CQiError CCassandraRestoreController::StopCassandra(const std::string& targetKey
 CQiError CCassandraRestoreController::StartCassandra(const std::string& targetKey) {
   TQ_DEBUG_FUNCTION();
   auto found = priamByTarget.find(targetKey);
+  ++startsAsked;
   CQiError e = RequestAndPause(found == priamByTarget.end() ? nullptr : found->second.get(),
                                "start", cassandraSleepTime);
   if (e.IsError()) return e.Push(FXLOC);

@@ -22,9 +22,11 @@ std::string NameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// A seam for tests of a killed restore: with TQ_KILL_AFTER_PLACED_FILES=<n>
-// the process kills itself outright once it has renamed <n> table files into
-// place, as a power loss would stop it.
+// A seam for tests of a killed or stopped restore: with
+// TQ_KILL_AFTER_PLACED_FILES=<n> the process kills itself outright once it
+// has renamed <n> table files into place, as a power loss would stop it;
+// TQ_KILL_SIGNAL=<number> sends that signal instead, once (SIGTERM: the
+// user's stop).
 void KillPointAfterRename() {
   static const long long limit = [] {
     const char* text = std::getenv("TQ_KILL_AFTER_PLACED_FILES");
@@ -32,8 +34,16 @@ void KillPointAfterRename() {
     if (text == nullptr || !FXString::ParseDecimal(text, 1, 1LL << 40, value)) return 0LL;
     return value;
   }();
+  static const int signal = [] {
+    const char* text = std::getenv("TQ_KILL_SIGNAL");
+    long long value = 0;
+    if (text == nullptr || !FXString::ParseDecimal(text, 1, 64, value)) return SIGKILL;
+    return static_cast<int>(value);
+  }();
   static std::atomic<long long> renamed{0};
-  if (limit > 0 && ++renamed >= limit) raise(SIGKILL);
+  if (limit <= 0) return;
+  const long long count = ++renamed;
+  if (signal == SIGKILL ? count >= limit : count == limit) ::kill(::getpid(), signal);
 }
 
 }  // namespace

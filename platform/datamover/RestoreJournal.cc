@@ -70,6 +70,10 @@ void ReadOne(const std::string& path, CRestoreJournal::SContent& content) {
       case 'L':
         if (Writable(rest)) content.loaded.insert(rest);
         break;
+      case 'U':
+        // Lines are read in the order written: a later "L" stands again.
+        content.loaded.erase(rest);
+        break;
       case 'P': {
         const size_t tab = rest.find('\t');
         if (tab == std::string::npos) break;
@@ -165,6 +169,16 @@ CQiError CRestoreJournal::NotePlaced(const std::vector<SPlaced>& files) {
 }
 
 CQiError CRestoreJournal::NoteLoading(const std::string& folder, const std::string& dataDirectory) {
+  return AppendLoading(folder, "L\t" + dataDirectory);
+}
+
+CQiError CRestoreJournal::NoteNotLoaded(const std::string& folder,
+                                        const std::string& dataDirectory) {
+  return AppendLoading(folder, "U\t" + dataDirectory);
+}
+
+CQiError CRestoreJournal::AppendLoading(const std::string& folder, const std::string& line) {
+  const std::string dataDirectory = line.substr(2);
   if (!Writable(dataDirectory)) {
     return FXErrorUtil::ErrorWin32(FXLOC, 87, "The data directory [%s] cannot be journaled",
                                    dataDirectory.c_str());
@@ -177,7 +191,7 @@ CQiError CRestoreJournal::NoteLoading(const std::string& folder, const std::stri
     int err = errno;
     return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to open the journal %s", path.c_str());
   }
-  error = AppendDurably(fd, path, "L\t" + dataDirectory + "\n");
+  error = AppendDurably(fd, path, line + "\n");
   close(fd);
   if (error.IsError()) return error.Push(FXLOC);
   return CQiError::Success();

@@ -23,9 +23,13 @@ namespace TqDataMover {
 //   loading.journal
 //     "L\t<data dir>"          the node is about to load what was placed below
 //                              <data dir> (written before anything loads it)
+//     "U\t<data dir>"          the load announced by the "L" line before it was
+//                              answered as refused: nothing below <data dir>
+//                              was loaded by it
 //
 // A file named by a "P" line that is still that file (all four match), and that
-// lies below no "L" folder, was placed by the job and never loaded.
+// lies below no "L" folder still standing, was placed by the job and never
+// loaded.
 class CRestoreJournal {
  public:
   static constexpr const char* kLoadingName = "loading.journal";
@@ -57,11 +61,14 @@ class CRestoreJournal {
   // Notes in the result folder `folder` that what was placed below
   // `dataDirectory` is about to be loaded.
   static CQiError NoteLoading(const std::string& folder, const std::string& dataDirectory);
+  // Notes in the result folder `folder` that the load of `dataDirectory`
+  // noted last was refused before it loaded anything.
+  static CQiError NoteNotLoaded(const std::string& folder, const std::string& dataDirectory);
 
   struct SContent {
     std::set<std::string> folders;  // "T"
     std::vector<SPlaced> placed;    // "P"
-    std::set<std::string> loaded;   // "L"
+    std::set<std::string> loaded;   // "L" not taken back by a later "U"
     bool Empty() const { return folders.empty() && placed.empty() && loaded.empty(); }
   };
   // Every journal of the result folder `folder`; lines that cannot be read
@@ -70,6 +77,7 @@ class CRestoreJournal {
 
  private:
   CQiError Append(const std::string& text);
+  static CQiError AppendLoading(const std::string& folder, const std::string& line);
 
   int fd_ = -1;
   std::string folder_;

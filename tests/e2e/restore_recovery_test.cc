@@ -1,8 +1,9 @@
-// What the next locking run removes after a restore killed outright, read
-// from the journals in the job's result folder: hidden temporaries in the
-// journaled folders and the files the job placed and never loaded; never a
-// file the job did not place, nor one below a data directory it began to
-// load.
+// What a restore's own end, or the next locking run, removes after a restore
+// killed, stopped or failed, read from the journals in the job's result
+// folder: hidden temporaries in the journaled folders and the files the job
+// placed and never loaded; never a file the job did not place, nor one below
+// a data directory it began to load (unless that load was refused); a result
+// folder put right is settled and not looked at again.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -152,6 +153,83 @@ TEST_F(RestoreRecovery, LinesOfOtherShapesRemoveNothing) {
   CRestoreRecovery::Recover({dir_.path()}, removed);
   EXPECT_EQ(removed.placed, 0);
   EXPECT_TRUE(Exists(unloadedTable_ + "/nb-2-big-Data.db"));
+}
+
+// A load noted and then refused ("U") no longer keeps the files below its
+// data directory; a later load of the same directory keeps them again.
+TEST_F(RestoreRecovery, ARefusedLoadKeepsNothingALaterLoadKeepsItsFiles) {
+  struct Case {
+    const char* name;
+    std::vector<char> marks;  // in the order noted for data1
+    bool kept;
+  };
+  for (const Case& c : {Case{"never loaded", {}, false}, Case{"loading", {'L'}, true},
+                        Case{"refused", {'L', 'U'}, false},
+                        Case{"refused, then loaded again", {'L', 'U', 'L'}, true}}) {
+    simtest::TempDir dir;
+    const std::string results = dir.Sub("results");
+    const std::string table = dir.Sub("data1/ks1/t1-0a");
+    std::filesystem::create_directories(table);
+    CRestoreJournal journal;
+    journal.Open(results, 1);
+    const std::string file = table + "/nb-2-big-Data.db";
+    simtest::WriteFile(file, "sstable");
+    struct stat st {};
+    ASSERT_EQ(lstat(file.c_str(), &st), 0);
+    ASSERT_FALSE(journal.NotePlaced({Identity(st, file)}).IsError());
+    journal.Close();
+    for (char mark : c.marks) {
+      const CQiError e = mark == 'L' ? CRestoreJournal::NoteLoading(results, dir.Sub("data1"))
+                                     : CRestoreJournal::NoteNotLoaded(results, dir.Sub("data1"));
+      ASSERT_FALSE(e.IsError()) << c.name;
+    }
+    CRestoreRecovery::SRemoved removed;
+    CRestoreRecovery::Recover({dir.path()}, removed);
+    EXPECT_EQ(Exists(file), c.kept) << c.name;
+    EXPECT_EQ(removed.placed, c.kept ? 0 : 1) << c.name;
+  }
+}
+
+// Once put right, a result folder is settled: what its journals name is not
+// looked at again, whatever later lies under those names; a folder whose
+// journals appear later is still put right, and the loading marks of a
+// settled folder still keep the files below their data directories.
+TEST_F(RestoreRecovery, APutRightFolderIsSettledAndNotLookedAtAgain) {
+  ASSERT_FALSE(journal_.NoteFolder(unloadedTable_).IsError());
+  Placed(unloadedTable_ + "/nb-2-big-Data.db");
+  ASSERT_FALSE(CRestoreJournal::NoteLoading(results_, dir_.Sub("data1")).IsError());
+  journal_.Close();
+
+  CRestoreRecovery::SRemoved removed;
+  CRestoreRecovery::Recover({dir_.path()}, removed);
+  EXPECT_EQ(removed.placed, 1);
+  EXPECT_TRUE(Exists(results_ + "/" + CRestoreRecovery::kSettledName));
+
+  // A later temporary in the journaled folder is not the settled job's.
+  const std::string temporary = unloadedTable_ + "/.nb-5-big-Data.db.tqrestore-Zz99Yy";
+  simtest::WriteFile(temporary, "another job's");
+  // The journals of another result folder of the job, found later.
+  const std::string other = dir_.Sub("results2");
+  CRestoreJournal second;
+  second.Open(other, 1);
+  const std::string below = loadedTable_ + "/nb-3-big-Data.db";
+  const std::string unloaded = unloadedTable_ + "/nb-3-big-Data.db";
+  for (const std::string& path : {below, unloaded}) {
+    simtest::WriteFile(path, "sstable");
+    struct stat st {};
+    ASSERT_EQ(lstat(path.c_str(), &st), 0);
+    ASSERT_FALSE(second.NotePlaced({Identity(st, path)}).IsError());
+  }
+  second.Close();
+
+  removed = CRestoreRecovery::SRemoved();
+  CRestoreRecovery::Recover({dir_.path()}, removed);
+  EXPECT_EQ(removed.temporaries, 0);
+  EXPECT_EQ(removed.placed, 1);
+  EXPECT_TRUE(Exists(temporary));
+  EXPECT_TRUE(Exists(below));
+  EXPECT_FALSE(Exists(unloaded));
+  EXPECT_TRUE(Exists(other + "/" + CRestoreRecovery::kSettledName));
 }
 
 }  // namespace

@@ -7,10 +7,12 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <set>
 #include <string>
@@ -54,6 +56,12 @@ class TqcassWholeSSTables : public tqcasstest::TqcassTest {
   // Once the chosen Priam request (of node `node`, "" any) has taken effect,
   // the Priam stand-in kills the tqcass that started it.
   void KillAtRequest(const std::string& request, const std::string& node = "") {
+    AtRequest(request, "signal", SIGKILL, node);
+  }
+  // The chosen Priam request (of node `node`, "" any) meets the fault
+  // `action` with `status`.
+  void AtRequest(const std::string& request, const std::string& action, int status,
+                 const std::string& node = "") {
     TqSim::SimClusterFile file(Home() + "/cluster/cluster.json");
     TqSim::SimClusterFile::Lock lock(file);
     ASSERT_TRUE(lock.ok());
@@ -66,10 +74,44 @@ class TqcassWholeSSTables : public tqcasstest::TqcassTest {
     for (const auto& each : cluster.nodes) {
       if (each.name == node) fault.node = each.address;
     }
-    fault.action = "signal";
-    fault.status = SIGKILL;
+    fault.action = action;
+    fault.status = status;
     cluster.faults.push_back(fault);
     ASSERT_TRUE(file.Save(cluster, error)) << error;
+  }
+  void ClearFaults() {
+    TqSim::SimClusterFile file(Home() + "/cluster/cluster.json");
+    TqSim::SimClusterFile::Lock lock(file);
+    ASSERT_TRUE(lock.ok());
+    TqSim::SimCluster cluster;
+    std::string error;
+    ASSERT_TRUE(file.Load(cluster, error)) << error;
+    cluster.faults.clear();
+    ASSERT_TRUE(file.Save(cluster, error)) << error;
+  }
+
+  // The restore that ended (job `job`) left no temporary and no SSTable file
+  // but those there before it (it loaded nothing), and said so; the same
+  // restore run again verifies.
+  void NothingUnloadedLeftAndRestoreAgain(const std::string& output, int job,
+                                          const std::vector<std::string>& before) {
+    EXPECT_TRUE(std::regex_search(
+        output, std::regex("job " + std::to_string(job) +
+                           " left [^\n]*[1-9][0-9]* placed but never loaded SSTable files?")))
+        << output;
+    EXPECT_TRUE(Temporaries().empty());
+    const std::set<std::string> was(before.begin(), before.end());
+    for (const std::string& file : SSTableFiles()) EXPECT_TRUE(was.count(file)) << file;
+
+    Outcome o = Run(kRestore);
+    ASSERT_EQ(o.status, 0) << o.output;
+    // Put right at its end: the next command has nothing more to do.
+    EXPECT_FALSE(Contains(o.output, "job " + std::to_string(job) + " left")) << o.output;
+    const std::string rerun = std::to_string(job + 1);
+    EXPECT_TRUE(Contains(o.output, "job " + rerun + " (restore in-place): Completed")) << o.output;
+    o = Run("verify " + rerun);
+    EXPECT_EQ(o.status, 0) << o.output;
+    EXPECT_TRUE(Contains(o.output, "checked: verified")) << o.output;
   }
 
   std::vector<std::string> SSTableFiles() {
@@ -225,6 +267,131 @@ TEST_F(TqcassWholeSSTables, FilesARefreshLoadedStayAfterAKill) {
   EXPECT_TRUE(Contains(o.output, "job 2 was interrupted: marked failed")) << o.output;
   EXPECT_EQ(onNode1(), loaded);
   EXPECT_TRUE(Temporaries().empty());
+}
+
+// Stopped with SIGTERM while it places files: the job's own stop removes
+// every file it placed (it loaded none) and every temporary before tqcass
+// returns, and the same restore run again verifies.
+TEST_F(TqcassWholeSSTables, ARestoreStoppedWhilePlacingFilesLeavesNothingUnloaded) {
+  ASSERT_NO_FATAL_FAILURE(MakeBackup());
+  ASSERT_EQ(Run("damage --keyspace ks1").status, 0);
+  const std::vector<std::string> before = SSTableFiles();
+  Outcome o;
+  {
+    struct StopPoint {
+      StopPoint() {
+        ::setenv("TQ_KILL_AFTER_PLACED_FILES", "3", 1);
+        ::setenv("TQ_KILL_SIGNAL", std::to_string(SIGTERM).c_str(), 1);
+      }
+      ~StopPoint() {
+        ::unsetenv("TQ_KILL_AFTER_PLACED_FILES");
+        ::unsetenv("TQ_KILL_SIGNAL");
+      }
+    } stopPoint;
+    o = Run(kRestore);
+  }
+  EXPECT_EQ(o.status, 128 + SIGTERM) << o.output;
+  EXPECT_TRUE(Contains(o.output, "job 2 interrupted by SIGTERM: recorded as failed")) << o.output;
+  ASSERT_NO_FATAL_FAILURE(NothingUnloadedLeftAndRestoreAgain(o.output, 2, before));
+}
+
+// Every node's refresh fails: nothing the restore placed was loaded, and its
+// end removes all of it; without the fault the same restore verifies.
+TEST_F(TqcassWholeSSTables, ARestoreWhoseRefreshFailsLeavesNothingUnloaded) {
+  ASSERT_NO_FATAL_FAILURE(MakeBackup());
+  ASSERT_EQ(Run("damage --keyspace ks1").status, 0);
+  const std::vector<std::string> before = SSTableFiles();
+  ASSERT_NO_FATAL_FAILURE(AtRequest("refresh", "fail", 500));
+  Outcome o = Run(kRestore);
+  EXPECT_NE(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output, "job 2 (restore in-place): Completed w/ one or more errors"))
+      << o.output;
+  ASSERT_NO_FATAL_FAILURE(ClearFaults());
+  ASSERT_NO_FATAL_FAILURE(NothingUnloadedLeftAndRestoreAgain(o.output, 2, before));
+}
+
+// A restore that completed keeps every file it placed and loaded, at its end
+// and through later commands, also when its record is later read as failed
+// (its journal says what was loaded).
+TEST_F(TqcassWholeSSTables, ACompletedRestoreKeepsEveryFile) {
+  ASSERT_NO_FATAL_FAILURE(MakeBackup());
+  ASSERT_EQ(Run("damage --keyspace ks1").status, 0);
+  Outcome o = Run(kRestore);
+  ASSERT_EQ(o.status, 0) << o.output;
+  std::vector<std::string> after = SSTableFiles();
+  std::sort(after.begin(), after.end());
+  EXPECT_FALSE(Contains(o.output, "placed but never loaded")) << o.output;
+
+  o = Run("register --streams 3");
+  ASSERT_EQ(o.status, 0) << o.output;
+  EXPECT_FALSE(Contains(o.output, "placed but never loaded")) << o.output;
+  // Recorded as failed: the next command looks at its journal, which keeps
+  // every loaded file.
+  const std::string record = Home() + "/suite/Jobs/2.json";
+  nlohmann::json doc = nlohmann::json::parse(simtest::ReadFile(record));
+  ASSERT_EQ(doc.at("status"), 1) << doc.dump();
+  doc["status"] = 2;
+  simtest::WriteFile(record, doc.dump());
+  o = Run("register --streams 3");
+  ASSERT_EQ(o.status, 0) << o.output;
+  EXPECT_FALSE(Contains(o.output, "placed but never loaded")) << o.output;
+  std::vector<std::string> now = SSTableFiles();
+  std::sort(now.begin(), now.end());
+  EXPECT_EQ(now, after);
+}
+
+// A restore recorded as ended failed whose journals were never put right
+// (its run was cut short after the record): the next command that takes the
+// lock removes its temporary and the file it placed and never loaded, says
+// so, and settles the journals; the command after has nothing to do.
+TEST_F(TqcassWholeSSTables, TheNextCommandPutsRightARestoreThatEndedFailedUnsettled) {
+  ASSERT_NO_FATAL_FAILURE(MakeBackup());
+  ASSERT_EQ(Run(kRestore).status, 0);
+  const std::string job = "7";
+  // Described as the in-place restore job 2 is.
+  nlohmann::json description =
+      nlohmann::json::parse(simtest::ReadFile(Home() + "/suite/Jobs/2.description.json"));
+  description["jobId"] = 7;
+  simtest::WriteFile(Home() + "/suite/Jobs/" + job + ".description.json", description.dump());
+  nlohmann::json record = nlohmann::json::parse(simtest::ReadFile(Home() + "/suite/Jobs/1.json"));
+  record["jobId"] = 7;
+  record["jobType"] = "restore";
+  record["status"] = 2;
+  simtest::WriteFile(Home() + "/suite/Jobs/" + job + ".json", record.dump());
+  std::vector<std::string> live = SSTableFiles();
+  ASSERT_FALSE(live.empty());
+  const std::string folder = fs::path(live.front()).parent_path().string();
+  const std::string placed = folder + "/nb-900-big-Data.db";
+  const std::string temporary = folder + "/.nb-901-big-Data.db.tqrestore-Ab12Cd";
+  simtest::WriteFile(placed, "placed");
+  simtest::WriteFile(temporary, "half");
+  struct stat st {};
+  ASSERT_EQ(::lstat(placed.c_str(), &st), 0);
+  const std::string results = Home() + "/suite/node1/JobResults/TQ_JobResults/2/0/" + job;
+  fs::create_directories(results);
+  simtest::WriteFile(results + "/placed.1.journal",
+                     "T\t" + folder + "\nP\t" + std::to_string(st.st_dev) + ":" +
+                         std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) + ":" +
+                         std::to_string(static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000ull +
+                                        static_cast<uint64_t>(st.st_mtim.tv_nsec)) +
+                         "\t" + placed + "\n");
+
+  Outcome o = Run("register --streams 3");
+  ASSERT_EQ(o.status, 0) << o.output;
+  EXPECT_TRUE(Contains(o.output,
+                       "job 7 left 1 restore temporary file, 1 placed but never loaded "
+                       "SSTable file: removed"))
+      << o.output;
+  EXPECT_FALSE(Contains(o.output, "job 7 was interrupted")) << o.output;
+  EXPECT_FALSE(fs::exists(placed));
+  EXPECT_FALSE(fs::exists(temporary));
+  for (const std::string& file : live) EXPECT_TRUE(fs::exists(file)) << file;
+
+  simtest::WriteFile(temporary, "another job's");
+  o = Run("register --streams 3");
+  ASSERT_EQ(o.status, 0) << o.output;
+  EXPECT_FALSE(Contains(o.output, "job 7 left")) << o.output;
+  EXPECT_TRUE(fs::exists(temporary));
 }
 
 }  // namespace

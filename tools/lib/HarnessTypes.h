@@ -59,6 +59,9 @@ struct RegistrationChange {
 // A job whose run was killed, found and marked failed by RecoverInterrupted.
 struct InterruptedJob {
   int64_t jobId = 0;
+  // The job had ended failed or stopped (not killed): only the files its
+  // restore placed and never loaded were looked at.
+  bool ended = false;
   int orphansRemoved = 0;  // files no catalog row named
   // What the killed run left outside the store (LeftoverRecovery.h): Priam
   // properties files, its network share and mount folder, its staging

@@ -143,8 +143,14 @@ class CJobHarness {
   // were killed. Each is marked failed ("interrupted"), and what no catalog
   // row names is removed (pieces of its streams without a row, temporary
   // pieces, temporary files of interrupted rewrites); its rows and pieces
-  // stay for a rerun with its restart entries. Call with the home's lock.
+  // stay for a rerun with its restart entries. An in-place restore that
+  // ended not Completed and whose journals are not settled has its placed but never loaded files
+  // removed (an entry with `ended`, only when it removed something). Call
+  // with the home's lock.
   CQiError RecoverInterrupted(std::vector<InterruptedJob>& recovered);
+  // Removes what in-place restore job `job.jobId` placed and never loaded,
+  // at the job's own end (LeftoverRecovery.h).
+  void RecoverPlacedFiles(InterruptedJob& job) const;
 
   // The recorded jobs, ascending, and one of them.
   std::vector<int64_t> Jobs() const;

@@ -128,7 +128,22 @@ CQiError CJobHarness::RecoverInterrupted(std::vector<InterruptedJob>& recovered)
   }
   for (int64_t id : store.List()) {
     TqRunner::JobResult record;
-    if (store.Read(id, record).IsError() || record.status != TqRunner::kJobRunning) continue;
+    if (store.Read(id, record).IsError()) continue;
+    if (record.status != TqRunner::kJobRunning) {
+      // A restore that ended stopped, failed or with errors put right what it
+      // had placed at its end; a run cut short there left its journals
+      // unsettled, and they say what was loaded. A completed job keeps
+      // everything.
+      if (record.jobType != "restore" || record.status == PHASE_COMPLETE) continue;
+      InterruptedJob ended;
+      ended.jobId = id;
+      ended.ended = true;
+      CLeftoverRecovery(SuiteHome(), state_).RecoverEndedRestore(ended);
+      if (ended.restoreTemporariesRemoved + ended.placedFilesRemoved > 0) {
+        recovered.push_back(ended);
+      }
+      continue;
+    }
     InterruptedJob job;
     job.jobId = id;
     CQiError error = MarkJobFailed(id, "interrupted");
@@ -140,6 +155,10 @@ CQiError CJobHarness::RecoverInterrupted(std::vector<InterruptedJob>& recovered)
     recovered.push_back(job);
   }
   return CQiError();
+}
+
+void CJobHarness::RecoverPlacedFiles(InterruptedJob& job) const {
+  CLeftoverRecovery(SuiteHome(), state_).RecoverEndedRestore(job);
 }
 
 CQiError CJobHarness::CheckFreeSpace(uint64_t bytesNeeded, const char* what) const {

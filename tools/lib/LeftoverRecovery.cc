@@ -88,10 +88,7 @@ std::vector<std::string> CLeftoverRecovery::JobFolders(int64_t jobId) const {
 CQiError CLeftoverRecovery::Recover(InterruptedJob& job) const {
   const std::vector<std::string> folders = JobFolders(job.jobId);
   // Before a node starts again: a start would load what was placed.
-  CRestoreRecovery::SRemoved removed;
-  CRestoreRecovery::Recover(folders, removed);
-  job.restoreTemporariesRemoved += removed.temporaries;
-  job.placedFilesRemoved += removed.placed;
+  RecoverPlacedFiles(job);
   // Settings first too: a node started with restore settings live replays.
   CRestoreSettingsRecovery::PutBack(folders, state_, job);
   StartStoppedNodes(folders, job);
@@ -115,6 +112,25 @@ CQiError CLeftoverRecovery::Recover(InterruptedJob& job) const {
     RemoveStaging(options.getStagingLocation(), job);
   }
   return CQiError();
+}
+
+void CLeftoverRecovery::RecoverPlacedFiles(InterruptedJob& job) const {
+  CRestoreRecovery::SRemoved removed;
+  CRestoreRecovery::Recover(JobFolders(job.jobId), removed);
+  job.restoreTemporariesRemoved += removed.temporaries;
+  job.placedFilesRemoved += removed.placed;
+}
+
+void CLeftoverRecovery::RecoverEndedRestore(InterruptedJob& job) const {
+  TqRunner::CJobRecordStore store(suiteHome_ + "/Jobs");
+  TqRunner::JobDescription description;
+  App::CassandraRestoreOptions options;
+  if (store.ReadDescription(job.jobId, description).IsError() || description.jobType != "restore" ||
+      !RestoreOptionsOf(description, options) || options.getRecover() == 0 ||
+      options.getUseSSTableLoader() != 0 || options.getStageFreeRestore() != 0) {
+    return;
+  }
+  RecoverPlacedFiles(job);
 }
 
 void CLeftoverRecovery::StartStoppedNodes(const std::vector<std::string>& folders,

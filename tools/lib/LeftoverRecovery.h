@@ -36,6 +36,15 @@ class CLeftoverRecovery {
   // unreadable job description is an error; every other step goes on past
   // what it cannot remove (it stays for the user to see).
   CQiError Recover(InterruptedJob& job) const;
+  // Removes the hidden temporaries and the placed but never loaded files of
+  // restore job `job.jobId` (CRestoreRecovery) and counts them into `job`;
+  // what is settled already is not looked at again. Run by the job's own end
+  // and for every job that ended failed.
+  void RecoverPlacedFiles(InterruptedJob& job) const;
+  // The same for a restore that ended (stopped, failed, with errors), only
+  // when it restored in place: a staged or loader restore's staged files are
+  // not live, and stay for the user.
+  void RecoverEndedRestore(InterruptedJob& job) const;
 
   // The file a restore leaves in a target's work folder while the node's
   // Cassandra is stopped.

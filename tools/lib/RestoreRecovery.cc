@@ -1,5 +1,6 @@
 #include "tools/lib/RestoreRecovery.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,14 +61,34 @@ void CRestoreRecovery::Recover(const std::vector<std::string>& jobFolders, SRemo
     }
   }
   TqDataMover::CRestoreJournal::SContent all;
+  std::vector<std::string> unsettled;
   for (const std::string& folder : folders) {
     TqDataMover::CRestoreJournal::SContent one;
     TqDataMover::CRestoreJournal::Read(folder, one);
+    all.loaded.insert(one.loaded.begin(), one.loaded.end());
+    std::error_code ec;
+    if (fs::symlink_status(fs::path(folder) / kSettledName, ec).type() == fs::file_type::regular) {
+      continue;
+    }
+    unsettled.push_back(folder);
     all.folders.insert(one.folders.begin(), one.folders.end());
     all.placed.insert(all.placed.end(), one.placed.begin(), one.placed.end());
-    all.loaded.insert(one.loaded.begin(), one.loaded.end());
   }
+  if (unsettled.empty()) return;
+  const int notRemoved = removed.notRemoved;
   Recover(all, removed);
+  // A file that could not be removed is tried again by the next run.
+  if (removed.notRemoved != notRemoved) return;
+  for (const std::string& folder : unsettled) {
+    const std::string mark = (fs::path(folder) / kSettledName).string();
+    const int fd =
+        ::open(mark.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+      TQLOG(-1, "The restore journals in %s could not be marked settled", folder.c_str());
+      continue;
+    }
+    ::close(fd);
+  }
 }
 
 void CRestoreRecovery::Recover(const TqDataMover::CRestoreJournal::SContent& journal,
@@ -85,7 +106,11 @@ void CRestoreRecovery::Recover(const TqDataMover::CRestoreJournal::SContent& jou
           entry.symlink_status(e).type() != fs::file_type::regular) {
         continue;
       }
-      if (fs::remove(entry.path(), e)) ++removed.temporaries;
+      if (fs::remove(entry.path(), e)) {
+        ++removed.temporaries;
+      } else if (e) {
+        ++removed.notRemoved;
+      }
     }
   }
   for (const auto& placed : journal.placed) {
@@ -106,6 +131,7 @@ void CRestoreRecovery::Recover(const TqDataMover::CRestoreJournal::SContent& jou
     if (unlink(placed.path.c_str()) == 0) {
       ++removed.placed;
     } else {
+      ++removed.notRemoved;
       TQLOG(-1, "%s, placed by an interrupted restore and never loaded, could not be removed",
             placed.path.c_str());
     }

@@ -7,9 +7,10 @@
 
 namespace TqHarness {
 
-// What a restore killed outright left in live table folders, put right from
-// the journals in its result folder (CRestoreJournal) by the next run that
-// holds the home's lock, before any node it stopped is started again:
+// What a restore killed outright, stopped or failed left in live table
+// folders, put right from the journals in its result folder
+// (CRestoreJournal) when the job ends and by the next run that holds the
+// home's lock, before any node it stopped is started again:
 //
 // - hidden ".tqrestore-" temporaries in every folder the job journaled;
 // - every file the job journaled as placed, still the same file (device and
@@ -18,16 +19,22 @@ namespace TqHarness {
 //
 // Nothing else is removed: not a file another job or Cassandra made under a
 // journaled name, not a link, nothing below a data directory the job began
-// to load.
+// to load (unless that load was refused before it loaded anything).
+//
+// A result folder put right without a file left that could not be removed
+// gets the mark "settled" beside its journals, and is not looked at again.
 class CRestoreRecovery {
  public:
+  static constexpr const char* kSettledName = "settled";
   struct SRemoved {
     int temporaries = 0;
     int placed = 0;
+    int notRemoved = 0;  // files that could not be removed (they stay)
   };
   // Puts right what the journals below the job's folders `jobFolders` name
-  // (any depth, links not followed). The data directories noted as loading
-  // count for every journal of the job.
+  // (any depth, links not followed) in the folders not yet settled, and
+  // settles them. The data directories noted as loading count for every
+  // journal of the job, settled or not.
   static void Recover(const std::vector<std::string>& jobFolders, SRemoved& removed);
   // Puts right what `journal` names.
   static void Recover(const TqDataMover::CRestoreJournal::SContent& journal, SRemoved& removed);

@@ -104,6 +104,10 @@ int CCommandContext::Open(CTqcassCommand& command) {
   std::vector<TqHarness::InterruptedJob> recovered;
   if (!Check(harness_->RecoverInterrupted(recovered))) return kFailed;
   for (const auto& job : recovered) {
+    if (job.ended) {
+      PrintLeftovers(job);
+      continue;
+    }
     std::printf("job %lld was interrupted: marked failed, %d unnamed piece%s removed\n",
                 static_cast<long long>(job.jobId), job.orphansRemoved,
                 job.orphansRemoved == 1 ? "" : "s");

@@ -31,12 +31,12 @@ class CCommandContext {
   static bool Check(const CQiError& error);
   // Prints "tqcass: <text>" on standard error.
   static void Fail(const std::string& text);
-
- private:
-  // What recovery put right after a killed job besides its store pieces,
-  // and the nodes it could not start again (on standard error).
+  // What recovery put right after a killed, stopped or failed job besides
+  // its store pieces, and the nodes it could not start again (on standard
+  // error).
   static void PrintLeftovers(const TqHarness::InterruptedJob& job);
 
+ private:
   std::string home_;
   std::string commandLine_;
   CSignalWatcher& signals_;

@@ -94,8 +94,19 @@ int RunJob(CCommandContext& context, TqRunner::JobSpec& spec, TqRunner::JobResul
   context.Signals().ClearStop();
   if (afterRun) afterRun();
   const int signal = context.Signals().Received();
+  if (signal != 0) CSignalWatcher::StopChildren();
+  if (signal != 0 || error.IsError() || !result.Completed()) {
+    // A restore that stopped, failed or ended with errors leaves nothing
+    // half-placed live: what it placed and never loaded (its journals say
+    // which) would be loaded by the next start of Cassandra and again by a
+    // rerun.
+    TqHarness::InterruptedJob placed;
+    placed.jobId = id;
+    placed.ended = true;
+    harness.RecoverPlacedFiles(placed);
+    CCommandContext::PrintLeftovers(placed);
+  }
   if (signal != 0) {
-    CSignalWatcher::StopChildren();
     const std::string reason = "interrupted by " + CSignalWatcher::Name(signal);
     CCommandContext::Check(harness.MarkJobFailed(id, reason));
     CCommandContext::Fail("job " + std::to_string(id) + " " + reason + ": recorded as failed");
