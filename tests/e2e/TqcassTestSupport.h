@@ -11,9 +11,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "sim/lib/SimCluster.h"
+#include "sim/lib/SimClusterFile.h"
 #include "support/SimTestSupport.h"
 
 namespace tqcasstest {
@@ -60,6 +63,35 @@ class TqcassTest : public ::testing::Test {
   }
 
   std::string Home() const { return dir_.Sub("home"); }
+
+  // Edits a cluster of the home ("" the first, else a further one by name)
+  // under the cluster file's lock.
+  void EditCluster(const std::string& name, const std::function<void(TqSim::SimCluster&)>& edit) {
+    TqSim::SimClusterFile file(name.empty() ? dir_.Sub("home/cluster/cluster.json")
+                                            : dir_.Sub("home/clusters/" + name + "/cluster.json"));
+    TqSim::SimClusterFile::Lock lock(file);
+    ASSERT_TRUE(lock.ok());
+    TqSim::SimCluster cluster;
+    std::string error;
+    ASSERT_TRUE(file.Load(cluster, error)) << error;
+    edit(cluster);
+    ASSERT_TRUE(file.Save(cluster, error)) << error;
+  }
+
+  // A fault at a Priam request of a cluster's node (`address` "" every
+  // node): `action` with `status` (an HTTP status, or a signal).
+  void AddFault(const std::string& cluster, const std::string& request, const std::string& action,
+                int status, const std::string& address = "") {
+    EditCluster(cluster, [&](TqSim::SimCluster& c) {
+      TqSim::SimFault fault;
+      fault.when = "request";
+      fault.request = request;
+      fault.node = address;
+      fault.action = action;
+      fault.status = status;
+      c.faults.push_back(fault);
+    });
+  }
 
   void TearDown() override {
     // A program started for this home names the home on its command line.

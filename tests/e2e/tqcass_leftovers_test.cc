@@ -34,33 +34,6 @@ using tqcasstest::Outcome;
 
 class TqcassLeftovers : public tqcasstest::TqcassTest {
  protected:
-  // Edits a cluster of the home ("" the first, else a further one).
-  void EditCluster(const std::string& name, const std::function<void(TqSim::SimCluster&)>& edit) {
-    TqSim::SimClusterFile file(name.empty() ? dir_.Sub("home/cluster/cluster.json")
-                                            : dir_.Sub("home/clusters/" + name + "/cluster.json"));
-    TqSim::SimClusterFile::Lock lock(file);
-    ASSERT_TRUE(lock.ok());
-    TqSim::SimCluster cluster;
-    std::string error;
-    ASSERT_TRUE(file.Load(cluster, error)) << error;
-    edit(cluster);
-    ASSERT_TRUE(file.Save(cluster, error)) << error;
-  }
-
-  // A request fault of a cluster's node ("" every node).
-  void AddFault(const std::string& cluster, const std::string& request, const std::string& action,
-                int status, const std::string& node = "") {
-    EditCluster(cluster, [&](TqSim::SimCluster& c) {
-      TqSim::SimFault fault;
-      fault.when = "request";
-      fault.request = request;
-      fault.node = node;
-      fault.action = action;
-      fault.status = status;
-      c.faults.push_back(fault);
-    });
-  }
-
   // The nodes of a cluster whose Cassandra is not up.
   std::vector<std::string> NodesDown(const std::string& cluster) {
     std::vector<std::string> down;

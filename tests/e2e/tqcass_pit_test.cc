@@ -45,23 +45,6 @@ class TqcassPit : public tqcasstest::TqcassTest {
     point = static_cast<long long>(std::time(nullptr));
   }
 
-  // A request fault of the cluster ("" every node).
-  void AddFault(const std::string& request, const std::string& action, int status) {
-    TqSim::SimClusterFile file(Home() + "/cluster/cluster.json");
-    TqSim::SimClusterFile::Lock lock(file);
-    ASSERT_TRUE(lock.ok());
-    TqSim::SimCluster cluster;
-    std::string error;
-    ASSERT_TRUE(file.Load(cluster, error)) << error;
-    TqSim::SimFault fault;
-    fault.when = "request";
-    fault.request = request;
-    fault.action = action;
-    fault.status = status;
-    cluster.faults.push_back(fault);
-    ASSERT_TRUE(file.Save(cluster, error)) << error;
-  }
-
   // The nodes whose commit-log restore settings are live.
   std::vector<std::string> NodesWithLiveSettings() {
     std::vector<std::string> nodes;
@@ -168,7 +151,7 @@ TEST_F(TqcassPit, AKilledRestoresSettingsArePutBackByTheNextCommand) {
   long long point = 0;
   ASSERT_NO_FATAL_FAILURE(BackUpWithLogs(point));
   const std::string to = " --to-time " + std::to_string(point);
-  ASSERT_NO_FATAL_FAILURE(AddFault("status", "signal", SIGKILL));
+  ASSERT_NO_FATAL_FAILURE(AddFault("", "status", "signal", SIGKILL));
   Outcome o = Run("restore 1 --quiet" + to);
   ASSERT_NE(o.status, 0) << o.output;
   // The first node's replay may have put its own settings back.

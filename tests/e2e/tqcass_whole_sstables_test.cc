@@ -62,32 +62,16 @@ class TqcassWholeSSTables : public tqcasstest::TqcassTest {
   // `action` with `status`.
   void AtRequest(const std::string& request, const std::string& action, int status,
                  const std::string& node = "") {
-    TqSim::SimClusterFile file(Home() + "/cluster/cluster.json");
-    TqSim::SimClusterFile::Lock lock(file);
-    ASSERT_TRUE(lock.ok());
-    TqSim::SimCluster cluster;
-    std::string error;
-    ASSERT_TRUE(file.Load(cluster, error)) << error;
-    TqSim::SimFault fault;
-    fault.when = "request";
-    fault.request = request;
-    for (const auto& each : cluster.nodes) {
-      if (each.name == node) fault.node = each.address;
-    }
-    fault.action = action;
-    fault.status = status;
-    cluster.faults.push_back(fault);
-    ASSERT_TRUE(file.Save(cluster, error)) << error;
+    std::string address;
+    EditCluster("", [&](TqSim::SimCluster& cluster) {
+      for (const auto& each : cluster.nodes) {
+        if (each.name == node) address = each.address;
+      }
+    });
+    AddFault("", request, action, status, address);
   }
   void ClearFaults() {
-    TqSim::SimClusterFile file(Home() + "/cluster/cluster.json");
-    TqSim::SimClusterFile::Lock lock(file);
-    ASSERT_TRUE(lock.ok());
-    TqSim::SimCluster cluster;
-    std::string error;
-    ASSERT_TRUE(file.Load(cluster, error)) << error;
-    cluster.faults.clear();
-    ASSERT_TRUE(file.Save(cluster, error)) << error;
+    EditCluster("", [](TqSim::SimCluster& cluster) { cluster.faults.clear(); });
   }
 
   // The restore that ended (job `job`) left no temporary and no SSTable file

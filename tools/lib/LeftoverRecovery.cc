@@ -14,6 +14,7 @@
 #include "sim/lib/PriamRequestHandler.h"
 #include "sim/lib/SimCluster.h"
 #include "sim/lib/SimClusterFile.h"
+#include "tools/lib/JobResultRecords.h"
 #include "tools/lib/RestoreRecovery.h"
 #include "tools/lib/RestoreSettingsRecovery.h"
 
@@ -28,14 +29,6 @@ constexpr const char* kPropertiesFileName = "priam.properties";
 bool IsRealDirectory(const fs::path& path) {
   std::error_code ec;
   return fs::symlink_status(path, ec).type() == fs::file_type::directory;
-}
-
-// The first line of a small file.
-std::string FirstLine(const fs::path& path) {
-  std::ifstream in(path);
-  std::string line;
-  std::getline(in, line);
-  return line;
 }
 
 // The restore options of a job description; false when it holds none.
@@ -136,21 +129,10 @@ void CLeftoverRecovery::RecoverEndedRestore(InterruptedJob& job) const {
 void CLeftoverRecovery::StartStoppedNodes(const std::vector<std::string>& folders,
                                           InterruptedJob& job) const {
   // A record lies in a target's work folder, "<...>/<job>/<target>/".
-  std::vector<fs::path> records;
-  for (const std::string& folder : folders) {
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(folder, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-      std::error_code e;
-      if (it->path().filename() == kStoppedRecordName &&
-          it->symlink_status(e).type() == fs::file_type::regular) {
-        records.push_back(it->path());
-      }
-    }
-  }
+  const std::vector<fs::path> records = CJobResultRecords::Find(folders, kStoppedRecordName);
   for (const fs::path& record : records) {
     std::string node = record.parent_path().filename().string();
-    const std::string why = StartNode(FirstLine(record), node);
+    const std::string why = StartNode(CJobResultRecords::FirstLine(record), node);
     if (!why.empty()) {
       // The record stays: the node is still down.
       job.nodesNotStarted.push_back(node + ": " + why);

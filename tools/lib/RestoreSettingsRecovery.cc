@@ -10,6 +10,7 @@
 
 #include "sim/lib/SimCluster.h"
 #include "sim/lib/SimClusterFile.h"
+#include "tools/lib/JobResultRecords.h"
 
 namespace TqHarness {
 
@@ -18,13 +19,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kSettingsFiles[] = {"commitlog_archiving.properties", "cassandra-env.sh"};
-
-std::string FirstLine(const fs::path& path) {
-  std::ifstream in(path);
-  std::string line;
-  std::getline(in, line);
-  return line;
-}
 
 // The node of the home whose configuration directory is `wanted` (compared
 // as text, never used as a path): its name and directory, false when none.
@@ -99,20 +93,9 @@ std::string PutBackCopies(const std::string& confDir, bool& renamed) {
 
 void CRestoreSettingsRecovery::PutBack(const std::vector<std::string>& folders,
                                        const CHarnessState& state, InterruptedJob& job) {
-  std::vector<fs::path> records;
-  for (const std::string& folder : folders) {
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(folder, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-      std::error_code e;
-      if (it->path().filename() == kRecordName &&
-          it->symlink_status(e).type() == fs::file_type::regular) {
-        records.push_back(it->path());
-      }
-    }
-  }
+  const std::vector<fs::path> records = CJobResultRecords::Find(folders, kRecordName);
   for (const fs::path& record : records) {
-    const std::string wanted = FirstLine(record);
+    const std::string wanted = CJobResultRecords::FirstLine(record);
     std::string node = record.parent_path().filename().string();
     std::string confDir;
     std::string why;
