@@ -2,6 +2,8 @@
 
 #include <fstream>
 
+#include "sim/lib/SimClusterFile.h"
+
 namespace TqHarness {
 
 namespace fs = std::filesystem;
@@ -27,6 +29,34 @@ std::string CJobResultRecords::FirstLine(const fs::path& path) {
   std::string line;
   std::getline(in, line);
   return line;
+}
+
+bool CJobResultRecords::FindNode(const CHarnessState& state, const std::string& confDir,
+                                 TqSim::SimNode& node, std::string& clusterFile) {
+  if (confDir.empty()) return false;
+  std::vector<std::string> clusterFiles;
+  if (!state.clusterFile.empty()) clusterFiles.push_back(state.clusterFile);
+  for (const HarnessCluster& cluster : state.clusters) clusterFiles.push_back(cluster.clusterFile);
+  const std::string wanted = fs::path(confDir).lexically_normal().string();
+  for (const std::string& file : clusterFiles) {
+    TqSim::SimCluster cluster;
+    std::string error;
+    {
+      TqSim::SimClusterFile clusterFileLock(file);
+      TqSim::SimClusterFile::Lock lock(clusterFileLock);
+      if (!clusterFileLock.Load(cluster, error)) continue;
+    }
+    for (const TqSim::SimNode& candidate : cluster.nodes) {
+      if (candidate.confDir.empty() ||
+          fs::path(candidate.confDir).lexically_normal().string() != wanted) {
+        continue;
+      }
+      node = candidate;
+      clusterFile = file;
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace TqHarness

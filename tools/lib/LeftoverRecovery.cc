@@ -147,34 +147,16 @@ void CLeftoverRecovery::StartStoppedNodes(const std::vector<std::string>& folder
 std::string CLeftoverRecovery::StartNode(const std::string& configDirectory,
                                          std::string& node) const {
   if (configDirectory.empty()) return "the record names no configuration";
-  std::vector<std::string> clusterFiles;
-  if (!state_.clusterFile.empty()) clusterFiles.push_back(state_.clusterFile);
-  for (const HarnessCluster& cluster : state_.clusters) clusterFiles.push_back(cluster.clusterFile);
-  // The record only chooses among the home's own nodes: its text is compared,
-  // never used as a path.
-  const std::string wanted = fs::path(configDirectory).lexically_normal().string();
-  for (const std::string& clusterFile : clusterFiles) {
-    TqSim::SimCluster cluster;
-    std::string error;
-    {
-      TqSim::SimClusterFile file(clusterFile);
-      TqSim::SimClusterFile::Lock lock(file);
-      if (!file.Load(cluster, error)) continue;
+  TqSim::SimNode candidate;
+  std::string clusterFile;
+  if (CJobResultRecords::FindNode(state_, configDirectory, candidate, clusterFile)) {
+    node = candidate.name;
+    TqSim::PriamRequestHandler priam(clusterFile, candidate.address);
+    const TqSim::SimReply reply = priam.Handle(0, "start", "");
+    if (reply.status != 200) {
+      return "start failed (HTTP status " + std::to_string(reply.status) + ": " + reply.text + ")";
     }
-    for (const TqSim::SimNode& candidate : cluster.nodes) {
-      if (candidate.confDir.empty() ||
-          fs::path(candidate.confDir).lexically_normal().string() != wanted) {
-        continue;
-      }
-      node = candidate.name;
-      TqSim::PriamRequestHandler priam(clusterFile, candidate.address);
-      const TqSim::SimReply reply = priam.Handle(0, "start", "");
-      if (reply.status != 200) {
-        return "start failed (HTTP status " + std::to_string(reply.status) + ": " + reply.text +
-               ")";
-      }
-      return std::string();
-    }
+    return std::string();
   }
   return "no node of the home has the configuration " + configDirectory;
 }

@@ -20,30 +20,16 @@ namespace {
 
 constexpr const char* kSettingsFiles[] = {"commitlog_archiving.properties", "cassandra-env.sh"};
 
-// The node of the home whose configuration directory is `wanted` (compared
-// as text, never used as a path): its name and directory, false when none.
-bool FindNode(const CHarnessState& state, const std::string& wanted, std::string& name,
-              std::string& confDir) {
-  std::vector<std::string> clusterFiles;
-  if (!state.clusterFile.empty()) clusterFiles.push_back(state.clusterFile);
-  for (const HarnessCluster& cluster : state.clusters) clusterFiles.push_back(cluster.clusterFile);
-  const std::string normal = fs::path(wanted).lexically_normal().string();
-  for (const std::string& clusterFile : clusterFiles) {
-    TqSim::SimCluster cluster;
-    std::string error;
-    TqSim::SimClusterFile file(clusterFile);
-    TqSim::SimClusterFile::Lock lock(file);
-    if (!file.Load(cluster, error)) continue;
-    for (const TqSim::SimNode& node : cluster.nodes) {
-      if (node.confDir.empty() || fs::path(node.confDir).lexically_normal().string() != normal) {
-        continue;
-      }
-      name = node.name;
-      confDir = node.confDir;
-      return true;
-    }
-  }
-  return false;
+// The name and configuration directory of the home's node whose
+// configuration directory is `wanted`; false when none.
+bool FindNodeOf(const CHarnessState& state, const std::string& wanted, std::string& name,
+                std::string& confDir) {
+  TqSim::SimNode node;
+  std::string clusterFile;
+  if (!CJobResultRecords::FindNode(state, wanted, node, clusterFile)) return false;
+  name = node.name;
+  confDir = node.confDir;
+  return true;
 }
 
 // Renames each ".bkp" copy (a regular file) over its file, removes the
@@ -102,7 +88,7 @@ void CRestoreSettingsRecovery::PutBack(const std::vector<std::string>& folders,
     bool renamed = false;
     if (wanted.empty()) {
       why = "the record names no configuration";
-    } else if (!FindNode(state, wanted, node, confDir)) {
+    } else if (!FindNodeOf(state, wanted, node, confDir)) {
       why = "no node of the home has the configuration " + wanted;
     } else {
       why = PutBackCopies(confDir, renamed);
