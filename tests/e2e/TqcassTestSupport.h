@@ -30,6 +30,20 @@ inline bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+// Runs `command` with /bin/sh: its exit status (-1 when a signal ended it)
+// and what it printed on standard output.
+inline Outcome RunShell(const std::string& command) {
+  Outcome outcome;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return outcome;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, n);
+  const int status = ::pclose(pipe);
+  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return outcome;
+}
+
 // The ids of the processes whose command line holds `text`.
 inline std::vector<std::string> ProcessesNaming(const std::string& text) {
   std::vector<std::string> found;
@@ -49,17 +63,8 @@ class TqcassTest : public ::testing::Test {
   // tqcass run in the test's folder with `arguments` on `home` (the test's
   // own home by default).
   Outcome Run(const std::string& arguments, const std::string& home = "") {
-    const std::string command = "cd '" + dir_.path() + "' && '" + TQ_TQCASS_PATH + "' --home '" +
-                                (home.empty() ? Home() : home) + "' " + arguments + " 2>&1";
-    Outcome outcome;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return outcome;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, n);
-    const int status = ::pclose(pipe);
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return outcome;
+    return RunShell("cd '" + dir_.path() + "' && '" + TQ_TQCASS_PATH + "' --home '" +
+                    (home.empty() ? Home() : home) + "' " + arguments + " 2>&1");
   }
 
   std::string Home() const { return dir_.Sub("home"); }

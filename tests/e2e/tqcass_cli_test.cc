@@ -15,13 +15,18 @@
 #include <thread>
 #include <vector>
 
+#include "DataFilesSupport.h"
 #include "TqcassTestSupport.h"
 #include "platform/index/ArchiveStore.h"
 #include "support/SimTestSupport.h"
 
 namespace {
 
+using tqcasstest::BackedUpData;
 using tqcasstest::Contains;
+using tqcasstest::DataFiles;
+using tqcasstest::LiveData;
+using tqcasstest::OfKeyspace;
 using tqcasstest::Outcome;
 using TqcassCli = tqcasstest::TqcassTest;
 
@@ -252,44 +257,6 @@ TEST_F(TqcassCli, ADamagedTableComesBackInPlaceAndTheRestoreVerifies) {
   EXPECT_TRUE(Contains(o.output, "job 3 is no backup job")) << o.output;
 }
 
-// node -> the bytes of every Data.db file of `keyspace` the store holds for
-// backup job `jobId`.
-std::map<std::string, std::multiset<std::string>> BackedUpData(const std::string& home,
-                                                               int64_t jobId,
-                                                               const std::string& keyspace) {
-  std::map<std::string, std::multiset<std::string>> out;
-  CArchiveStore store(home + "/suite");
-  EXPECT_FALSE(store.Open().IsError());
-  std::vector<SStoredItem> items;
-  EXPECT_FALSE(store.ListItems(jobId, items).IsError());
-  for (const auto& item : items) {
-    // /<cluster>/<dc>/<node>/<keyspace>/<table>/<file>
-    std::vector<std::string> parts;
-    for (const auto& part : std::filesystem::path(item.headerPath)) parts.push_back(part.string());
-    if (item.isDirectory || parts.size() != 7 || parts[4] != keyspace ||
-        !Contains(parts[6], "-Data.db")) {
-      continue;
-    }
-    std::string content;
-    EXPECT_FALSE(store.ReadItem(jobId, item.headerPath, content).IsError());
-    out[parts[3]].insert(content);
-  }
-  return out;
-}
-
-// node -> the bytes of every live Data.db file of `keyspace`.
-std::map<std::string, std::multiset<std::string>> LiveData(const std::string& home,
-                                                           const std::string& keyspace) {
-  std::map<std::string, std::multiset<std::string>> out;
-  for (const auto& file : LiveFiles(home, keyspace)) {
-    if (!Contains(file.first, "-Data.db")) continue;
-    for (const char* node : {"node1", "node2", "node3"}) {
-      if (Contains(file.first, std::string("/") + node + "/")) out[node].insert(file.second);
-    }
-  }
-  return out;
-}
-
 // A restore of an older backup brings back that backup's data only, run
 // however soon after a later backup: a user rolling back a change does not
 // get it back.
@@ -297,20 +264,22 @@ TEST_F(TqcassCli, RestoringTheFullBackupAfterALaterIncrementalBringsBackOnlyItsS
   ASSERT_EQ(Run("cluster --nodes 3 --size 256").status, 0);
   ASSERT_EQ(Run("register").status, 0);
   ASSERT_EQ(Run("backup --quiet").status, 0);
-  const auto full = BackedUpData(Home(), 1, "ks1");
-  ASSERT_EQ(full.size(), 3u);
+  const DataFiles full = OfKeyspace(BackedUpData(Home(), 1), "ks1");
+  std::set<std::string> nodes;
+  for (const auto& table : full) nodes.insert(table.first.substr(0, table.first.find(' ')));
+  ASSERT_EQ(nodes.size(), 3u);
   // Backup times are whole seconds: the next backup starts in a later one
   // than the full backup ended in, as it does when a user runs it.
   std::this_thread::sleep_for(std::chrono::milliseconds(1100));
   ASSERT_EQ(Run("change --sstables 1 --size 300").status, 0);
   ASSERT_EQ(Run("backup --level incremental --quiet").status, 0);
-  ASSERT_FALSE(BackedUpData(Home(), 2, "ks1").empty());
-  ASSERT_NE(LiveData(Home(), "ks1"), full);
+  ASSERT_FALSE(OfKeyspace(BackedUpData(Home(), 2), "ks1").empty());
+  ASSERT_NE(OfKeyspace(LiveData(Home()), "ks1"), full);
 
   Outcome o = Run("restore 1 --keyspace ks1 --quiet");
   ASSERT_EQ(o.status, 0) << o.output;
   EXPECT_TRUE(Contains(o.output, "job 3 (restore in-place): Completed")) << o.output;
-  EXPECT_EQ(LiveData(Home(), "ks1"), full);
+  EXPECT_EQ(OfKeyspace(LiveData(Home()), "ks1"), full);
   o = Run("verify 3");
   EXPECT_EQ(o.status, 0) << o.output;
   EXPECT_TRUE(Contains(o.output, "restored from backup job 1 checked: verified")) << o.output;

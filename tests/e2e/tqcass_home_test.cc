@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "TqcassTestSupport.h"
 #include "platform/base/FXErrorUtil.h"
 #include "platform/index/ArchiveStore.h"
 #include "support/SimTestSupport.h"
@@ -24,31 +25,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-  int status = -1;  // exit status, or 128 + the signal that ended it
-  std::string output;
-};
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
+using tqcasstest::Contains;
+using tqcasstest::Outcome;
 
 class TqcassHome : public ::testing::Test {
  protected:
   std::string Home() const { return dir_.Sub("home"); }
 
   Outcome Run(const std::string& arguments, const std::string& prefix = "") {
-    const std::string command = "cd '" + dir_.path() + "' && " + prefix + "'" + TQ_TQCASS_PATH +
-                                "' --home '" + Home() + "' " + arguments + " 2>&1";
-    Outcome outcome;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return outcome;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, n);
-    const int status = ::pclose(pipe);
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return outcome;
+    return tqcasstest::RunShell("cd '" + dir_.path() + "' && " + prefix + "'" + TQ_TQCASS_PATH +
+                                "' --home '" + Home() + "' " + arguments + " 2>&1");
   }
 
   // Starts a backup, sends `signal` once its backup phase runs, and waits

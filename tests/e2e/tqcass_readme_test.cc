@@ -58,16 +58,7 @@ class TqcassReadme : public tqcasstest::TqcassTest {
   // Runs `script` with bash in `folder`; the status and the output.
   tqcasstest::Outcome RunScript(const std::string& folder, const std::string& script) {
     simtest::WriteFile(folder + "/readme.sh", script);
-    const std::string command = "cd '" + folder + "' && bash readme.sh 2>&1";
-    tqcasstest::Outcome outcome;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return outcome;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, n);
-    const int status = ::pclose(pipe);
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return outcome;
+    return tqcasstest::RunShell("cd '" + folder + "' && bash readme.sh 2>&1");
   }
 };
 

@@ -151,16 +151,20 @@ TEST_F(RestoreServices, JobDescriptionNumbersOutOfRangeAreRefused) {
       {"copyPrecedence", "4294967296.0"},
       {"fromTime", "-9.3e18"},
   };
-  for (const Case& c : refused) {
-    SCOPED_TRACE(std::string(c.field) + " = " + c.value);
-    // The value goes into the text as written, not through a JSON value.
+  // Writes the description with `field`'s value as `value`, written into the
+  // text as it stands, not through a JSON value.
+  auto writeWith = [&](const std::string& field, const std::string& value) {
     std::string text = written;
-    const std::string key = std::string("\"") + c.field + "\": ";
+    const std::string key = "\"" + field + "\": ";
     const size_t start = text.find(key);
     ASSERT_NE(start, std::string::npos);
     const size_t end = text.find_first_of(",\n}", start + key.size());
-    text.replace(start + key.size(), end - start - key.size(), c.value);
+    text.replace(start + key.size(), end - start - key.size(), value);
     ASSERT_FALSE(CQiFile::ReplaceWholeFile(store.DescriptionPathOf(41).c_str(), text).IsError());
+  };
+  for (const Case& c : refused) {
+    SCOPED_TRACE(std::string(c.field) + " = " + c.value);
+    ASSERT_NO_FATAL_FAILURE(writeWith(c.field, c.value));
     TqRunner::JobDescription read;
     read.startTime = 99;
     CQiError error = store.ReadDescription(41, read);
@@ -191,13 +195,7 @@ TEST_F(RestoreServices, JobDescriptionNumbersOutOfRangeAreRefused) {
   };
   for (const Taken& c : taken) {
     SCOPED_TRACE(std::string(c.field) + " = " + c.value);
-    std::string text = written;
-    const std::string key = std::string("\"") + c.field + "\": ";
-    const size_t start = text.find(key);
-    ASSERT_NE(start, std::string::npos);
-    const size_t end = text.find_first_of(",\n}", start + key.size());
-    text.replace(start + key.size(), end - start - key.size(), c.value);
-    ASSERT_FALSE(CQiFile::ReplaceWholeFile(store.DescriptionPathOf(41).c_str(), text).IsError());
+    ASSERT_NO_FATAL_FAILURE(writeWith(c.field, c.value));
     TqRunner::JobDescription read;
     ASSERT_FALSE(store.ReadDescription(41, read).IsError());
     EXPECT_TRUE(c.check(read));
