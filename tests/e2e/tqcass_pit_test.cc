@@ -111,6 +111,9 @@ TEST_F(TqcassPit, RestoreToAPointInTimeReplaysTheLogsUpToItAndVerifies) {
   EXPECT_TRUE(Contains(o.output, "restore job 4 (in-place) of backup job 1 onto TestCluster to "))
       << o.output;
   EXPECT_TRUE(Contains(o.output, ": Completed")) << o.output;
+  o = Run("show 4");
+  EXPECT_TRUE(Contains(o.output, "  point in time: ")) << o.output;
+  EXPECT_TRUE(Contains(o.output, " (commit logs replayed up to it)\n")) << o.output;
   o = Run("verify 4");
   EXPECT_EQ(o.status, 0) << o.output;
   // Each node: the 4 writes of each of its two fixture segments and the 4 of
@@ -182,6 +185,9 @@ TEST_F(TqcassPit, AKilledRestoresSettingsArePutBackByTheNextCommand) {
   o = Run("restore 1 --quiet" + to);
   ASSERT_EQ(o.status, 0) << o.output;
   EXPECT_TRUE(Contains(o.output, ": Completed")) << o.output;
+  o = Run("show 4");
+  EXPECT_TRUE(Contains(o.output, "  point in time: ")) << o.output;
+  EXPECT_TRUE(Contains(o.output, " (commit logs replayed up to it)\n")) << o.output;
   o = Run("verify 4");
   EXPECT_EQ(o.status, 0) << o.output;
   EXPECT_FALSE(Contains(o.output, "restore settings still live")) << o.output;
@@ -237,6 +243,12 @@ TEST_F(TqcassPit, ARestoreWhoseNodesCannotBeConfiguredEndsPending) {
         << o.output;
   }
   EXPECT_TRUE(NodesWithLiveSettings().empty());
+  o = Run("show 3");
+  EXPECT_TRUE(Contains(
+      o.output,
+      " (the job did not complete: the commit logs may not have been replayed up to it)\n"))
+      << o.output;
+  EXPECT_FALSE(Contains(o.output, "(commit logs replayed up to it)")) << o.output;
 }
 
 }  // namespace

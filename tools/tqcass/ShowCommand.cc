@@ -70,8 +70,14 @@ class CShowCommand : public CTqcassCommand {
       }
       for (const std::string& cause : plan.causes) std::printf("  failed:  %s\n", cause.c_str());
       if (plan.toTime != 0) {
-        std::printf("  point in time: %s (commit logs replayed up to it)\n",
-                    TimeText(plan.toTime).c_str());
+        // Only a restore that completed replayed the logs; one that did not
+        // says so, its causes above.
+        const bool replayed = job.status == PHASE_COMPLETE && plan.causes.empty();
+        std::printf(
+            "  point in time: %s (%s)\n", TimeText(plan.toTime).c_str(),
+            replayed
+                ? "commit logs replayed up to it"
+                : "the job did not complete: the commit logs may not have been replayed up to it");
       }
       if (plan.CrossInstance()) {
         std::string map;
