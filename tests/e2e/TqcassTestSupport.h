@@ -44,20 +44,6 @@ inline Outcome RunShell(const std::string& command) {
   return outcome;
 }
 
-// The ids of the processes whose command line holds `text`.
-inline std::vector<std::string> ProcessesNaming(const std::string& text) {
-  std::vector<std::string> found;
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
-    const std::string pid = entry.path().filename().string();
-    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream in(entry.path() / "cmdline", std::ios::binary);
-    std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (cmdline.find(text) != std::string::npos) found.push_back(pid);
-  }
-  return found;
-}
-
 class TqcassTest : public ::testing::Test {
  protected:
   // tqcass run in the test's folder with `arguments` on `home` (the test's
@@ -100,9 +86,9 @@ class TqcassTest : public ::testing::Test {
 
   void TearDown() override {
     // A program started for this home names the home on its command line.
-    for (const std::string& pid : ProcessesNaming(dir_.path())) {
+    for (pid_t pid : simtest::ProcessesNaming(dir_.path())) {
       ADD_FAILURE() << "process " << pid << " was left running";
-      ::kill(std::stoi(pid), SIGKILL);
+      ::kill(pid, SIGKILL);
     }
   }
 

@@ -74,18 +74,7 @@ class TqcassHome : public ::testing::Test {
 
   // Processes whose command line names the test's folder (the Priam
   // stand-ins of the home).
-  std::vector<pid_t> ProcessesOfTheHome() const {
-    std::vector<pid_t> found;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
-      const std::string pid = entry.path().filename().string();
-      if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
-      std::ifstream in(entry.path() / "cmdline", std::ios::binary);
-      std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      if (cmdline.find(dir_.path()) != std::string::npos) found.push_back(std::stoi(pid));
-    }
-    return found;
-  }
+  std::vector<pid_t> ProcessesOfTheHome() const { return simtest::ProcessesNaming(dir_.path()); }
 
   void TearDown() override {
     for (pid_t pid : ProcessesOfTheHome()) {

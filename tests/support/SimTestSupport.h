@@ -67,6 +67,37 @@ inline std::string WriteScript(const std::string& path, const std::string& body)
   return path;
 }
 
+// A file of /proc; empty once its process has gone. A process that exits
+// between the open and the read fails the read with ESRCH, which a stream
+// would throw from its buffer, so this reads with plain calls.
+inline std::string ReadProcFile(const std::string& path) {
+  std::string text;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return text;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+  ::close(fd);
+  return n < 0 ? std::string() : text;
+}
+
+// The processes whose command line holds `text`, as other tests start and
+// end processes meanwhile.
+inline std::vector<pid_t> ProcessesNaming(const std::string& text) {
+  std::vector<pid_t> found;
+  DIR* proc = ::opendir("/proc");
+  if (!proc) return found;
+  while (dirent* e = ::readdir(proc)) {
+    char* end = nullptr;
+    long pid = std::strtol(e->d_name, &end, 10);
+    if (*end || pid <= 0) continue;
+    const std::string cmdline = ReadProcFile("/proc/" + std::string(e->d_name) + "/cmdline");
+    if (cmdline.find(text) != std::string::npos) found.push_back(static_cast<pid_t>(pid));
+  }
+  ::closedir(proc);
+  return found;
+}
+
 // The processes (zombies included) whose parent is `parent`.
 inline std::vector<pid_t> ChildrenOf(pid_t parent) {
   std::vector<pid_t> children;
@@ -76,9 +107,8 @@ inline std::vector<pid_t> ChildrenOf(pid_t parent) {
     char* end = nullptr;
     long pid = std::strtol(e->d_name, &end, 10);
     if (*end || pid <= 0) continue;
-    std::ifstream stat("/proc/" + std::string(e->d_name) + "/stat");
-    std::string line;
-    if (!std::getline(stat, line)) continue;
+    const std::string line = ReadProcFile("/proc/" + std::string(e->d_name) + "/stat");
+    if (line.empty()) continue;
     size_t close = line.rfind(')');
     if (close == std::string::npos) continue;
     std::istringstream rest(line.substr(close + 2));
@@ -93,7 +123,7 @@ inline std::vector<pid_t> ChildrenOf(pid_t parent) {
 
 // The command line of a process, one element per argument.
 inline std::vector<std::string> CommandLine(pid_t pid) {
-  std::string text = ReadFile("/proc/" + std::to_string(pid) + "/cmdline");
+  std::string text = ReadProcFile("/proc/" + std::to_string(pid) + "/cmdline");
   std::vector<std::string> args;
   std::string arg;
   for (char c : text) {

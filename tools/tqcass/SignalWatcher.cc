@@ -11,8 +11,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <vector>
+
+#include "platform/base/QiFile.h"
 
 namespace TqCass {
 
@@ -37,8 +38,10 @@ std::vector<pid_t> Children() {
   for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
     const std::string name = entry.path().filename().string();
     if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream in(entry.path() / "stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // A process that ends meanwhile fails the read (ESRCH): it is no child
+    // to stop any more. Read without streams, which would throw.
+    std::string stat;
+    if (CQiFile::ReadWholeFile((entry.path() / "stat").c_str(), stat).IsError()) continue;
     // "<pid> (<comm>) <state> <ppid> ...": the name may hold spaces.
     const size_t close = stat.rfind(')');
     if (close == std::string::npos) continue;
