@@ -1,6 +1,7 @@
 #include "platform/datamover/RestoreTargets.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,20 +14,37 @@ namespace TqDataMover {
 
 namespace {
 
-// The names in `folder` (none when it does not exist yet).
-CQiError ListNames(const std::string& folder, std::set<std::string>& names) {
+// The SSTable generations of the files in `folder` (none when it does not
+// exist yet). Only the numbers are kept: a folder of many SSTables is listed
+// once per SSTable restored into it.
+CQiError ListGenerations(const std::string& folder, std::set<int64_t>& generations) {
   DIR* dir = opendir(folder.c_str());
   if (dir == nullptr) {
     if (errno == ENOENT) return CQiError::Success();
     int err = errno;
     return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to list %s", folder.c_str());
   }
+  SSSTableName other;
   while (dirent* entry = readdir(dir)) {
-    std::string name = entry->d_name;
-    if (name != "." && name != "..") names.insert(name);
+    if (SSSTableName::Parse(entry->d_name, other)) generations.insert(other.generation);
   }
   closedir(dir);
   return CQiError::Success();
+}
+
+// Whether `path` names anything (a dangling link included).
+CQiError Exists(const std::string& path, bool& exists) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0) {
+    exists = true;
+    return CQiError::Success();
+  }
+  if (errno == ENOENT || errno == ENOTDIR) {
+    exists = false;
+    return CQiError::Success();
+  }
+  int err = errno;
+  return FXErrorUtil::ErrorErrNo(FXLOC, err, "Failed to look for %s", path.c_str());
 }
 
 }  // namespace
@@ -43,32 +61,40 @@ CRestoreTargets& CRestoreTargets::Instance() {
 CQiError CRestoreTargets::ClaimTableFile(int64_t jobId, const std::string& folder,
                                          const std::string& name, std::string& finalName,
                                          const std::string& source) {
-  std::lock_guard<std::mutex> lock(mutex_);
   SSSTableName sstable;
-  const bool isSSTable = SSSTableName::Parse(name, sstable);
-  if (isSSTable) {
-    auto decided = generations_.find(std::make_tuple(jobId, folder, source, sstable.generation));
-    if (decided != generations_.end()) {
-      finalName = sstable.WithGeneration(decided->second);
-      return CQiError::Success();
-    }
-  }
-  std::set<std::string> names;
-  CQiError error = ListNames(folder, names);
-  if (error.IsError()) return error.Push(FXLOC);
-  if (!isSSTable) {
+  if (!SSSTableName::Parse(name, sstable)) {
     const std::string path = folder + "/" + name;
-    if (names.count(name) && !WrittenLocked(jobId, path) && !ReplacesEarlierCopy(name)) {
+    bool exists = false;
+    CQiError error = Exists(path, exists);
+    if (error.IsError()) return error.Push(FXLOC);
+    if (exists && !WrittenBy(jobId, path) && !ReplacesEarlierCopy(name)) {
       return FXErrorUtil::ErrorWin32(
           FXLOC, 80, "%s is already in the table folder; it is not overwritten", path.c_str());
     }
     finalName = name;
     return CQiError::Success();
   }
+  const auto key = std::make_tuple(jobId, folder, source, sstable.generation);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto decided = generations_.find(key);
+    if (decided != generations_.end()) {
+      finalName = sstable.WithGeneration(decided->second);
+      return CQiError::Success();
+    }
+  }
+  // The folder is listed without holding the lock, so that the streams of
+  // other folders go on meanwhile; generations this process gave out are
+  // taken from the claims below, under the lock.
   std::set<int64_t> used;
-  for (const std::string& each : names) {
-    SSSTableName other;
-    if (SSSTableName::Parse(each, other)) used.insert(other.generation);
+  CQiError error = ListGenerations(folder, used);
+  if (error.IsError()) return error.Push(FXLOC);
+  std::lock_guard<std::mutex> lock(mutex_);
+  // Another component of the SSTable may have been claimed meanwhile.
+  auto decided = generations_.find(key);
+  if (decided != generations_.end()) {
+    finalName = sstable.WithGeneration(decided->second);
+    return CQiError::Success();
   }
   for (const auto& claim : claimed_[folder]) used.insert(claim.second);
   int64_t generation = sstable.generation;
@@ -78,7 +104,7 @@ CQiError CRestoreTargets::ClaimTableFile(int64_t jobId, const std::string& folde
           static_cast<long long>(sstable.generation), folder.c_str(), name.c_str(),
           static_cast<long long>(generation));
   }
-  generations_[std::make_tuple(jobId, folder, source, sstable.generation)] = generation;
+  generations_[key] = generation;
   claimed_[folder].insert({jobId, generation});
   finalName = sstable.WithGeneration(generation);
   return CQiError::Success();
