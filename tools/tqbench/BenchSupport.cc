@@ -103,6 +103,11 @@ ProcessRun RunMeasured(const std::vector<std::string>& args, const std::string& 
   return run;
 }
 
+long OwnMaxRssKiB() {
+  struct rusage usage {};
+  return getrusage(RUSAGE_SELF, &usage) == 0 ? usage.ru_maxrss : 0;
+}
+
 std::string LoadAverages() {
   std::ifstream in("/proc/loadavg");
   std::string one, five, fifteen;

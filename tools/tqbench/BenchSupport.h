@@ -31,7 +31,11 @@ struct ProcessRun {
 // Runs `args` (a path, not looked up) with its standard output appended to
 // `output`; the wall time and the peak resident memory come from the
 // process's own end (wait4), so one job's figure never includes another's.
+// A spawned process starts from its parent's memory, and the kernel keeps
+// the parent's peak as the child's when that is larger: the peak of a job
+// is only its own above this process's peak (OwnMaxRssKiB).
 ProcessRun RunMeasured(const std::vector<std::string>& args, const std::string& output);
+long OwnMaxRssKiB();
 
 // The load averages of /proc/loadavg: "1 5 15" minutes as text, and the
 // 1-minute figure alone.

@@ -226,6 +226,9 @@ int CProcessPairs::Run() const {
     }
   }
   if (ok && setup_.smallFiles > 0) ok = BackupPairs();
+  std::printf(
+      "\ntqbench's own peak RSS: %.1f MiB (a job's peak below it would show as this figure)\n",
+      static_cast<double>(OwnMaxRssKiB()) / 1024.0);
   return ok ? 0 : 1;
 }
 

@@ -41,33 +41,34 @@ bool ParseLine(const std::string& line, LogLine& out) {
 
 }  // namespace
 
-PauseFigures RestorePauses::InText(const std::string& text) {
+// Reads the log line by line, keeping only the pauses' starts and the
+// threads with a pause whose start is not settled yet: the log of a restore
+// runs to hundreds of thousands of lines, and the memory of the process
+// that reads it would show in the peak of every process it starts later.
+PauseFigures RestorePauses::InStream(std::istream& in) {
   PauseFigures figures;
-  std::vector<LogLine> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    LogLine parsed;
-    if (ParseLine(line, parsed)) lines.push_back(parsed);
-  }
   std::vector<long> starts;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i].text.find(kPauseMark) == std::string::npos) continue;
-    // The pause starts once the ownership change (the chown command's
-    // lines, when its thread logs them) has ended.
-    long start = lines[i].stamp;
-    for (size_t j = i + 1; j < lines.size(); ++j) {
-      if (lines[j].thread != lines[i].thread) continue;
-      if (lines[j].text.find(kChownMark) != std::string::npos) {
-        start = lines[j].stamp;
+  std::map<std::string, long> open;  // thread -> start of its pause so far
+  for (std::string text; std::getline(in, text);) {
+    LogLine line;
+    if (!ParseLine(text, line)) continue;
+    auto pending = open.find(line.thread);
+    if (pending != open.end()) {
+      // The pause starts once the ownership change (the chown command's
+      // lines, when its thread logs them) has ended.
+      if (line.text.find(kChownMark) != std::string::npos) {
+        pending->second = line.stamp;
         continue;
       }
-      const int gap = static_cast<int>(lines[j].stamp - start);
+      const int gap = static_cast<int>(line.stamp - pending->second);
       figures.minGap = figures.minGap < 0 ? gap : std::min(figures.minGap, gap);
       figures.maxGap = std::max(figures.maxGap, gap);
-      break;
+      starts.push_back(pending->second);
+      open.erase(pending);
     }
-    starts.push_back(start);
+    if (line.text.find(kPauseMark) != std::string::npos) open[line.thread] = line.stamp;
   }
+  for (const auto& pending : open) starts.push_back(pending.second);
   std::sort(starts.begin(), starts.end());
   // Pauses that start within the log's resolution of a wave's first start
   // together; the waves' pauses count as far as they do not overlap.
@@ -86,13 +87,16 @@ PauseFigures RestorePauses::InText(const std::string& text) {
   return figures;
 }
 
+PauseFigures RestorePauses::InText(const std::string& text) {
+  std::istringstream in(text);
+  return InStream(in);
+}
+
 PauseFigures RestorePauses::InLog(const std::string& path, uint64_t offset) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return PauseFigures();
   in.seekg(static_cast<std::streamoff>(offset));
-  std::ostringstream text;
-  text << in.rdbuf();
-  return InText(text.str());
+  return InStream(in);
 }
 
 }  // namespace TqBench

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <istream>
 #include <string>
 
 namespace TqBench {
@@ -38,6 +39,9 @@ class RestorePauses {
   static PauseFigures InText(const std::string& text);
   // The log file's lines from `offset` on.
   static PauseFigures InLog(const std::string& path, uint64_t offset);
+
+ private:
+  static PauseFigures InStream(std::istream& in);
 };
 
 }  // namespace TqBench
