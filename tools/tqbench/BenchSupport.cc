@@ -2,14 +2,18 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 
 #include "platform/base/FXString.h"
+#include "sim/lib/SimTableDir.h"
 
 namespace TqBench {
 
@@ -71,6 +75,77 @@ void CountFiles(const std::vector<std::string>& dirs, uint64_t& files, uint64_t&
       bytes += entry.file_size();
     }
   }
+}
+
+ProcessRun RunMeasured(const std::vector<std::string>& args, const std::string& output) {
+  ProcessRun run;
+  if (args.empty()) return run;
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  if (posix_spawn_file_actions_init(&actions) != 0) return run;
+  int rc = posix_spawn_file_actions_addopen(&actions, 1, output.c_str(),
+                                            O_WRONLY | O_CREAT | O_APPEND, 0644);
+  const auto start = Clock::now();
+  pid_t pid = -1;
+  if (rc == 0) rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return run;
+  int status = 0;
+  struct rusage usage {};
+  while (wait4(pid, &status, 0, &usage) < 0) {
+    if (errno != EINTR) return run;
+  }
+  run.seconds = SecondsSince(start);
+  run.maxRssKiB = usage.ru_maxrss;
+  run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return run;
+}
+
+long OwnMaxRssKiB() {
+  struct rusage usage {};
+  return getrusage(RUSAGE_SELF, &usage) == 0 ? usage.ru_maxrss : 0;
+}
+
+std::string LoadAverages() {
+  std::ifstream in("/proc/loadavg");
+  std::string one, five, fifteen;
+  in >> one >> five >> fifteen;
+  return one + " " + five + " " + fifteen;
+}
+
+double LoadAverage1() {
+  std::ifstream in("/proc/loadavg");
+  double one = 0;
+  in >> one;
+  return one;
+}
+
+std::vector<std::string> TableDirs(const std::vector<std::string>& dataDirs) {
+  std::vector<std::string> out;
+  for (const auto& dataDir : dataDirs) {
+    std::error_code ec;
+    for (const auto& ks : fs::directory_iterator(dataDir, ec)) {
+      if (!ks.is_directory() || ks.path().filename().string().rfind("ks", 0) != 0) continue;
+      for (const auto& table : fs::directory_iterator(ks.path(), ec)) {
+        if (table.is_directory()) out.push_back(table.path().string());
+      }
+    }
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+bool Snapshot(const std::vector<std::string>& tableDirs, const std::string& name) {
+  for (const auto& dir : tableDirs) {
+    std::string error;
+    if (!TqSim::SimTableDir(dir, "mc").Snapshot(name, "", error)) {
+      std::fprintf(stderr, "tqbench: %s\n", error.c_str());
+      return false;
+    }
+  }
+  return true;
 }
 
 double Median(std::vector<double> values) {

@@ -22,6 +22,33 @@ double SyncFileSystem(const std::string& path);
 // Regular files directly in `dirs` and their bytes.
 void CountFiles(const std::vector<std::string>& dirs, uint64_t& files, uint64_t& bytes);
 
+// What a whole process did: its exit, wall time and peak resident memory.
+struct ProcessRun {
+  bool ok = false;  // it exited with 0
+  double seconds = 0;
+  long maxRssKiB = 0;
+};
+// Runs `args` (a path, not looked up) with its standard output appended to
+// `output`; the wall time and the peak resident memory come from the
+// process's own end (wait4), so one job's figure never includes another's.
+// A spawned process starts from its parent's memory, and the kernel keeps
+// the parent's peak as the child's when that is larger: the peak of a job
+// is only its own above this process's peak (OwnMaxRssKiB).
+ProcessRun RunMeasured(const std::vector<std::string>& args, const std::string& output);
+long OwnMaxRssKiB();
+
+// The load averages of /proc/loadavg: "1 5 15" minutes as text, and the
+// 1-minute figure alone.
+std::string LoadAverages();
+double LoadAverage1();
+
+// Table folders <data dir>/<keyspace>/<table>-<id> of the user keyspaces
+// (those named ks...), sorted.
+std::vector<std::string> TableDirs(const std::vector<std::string>& dataDirs);
+// Hard-links the live SSTables of every table folder into
+// snapshots/<name>/; false with the reason on standard error.
+bool Snapshot(const std::vector<std::string>& tableDirs, const std::string& name);
+
 double Median(std::vector<double> values);
 // "median (min to max)" of a set of figures.
 std::string Spread(const std::vector<double>& values, const char* format = "%.1f");

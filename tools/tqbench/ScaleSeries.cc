@@ -1,17 +1,9 @@
 #include "tools/tqbench/ScaleSeries.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <fstream>
+#include <map>
 
 #include "tools/tqbench/BenchSupport.h"
-
-extern char** environ;
 
 namespace TqBench {
 
@@ -21,46 +13,8 @@ constexpr int kNodes = 3;
 constexpr int kKeyspaces = 4;
 constexpr int kTables = 4;
 constexpr int kFilesPerSSTable = 8;
-
-struct SRun {
-  bool ok = false;
-  double seconds = 0;
-  long maxRssKiB = 0;  // peak resident memory of the process
-};
-
-// Runs `args` with its standard output into `output`; the wall time and the
-// peak resident memory come from the process's own end (wait4).
-SRun RunMeasured(const std::vector<std::string>& args, const std::string& output) {
-  SRun run;
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  if (posix_spawn_file_actions_init(&actions) != 0) return run;
-  int rc = posix_spawn_file_actions_addopen(&actions, 1, output.c_str(),
-                                            O_WRONLY | O_CREAT | O_APPEND, 0644);
-  const auto start = Clock::now();
-  pid_t pid = -1;
-  if (rc == 0) rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return run;
-  int status = 0;
-  struct rusage usage {};
-  while (wait4(pid, &status, 0, &usage) < 0) {
-    if (errno != EINTR) return run;
-  }
-  run.seconds = SecondsSince(start);
-  run.maxRssKiB = usage.ru_maxrss;
-  run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  return run;
-}
-
-std::string Load() {
-  std::ifstream in("/proc/loadavg");
-  std::string one, five, fifteen;
-  in >> one >> five >> fifteen;
-  return one + " " + five + " " + fifteen;
-}
+// The run the largest one is compared with.
+constexpr long kBaseFiles = 10000;
 
 }  // namespace
 
@@ -74,6 +28,8 @@ int CScaleSeries::Run() const {
   std::printf("%-8s %-8s %-16s %10s %12s %14s\n", "files", "job", "load (1 5 15)", "seconds",
               "ms per file", "peak RSS MiB");
   int rc = 0;
+  // Per job name: the requested number of files -> ms per file and peak RSS.
+  std::map<std::string, std::map<long, std::pair<double, double>>> figures;
   for (long files : fileCounts_) {
     const long tables = static_cast<long>(kNodes) * kKeyspaces * kTables;
     const long perSSTable = tables * kFilesPerSSTable;
@@ -107,8 +63,10 @@ int CScaleSeries::Run() const {
         {"restore", {"restore", "--quiet", "1"}},
     };
     for (const auto& job : jobs) {
-      const std::string load = Load();
-      const SRun run = RunMeasured(with(job.args), log);
+      const std::string load = LoadAverages();
+      const ProcessRun run = RunMeasured(with(job.args), log);
+      const double msPerFile = 1000.0 * run.seconds / static_cast<double>(made);
+      const double rssMiB = static_cast<double>(run.maxRssKiB) / 1024.0;
       if (!run.ok) {
         std::fprintf(stderr, "tqbench: the %s of %ld files failed (see %s)\n", job.name, made,
                      log.c_str());
@@ -116,11 +74,24 @@ int CScaleSeries::Run() const {
         break;
       }
       std::printf("%-8ld %-8s %-16s %10.1f %12.3f %14.1f\n", made, job.name, load.c_str(),
-                  run.seconds, 1000.0 * run.seconds / static_cast<double>(made),
-                  static_cast<double>(run.maxRssKiB) / 1024.0);
+                  run.seconds, msPerFile, rssMiB);
+      figures[job.name][files] = {msPerFile, rssMiB};
     }
   }
   std::printf("(files: the SSTable files; each table's snapshot records add a few more)\n");
+  // How the largest run compares with the 10,000-file one (or the smallest).
+  for (const auto& job : figures) {
+    const auto& byFiles = job.second;
+    if (byFiles.size() < 2) continue;
+    auto base = byFiles.find(kBaseFiles);
+    if (base == byFiles.end()) base = byFiles.begin();
+    const auto& largest = *byFiles.rbegin();
+    if (largest.first == base->first) continue;
+    std::printf("%s, %ld files against %ld: time per file %.2f times, peak RSS %.2f times\n",
+                job.first.c_str(), largest.first, base->first,
+                largest.second.first / base->second.first,
+                largest.second.second / base->second.second);
+  }
   return rc;
 }
 

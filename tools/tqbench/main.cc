@@ -36,6 +36,7 @@
 #include "tools/lib/JobHarness.h"
 #include "tools/tqbench/BenchSupport.h"
 #include "tools/tqbench/CollectTimer.h"
+#include "tools/tqbench/ProcessPairs.h"
 #include "tools/tqbench/RestoreBench.h"
 #include "tools/tqbench/ScaleSeries.h"
 #include "tools/tqbench/TimingDataStream.h"
@@ -49,8 +50,10 @@ using TqBench::MBps;
 using TqBench::Median;
 using TqBench::RunProgram;
 using TqBench::SecondsSince;
+using TqBench::Snapshot;
 using TqBench::Spread;
 using TqBench::SyncFileSystem;
+using TqBench::TableDirs;
 
 constexpr int kOk = 0;
 constexpr int kFailed = 1;
@@ -69,10 +72,11 @@ const char* const kUsageText =
     "  --files N            SSTable files to back up, at least (default 10,400)\n"
     "  --collect-files N    files of the collect-file tree (default 100,000)\n"
     "  --nodes N            nodes of the backed-up cluster (default 3)\n"
-    "  --streams N          data streams of the backup job (default 16)\n"
-    "  --runs N             rounds of copy and backup, and timed runs of each\n"
-    "                       collect-file generation (default 5; the copy's time\n"
-    "                       swings most, so fewer than 5 rounds say little)\n"
+    "  --streams N          data streams of the backup jobs (default 16)\n"
+    "  --runs N             rounds of copy and backup, timed runs of each\n"
+    "                       collect-file generation, and pairs of each kind of\n"
+    "                       --process-pairs (default 5; the copy's time swings\n"
+    "                       most, so fewer than 5 rounds say little)\n"
     "  --scratch DIR        where to work (default /tmp); a folder tqbench-<pid> is\n"
     "                       made there and removed at the end\n"
     "  --keep               keep that folder\n"
@@ -82,11 +86,27 @@ const char* const kUsageText =
     "  --skip-backup        only the collect-file timing\n"
     "  --skip-collect       only the backup and copy timing\n"
     "  --skip-restore       no in-place restore rounds after the backup rounds\n"
-    "  --scale              only the scale series: clusters of 5,000, 20,000 and\n"
-    "                       80,000 small files backed up and restored in place by\n"
-    "                       tqcass as whole processes, each job's time and peak\n"
-    "                       memory with the load\n"
+    "  --scale              the scale series alone (or after --process-pairs):\n"
+    "                       clusters of 5,000, 10,000, 20,000 and 80,000 small\n"
+    "                       files backed up and restored in place\n"
+    "                       by tqcass as whole processes, each job's time and peak\n"
+    "                       memory with the load, then the largest run's time per\n"
+    "                       file and peak memory against the 10,000-file run's\n"
     "  --scale-files N,...  the series' numbers of files (implies --scale)\n"
+    "  --process-pairs      the whole-process pairs alone: tqcass restore of the\n"
+    "                       --bytes/--files/--nodes cluster in each mode of\n"
+    "                       --restore-modes against cp -r of the same files and a\n"
+    "                       flush, then tqcass backup of a cluster of small files\n"
+    "                       against cp -r of them and a flush; --runs pairs each,\n"
+    "                       the copy first in the first pair, the job first in the\n"
+    "                       next, and so on; each pair's times, ratio, load and the\n"
+    "                       job's peak memory, then the ratios' median and range\n"
+    "                       (with --scale, the scale series follows)\n"
+    "  --restore-modes LIST the restore pairs' modes, of in-place, staged and\n"
+    "                       loader, comma-separated, or none (implies\n"
+    "                       --process-pairs; default all three)\n"
+    "  --small-files N      SSTable files of about 2 KB of the backup pairs (default\n"
+    "                       20,000; 0: no backup pairs; implies --process-pairs)\n"
     "\n"
     "MB is 10^6 bytes. The log of the backup jobs is <work>/home/tqbench.log.\n";
 
@@ -104,6 +124,9 @@ struct Options {
   bool skipCollect = false;
   bool skipRestore = false;
   std::vector<long> scaleFiles;  // the scale series alone, when not empty
+  bool processPairs = false;     // the whole-process pairs alone
+  std::vector<std::string> restoreModes = {"in-place", "staged", "loader"};
+  long smallFiles = 20000;
 };
 
 bool ParseOptions(int argc, char** argv, Options& o) {
@@ -160,7 +183,7 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     } else if (arg == "--skip-restore") {
       o.skipRestore = true;
     } else if (arg == "--scale") {
-      if (o.scaleFiles.empty()) o.scaleFiles = {5000, 20000, 80000};
+      if (o.scaleFiles.empty()) o.scaleFiles = {5000, 10000, 20000, 80000};
     } else if (arg == "--scale-files") {
       std::vector<std::string> parts;
       if (i + 1 < argc) FXString::Split(argv[i + 1], ",", parts);
@@ -178,6 +201,31 @@ bool ParseOptions(int argc, char** argv, Options& o) {
         return false;
       }
       ++i;
+    } else if (arg == "--process-pairs") {
+      o.processPairs = true;
+    } else if (arg == "--restore-modes") {
+      std::vector<std::string> modes;
+      if (i + 1 < argc) FXString::Split(argv[i + 1], ",", modes);
+      if (modes.size() == 1 && modes.front() == "none") {
+        modes.clear();
+      } else if (modes.empty()) {
+        modes.push_back("");  // refused below
+      }
+      for (const std::string& mode : modes) {
+        if (mode != "in-place" && mode != "staged" && mode != "loader") {
+          std::fprintf(stderr,
+                       "tqbench: --restore-modes needs in-place, staged or loader, "
+                       "comma-separated, or none\n");
+          return false;
+        }
+      }
+      o.restoreModes = modes;
+      o.processPairs = true;
+      ++i;
+    } else if (arg == "--small-files") {
+      if (!value(0, n, LLONG_MAX)) return false;
+      o.smallFiles = static_cast<long>(n);
+      o.processPairs = true;
     } else {
       std::fprintf(stderr, "tqbench: unknown option %s\n%s", arg.c_str(), kUsageText);
       return false;
@@ -190,34 +238,6 @@ bool Check(const CQiError& error) {
   if (!error.IsError()) return true;
   std::fprintf(stderr, "tqbench: %s\n", error.AsString(2).c_str());
   return false;
-}
-
-// Table folders <data dir>/<keyspace>/<table>-<id> of user keyspaces.
-std::vector<std::string> TableDirs(const std::vector<std::string>& dataDirs) {
-  std::vector<std::string> out;
-  for (const auto& dataDir : dataDirs) {
-    std::error_code ec;
-    for (const auto& ks : fs::directory_iterator(dataDir, ec)) {
-      if (!ks.is_directory() || ks.path().filename().string().rfind("ks", 0) != 0) continue;
-      for (const auto& table : fs::directory_iterator(ks.path(), ec)) {
-        if (table.is_directory()) out.push_back(table.path().string());
-      }
-    }
-  }
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
-// Hard-links the live SSTables of every table folder into snapshots/<name>/.
-bool Snapshot(const std::vector<std::string>& tableDirs, const std::string& name) {
-  for (const auto& dir : tableDirs) {
-    std::string error;
-    if (!TqSim::SimTableDir(dir, "mc").Snapshot(name, "", error)) {
-      std::fprintf(stderr, "tqbench: %s\n", error.c_str());
-      return false;
-    }
-  }
-  return true;
 }
 
 // The fixture options that give at least `files` SSTable files holding
@@ -602,7 +622,12 @@ int main(int argc, char** argv) {
   // Cluster, store and copy of the backup test, plus the collect-file tree.
   uint64_t need = 0;
   for (long files : o.scaleFiles) need += files * 8192ull * 4;
-  if (o.scaleFiles.empty()) {
+  if (o.processPairs) {
+    // The cluster, its backup, a restore's files beside the snapshot, the
+    // staged files and the loader's copies (or the copy's); the small files.
+    if (!o.restoreModes.empty()) need += 8 * o.bytes + o.files * 8192ull * 8;
+    need += o.smallFiles * 8192ull * 4;
+  } else if (o.scaleFiles.empty()) {
     if (!o.skipBackup) need += (o.noSyncRun ? 4 : 3) * o.bytes + o.files * 8192ull * 3;
     // Restored files beside the snapshot that keeps the copy's source.
     if (!o.skipBackup && !o.skipRestore) need += 2 * o.bytes + o.files * 8192ull * 2;
@@ -620,9 +645,24 @@ int main(int argc, char** argv) {
   std::printf("work folder: %s\n", work.c_str());
 
   int rc = kOk;
-  if (!o.scaleFiles.empty()) {
+  if (o.processPairs) {
+    TqBench::ProcessPairsSetup setup;
+    setup.tqcass = TQ_TQCASS_PATH;
+    setup.work = work;
+    setup.pairs = o.runs;
+    setup.streams = o.streams;
+    const TqSim::FixtureOptions cluster = ClusterFor(o.bytes, o.files, o.nodes, 4, 4);
+    setup.nodes = cluster.nodes;
+    setup.sstablesPerTable = cluster.sstablesPerTable;
+    setup.sstableSize = cluster.sstableSize;
+    setup.restoreModes = o.restoreModes;
+    setup.smallFiles = o.smallFiles;
+    rc = TqBench::CProcessPairs(setup).Run() == 0 ? kOk : kFailed;
+  }
+  if (rc == kOk && !o.scaleFiles.empty()) {
     rc = TqBench::CScaleSeries(TQ_TQCASS_PATH, work, o.scaleFiles).Run() == 0 ? kOk : kFailed;
-  } else {
+  }
+  if (!o.processPairs && o.scaleFiles.empty()) {
     if (!o.skipBackup) rc = BenchBackup(o, work);
     if (rc == kOk && !o.skipCollect) rc = BenchCollect(o, work);
   }
