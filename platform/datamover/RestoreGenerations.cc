@@ -30,6 +30,19 @@ std::string GenerationName(const std::string& name) {
   return dash == std::string::npos ? name : name.substr(0, dash);
 }
 
+// The components an SSTable of any version is made of.
+const char* const kKnownComponents[] = {
+    "CRC.db",        "CompressionInfo.db", "Data.db",  "Digest.adler32", "Digest.crc32",
+    "Digest.sha1",   "Filter.db",          "Index.db", "Partitions.db",  "Rows.db",
+    "Statistics.db", "Summary.db",         "TOC.txt",
+};
+constexpr size_t kKnownCount = sizeof kKnownComponents / sizeof kKnownComponents[0];
+
+// The component of an item path whose name starts with `prefix`.
+std::string ComponentOf(const std::string& headerPath, const std::string& prefix) {
+  return NameOf(headerPath).substr(prefix.size());
+}
+
 bool IsData(const SHeldComponent& component) {
   const std::string name = NameOf(component.path);
   return name.size() > kDataComponent.size() &&
@@ -38,6 +51,32 @@ bool IsData(const SHeldComponent& component) {
 }
 
 }  // namespace
+
+void CRestoreGenerations::CComponents::Insert(const std::string& component) {
+  for (size_t i = 0; i < kKnownCount; ++i) {
+    if (component == kKnownComponents[i]) {
+      known_ |= static_cast<uint16_t>(1u << i);
+      return;
+    }
+  }
+  if (std::find(others_.begin(), others_.end(), component) == others_.end()) {
+    others_.push_back(component);
+  }
+}
+
+std::vector<std::string> CRestoreGenerations::CComponents::Names() const {
+  std::vector<std::string> names(others_);
+  for (size_t i = 0; i < kKnownCount; ++i) {
+    if (known_ & (1u << i)) names.push_back(kKnownComponents[i]);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void CRestoreGenerations::CComponents::Clear() {
+  known_ = 0;
+  std::vector<std::string>().swap(others_);
+}
 
 CRestoreGenerations& CRestoreGenerations::Instance() {
   static CRestoreGenerations* generations = new CRestoreGenerations();
@@ -60,7 +99,9 @@ void CRestoreGenerations::Expect(int64_t jobId, const std::string& headerPath) {
   std::string folder, prefix;
   if (!GenerationOf(headerPath, folder, prefix)) return;
   std::lock_guard<std::mutex> lock(mutex_);
-  generations_[Key(jobId, folder, prefix)].expected.insert(headerPath);
+  SGeneration& generation = generations_[Key(jobId, folder, prefix)];
+  // A generation placed before is not expected again (a retried task).
+  if (!generation.placed) generation.expected.Insert(ComponentOf(headerPath, prefix));
 }
 
 void CRestoreGenerations::Attach(int64_t jobId, const std::string& owner) {
@@ -83,13 +124,14 @@ void CRestoreGenerations::Detach(int64_t jobId, const std::string& owner) {
         continue;
       }
       std::string why, missing;
-      for (const std::string& item : generation.expected) {
-        if (generation.held.count(item)) continue;
-        auto failure = generation.failures.find(item);
+      const std::string& prefix = std::get<2>(entry.first);
+      for (const std::string& component : generation.expected.Names()) {
+        if (generation.held.count(component)) continue;
+        auto failure = generation.failures.find(component);
         if (failure != generation.failures.end()) {
-          why += (why.empty() ? "" : "; ") + NameOf(item) + ": " + failure->second;
+          why += (why.empty() ? "" : "; ") + prefix + component + ": " + failure->second;
         } else {
-          missing += (missing.empty() ? "" : ", ") + NameOf(item);
+          missing += (missing.empty() ? "" : ", ") + prefix + component;
         }
       }
       if (!missing.empty()) {
@@ -109,7 +151,7 @@ CRestoreGenerations::Outcome CRestoreGenerations::Arrive(int64_t jobId, const st
   if (!GenerationOf(component.headerPath, folder, prefix)) return kUngrouped;
   std::lock_guard<std::mutex> lock(mutex_);
   auto found = generations_.find(Key(jobId, folder, prefix));
-  if (found == generations_.end() || found->second.expected.empty()) return kUngrouped;
+  if (found == generations_.end()) return kUngrouped;
   SGeneration& generation = found->second;
   if (generation.leftOut) {
     unlink(component.temp.c_str());
@@ -117,23 +159,29 @@ CRestoreGenerations::Outcome CRestoreGenerations::Arrive(int64_t jobId, const st
     return kLeftOut;
   }
   // Placed whole before: a repeat of one of its components goes alone.
-  if (generation.placed) return kUngrouped;
-  generation.expected.insert(component.headerPath);
-  auto before = generation.held.find(component.headerPath);
+  if (generation.placed || generation.expected.Empty()) return kUngrouped;
+  const std::string name = ComponentOf(component.headerPath, prefix);
+  generation.expected.Insert(name);
+  auto before = generation.held.find(name);
   if (before != generation.held.end() && before->second.temp != component.temp) {
     unlink(before->second.temp.c_str());
   }
-  generation.held[component.headerPath] = component;
-  generation.failures.erase(component.headerPath);
+  generation.held[name] = component;
+  generation.failures.erase(name);
   generation.owner = owner;
   generation.targetPath = component.path;
-  for (const std::string& item : generation.expected) {
-    if (!generation.held.count(item)) return kHeld;
+  for (const std::string& each : generation.expected.Names()) {
+    if (!generation.held.count(each)) return kHeld;
   }
   for (const auto& held : generation.held) ready.push_back(held.second);
   std::stable_partition(ready.begin(), ready.end(),
                         [](const SHeldComponent& c) { return !IsData(c); });
+  // Only the mark stays: a restore of many SSTables holds little for
+  // those already placed.
   generation.held.clear();
+  generation.expected.Clear();
+  std::string().swap(generation.owner);
+  std::string().swap(generation.targetPath);
   generation.placed = true;
   return kPlaceNow;
 }
@@ -146,15 +194,16 @@ void CRestoreGenerations::Fail(int64_t jobId, const std::string& owner,
   std::lock_guard<std::mutex> lock(mutex_);
   // Only a component of an expected generation holds its generation back.
   auto found = generations_.find(Key(jobId, folder, prefix));
-  if (found == generations_.end() || found->second.expected.empty()) return;
+  if (found == generations_.end()) return;
   SGeneration& generation = found->second;
-  if (generation.placed || generation.leftOut) return;
+  if (generation.placed || generation.leftOut || generation.expected.Empty()) return;
   if (!path.empty()) generation.targetPath = path;
   generation.owner = owner;
-  generation.expected.insert(headerPath);
+  const std::string name = ComponentOf(headerPath, prefix);
+  generation.expected.Insert(name);
   // The first reason is kept: a retry fails the same way or better.
-  generation.failures.emplace(headerPath, reason);
-  auto held = generation.held.find(headerPath);
+  generation.failures.emplace(name, reason);
+  auto held = generation.held.find(name);
   if (held != generation.held.end()) {
     unlink(held->second.temp.c_str());
     generation.held.erase(held);

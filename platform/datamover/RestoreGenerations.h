@@ -83,10 +83,27 @@ class CRestoreGenerations {
  private:
   CRestoreGenerations() = default;
 
+  // The components of one generation by the rest of their names after the
+  // generation ("Data.db"), held compactly: every SSTable of a restore is
+  // expected at its start, before any is placed. The usual components are
+  // bits; any other name is kept as it is.
+  class CComponents {
+   public:
+    void Insert(const std::string& component);
+    bool Empty() const { return known_ == 0 && others_.empty(); }
+    // In the order of their names.
+    std::vector<std::string> Names() const;
+    void Clear();
+
+   private:
+    uint16_t known_ = 0;
+    std::vector<std::string> others_;
+  };
   struct SGeneration {
-    std::set<std::string> expected;  // item paths
+    CComponents expected;
+    // By component; only while the generation is being restored.
     std::map<std::string, SHeldComponent> held;
-    std::map<std::string, std::string> failures;  // item path -> why
+    std::map<std::string, std::string> failures;  // component -> why
     std::string owner;
     std::string targetPath;  // the name of a component in its folder, once known
     bool placed = false;

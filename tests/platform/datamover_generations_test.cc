@@ -175,4 +175,42 @@ TEST_F(Generations, AGenerationStillIncompleteWhenTheNodesStreamsEndIsLeftOut) {
   EXPECT_EQ(generations_.LeftOut(kJob), 1);
 }
 
+// A component of a name no SSTable format of today uses is waited for like
+// any other, and named when it never comes; the missing ones are named in
+// the order of their names.
+TEST_F(Generations, AnUnusualComponentIsWaitedForAndNamedInOrder) {
+  Expect({"nb-6-big-Data.db", "nb-6-big-Vector.db", "nb-6-big-Index.db", "nb-6-big-Extra.db"});
+  generations_.Attach(kJob, kOwner);
+  std::vector<SHeldComponent> ready;
+  EXPECT_EQ(Arrive("nb-6-big-Data.db", ready), CRestoreGenerations::kHeld);
+  EXPECT_EQ(Arrive("nb-6-big-Extra.db", ready), CRestoreGenerations::kHeld);
+  generations_.Detach(kJob, kOwner);
+  const std::vector<CEventJournal::Entry> events = LeftOutEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].args,
+            (std::vector<std::string>{dir_.path(), "nb-6-big",
+                                      "no copy of nb-6-big-Index.db, nb-6-big-Vector.db arrived"}));
+}
+
+// A generation handed over whole whose placement then failed is left out:
+// a copy of one of its components that comes later is dropped, not placed
+// alone.
+TEST_F(Generations, AComponentOfAGenerationWhosePlacementFailedIsDropped) {
+  Expect({"nb-7-big-Data.db", "nb-7-big-Index.db"});
+  generations_.Attach(kJob, kOwner);
+  std::vector<SHeldComponent> ready;
+  EXPECT_EQ(Arrive("nb-7-big-Index.db", ready), CRestoreGenerations::kHeld);
+  EXPECT_EQ(Arrive("nb-7-big-Data.db", ready), CRestoreGenerations::kPlaceNow);
+  ASSERT_EQ(ready.size(), 2u);
+  generations_.PlacementFailed(kJob, ready.back(), "No space left on device");
+  EXPECT_EQ(generations_.LeftOut(kJob), 1);
+  EXPECT_EQ(Arrive("nb-7-big-Index.db", ready), CRestoreGenerations::kLeftOut);
+  EXPECT_FALSE(Exists(dir_.Sub(".nb-7-big-Index.db.tqrestore-abcdef")));
+  // One placed whole stays placed: a repeat of its component goes alone.
+  Expect({"nb-8-big-Data.db"});
+  EXPECT_EQ(Arrive("nb-8-big-Data.db", ready), CRestoreGenerations::kPlaceNow);
+  Expect({"nb-8-big-Data.db"});
+  EXPECT_EQ(Arrive("nb-8-big-Data.db", ready), CRestoreGenerations::kUngrouped);
+}
+
 }  // namespace
