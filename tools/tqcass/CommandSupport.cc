@@ -55,16 +55,20 @@ StoreStats StatsOf(const std::string& suiteHome, int64_t jobId) {
     stats.level = record.level;
     stats.kind = record.kind;
   }
-  std::vector<SStoredItem> items;
-  if (store.ListItems(jobId, items).IsError()) return stats;
-  stats.known = true;
-  stats.items = static_cast<int>(items.size());
-  for (const auto& item : items) {
-    if (item.isDirectory) continue;
-    ++stats.files;
-    stats.bytes += item.size;
-  }
-  return stats;
+  // Counted item by item: a job of any number of files takes the same
+  // memory to sum up.
+  StoreStats counted = stats;
+  const CQiError error = store.ForEachItem({jobId}, [&](const SStoredItem& item) {
+    ++counted.items;
+    if (!item.isDirectory) {
+      ++counted.files;
+      counted.bytes += item.size;
+    }
+    return CQiError::Success();
+  });
+  if (error.IsError()) return stats;
+  counted.known = true;
+  return counted;
 }
 
 const char* KindName(const StoreStats& stats) {
