@@ -73,6 +73,10 @@ std::vector<std::string> CRestoreGenerations::CComponents::Names() const {
   return names;
 }
 
+size_t CRestoreGenerations::CComponents::Size() const {
+  return static_cast<size_t>(__builtin_popcount(known_)) + others_.size();
+}
+
 void CRestoreGenerations::CComponents::Clear() {
   known_ = 0;
   std::vector<std::string>().swap(others_);
@@ -170,9 +174,9 @@ CRestoreGenerations::Outcome CRestoreGenerations::Arrive(int64_t jobId, const st
   generation.failures.erase(name);
   generation.owner = owner;
   generation.targetPath = component.path;
-  for (const std::string& each : generation.expected.Names()) {
-    if (!generation.held.count(each)) return kHeld;
-  }
+  // Every held component is expected: the generation is whole when as
+  // many are held as are expected.
+  if (generation.held.size() < generation.expected.Size()) return kHeld;
   for (const auto& held : generation.held) ready.push_back(held.second);
   std::stable_partition(ready.begin(), ready.end(),
                         [](const SHeldComponent& c) { return !IsData(c); });

@@ -91,6 +91,7 @@ class CRestoreGenerations {
    public:
     void Insert(const std::string& component);
     bool Empty() const { return known_ == 0 && others_.empty(); }
+    size_t Size() const;
     // In the order of their names.
     std::vector<std::string> Names() const;
     void Clear();
@@ -101,7 +102,8 @@ class CRestoreGenerations {
   };
   struct SGeneration {
     CComponents expected;
-    // By component; only while the generation is being restored.
+    // By component, each of them expected; only while the generation is
+    // being restored.
     std::map<std::string, SHeldComponent> held;
     std::map<std::string, std::string> failures;  // component -> why
     std::string owner;

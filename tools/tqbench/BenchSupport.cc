@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -77,19 +78,31 @@ void CountFiles(const std::vector<std::string>& dirs, uint64_t& files, uint64_t&
   }
 }
 
-ProcessRun RunMeasured(const std::vector<std::string>& args, const std::string& output) {
+ProcessRun RunMeasured(const std::vector<std::string>& args, const std::string& output,
+                       const std::vector<std::string>& env) {
   ProcessRun run;
   if (args.empty()) return run;
   std::vector<char*> argv;
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    const bool replaced = std::any_of(env.begin(), env.end(), [&](const std::string& added) {
+      return added.compare(0, name.size(), name) == 0;
+    });
+    if (!replaced) envp.push_back(*e);
+  }
+  for (const auto& added : env) envp.push_back(const_cast<char*>(added.c_str()));
+  envp.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   if (posix_spawn_file_actions_init(&actions) != 0) return run;
   int rc = posix_spawn_file_actions_addopen(&actions, 1, output.c_str(),
                                             O_WRONLY | O_CREAT | O_APPEND, 0644);
   const auto start = Clock::now();
   pid_t pid = -1;
-  if (rc == 0) rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  if (rc == 0) rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) return run;
   int status = 0;
@@ -115,12 +128,7 @@ std::string LoadAverages() {
   return one + " " + five + " " + fifteen;
 }
 
-double LoadAverage1() {
-  std::ifstream in("/proc/loadavg");
-  double one = 0;
-  in >> one;
-  return one;
-}
+double LoadAverage1() { return std::atof(LoadAverages().c_str()); }
 
 std::vector<std::string> TableDirs(const std::vector<std::string>& dataDirs) {
   std::vector<std::string> out;

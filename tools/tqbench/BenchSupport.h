@@ -34,7 +34,10 @@ struct ProcessRun {
 // A spawned process starts from its parent's memory, and the kernel keeps
 // the parent's peak as the child's when that is larger: the peak of a job
 // is only its own above this process's peak (OwnMaxRssKiB).
-ProcessRun RunMeasured(const std::vector<std::string>& args, const std::string& output);
+// `env` ("NAME=value") is added to this process's environment for it,
+// replacing a variable of the same name.
+ProcessRun RunMeasured(const std::vector<std::string>& args, const std::string& output,
+                       const std::vector<std::string>& env = {});
 long OwnMaxRssKiB();
 
 // The load averages of /proc/loadavg: "1 5 15" minutes as text, and the

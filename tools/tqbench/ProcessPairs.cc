@@ -1,7 +1,6 @@
 #include "tools/tqbench/ProcessPairs.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 
 #include "tools/lib/JobHarness.h"
@@ -36,10 +35,11 @@ uint64_t FileSize(const std::string& path) {
 
 }  // namespace
 
-bool CProcessPairs::Tqcass(const Home& home, const std::vector<std::string>& args) const {
+ProcessRun CProcessPairs::TqcassRun(const Home& home, const std::vector<std::string>& args,
+                                    const std::vector<std::string>& env) const {
   std::vector<std::string> all = {setup_.tqcass, "--home", home.path};
   all.insert(all.end(), args.begin(), args.end());
-  return RunMeasured(all, home.log).ok;
+  return RunMeasured(all, home.log, env);
 }
 
 bool CProcessPairs::MakeHome(const std::vector<std::string>& clusterArgs, Home& home) const {
@@ -129,17 +129,8 @@ bool CProcessPairs::RestorePairs(const Home& home, const std::string& mode) cons
     SideRun side;
     const uint64_t logStart = FileSize(logFile);
     // The level that logs where each fixed pause starts: one line per node.
-    const char* level = std::getenv("TQ_LOG_LEVEL");
-    const std::string saved = level ? level : "";
-    setenv("TQ_LOG_LEVEL", std::to_string(RestorePauses::kLogLevel).c_str(), 1);
-    const ProcessRun run = RunMeasured(
-        {setup_.tqcass, "--home", home.path, "restore", "--quiet", "--mode", mode, kBackupJob},
-        home.log);
-    if (level) {
-      setenv("TQ_LOG_LEVEL", saved.c_str(), 1);
-    } else {
-      unsetenv("TQ_LOG_LEVEL");
-    }
+    const ProcessRun run = TqcassRun(home, {"restore", "--quiet", "--mode", mode, kBackupJob},
+                                     {"TQ_LOG_LEVEL=" + std::to_string(RestorePauses::kLogLevel)});
     side.ok = run.ok;
     side.seconds = run.seconds + SyncFileSystem(home.path);
     side.maxRssKiB = run.maxRssKiB;
@@ -184,9 +175,8 @@ bool CProcessPairs::BackupPairs() const {
   std::printf("backup: tqcass backup --streams %d (full)\n", setup_.streams);
   CPairSeries::Side job = [&]() {
     SideRun side;
-    const ProcessRun run = RunMeasured({setup_.tqcass, "--home", home.path, "backup", "--quiet",
-                                        "--streams", std::to_string(setup_.streams)},
-                                       home.log);
+    const ProcessRun run =
+        TqcassRun(home, {"backup", "--quiet", "--streams", std::to_string(setup_.streams)});
     side.ok = run.ok;
     side.seconds = run.seconds + SyncFileSystem(home.path);
     side.maxRssKiB = run.maxRssKiB;

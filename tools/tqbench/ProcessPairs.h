@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/tqbench/BenchSupport.h"
 #include "tools/tqbench/PairSeries.h"
 
 namespace TqBench {
@@ -46,7 +47,12 @@ class CProcessPairs {
   // Makes and registers a cluster in `home.path`, snapshots its tables for
   // the copies and counts the snapshot's files.
   bool MakeHome(const std::vector<std::string>& clusterArgs, Home& home) const;
-  bool Tqcass(const Home& home, const std::vector<std::string>& args) const;
+  // tqcass on `home` with `args`, its output appended to the home's log.
+  ProcessRun TqcassRun(const Home& home, const std::vector<std::string>& args,
+                       const std::vector<std::string>& env = {}) const;
+  bool Tqcass(const Home& home, const std::vector<std::string>& args) const {
+    return TqcassRun(home, args).ok;
+  }
   bool RestorePairs(const Home& home, const std::string& mode) const;
   bool BackupPairs() const;
   // `cp -r --parents` of the snapshot folders into `into`, then `extra`
